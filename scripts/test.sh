@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, then builds and runs every
+# test twice, plainly and under AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+export QT_QPA_PLATFORM=offscreen
+start=$(date +%s)
+
+scripts/build.sh build
+(cd build && ctest --output-on-failure -j "$(nproc)")
+
+scripts/build.sh build-asan -DTAMSOLT_SANITIZE=ON
+# verify_asan_link_order: the umockdev preload library comes before the ASan runtime.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:verify_asan_link_order=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build-asan && ctest --output-on-failure -j "$(nproc)")
+
+echo "Test suite finished in $(( $(date +%s) - start )) s"

@@ -1,0 +1,84 @@
+// The emulated VX742: takes OUT frames, answers with 64-byte reports, keeps what
+// it received per image and stores it when the exchange ends. It is strict: it
+// rejects what a real device would reject (bad sync, length or CRC). Time is
+// passed in by the caller, so the same model runs on a virtual clock in-process
+// and on the real clock behind umockdev.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+using Micros = std::int64_t;  // microseconds on the caller's clock
+
+// Faults the device can be told to produce; several may be combined.
+struct Faults {
+  bool absent = false;           // no matching device on the bus
+  bool twoDevices = false;       // a second matching device is listed (the last one is served)
+  bool openFails = false;        // usb_open returns null
+  bool setConfigFails = false;   // usb_set_configuration fails
+  bool claimFails = false;       // usb_claim_interface fails (interface occupied)
+  int silentFromFrame = -1;      // from the frame with this 0-based number on ...
+  int silentReplies = 0;         // ... this many frames get no reply
+  int wrongEchoAtFrame = -1;     // the reply to this frame echoes another block index
+  int damagedAtFrame = -1;       // the reply to this frame has a bad CRC
+  int staleCodeAtFrame = -1;     // the reply to this frame carries the previous command's code
+  int beginStatus = 4;           // status of the first begin reply (3 restart, 4 ready, 5 refused)
+  Micros restartAbsentFor = 3'000'000;  // after status 3 the device is off the bus this long
+  bool neverBack = false;        // after status 3 the device does not come back
+  int unplugAfterFrames = -1;    // the device leaves the bus after this many frames
+  Micros replyLatency = 0;       // each report becomes ready this long after its frame
+};
+
+// Parses fault options ("--absent", "--silent=FROM:N", "--begin-status=3", ...);
+// returns false and an error text for an unknown or malformed option.
+bool ParseFault(const std::string& option, Faults& faults, std::string& error);
+std::string FaultUsage();
+
+struct Summary {
+  std::map<std::uint16_t, int> commandsSeen;  // command code -> frames accepted
+  int frames = 0;                             // OUT frames received
+  int rejectedFrames = 0;                     // bad sync, length or CRC
+  int retries = 0;                            // frames that repeated the previous one
+  int exchangesEnded = 0;                     // end commands answered
+};
+
+class DeviceModel {
+ public:
+  // outputDir: where the images are written at each end command (empty: not written).
+  DeviceModel(Faults faults, std::string outputDir);
+
+  // How many matching devices the bus lists at this time (0, 1 or 2).
+  int ListedDevices(Micros now) const;
+  bool Present(Micros now) const { return ListedDevices(now) > 0; }
+
+  // usb_open / usb_set_configuration / usb_claim_interface outcomes.
+  bool Open(Micros now);
+  bool SetConfiguration(int value);
+  bool ClaimInterface(int number);
+  void ReleaseInterface(int number);
+  void Close();
+
+  // One bulk OUT transfer. False when the device is not there (the write fails).
+  bool ReceiveFrame(const std::uint8_t* data, std::size_t length, Micros now);
+  // When the next queued report is ready, if one is queued.
+  std::optional<Micros> NextReportTime() const;
+  // Takes the next report that is ready at or before now into out (64 bytes).
+  bool TakeReport(Micros now, std::uint8_t* out);
+
+  // What has been received so far, by image name ("boot", "host", "rcdb", "font",
+  // "lang", "fv", "bmp", "pic", "tdb"), and the counters.
+  const std::map<std::string, std::vector<std::uint8_t>>& Images() const;
+  const Summary& GetSummary() const;
+
+ private:
+  struct Impl;
+  // Implementation lives in device_model.cpp.
+};
+
+}  // namespace sim
