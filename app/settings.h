@@ -11,6 +11,8 @@ extern std::string g_iniPath;
 
 // The folder of the running executable, without a trailing separator.
 std::string GetExeFolder();
+// Sets g_iniPath to GetExeFolder() + "/setting.ini"; called once at start-up.
+void InitIniPath();
 
 // Text of key in section of g_iniPath (at most 511 characters; empty when absent).
 std::string ReadSetting(std::string_view key, std::string_view section);

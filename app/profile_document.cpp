@@ -1,0 +1,196 @@
+#include "app/profile_document.h"
+
+#include "app/profile_lines.h"
+
+namespace {
+
+// Offset of the code unit c at or after from, or npos; units are aligned to
+// the start of the text after the byte-order mark.
+std::size_t FindCodeUnit(const ProfileDocument& document, std::size_t from, char c) {
+  const std::string& bytes = document.bytes;
+  if (CodeUnitSize(document.encoding) == 1) return bytes.find(c, from);
+  const bool littleEndian = document.encoding == TextEncoding::Utf16Le;
+  for (std::size_t i = from; i + 1 < bytes.size(); i += 2) {
+    const char low = littleEndian ? bytes[i] : bytes[i + 1];
+    const char high = littleEndian ? bytes[i + 1] : bytes[i];
+    if (low == c && high == '\0') return i;
+  }
+  return std::string::npos;
+}
+
+bool IsCodeUnitAt(const ProfileDocument& document, std::size_t offset, char c) {
+  const std::string& bytes = document.bytes;
+  if (CodeUnitSize(document.encoding) == 1) return offset < bytes.size() && bytes[offset] == c;
+  if (offset + 1 >= bytes.size()) return false;
+  const bool littleEndian = document.encoding == TextEncoding::Utf16Le;
+  const char low = littleEndian ? bytes[offset] : bytes[offset + 1];
+  const char high = littleEndian ? bytes[offset + 1] : bytes[offset];
+  return low == c && high == '\0';
+}
+
+std::string EncodedOrEmpty(std::string_view utf8, TextEncoding encoding) {
+  std::string out;
+  if (!EncodeFromUtf8(utf8, encoding, out)) out.clear();
+  return out;
+}
+
+// The file's own line ending, taken from its first line break; CR LF when it
+// has none, as Windows writes.
+std::string LineBreak(const ProfileDocument& document) {
+  for (const ProfileTextLine& line : document.lines) {
+    if (line.end == line.contentEnd) continue;
+    const bool crlf = line.end - line.contentEnd > CodeUnitSize(document.encoding);
+    return EncodedOrEmpty(crlf ? "\r\n" : "\n", document.encoding);
+  }
+  return EncodedOrEmpty("\r\n", document.encoding);
+}
+
+bool HasLineBreak(std::string_view text) {
+  return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+bool StorableNames(std::string_view section, std::string_view key, std::string_view value) {
+  if (section.empty() || key.empty()) return false;
+  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return false;
+  if (section.find(']') != std::string_view::npos) return false;
+  if (key.find('=') != std::string_view::npos) return false;
+  // A key that reads back as a comment or section would be lost.
+  return key.front() != ';' && key.front() != '[';
+}
+
+struct SectionRange {
+  std::size_t header = 0;  // index of the "[name]" line
+  std::size_t end = 0;     // index of the next section's header, or the line count
+};
+
+std::optional<SectionRange> FindSection(const ProfileDocument& document, std::string_view name) {
+  const std::size_t count = document.lines.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const ProfileLine line = ClassifyProfileLine(document.lines[i].text);
+    if (line.kind != ProfileLineKind::Section || !ProfileNamesEqual(line.name, name)) continue;
+    SectionRange range{i, i + 1};
+    while (range.end < count &&
+           ClassifyProfileLine(document.lines[range.end].text).kind != ProfileLineKind::Section) {
+      ++range.end;
+    }
+    return range;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> FindEntry(const ProfileDocument& document, SectionRange section,
+                                     std::string_view key) {
+  for (std::size_t i = section.header + 1; i < section.end; ++i) {
+    const ProfileLine line = ClassifyProfileLine(document.lines[i].text);
+    if (line.kind == ProfileLineKind::Entry && ProfileNamesEqual(line.name, key)) return i;
+  }
+  return std::nullopt;
+}
+
+std::size_t LastEntryOrHeader(const ProfileDocument& document, SectionRange section) {
+  std::size_t last = section.header;
+  for (std::size_t i = section.header + 1; i < section.end; ++i) {
+    if (ClassifyProfileLine(document.lines[i].text).kind == ProfileLineKind::Entry) last = i;
+  }
+  return last;
+}
+
+std::string EntryText(std::string_view key, std::string_view value) {
+  std::string text(key);
+  text += '=';
+  text += value;
+  return text;
+}
+
+}  // namespace
+
+ProfileDocument ParseProfile(std::string bytes) {
+  ProfileDocument document;
+  document.bytes = std::move(bytes);
+  document.encoding = DetectTextEncoding(document.bytes);
+  const std::size_t unit = CodeUnitSize(document.encoding);
+  // Half a code unit at the end of a UTF-16 file is dropped; a write leaves it out
+  // so that new lines stay aligned.
+  if (document.bytes.size() % unit != 0) document.bytes.pop_back();
+  std::size_t begin = ByteOrderMark(document.encoding).size();
+  const std::size_t size = document.bytes.size();
+  while (begin < size) {
+    const std::size_t newline = FindCodeUnit(document, begin, '\n');
+    ProfileTextLine line;
+    line.begin = begin;
+    line.contentEnd = newline == std::string::npos ? size : newline;
+    line.end = newline == std::string::npos ? size : newline + unit;
+    if (newline != std::string::npos && newline >= begin + unit &&
+        IsCodeUnitAt(document, newline - unit, '\r')) {
+      line.contentEnd = newline - unit;
+    }
+    line.text = DecodeToUtf8(
+        std::string_view(document.bytes).substr(line.begin, line.contentEnd - line.begin),
+        document.encoding);
+    begin = line.end;
+    document.lines.push_back(std::move(line));
+  }
+  return document;
+}
+
+std::optional<std::string> FindProfileValue(const ProfileDocument& document,
+                                            std::string_view section, std::string_view key) {
+  section = TrimProfileBlanks(section);
+  key = TrimProfileBlanks(key);
+  if (key.empty()) return std::nullopt;
+  const auto range = FindSection(document, section);
+  if (!range) return std::nullopt;
+  const auto entry = FindEntry(document, *range, key);
+  if (!entry) return std::nullopt;
+  const ProfileLine line = ClassifyProfileLine(document.lines[*entry].text);
+  return std::string(UnquoteProfileValue(line.value));
+}
+
+bool EditProfileValue(const ProfileDocument& document, std::string_view section,
+                      std::string_view key, std::string_view value, std::string& newBytes) {
+  section = TrimProfileBlanks(section);
+  key = TrimProfileBlanks(key);
+  if (!StorableNames(section, key, value)) return false;
+  const std::string lineBreak = LineBreak(document);
+  std::string encoded;
+  const std::string_view bytes = document.bytes;
+
+  const auto range = FindSection(document, section);
+  if (!range) {
+    std::string added;
+    if (!document.lines.empty() && document.lines.back().end == document.lines.back().contentEnd) {
+      added += lineBreak;  // the last line had no line break of its own
+    }
+    std::string text = "[" + std::string(section) + "]";
+    if (!EncodeFromUtf8(text, document.encoding, encoded)) return false;
+    added += encoded + lineBreak;
+    if (!EncodeFromUtf8(EntryText(key, value), document.encoding, encoded)) return false;
+    added += encoded + lineBreak;
+    newBytes = document.bytes;
+    if (newBytes.empty()) newBytes = ByteOrderMark(document.encoding);
+    newBytes += added;
+    return true;
+  }
+
+  if (const auto entry = FindEntry(document, *range, key)) {
+    const ProfileTextLine& old = document.lines[*entry];
+    const ProfileLine parsed = ClassifyProfileLine(old.text);
+    // Keep the key as written and the spacing after '='; only the value changes.
+    std::string text = old.text.substr(0, parsed.valueStart);
+    text += value;
+    if (!EncodeFromUtf8(text, document.encoding, encoded)) return false;
+    newBytes.assign(bytes.substr(0, old.begin));
+    newBytes += encoded;
+    newBytes += bytes.substr(old.contentEnd);
+    return true;
+  }
+
+  // After the section's last key, before the blank lines that end it.
+  const ProfileTextLine& anchor = document.lines[LastEntryOrHeader(document, *range)];
+  if (!EncodeFromUtf8(EntryText(key, value), document.encoding, encoded)) return false;
+  newBytes.assign(bytes.substr(0, anchor.contentEnd));
+  newBytes += lineBreak;
+  newBytes += encoded;
+  newBytes += bytes.substr(anchor.contentEnd);
+  return true;
+}
