@@ -1,0 +1,144 @@
+// setting.ini in the encodings Windows tools leave behind: read, and rewritten
+// in the same encoding with only the changed line different.
+#include <string>
+
+#include "app/settings.h"
+#include "app/text_encoding.h"
+#include "settings_test_files.h"
+
+namespace {
+
+std::string Utf16Le(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+std::string Utf16Be(std::u16string_view text) {
+  std::string bytes = "\xFE\xFF";
+  for (const char16_t unit : text) {
+    bytes += static_cast<char>(unit >> 8);
+    bytes += static_cast<char>(unit & 0xFF);
+  }
+  return bytes;
+}
+
+// GB18030 of the texts used below.
+constexpr std::string_view kGbBootLoader = "\xD2\xFD\xB5\xBC\xB3\xCC\xD0\xF2";  // 引导程序
+constexpr std::string_view kGbCloseBracket = "\x81\x5D";  // 乚: second byte is ']'
+constexpr std::string_view kGbOpenBracket = "\x81\x5B";   // 乕: second byte is '['
+constexpr std::string_view kGbEmoji = "\x94\x39\xFC\x36";  // 😀, four bytes
+
+}  // namespace
+
+using SettingsEncoding = SettingsFileTest;
+
+TEST_F(SettingsEncoding, Utf16LittleEndianIsReadAndRewrittenInPlace) {
+  const std::u16string text =
+      u"; 工具设置\r\n[Strings]\r\nS0001=引导程序\r\nS0002=\U0001F600\r\n\r\n[setup]\r\nBOOT=0\r\n";
+  PutIni(Utf16Le(text));
+  EXPECT_EQ(ReadSetting("S0001", "Strings"), "引导程序");
+  EXPECT_EQ(ReadSetting("S0002", "Strings"), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(ReadSettingInt("setup", "BOOT", 9), 0);
+
+  ASSERT_TRUE(WriteSetting("setup", "BOOT", "1"));
+  std::u16string expected = text;
+  expected.replace(expected.find(u"BOOT=0"), 6, u"BOOT=1");
+  EXPECT_EQ(GetIni(), Utf16Le(expected));
+
+  ASSERT_TRUE(WriteSetting("Strings", "S0003", "主机"));
+  expected.insert(expected.find(u"\r\n\r\n[setup]"), u"\r\nS0003=主机");
+  EXPECT_EQ(GetIni(), Utf16Le(expected));
+
+  ASSERT_TRUE(WriteSetting("PATH", "BOOT", "/路径/boot.bin"));
+  expected += u"[PATH]\r\nBOOT=/路径/boot.bin\r\n";
+  EXPECT_EQ(GetIni(), Utf16Le(expected));
+  EXPECT_EQ(ReadSetting("BOOT", "PATH"), "/路径/boot.bin");
+}
+
+TEST_F(SettingsEncoding, Utf16BigEndianAndLfEndingsAreKept) {
+  const std::u16string text = u"[setup]\nBOOT=1\n";
+  PutIni(Utf16Be(text));
+  EXPECT_EQ(ReadSettingInt("setup", "BOOT"), 1);
+  ASSERT_TRUE(WriteSetting("setup", "HOST", "1"));
+  EXPECT_EQ(GetIni(), Utf16Be(u"[setup]\nBOOT=1\nHOST=1\n"));
+}
+
+TEST_F(SettingsEncoding, Utf16FileWithOnlyItsMarkGetsItsFirstSection) {
+  PutIni("\xFF\xFE");
+  ASSERT_TRUE(WriteSetting("setup", "BOOT", "1"));
+  EXPECT_EQ(GetIni(), Utf16Le(u"[setup]\r\nBOOT=1\r\n"));
+}
+
+TEST_F(SettingsEncoding, Gb18030IsReadByCharacterNotByByte) {
+  const std::string section = std::string(kGbCloseBracket) + std::string(kGbOpenBracket);
+  PutIni("[Strings]\r\nS0001=" + std::string(kGbBootLoader) + "\r\n[" + section + "]\r\nK=" +
+         std::string(kGbCloseBracket) + std::string(kGbEmoji) + "\r\n");
+  EXPECT_EQ(ReadSetting("S0001", "Strings"), "引导程序");
+  EXPECT_EQ(ReadSetting("K", "乚乕"), "乚\xF0\x9F\x98\x80");
+}
+
+TEST_F(SettingsEncoding, Gb18030IsRewrittenInGb18030KeepingOtherBytes) {
+  // The comment holds a byte pair that is not GB18030 at all; it must survive.
+  const std::string before = "; \x81\x20 damaged\r\n[Strings]\r\nS0001=" +
+                             std::string(kGbBootLoader) + "\r\n[PATH]\r\nBOOT=/a\r\n";
+  PutIni(before);
+  ASSERT_TRUE(WriteSetting("PATH", "BOOT", "/引导程序.bin"));
+  std::string expected = before;
+  expected.replace(expected.find("BOOT=/a"), 7, "BOOT=/" + std::string(kGbBootLoader) + ".bin");
+  EXPECT_EQ(GetIni(), expected);
+  EXPECT_EQ(ReadSetting("BOOT", "PATH"), "/引导程序.bin");
+}
+
+TEST_F(SettingsEncoding, Utf8MarkIsKept) {
+  PutIni("\xEF\xBB\xBF[setup]\nBOOT=0\n");
+  ASSERT_TRUE(WriteSetting("setup", "BOOT", "1"));
+  EXPECT_EQ(GetIni(), "\xEF\xBB\xBF[setup]\nBOOT=1\n");
+  EXPECT_EQ(ReadSettingInt("setup", "BOOT"), 1);
+  PutIni("\xEF\xBB\xBF");
+  ASSERT_TRUE(WriteSetting("setup", "BOOT", "1"));
+  EXPECT_EQ(GetIni(), "\xEF\xBB\xBF[setup]\r\nBOOT=1\r\n");
+}
+
+TEST(TextEncoding, DetectionFollowsMarkThenUtf8Validity) {
+  EXPECT_EQ(DetectTextEncoding(""), TextEncoding::Utf8);
+  EXPECT_EQ(DetectTextEncoding("[setup]\nBOOT=1"), TextEncoding::Utf8);
+  EXPECT_EQ(DetectTextEncoding("S0001=引导程序"), TextEncoding::Utf8);
+  EXPECT_EQ(DetectTextEncoding("\xEF\xBB\xBF[a]"), TextEncoding::Utf8Bom);
+  EXPECT_EQ(DetectTextEncoding(std::string_view("\xFF\xFE[\0", 4)), TextEncoding::Utf16Le);
+  EXPECT_EQ(DetectTextEncoding(std::string_view("\xFE\xFF\0[", 4)), TextEncoding::Utf16Be);
+  EXPECT_EQ(DetectTextEncoding(kGbBootLoader), TextEncoding::Gb18030);
+}
+
+TEST(TextEncoding, Utf8ValidityRejectsMalformedSequences) {
+  EXPECT_TRUE(IsValidUtf8("a\xC2\x80\xEF\xBF\xBF\xF4\x8F\xBF\xBF"));
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));              // overlong '/'
+  EXPECT_FALSE(IsValidUtf8("\xE0\x80\xAF"));          // overlong
+  EXPECT_FALSE(IsValidUtf8("\xF0\x8F\xBF\xBF"));      // overlong
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));          // a surrogate
+  EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));      // above U+10FFFF
+  EXPECT_FALSE(IsValidUtf8("\xE5\xAD"));              // cut short
+  EXPECT_FALSE(IsValidUtf8("\x80"));                  // a lone continuation byte
+}
+
+TEST(TextEncoding, UndecodableBytesBecomeReplacementCharacters) {
+  EXPECT_EQ(DecodeToUtf8("a\xFF" "b", TextEncoding::Utf8), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(DecodeToUtf8("\x81\x20x", TextEncoding::Gb18030), "\xEF\xBF\xBD x");
+  // A lone high surrogate, then 'A'.
+  EXPECT_EQ(DecodeToUtf8(std::string("\x00\xD8\x41\x00", 4), TextEncoding::Utf16Le),
+            "\xEF\xBF\xBD" "A");
+  // 'A', then half a code unit.
+  EXPECT_EQ(DecodeToUtf8(std::string("A\x00\x42", 3), TextEncoding::Utf16Le), "A\xEF\xBF\xBD");
+}
+
+TEST(TextEncoding, Utf16UnitPrefixNeverSplitsACharacter) {
+  const std::string text = "a字\xF0\x9F\x98\x80z";  // units: 1, 1, 2, 1
+  EXPECT_EQ(Utf8PrefixForUtf16Units(text, 0), 0u);
+  EXPECT_EQ(Utf8PrefixForUtf16Units(text, 2), 4u);
+  EXPECT_EQ(Utf8PrefixForUtf16Units(text, 3), 4u);
+  EXPECT_EQ(Utf8PrefixForUtf16Units(text, 4), 8u);
+  EXPECT_EQ(Utf8PrefixForUtf16Units(text, 99), text.size());
+}
