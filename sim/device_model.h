@@ -1,13 +1,14 @@
 // The emulated VX742: takes OUT frames, answers with 64-byte reports, keeps what
 // it received per image and stores it when the exchange ends. It is strict: it
-// rejects what a real device would reject (bad sync, length or CRC). Time is
-// passed in by the caller, so the same model runs on a virtual clock in-process
-// and on the real clock behind umockdev.
+// rejects what a real device would reject (bad sync, length or CRC, a header
+// that does not fit its command). Time is passed in by the caller, so the same
+// model runs on a virtual clock in-process and on the real clock behind umockdev.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,22 +17,24 @@ namespace sim {
 
 using Micros = std::int64_t;  // microseconds on the caller's clock
 
-// Faults the device can be told to produce; several may be combined.
+// Faults the device can be told to produce; several may be combined. Frame
+// numbers count every OUT frame the device received, from 0, rejected ones too.
 struct Faults {
   bool absent = false;           // no matching device on the bus
-  bool twoDevices = false;       // a second matching device is listed (the last one is served)
+  bool noBusses = false;         // no USB file system at all: the scans fail, no bus list
+  bool twoDevices = false;       // a second matching device is listed before the served one
   bool openFails = false;        // usb_open returns null
   bool setConfigFails = false;   // usb_set_configuration fails
   bool claimFails = false;       // usb_claim_interface fails (interface occupied)
-  int silentFromFrame = -1;      // from the frame with this 0-based number on ...
+  int silentFromFrame = -1;      // from the frame with this number on ...
   int silentReplies = 0;         // ... this many frames get no reply
-  int wrongEchoAtFrame = -1;     // the reply to this frame echoes another block index
+  int wrongEchoAtFrame = -1;     // the reply to this frame echoes the next block index
   int damagedAtFrame = -1;       // the reply to this frame has a bad CRC
-  int staleCodeAtFrame = -1;     // the reply to this frame carries the previous command's code
+  int staleCodeAtFrame = -1;     // the reply to this frame carries an earlier command's code
   int beginStatus = 4;           // status of the first begin reply (3 restart, 4 ready, 5 refused)
   Micros restartAbsentFor = 3'000'000;  // after status 3 the device is off the bus this long
   bool neverBack = false;        // after status 3 the device does not come back
-  int unplugAfterFrames = -1;    // the device leaves the bus after this many frames
+  int unplugAfterFrames = -1;    // the device leaves the bus once the reply to this many frames is read
   Micros replyLatency = 0;       // each report becomes ready this long after its frame
 };
 
@@ -43,15 +46,19 @@ std::string FaultUsage();
 struct Summary {
   std::map<std::uint16_t, int> commandsSeen;  // command code -> frames accepted
   int frames = 0;                             // OUT frames received
-  int rejectedFrames = 0;                     // bad sync, length or CRC
+  int rejectedFrames = 0;                     // dropped without a reply (sync, length, CRC, header)
   int retries = 0;                            // frames that repeated the previous one
   int exchangesEnded = 0;                     // end commands answered
+  int restarts = 0;                           // times the device left the bus to restart
 };
 
 class DeviceModel {
  public:
   // outputDir: where the images are written at each end command (empty: not written).
   DeviceModel(Faults faults, std::string outputDir);
+  ~DeviceModel();
+  DeviceModel(DeviceModel&&) noexcept;
+  DeviceModel& operator=(DeviceModel&&) noexcept;
 
   // How many matching devices the bus lists at this time (0, 1 or 2).
   int ListedDevices(Micros now) const;
@@ -75,10 +82,13 @@ class DeviceModel {
   // "lang", "fv", "bmp", "pic", "tdb"), and the counters.
   const std::map<std::string, std::vector<std::uint8_t>>& Images() const;
   const Summary& GetSummary() const;
+  const Faults& GetFaults() const;
+  // Why the last dropped frame was dropped (empty when none was), for diagnostics.
+  const std::string& LastRejection() const;
 
  private:
   struct Impl;
-  // Implementation lives in device_model.cpp.
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace sim
