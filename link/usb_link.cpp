@@ -1,1 +1,78 @@
-// placeholder
+#include "link/usb_link.h"
+
+// transfer_context.h declares struct usb_device before <usb.h> declares the
+// function of the same name, so it must come first.
+#include "engine/transfer_context.h"
+#include "link/operator_messages.h"
+
+#include <usb.h>
+
+namespace {
+
+void ShowLinkMessage(const char* text) {
+  ShowOperatorMessage(text, ApplicationTitle(), MessageIcon::Warning);
+}
+
+bool Matches(const struct usb_device& device) {
+  return device.descriptor.idVendor == kDeviceVendorId &&
+         device.descriptor.idProduct == kDeviceProductId;
+}
+
+}  // namespace
+
+bool FindDevice() {
+  g_transfer.foundDevice = nullptr;
+  // Negative results mean no USB file system (no device); the walk below then finds nothing.
+  usb_init();
+  usb_find_busses();
+  usb_find_devices();
+  for (usb_bus* bus = usb_get_busses(); bus != nullptr; bus = bus->next) {
+    for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
+      if (Matches(*device)) g_transfer.foundDevice = device;  // the last match wins
+    }
+  }
+  if (g_transfer.foundDevice == nullptr) {
+    ShowLinkMessage(kTextDeviceNotFound);
+    g_transfer.deviceFound = 0;
+    return false;
+  }
+  g_transfer.deviceFound = 1;
+  return true;
+}
+
+bool OpenDevice() {
+  if (g_transfer.interfaceClaimed != 0) return true;
+  g_transfer.m_dev =
+      g_transfer.foundDevice != nullptr ? usb_open(g_transfer.foundDevice) : nullptr;
+  if (g_transfer.m_dev == nullptr) {
+    ShowLinkMessage(kTextCouldNotOpen);
+    g_transfer.interfaceClaimed = 0;
+    return false;
+  }
+  if (usb_set_configuration(g_transfer.m_dev, kDeviceConfiguration) < 0) {
+    ShowLinkMessage(kTextCouldNotSetConfiguration);
+    usb_close(g_transfer.m_dev);
+    g_transfer.m_dev = nullptr;
+    g_transfer.interfaceClaimed = 0;
+    return false;
+  }
+  if (usb_claim_interface(g_transfer.m_dev, kDeviceInterface) < 0) {
+    ShowLinkMessage(kTextInterfaceOccupied);
+    CloseDevice();
+    return false;
+  }
+  g_transfer.interfaceClaimed = 1;
+  return true;
+}
+
+void CloseDevice() {
+  if (g_transfer.m_dev != nullptr) {
+    usb_release_interface(g_transfer.m_dev, kDeviceInterface);
+    usb_close(g_transfer.m_dev);
+  }
+  g_transfer.deviceFound = 0;
+  g_transfer.interfaceClaimed = 0;
+  g_transfer.m_dev = nullptr;
+}
+
+void RegisterDeviceNotify(void* /*window*/) {}
