@@ -1,0 +1,17 @@
+#include "app/tamsolt_app.h"
+
+#include "app/main_window.h"
+#include "app/settings.h"
+
+CTamsoltApp::CTamsoltApp(int& argc, char** argv) : QApplication(argc, argv) {
+  // No application name of our own: boxes of the device link take the executable's name.
+  InitIniPath();
+}
+
+CTamsoltApp::~CTamsoltApp() { g_iniPath.clear(); }
+
+int CTamsoltApp::Run() {
+  CTamsoltDlg dialog;
+  dialog.exec();  // the result tells nothing: the only way out is closing
+  return 0;
+}
