@@ -64,6 +64,7 @@ struct Answer {
   std::uint16_t echo = 0;
   std::uint8_t status = 0;
   bool restarts = false;
+  bool endsExchange = false;
 };
 
 }  // namespace
@@ -173,12 +174,17 @@ struct DeviceModel::Impl {
     return true;
   }
 
-  bool HandleEnd(const WireFrame& frame) {
+  bool HandleEnd(const WireFrame& frame, Answer& answer) {
     if (frame.payloadLength != 0) return Reject("end with a payload");
+    answer.endsExchange = true;
+    return true;
+  }
+
+  // Stored after the end command itself is counted, so the summary includes it.
+  void EndExchange() {
     ++summary.exchangesEnded;
     if (!outputDir.empty()) WriteReceivedImages(outputDir, images, summary);
     images.EndExchange();
-    return true;
   }
 
   // Applies the frame to the device; false when the device drops it.
@@ -200,7 +206,7 @@ struct DeviceModel::Impl {
         return HandleBegin(frame, answer);
       case kEnd:
       case kEndAlt:
-        return HandleEnd(frame);
+        return HandleEnd(frame, answer);
       case kConnect:
       case kDatabasePrepare:
         if (frame.payloadLength != 0) return Reject("payload on an empty command");
@@ -305,6 +311,7 @@ bool DeviceModel::ReceiveFrame(const std::uint8_t* data, std::size_t length, Mic
     d.Reject(std::move(reason));
   } else if (d.Handle(frame, answer)) {
     d.NoteAccepted(frame.code);
+    if (answer.endsExchange) d.EndExchange();
     d.Queue(frame, answer, frameNumber, now, lastBeforeUnplug);
     return true;
   }
