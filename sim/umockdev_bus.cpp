@@ -1,0 +1,129 @@
+#include "sim/umockdev_bus.h"
+
+#include <glib/gstdio.h>
+#include <umockdev.h>
+
+#include <algorithm>
+
+#include "sim/umockdev_usbfs.h"
+
+namespace sim {
+
+namespace {
+
+std::string TakeMessage(GError* error) {
+  std::string message = error != nullptr ? error->message : "unknown error";
+  if (error != nullptr) g_error_free(error);
+  return message;
+}
+
+std::vector<std::string> EntriesInReaddirOrder(const std::string& folder) {
+  std::vector<std::string> names;
+  GDir* dir = g_dir_open(folder.c_str(), 0, nullptr);
+  if (dir == nullptr) return names;
+  while (const gchar* name = g_dir_read_name(dir)) names.emplace_back(name);
+  g_dir_close(dir);
+  return names;
+}
+
+std::string DevnumName(int devnum) {
+  const std::string node = DeviceNodeName(kEmulatedBus, devnum);
+  return node.substr(node.rfind('/') + 1);
+}
+
+}  // namespace
+
+std::string NodeUsedByLink(const std::vector<std::string>& readdirOrder,
+                           const std::vector<std::string>& matchingNames) {
+  std::string used;
+  for (const std::string& entry : readdirOrder) {
+    if (std::find(matchingNames.begin(), matchingNames.end(), entry) != matchingNames.end()) {
+      used = entry;
+    }
+  }
+  return used;
+}
+
+EmulatedBus::EmulatedBus(std::shared_ptr<SharedDevice> device, bool usbFileSystem)
+    : device_(std::move(device)), testbed_(umockdev_testbed_new()), usbFileSystem_(usbFileSystem) {
+  if (usbFileSystem_) {
+    // The root hub keeps the bus folder in place while no VX742 is listed; it
+    // needs no handler (its ioctls fail as on a plain file).
+    umockdev_testbed_add_from_string(
+        testbed_, DeviceDescription(kEmulatedBus, kRootHubDevnum, RootHubIdentity()).c_str(),
+        nullptr);
+  } else {
+    // An empty /dev/bus/usb keeps the scan inside the testbed and finds no bus.
+    g_mkdir_with_parents((RootDir() + "/dev/bus/usb").c_str(), 0755);
+  }
+}
+
+EmulatedBus::~EmulatedBus() {
+  while (!nodes_.empty()) RemoveNode();
+  g_object_unref(testbed_);
+}
+
+std::string EmulatedBus::RootDir() const {
+  gchar* root = umockdev_testbed_get_root_dir(testbed_);
+  std::string result = root;
+  g_free(root);
+  return result;
+}
+
+bool EmulatedBus::Sync(std::string& error) {
+  const int listed = usbFileSystem_ ? device_->With([](DeviceState& state, Micros now) {
+    return state.model.ListedDevices(now);
+  })
+                                    : 0;
+  if (static_cast<int>(nodes_.size()) == listed) return true;
+  bool ok = true;
+  while (ok && static_cast<int>(nodes_.size()) < listed) ok = AddNode(error);
+  while (static_cast<int>(nodes_.size()) > listed) RemoveNode();
+  ChooseServedNode();
+  return ok;
+}
+
+bool EmulatedBus::AddNode(std::string& error) {
+  const int devnum = nextDevnum_++;
+  GError* failure = nullptr;
+  if (!umockdev_testbed_add_from_string(
+          testbed_, DeviceDescription(kEmulatedBus, devnum, Vx742Identity()).c_str(), &failure)) {
+    error = "cannot add the device: " + TakeMessage(failure);
+    return false;
+  }
+  UMockdevIoctlBase* handler = NewUsbfsHandler(device_);
+  const std::string path = DeviceNodePath(kEmulatedBus, devnum);
+  if (!umockdev_testbed_attach_ioctl(testbed_, path.c_str(), handler, &failure)) {
+    error = "cannot serve " + path + ": " + TakeMessage(failure);
+    g_object_unref(handler);
+    umockdev_testbed_remove_device(testbed_, DeviceSysfsPath(kEmulatedBus, devnum).c_str());
+    g_unlink((RootDir() + path).c_str());
+    return false;
+  }
+  nodes_.push_back({devnum, handler});
+  return true;
+}
+
+void EmulatedBus::RemoveNode() {
+  const Node node = nodes_.back();
+  nodes_.pop_back();
+  const std::string path = DeviceNodePath(kEmulatedBus, node.devnum);
+  umockdev_testbed_detach_ioctl(testbed_, path.c_str(), nullptr);
+  umockdev_testbed_remove_device(testbed_, DeviceSysfsPath(kEmulatedBus, node.devnum).c_str());
+  // The testbed keeps a node that has content; the scan must not find it.
+  g_unlink((RootDir() + path).c_str());
+  g_object_unref(node.handler);
+}
+
+void EmulatedBus::ChooseServedNode() {
+  std::vector<std::string> matching;
+  for (const Node& node : nodes_) matching.push_back(DevnumName(node.devnum));
+  const std::string busFolder = "/dev/" + BusDirectoryName(kEmulatedBus);
+  const std::string used = NodeUsedByLink(EntriesInReaddirOrder(RootDir() + busFolder), matching);
+  device_->With([&](DeviceState& state, Micros) {
+    state.servedNode = used.empty() ? std::string() : busFolder + "/" + used;
+    return 0;
+  });
+}
+
+}  // namespace sim

@@ -1,0 +1,60 @@
+// The umockdev testbed and the device nodes on its bus 001. Besides its root
+// hub the bus follows the model: as many VX742 nodes as the model lists at
+// this moment, each served by a usbfs handler of the shared device. A device
+// that leaves the bus (restart, unplug) loses its node; when it comes back it
+// gets a new device number, as a re-enumerated device does.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/umockdev_ioctl_handler.h"
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
+
+namespace sim {
+
+class EmulatedBus {
+ public:
+  // Creates the testbed; it sets UMOCKDEV_DIR in this process's environment.
+  // usbFileSystem false: /dev/bus/usb stays empty, as on a host without usbfs.
+  EmulatedBus(std::shared_ptr<SharedDevice> device, bool usbFileSystem);
+  ~EmulatedBus();
+  EmulatedBus(const EmulatedBus&) = delete;
+  EmulatedBus& operator=(const EmulatedBus&) = delete;
+
+  // The testbed's root: what UMOCKDEV_DIR must name for a program.
+  std::string RootDir() const;
+
+  // Adds or removes VX742 nodes until the bus lists what the model lists now.
+  // False (with the reason in error) when the testbed refused a change.
+  bool Sync(std::string& error);
+
+ private:
+  struct Node {
+    int devnum;
+    UMockdevIoctlBase* handler;
+  };
+
+  bool AddNode(std::string& error);
+  void RemoveNode();
+  void ChooseServedNode();
+
+  std::shared_ptr<SharedDevice> device_;
+  UMockdevTestbed* testbed_;
+  bool usbFileSystem_;
+  std::vector<Node> nodes_;
+  int nextDevnum_ = kFirstDevnum;
+
+  static constexpr int kFirstDevnum = 2;  // 1 is the root hub
+};
+
+// Which of the matching nodes the link ends up using, given the entries of the
+// bus folder in readdir order: devices that appear together are listed by
+// libusb 0.1 in the order the folder is read, and the link keeps the last
+// match of its walk. Empty when none matches.
+std::string NodeUsedByLink(const std::vector<std::string>& readdirOrder,
+                           const std::vector<std::string>& matchingNames);
+
+}  // namespace sim

@@ -1,0 +1,139 @@
+// tamsolt-sim-run: runs a program against the emulated VX742 on the USB bus
+// of an umockdev testbed. The program uses Debian's libusb 0.1 unchanged; the
+// umockdev preload library turns its opens, reads and ioctls on
+// /dev/bus/usb into calls of this process, where one DeviceModel answers them
+// on the real clock.
+#include <glib-unix.h>
+#include <glib.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/umockdev_bus.h"
+#include "sim/umockdev_ioctl_handler.h"
+#include "sim/umockdev_run_options.h"
+
+namespace {
+
+// How often the bus is brought in line with the model: a device that leaves
+// or comes back shows up on the bus within this time.
+constexpr guint kBusSyncPeriodMs = 2;
+
+struct Run {
+  GMainLoop* loop = nullptr;
+  sim::EmulatedBus* bus = nullptr;
+  GPid program = 0;
+  int waitStatus = 0;
+  bool busFailureShown = false;
+};
+
+void OnProgramExit(GPid, gint waitStatus, gpointer data) {
+  auto* run = static_cast<Run*>(data);
+  run->waitStatus = waitStatus;
+  g_main_loop_quit(run->loop);
+}
+
+gboolean OnBusSync(gpointer data) {
+  auto* run = static_cast<Run*>(data);
+  std::string error;
+  if (!run->bus->Sync(error) && !run->busFailureShown) {
+    std::fprintf(stderr, "tamsolt-sim-run: %s\n", error.c_str());
+    run->busFailureShown = true;
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+// The runner stops when its program stops: an interrupt goes on to the program.
+gboolean OnTerminate(gpointer data) {
+  kill(static_cast<Run*>(data)->program, SIGTERM);
+  return G_SOURCE_CONTINUE;
+}
+
+std::vector<std::string> CurrentEnvironment() {
+  std::vector<std::string> environment;
+  gchar** entries = g_get_environ();
+  for (gchar** entry = entries; *entry != nullptr; ++entry) environment.emplace_back(*entry);
+  g_strfreev(entries);
+  return environment;
+}
+
+// NULL-terminated pointers into strings, for g_spawn.
+std::vector<char*> PointersTo(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+void PrintSummary(sim::SharedDevice& device) {
+  device.With([](sim::DeviceState& state, sim::Micros) {
+    const sim::Summary& summary = state.model.GetSummary();
+    std::fprintf(stderr,
+                 "tamsolt-sim-run: device received %d frames (%d rejected, %d repeated), "
+                 "%d exchanges ended\n",
+                 summary.frames, summary.rejectedFrames, summary.retries, summary.exchangesEnded);
+    return 0;
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(sim::RunUsage().c_str(), stdout);
+    return 0;
+  }
+  sim::RunOptions options;
+  std::string error;
+  if (!sim::ParseRunOptions(args, options, error)) {
+    std::fprintf(stderr, "tamsolt-sim-run: %s\n%s", error.c_str(), sim::RunUsage().c_str());
+    return 2;
+  }
+
+  auto device = std::make_shared<sim::SharedDevice>(options.faults, options.outputDir);
+  int exitCode = 0;
+  {
+    sim::EmulatedBus bus(device, !options.faults.noBusses);
+    if (!bus.Sync(error)) {
+      std::fprintf(stderr, "tamsolt-sim-run: %s\n", error.c_str());
+      return 2;
+    }
+
+    std::vector<std::string> environment =
+        sim::ProgramEnvironment(CurrentEnvironment(), bus.RootDir());
+    std::vector<char*> envp = PointersTo(environment);
+    std::vector<char*> programArgv = PointersTo(options.command);
+
+    Run run;
+    run.bus = &bus;
+    GError* spawnError = nullptr;
+    const auto flags = static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
+                                                G_SPAWN_CHILD_INHERITS_STDIN);
+    if (!g_spawn_async(nullptr, programArgv.data(), envp.data(), flags, nullptr, nullptr,
+                       &run.program, &spawnError)) {
+      std::fprintf(stderr, "tamsolt-sim-run: cannot start %s: %s\n", options.command[0].c_str(),
+                   spawnError->message);
+      g_error_free(spawnError);
+      return 127;
+    }
+
+    run.loop = g_main_loop_new(nullptr, FALSE);
+    g_child_watch_add(run.program, OnProgramExit, &run);  // gone once it has fired
+    const guint busSync = g_timeout_add(kBusSyncPeriodMs, OnBusSync, &run);
+    const guint onInterrupt = g_unix_signal_add(SIGINT, OnTerminate, &run);
+    const guint onTerminate = g_unix_signal_add(SIGTERM, OnTerminate, &run);
+    g_main_loop_run(run.loop);
+    g_source_remove(onTerminate);
+    g_source_remove(onInterrupt);
+    g_source_remove(busSync);
+    g_main_loop_unref(run.loop);
+    g_spawn_close_pid(run.program);
+    exitCode = sim::ExitCodeOfWaitStatus(run.waitStatus);
+  }
+  if (options.summary) PrintSummary(*device);
+  return exitCode;
+}
