@@ -68,7 +68,7 @@ struct TransferContext {
   std::uint8_t expectedImageTag;
 
   // Device link: the libusb device record chosen by the last scan.
-  usb_device* foundDevice;
+  struct usb_device* foundDevice;  // "struct": <usb.h> also declares a function usb_device
 };
 
 // Static storage: zero-initialised before main, lives until the process ends.

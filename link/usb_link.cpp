@@ -1,11 +1,9 @@
 #include "link/usb_link.h"
 
-// transfer_context.h declares struct usb_device before <usb.h> declares the
-// function of the same name, so it must come first.
+#include <usb.h>
+
 #include "engine/transfer_context.h"
 #include "link/operator_messages.h"
-
-#include <usb.h>
 
 namespace {
 
