@@ -114,15 +114,6 @@ TEST_F(Rows, TypedPathIsUsedButGoneAfterRestart) {
   EXPECT_EQ(again->PathField(kKindBoot)->text(), QStringLiteral("/stored/boot.bin"));
 }
 
-TEST_F(Rows, BrowsingStillWorksWhileATransferRuns) {
-  WriteSetting("setup", "FV", "1");
-  auto dialog = OpenDialog();
-  g_transfer.busy = 1;
-  nextChoice_ = "/voice/next.fv";
-  dialog->BrowseButton(kKindFv)->click();
-  EXPECT_EQ(Stored("PATH", kKindFv), "/voice/next.fv");
-}
-
 TEST_F(Rows, EachRowOffersItsOwnFilter) {
   auto dialog = OpenDialog();
   nextChoice_.clear();
@@ -225,15 +216,6 @@ TEST_F(BootPictureRow, FileThatIsNoBitmapIsRefusedSayingSo) {
     EXPECT_EQ(messages_[0].title, "错误");
     EXPECT_EQ(messages_[0].icon, MessageIcon::Warning);
   }
-}
-
-TEST_F(BootPictureRow, OtherRowsTakeAnyFile) {
-  WriteSetting("setup", "PIC", "1");
-  auto dialog = OpenDialog();
-  nextChoice_ = Path("big.pic");  // not even there: the batch checks existence later
-  dialog->BrowseButton(kKindPic)->click();
-  EXPECT_EQ(Stored("PATH", kKindPic), nextChoice_);
-  EXPECT_TRUE(messages_.empty());
 }
 
 }  // namespace

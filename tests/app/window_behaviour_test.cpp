@@ -34,16 +34,6 @@ void WhenModalOpens(std::function<void(QWidget*)> inspect) {
 
 using MainDialogBehaviour = WindowTest;
 
-TEST_F(MainDialogBehaviour, CloseIsRefusedWhileBusyAndAllowedAfter) {
-  auto dialog = OpenDialog();
-  g_transfer.busy = 1;
-  EXPECT_FALSE(dialog->close());
-  EXPECT_TRUE(dialog->isVisible());
-  g_transfer.busy = 0;
-  EXPECT_TRUE(dialog->close());
-  EXPECT_FALSE(dialog->isVisible());
-}
-
 TEST_F(MainDialogBehaviour, ClosingEndsTheModalLoopOnlyWhenIdle) {
   auto dialog = OpenDialog();
   bool stayedOpenWhileBusy = false;
@@ -54,6 +44,7 @@ TEST_F(MainDialogBehaviour, ClosingEndsTheModalLoopOnlyWhenIdle) {
     g_transfer.busy = 0;
     dialog->close();
   });
+  QTimer::singleShot(5000, dialog.get(), [&] { dialog->done(99); });  // never hang
   EXPECT_EQ(dialog->exec(), QDialog::Rejected);
   EXPECT_TRUE(stayedOpenWhileBusy);
 }

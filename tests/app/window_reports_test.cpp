@@ -75,12 +75,4 @@ TEST_F(WindowReports, BarFollowsTheBlockCount) {
   EXPECT_EQ(bar->value(), 0);
 }
 
-TEST_F(WindowReports, TimeoutBoxShowsTheBlockNumber) {
-  auto dialog = OpenDialog();
-  ShowTimeoutBox(17);
-  ASSERT_EQ(messages_.size(), 1U);
-  EXPECT_EQ(messages_[0].text, "17");
-  EXPECT_EQ(messages_[0].title, "超时重发");
-}
-
 }  // namespace
