@@ -1,11 +1,13 @@
 #include "app/tamsolt_app.h"
 
+#include "app/app_icon.h"
 #include "app/main_window.h"
 #include "app/settings.h"
 
 CTamsoltApp::CTamsoltApp(int& argc, char** argv) : QApplication(argc, argv) {
   // No application name of our own: boxes of the device link take the executable's name.
   InitIniPath();
+  setWindowIcon(AppIcon());  // taskbar and every window of the process
 }
 
 CTamsoltApp::~CTamsoltApp() { g_iniPath.clear(); }
