@@ -42,7 +42,7 @@ ST_PACKET_PARA Record(std::uint16_t code) {
 // One frame, one bulk write. The result is not examined: the reply check tells.
 void Write(std::uint8_t* frame, std::uint16_t length) {
   if (length == 0) return;
-  usb_bulk_write(g_transfer.m_dev, kCommandEndpoint, reinterpret_cast<char*>(frame), length,
+  usb_bulk_write(g_transfer.m_dev, kCommandEndpoint, reinterpret_cast<const char*>(frame), length,
                  kWriteTimeoutMs);
 }
 
