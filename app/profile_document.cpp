@@ -38,7 +38,7 @@ std::string EncodedOrEmpty(std::string_view utf8, TextEncoding encoding) {
 // has none, as Windows writes.
 std::string LineBreak(const ProfileDocument& document) {
   for (const ProfileTextLine& line : document.lines) {
-    if (line.end == line.contentEnd) continue;
+    if (!line.hasBreak) continue;
     const bool crlf = line.end - line.contentEnd > CodeUnitSize(document.encoding);
     return EncodedOrEmpty(crlf ? "\r\n" : "\n", document.encoding);
   }
@@ -120,9 +120,10 @@ ProfileDocument ParseProfile(std::string bytes) {
     line.begin = begin;
     line.contentEnd = newline == std::string::npos ? size : newline;
     line.end = newline == std::string::npos ? size : newline + unit;
-    if (newline != std::string::npos && newline >= begin + unit &&
-        IsCodeUnitAt(document, newline - unit, '\r')) {
-      line.contentEnd = newline - unit;
+    line.hasBreak = newline != std::string::npos;
+    // A CR before the LF, or closing the file, is not part of the text.
+    if (line.contentEnd >= begin + unit && IsCodeUnitAt(document, line.contentEnd - unit, '\r')) {
+      line.contentEnd -= unit;
     }
     line.text = DecodeToUtf8(
         std::string_view(document.bytes).substr(line.begin, line.contentEnd - line.begin),
@@ -158,8 +159,10 @@ bool EditProfileValue(const ProfileDocument& document, std::string_view section,
   const auto range = FindSection(document, section);
   if (!range) {
     std::string added;
-    if (!document.lines.empty() && document.lines.back().end == document.lines.back().contentEnd) {
-      added += lineBreak;  // the last line had no line break of its own
+    if (!document.lines.empty() && !document.lines.back().hasBreak) {
+      // The last line had no line break of its own; a CR closing it only needs its LF.
+      const ProfileTextLine& last = document.lines.back();
+      added += last.end > last.contentEnd ? EncodedOrEmpty("\n", document.encoding) : lineBreak;
     }
     std::string text = "[" + std::string(section) + "]";
     if (!EncodeFromUtf8(text, document.encoding, encoded)) return false;

@@ -15,6 +15,7 @@ struct ProfileTextLine {
   std::size_t begin = 0;       // first byte of the line
   std::size_t contentEnd = 0;  // first byte of its line break (CR LF or LF)
   std::size_t end = 0;         // first byte after the line break
+  bool hasBreak = false;       // false for a last line that ends without LF
   std::string text;            // the line's text in UTF-8, without the break
 };
 

@@ -70,6 +70,18 @@ TEST_F(SettingsWrite, NewSectionGoesAtTheEndInTheFilesLineEnding) {
   EXPECT_EQ(GetIni(), "[setup]\r\nBOOT=1\r\nHOST=0");
 }
 
+TEST_F(SettingsWrite, CarriageReturnClosingTheFileEndsTheLastLine) {
+  PutIni("[setup]\nBOOT=1\n[PATH]\r");
+  ASSERT_TRUE(WriteSetting("path", "BOOT", "/x"));
+  EXPECT_EQ(GetIni(), "[setup]\nBOOT=1\n[PATH]\nBOOT=/x\r");
+  EXPECT_EQ(ReadSetting("BOOT", "PATH"), "/x");
+
+  PutIni("[PATH]\r\nBOOT=/x\r");
+  ASSERT_TRUE(WriteSetting("Strings", "S0000", "t"));
+  EXPECT_EQ(GetIni(), "[PATH]\r\nBOOT=/x\r\n[Strings]\r\nS0000=t\r\n");
+  EXPECT_EQ(ReadSetting("BOOT", "PATH"), "/x");
+}
+
 TEST_F(SettingsWrite, OnlyTheFirstOfDuplicatesIsChanged) {
   PutIni("[setup]\nBOOT=0\nBOOT=0\n[SETUP]\nBOOT=0\n");
   ASSERT_TRUE(WriteSetting("setup", "BOOT", "1"));
