@@ -79,7 +79,7 @@ bool EmulatedBus::Sync(std::string& error) {
   bool ok = true;
   while (ok && static_cast<int>(nodes_.size()) < listed) ok = AddNode(error);
   while (static_cast<int>(nodes_.size()) > listed) RemoveNode();
-  ChooseServedNode();
+  ChooseSilentNode();
   return ok;
 }
 
@@ -115,13 +115,18 @@ void EmulatedBus::RemoveNode() {
   g_object_unref(node.handler);
 }
 
-void EmulatedBus::ChooseServedNode() {
+void EmulatedBus::ChooseSilentNode() {
   std::vector<std::string> matching;
   for (const Node& node : nodes_) matching.push_back(DevnumName(node.devnum));
   const std::string busFolder = "/dev/" + BusDirectoryName(kEmulatedBus);
-  const std::string used = NodeUsedByLink(EntriesInReaddirOrder(RootDir() + busFolder), matching);
+  std::string silent;
+  if (matching.size() > 1) {
+    const std::string used =
+        NodeUsedByLink(EntriesInReaddirOrder(RootDir() + busFolder), matching);
+    silent = busFolder + "/" + (matching.front() == used ? matching.back() : matching.front());
+  }
   device_->With([&](DeviceState& state, Micros) {
-    state.servedNode = used.empty() ? std::string() : busFolder + "/" + used;
+    state.silentNode = silent;
     return 0;
   });
 }

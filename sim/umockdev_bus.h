@@ -39,7 +39,7 @@ class EmulatedBus {
 
   bool AddNode(std::string& error);
   void RemoveNode();
-  void ChooseServedNode();
+  void ChooseSilentNode();
 
   std::shared_ptr<SharedDevice> device_;
   UMockdevTestbed* testbed_;

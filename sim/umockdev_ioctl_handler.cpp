@@ -33,8 +33,8 @@ struct OpenNode {
   UrbQueue urbs;
 };
 
-// What one ioctl sees of the device: the model when this node is the served
-// one (null for a matching node that never answers), and whether it is on the bus.
+// What one ioctl sees of the device: the model (null on the silent node of
+// the two-devices fault), and whether the device is on the bus.
 struct DeviceView {
   DeviceModel* model;
   bool present;
@@ -184,7 +184,7 @@ int ServeHandle(OpenNode& node, unsigned long request, UMockdevIoctlData* arg,
 
 int Serve(OpenNode& node, unsigned long request, UMockdevIoctlData* arg, DeviceState& state,
           Micros now) {
-  const DeviceView device{node.path == state.servedNode ? &state.model : nullptr,
+  const DeviceView device{node.path != state.silentNode ? &state.model : nullptr,
                           state.model.Present(now), now};
   if (node.use == NodeUse::Unknown || node.use == NodeUse::Scan) {
     if (request == USBDEVFS_CONNECTINFO) {
@@ -212,7 +212,7 @@ void OnConnectedChanged(GObject* client, GParamSpec*, gpointer) {
   if (node == nullptr) return;
   node->device->With([node](DeviceState& state, Micros) {
     // usb_close, or the program ended.
-    if (node->use == NodeUse::Handle && node->path == state.servedNode) state.model.Close();
+    if (node->use == NodeUse::Handle && node->path != state.silentNode) state.model.Close();
     node->use = NodeUse::Closed;
     return 0;
   });

@@ -31,9 +31,11 @@ class RealClock {
 
 struct DeviceState {
   DeviceModel model;
-  // The node the model answers on ("/dev/bus/usb/001/002"). Another matching
-  // node (two-devices fault) takes frames and never answers.
-  std::string servedNode;
+  // The second matching node of the two-devices fault ("/dev/bus/usb/001/002"),
+  // the one the link does not use: it takes frames and never answers. The
+  // model answers on every other node, also on a handle opened before the
+  // device restarted.
+  std::string silentNode;
 };
 
 // The state every node and handle of the testbed shares, and the lock that
