@@ -1,0 +1,103 @@
+// The runner's command line, the program's environment and its exit code.
+#include "sim/umockdev_run_options.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+bool Contains(const Strings& list, const std::string& entry) {
+  return std::find(list.begin(), list.end(), entry) != list.end();
+}
+
+int CountWithPrefix(const Strings& list, const std::string& prefix) {
+  return static_cast<int>(std::count_if(list.begin(), list.end(), [&](const std::string& s) {
+    return s.compare(0, prefix.size(), prefix) == 0;
+  }));
+}
+
+TEST(RunOptions, FaultsAndOutputFolderComeBeforeTheProgram) {
+  sim::RunOptions options;
+  std::string error;
+  ASSERT_TRUE(sim::ParseRunOptions(
+      {"--absent", "--silent=2:3", "--out=/tmp/received", "--", "prog", "-x", "--claim-fails"},
+      options, error))
+      << error;
+  EXPECT_TRUE(options.faults.absent);
+  EXPECT_EQ(options.faults.silentFromFrame, 2);
+  EXPECT_EQ(options.faults.silentReplies, 3);
+  EXPECT_EQ(options.outputDir, "/tmp/received");
+  EXPECT_TRUE(options.summary);
+  // What follows "--" is the program's, even when it looks like a fault.
+  EXPECT_FALSE(options.faults.claimFails);
+  EXPECT_EQ(options.command, (Strings{"prog", "-x", "--claim-fails"}));
+}
+
+TEST(RunOptions, QuietDropsTheSummary) {
+  sim::RunOptions options;
+  std::string error;
+  ASSERT_TRUE(sim::ParseRunOptions({"--quiet", "--", "prog"}, options, error));
+  EXPECT_FALSE(options.summary);
+}
+
+TEST(RunOptions, MalformedCommandLinesAreRefusedWithAReason) {
+  for (const Strings& args : {Strings{"prog"}, Strings{"--absent", "--"},
+                              Strings{"--no-such-fault", "--", "prog"},
+                              Strings{"--out=", "--", "prog"}}) {
+    sim::RunOptions options;
+    std::string error;
+    EXPECT_FALSE(sim::ParseRunOptions(args, options, error)) << args[0];
+    EXPECT_FALSE(error.empty()) << args[0];
+  }
+}
+
+TEST(ProgramEnvironment, PreloadComesFirstAndTheTestbedIsNamed) {
+  const Strings environment = sim::ProgramEnvironment(
+      {"PATH=/usr/bin", "LD_PRELOAD=libearlier.so", "UMOCKDEV_DIR=/stale",
+       "ASAN_OPTIONS=detect_leaks=1"},
+      "/tmp/umockdev.X");
+  EXPECT_TRUE(Contains(environment, "PATH=/usr/bin"));
+  EXPECT_TRUE(Contains(environment, "LD_PRELOAD=libumockdev-preload.so.0:libearlier.so"));
+  EXPECT_TRUE(Contains(environment, "UMOCKDEV_DIR=/tmp/umockdev.X"));
+  EXPECT_EQ(CountWithPrefix(environment, "UMOCKDEV_DIR="), 1);
+  // The caller's own ASan options come later, so they win.
+  EXPECT_TRUE(Contains(environment, "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1"));
+  EXPECT_EQ(CountWithPrefix(environment, "LD_PRELOAD="), 1);
+  EXPECT_EQ(CountWithPrefix(environment, "ASAN_OPTIONS="), 1);
+}
+
+TEST(ProgramEnvironment, WithoutEarlierPreloadOnlyUmockdevIsPreloaded) {
+  const Strings environment = sim::ProgramEnvironment({"HOME=/root"}, "/tmp/t");
+  EXPECT_TRUE(Contains(environment, "LD_PRELOAD=libumockdev-preload.so.0"));
+  EXPECT_TRUE(Contains(environment, "ASAN_OPTIONS=verify_asan_link_order=0"));
+  EXPECT_TRUE(Contains(environment, "HOME=/root"));
+}
+
+int WaitStatusOfChild(void (*body)()) {
+  const pid_t child = fork();
+  if (child == 0) body();
+  int status = 0;
+  waitpid(child, &status, 0);
+  return status;
+}
+
+TEST(ExitCode, IsTheProgramsOwnOrTheSignalThatEndedIt) {
+  EXPECT_EQ(sim::ExitCodeOfWaitStatus(WaitStatusOfChild([] { _exit(3); })), 3);
+  EXPECT_EQ(sim::ExitCodeOfWaitStatus(WaitStatusOfChild([] { _exit(0); })), 0);
+  EXPECT_EQ(sim::ExitCodeOfWaitStatus(WaitStatusOfChild([] {
+              signal(SIGTERM, SIG_DFL);
+              raise(SIGTERM);
+              _exit(0);
+            })),
+            128 + SIGTERM);
+}
+
+}  // namespace
