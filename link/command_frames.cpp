@@ -8,12 +8,11 @@
 
 #include <usb.h>
 
+#include "link/usb_link.h"
+
 std::uint8_t TestDataStage[kTestDataStageSize];
 
 namespace {
-
-constexpr int kCommandEndpoint = 0x02;
-constexpr int kWriteTimeoutMs = 10;
 
 void PutBigEndian16(std::uint8_t* at, std::uint16_t value) {
   at[0] = static_cast<std::uint8_t>(value >> 8);
@@ -42,8 +41,8 @@ ST_PACKET_PARA Record(std::uint16_t code) {
 // One frame, one bulk write. The result is not examined: the reply check tells.
 void Write(std::uint8_t* frame, std::uint16_t length) {
   if (length == 0) return;
-  usb_bulk_write(g_transfer.m_dev, kCommandEndpoint, reinterpret_cast<const char*>(frame), length,
-                 kWriteTimeoutMs);
+  usb_bulk_write(g_transfer.m_dev, kCommandEndpointOut, reinterpret_cast<const char*>(frame),
+                 length, kBulkWriteTimeoutMs);
 }
 
 void Arm(std::uint16_t code) {

@@ -8,17 +8,13 @@
 #include <usb.h>
 
 #include "link/packet_library.h"
-
-namespace {
-constexpr int kReplyEndpoint = 0x81;
-constexpr int kReadTimeoutMs = 20;
-}  // namespace
+#include "link/usb_link.h"
 
 std::int32_t ReadReply() {
   g_transfer.replyLength =
-      usb_interrupt_read(g_transfer.m_dev, kReplyEndpoint,
+      usb_interrupt_read(g_transfer.m_dev, kReplyEndpointIn,
                          reinterpret_cast<char*>(g_transfer.replyBuffer),
-                         static_cast<int>(sizeof g_transfer.replyBuffer), kReadTimeoutMs);
+                         static_cast<int>(sizeof g_transfer.replyBuffer), kInterruptReadTimeoutMs);
   return g_transfer.replyLength;
 }
 
