@@ -9,6 +9,7 @@
 #include "engine/transfer_context.h"
 #include "engine_fixture.h"
 #include "link/usb_link.h"
+#include "sim/inprocess_usb.h"
 
 namespace {
 
@@ -211,6 +212,9 @@ TEST_F(BatchFlow, RestartWaitsTwelveSecondsThenSendsTheBeginAgain) {
   host->RunUntilIdle();
 
   EXPECT_EQ(model->GetSummary().restarts, 1);
+  // The handle from before the restart is released and the device opened anew.
+  EXPECT_EQ(sim::RecordedCalls().open, 2);   // at the press and after the restart
+  EXPECT_EQ(sim::RecordedCalls().close, 2);  // at the restart and after the end reply
   const std::vector<SentFrame> sent = SentFrames();
   ASSERT_GE(sent.size(), 3u);
   EXPECT_EQ(sent[0].code, 0x43);

@@ -1,0 +1,168 @@
+// The checks made at the batch press, and the ways an item can fail to start
+// once the batch runs: each ends the transfer with busy clear.
+#include <filesystem>
+
+#include "engine/batch.h"
+#include "engine/image_staging.h"
+#include "engine/transfer_context.h"
+#include "engine_fixture.h"
+#include "link/usb_link.h"
+#include "sim/inprocess_usb.h"
+
+namespace {
+
+class BatchPress : public EngineTest {
+ protected:
+  void ExpectNothingStarted() {
+    EXPECT_EQ(g_transfer.busy, 0);
+    EXPECT_EQ(sim::RecordedCalls().bulkWrite, 0);
+    EXPECT_FALSE(host->AnyTimerArmed());
+  }
+};
+
+TEST_F(BatchPress, NoRowCheckedShowsS0030WithoutSearching) {
+  host->paths[kKindFont] = WriteFile("font.bin", Pattern(10, 1));  // a path alone does not count
+  OnBatchDownload();
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M30"});
+  EXPECT_EQ(host->boxes[0].title, "M11");
+  EXPECT_EQ(sim::RecordedCalls().findBusses, 0);
+  ExpectNothingStarted();
+}
+
+TEST_F(BatchPress, EachRowsPathAndFileMessages) {
+  for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
+    host->checked = {};
+    host->boxes.clear();
+    host->Row(kind, "");
+    OnBatchDownload();
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{Text(12 + 2 * kind)}) << int{kind};
+    host->boxes.clear();
+    host->Row(kind, dir + "/nothing-here");
+    OnBatchDownload();
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{Text(13 + 2 * kind)}) << int{kind};
+  }
+  EXPECT_EQ(sim::RecordedCalls().findBusses, 0);
+  ExpectNothingStarted();
+}
+
+TEST_F(BatchPress, FirstEmptyRowStopsThePress) {
+  host->Row(kKindBoot, "");
+  host->Row(kKindHost, dir + "/nothing-here");
+  OnBatchDownload();
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M12"});
+}
+
+TEST_F(BatchPress, ImageTagMustMatch) {
+  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500, 0, /*tag=*/1)));
+  OnBatchDownload();
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M53"});
+  host->boxes.clear();
+  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500)));
+  host->Row(kKindHost, WriteFile("host.bin", ImageFile(500, 0, /*tag=*/9)));
+  OnBatchDownload();
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M54"});
+  EXPECT_EQ(sim::RecordedCalls().findBusses, 0);
+  ExpectNothingStarted();
+}
+
+TEST_F(BatchPress, AbsentDeviceShowsOnlyTheSearchMessage) {
+  sim::Faults faults;
+  faults.absent = true;
+  UseDevice(faults);
+  host->Row(kKindLang, WriteFile("lang.bin", Pattern(100, 5)));
+  OnBatchDownload();
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Device NOT found!"});
+  EXPECT_EQ(g_transfer.interfaceClaimed, 0);
+  ExpectNothingStarted();
+}
+
+TEST_F(BatchPress, NoHandleShowsS0010) {
+  sim::Faults faults;
+  faults.claimFails = true;
+  UseDevice(faults);
+  host->Row(kKindLang, WriteFile("lang.bin", Pattern(100, 5)));
+  OnBatchDownload();
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+                            "USB device interface is occupied by other software, please check it!\n",
+                            "M10"}));
+  ExpectNothingStarted();
+}
+
+TEST_F(BatchPress, AnOpenLinkIsReused) {
+  host->Row(kKindLang, WriteFile("lang.bin", Pattern(100, 5)));
+  ASSERT_TRUE(FindDevice());
+  ASSERT_TRUE(OpenDevice());
+  OnBatchDownload();
+  host->RunUntilIdle();
+  EXPECT_EQ(sim::RecordedCalls().open, 1);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
+}
+
+TEST_F(BatchPress, FailedItemLeavesTheRestQueuedAndTheNextPressStartsOver) {
+  sim::Faults faults;
+  faults.silentFromFrame = 3;  // begin, chunk 0, chunk 1 answered, then silence
+  faults.silentReplies = 100000;
+  UseDevice(faults);
+  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(1000)));
+  host->Row(kKindRcdb, WriteFile("db.rdb", Pattern(100, 3)));
+  OnBatchDownload();
+  host->RunUntilIdle();
+  ASSERT_EQ(g_transfer.batchQueue.size(), 2u);
+  EXPECT_EQ(g_transfer.busy, 0);
+
+  UseDevice(sim::Faults{});
+  host->boxes.clear();
+  OnBatchDownload();
+  host->RunUntilIdle();
+  EXPECT_EQ(SentCodes().front(), 0x43);
+  EXPECT_EQ(Received("boot"), Scrambled(Slice(ImageFile(1000), 128, 870), XorKeyB));
+  EXPECT_EQ(Slice(Received("rcdb"), 0, 100), Scrambled(Pattern(100, 3), XorKeyB));
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
+}
+
+TEST_F(BatchPress, MissingStagingBufferEndsTheBatch) {
+  SetStagingAllocator([](std::size_t) { return StagingBuffer(); });
+  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500)));
+  OnBatchDownload();
+  ASSERT_EQ(BoxTexts(), (std::vector<std::string>{"malloc error！", "M52"}));
+  EXPECT_EQ(host->boxes[0].title, "Warning");
+  EXPECT_EQ(host->status, "M52");
+  ExpectNothingStarted();
+
+  host->boxes.clear();
+  host->Row(kKindBoot, "", false);
+  host->Row(kKindHost, WriteFile("host.bin", ImageFile(500)));
+  OnBatchDownload();
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"malloc error!", "M52"}));
+  EXPECT_EQ(g_transfer.busy, 0);
+}
+
+TEST_F(BatchPress, FileGoneAtItsStartEndsTheBatch) {
+  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(1000)));
+  const std::string rcdb = WriteFile("db.rdb", Pattern(100, 3));
+  host->Row(kKindRcdb, rcdb);
+  host->onPump = [&] { std::filesystem::remove(rcdb); };  // while BOOT is being sent
+  OnBatchDownload();
+  host->RunUntilIdle();
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"RCDB：文件无法打开或读取。", "M52"}));
+  EXPECT_EQ(g_transfer.busy, 0);
+  EXPECT_FALSE(host->AnyTimerArmed());
+  EXPECT_EQ(LogTexts(), (std::vector<std::string>{"M32", "M41"}));
+}
+
+TEST_F(BatchPress, TestDataHandOverWithoutALinkEndsTheBatch) {
+  host->Row(kKindTdb, WriteFile("data.tdb", Pattern(256 + 100, 9)));
+  host->onPump = [&] {
+    if (g_transfer.blockIndex == g_transfer.blockCount) CloseDevice();
+  };
+  OnBatchDownload();
+  host->RunUntilIdle();
+  EXPECT_EQ(LogTexts(), (std::vector<std::string>{"M40", "M49"}));
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M52"});
+  EXPECT_EQ(g_transfer.busy, 0);
+  const std::vector<std::uint16_t> codes = SentCodes();
+  EXPECT_EQ(codes.back(), 0x63);  // no end command without a link
+  EXPECT_FALSE(host->AnyTimerArmed());
+}
+
+}  // namespace

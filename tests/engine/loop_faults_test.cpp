@@ -1,0 +1,192 @@
+// The block loops: pacing, echo checks and step-backs, time-outs and the
+// fatal ends that close the link.
+#include <algorithm>
+
+#include "engine/batch.h"
+#include "engine/single_download.h"
+#include "engine/transfer_context.h"
+#include "engine_fixture.h"
+#include "sim/inprocess_usb.h"
+
+namespace {
+
+class LoopFaults : public EngineTest {
+ protected:
+  void Faults(int silentFrom, int silentCount, int wrongEchoAt = -1, int damagedAt = -1) {
+    sim::Faults faults;
+    faults.silentFromFrame = silentFrom;
+    faults.silentReplies = silentCount;
+    faults.wrongEchoAtFrame = wrongEchoAt;
+    faults.damagedAtFrame = damagedAt;
+    UseDevice(faults);
+  }
+  static std::vector<std::uint16_t> IndexesOf(std::uint16_t code) {
+    std::vector<std::uint16_t> indexes;
+    for (const SentFrame& f : SentFrames()) {
+      if (f.code == code) indexes.push_back(f.index);
+    }
+    return indexes;
+  }
+  static std::vector<std::uint32_t> SleepsMs(const FakeHost& host) {
+    std::vector<std::uint32_t> ms;
+    for (const auto& s : host.sleeps) ms.push_back(s.ms);
+    return ms;
+  }
+  void ExpectFatal() {
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M52"});
+    EXPECT_EQ(host->status, "M52");
+    EXPECT_EQ(g_transfer.busy, 0);
+    EXPECT_EQ(g_transfer.m_dev, nullptr);
+    ASSERT_FALSE(host->sleeps.empty());
+    EXPECT_EQ(host->sleeps.back().ms, 2000u);
+    EXPECT_FALSE(host->AnyTimerArmed());
+  }
+};
+
+using IndexList = std::vector<std::uint16_t>;
+
+TEST_F(LoopFaults, WrongEchoOrDamagedReplySendsTheSameShortBlockAgain) {
+  Faults(-1, 0, /*wrongEchoAt=*/2);
+  host->Row(kKindFv, WriteFile("fv.bin", Pattern(300, 6)));
+  OnDownloadFv();
+  host->RunUntilIdle();
+  EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 2, 2, 3, 4, 5}));
+  EXPECT_EQ(Slice(Received("fv"), 0, 300), Pattern(300, 6));
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
+
+  Faults(-1, 0, -1, /*damagedAt=*/4);
+  OnDownloadFv();
+  host->RunUntilIdle();
+  EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 2, 3, 4, 4, 5}));
+}
+
+TEST_F(LoopFaults, WrongEchoSendsTheSameChunkAgain) {
+  Faults(-1, 0, /*wrongEchoAt=*/3);  // begin, chunk 0, chunk 1, chunk 2
+  const Bytes boot = ImageFile(300);
+  host->Row(kKindBoot, WriteFile("boot.bin", boot));
+  OnDownloadBoot();
+  host->RunUntilIdle();
+  EXPECT_EQ(IndexesOf(0x42), (IndexList{0, 1, 2, 2, 3}));
+  EXPECT_EQ(Received("boot"), Scrambled(Slice(boot, 128, 170), XorKeyA));
+}
+
+TEST_F(LoopFaults, ShortBlockRejectionsAloneDoNotEndTheTransfer) {
+  Faults(1, 10);  // ten passes without a reply, fewer than a time-out
+  host->Row(kKindFv, WriteFile("fv.bin", Pattern(200, 6)));
+  OnDownloadFv();
+  host->RunUntilIdle();
+  EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 3}));
+  // Block 1 went again each time, and with it its start line.
+  const std::vector<std::string> log = LogTexts();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "M37"), 11);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
+}
+
+// Nineteen rejections leave the retry counter at 3, so the twentieth pass
+// finds it above the limit: silence ends the short-block loop there.
+TEST_F(LoopFaults, SilenceInTheShortBlockLoopEndsItOnTheTwentiethPass) {
+  Faults(1, 100000);
+  host->Row(kKindFv, WriteFile("fv.bin", Pattern(300, 6)));
+  OnDownloadFv();
+  host->RunUntilIdle();
+  const IndexList sent = IndexesOf(0x19);
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), 1), 20);
+  ExpectFatal();
+}
+
+TEST_F(LoopFaults, ChunkLoopStopsSendingAfterElevenRejections) {
+  Faults(2, 100000);  // begin and chunk 0 answered
+  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500)));
+  std::size_t framesAtReport = 0;
+  host->onBox = [&](const FakeHost::Box&) { framesAtReport = sim::RecordedCalls().bulkWrite; };
+  OnDownloadBoot();
+  host->RunUntilIdle();
+  EXPECT_EQ(IndexesOf(0x42), (IndexList{0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
+  EXPECT_EQ(static_cast<std::size_t>(sim::RecordedCalls().bulkWrite), framesAtReport);
+  ExpectFatal();
+}
+
+TEST_F(LoopFaults, SilenceInTheTestDataLoopEndsItOnTheTwentiethPass) {
+  Faults(1, 100000);
+  host->Row(kKindTdb, WriteFile("data.tdb", Pattern(256 + 100, 9)));
+  OnBatchDownload();
+  host->RunUntilIdle();
+  EXPECT_EQ(IndexesOf(0x63), IndexList(20, 0));
+  EXPECT_EQ(LogTexts(), std::vector<std::string>{"M40"});
+  ExpectFatal();
+}
+
+// Silence alone never reaches a time-out that leaves the retry counter at 3
+// or below (see above), so the loop is entered as if 18 passes had already
+// gone without acceptance.
+TEST_F(LoopFaults, TimeoutInTheShortBlockLoopShowsTheBlockAndGoesOn) {
+  Faults(1, 2);
+  host->Row(kKindFv, WriteFile("fv.bin", Pattern(300, 6)));
+  bool primed = false;
+  host->beforeTick = [&](std::uint32_t id) {
+    if (id == 3 && !primed) g_transfer.pollCount = 18;
+    primed = primed || id == 3;
+  };
+  OnDownloadFv();
+  host->RunUntilIdle();
+  ASSERT_EQ(BoxTexts(), (std::vector<std::string>{"0", "M50"}));
+  EXPECT_EQ(host->boxes[0].title, "超时重发");
+  EXPECT_EQ(host->boxes[0].icon, MessageIcon::Warning);
+  EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 1, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(Slice(Received("fv"), 0, 300), Pattern(300, 6));
+}
+
+TEST_F(LoopFaults, TimeoutInTheChunkLoopShowsTheBlockAndGoesOn) {
+  Faults(2, 2);  // begin and chunk 0 answered; chunk 1 twice not
+  const Bytes boot = ImageFile(400);
+  host->Row(kKindBoot, WriteFile("boot.bin", boot));
+  bool primed = false;
+  host->beforeTick = [&](std::uint32_t id) {
+    if (id == 6 && !primed) g_transfer.pollCount = 18;
+    primed = primed || id == 6;
+  };
+  OnDownloadBoot();
+  host->RunUntilIdle();
+  ASSERT_EQ(BoxTexts(), (std::vector<std::string>{"0", "M50"}));
+  EXPECT_EQ(host->boxes[0].title, "超时重发");
+  EXPECT_EQ(IndexesOf(0x42), (IndexList{0, 1, 1, 1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(Received("boot"), Scrambled(Slice(boot, 128, 270), XorKeyA));
+}
+
+TEST_F(LoopFaults, ShortBlockPacing) {
+  host->Row(kKindFv, WriteFile("fv.bin", Pattern(100 * 53, 6)));
+  OnDownloadFv();
+  host->RunUntilIdle();
+  std::vector<std::uint32_t> expected = {4};  // the first block's single poll
+  for (int block = 1; block < 100; ++block) {
+    const int next = block + 1;
+    expected.push_back(next % 77 == 0 || next % 78 == 0 || next % 79 == 0 ? 10 : 4);
+  }
+  expected.push_back(150);  // the device files the last block
+  expected.push_back(2000);
+  EXPECT_EQ(SleepsMs(*host), expected);
+  // The bar and the pump every 78th block only.
+  EXPECT_EQ(host->pumps, 1);
+  EXPECT_EQ(host->positions, (std::vector<int>{77, 0}));
+}
+
+TEST_F(LoopFaults, ChunkAndTestDataPacing) {
+  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(130 + 44 * 5)));
+  OnDownloadBoot();
+  host->RunUntilIdle();
+  EXPECT_EQ(SleepsMs(*host), (std::vector<std::uint32_t>{4, 200, 4, 4, 4, 4, 2000}));
+  EXPECT_EQ(host->positions, (std::vector<int>{1, 2, 3, 4, 5, 0}));
+
+  UseDevice(sim::Faults{});
+  host->sleeps.clear();
+  host->Row(kKindBoot, "", false);
+  host->Row(kKindTdb, WriteFile("data.tdb", Pattern(256 + 1007, 9)));
+  OnBatchDownload();
+  host->RunUntilIdle();
+  std::vector<std::uint32_t> expected = {4};  // the begin's poll
+  for (int chunk = 0; chunk < 19; ++chunk) expected.push_back((chunk + 1) % 10 == 0 ? 150 : 8);
+  expected.push_back(2000);
+  EXPECT_EQ(SleepsMs(*host), expected);
+}
+
+}  // namespace
