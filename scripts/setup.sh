@@ -12,6 +12,7 @@ packages=(
   umockdev libumockdev-dev libglib2.0-dev
   fonts-wqy-microhei
   imagemagick
+  xvfb xauth
 )
 
 missing=()
