@@ -7,6 +7,9 @@
 CTamsoltApp::CTamsoltApp(int& argc, char** argv) : QApplication(argc, argv) {
   // No application name of our own: boxes of the device link take the executable's name.
   InitIniPath();
+  // The classic look of a Windows dialog: group-box captions sit on the frame line,
+  // as the rows' layout was drawn for.
+  setStyle(QStringLiteral("Windows"));
   setWindowIcon(AppIcon());  // taskbar and every window of the process
 }
 
