@@ -59,7 +59,8 @@ EmulatedBus::EmulatedBus(std::shared_ptr<SharedDevice> device, bool usbFileSyste
 }
 
 EmulatedBus::~EmulatedBus() {
-  while (!nodes_.empty()) RemoveNode();
+  for (const Node& node : nodes_) Detach(node);
+  for (const Node& node : retired_) Detach(node);
   g_object_unref(testbed_);
 }
 
@@ -85,33 +86,41 @@ bool EmulatedBus::Sync(std::string& error) {
 
 bool EmulatedBus::AddNode(std::string& error) {
   const int devnum = nextDevnum_++;
-  GError* failure = nullptr;
-  if (!umockdev_testbed_add_from_string(
-          testbed_, DeviceDescription(kEmulatedBus, devnum, Vx742Identity()).c_str(), &failure)) {
-    error = "cannot add the device: " + TakeMessage(failure);
-    return false;
-  }
-  UMockdevIoctlBase* handler = NewUsbfsHandler(device_);
   const std::string path = DeviceNodePath(kEmulatedBus, devnum);
+  // The handler listens before the node appears: a scan that opens the node
+  // at once must find someone to talk to.
+  UMockdevIoctlBase* handler = NewUsbfsHandler(device_);
+  GError* failure = nullptr;
   if (!umockdev_testbed_attach_ioctl(testbed_, path.c_str(), handler, &failure)) {
     error = "cannot serve " + path + ": " + TakeMessage(failure);
     g_object_unref(handler);
-    umockdev_testbed_remove_device(testbed_, DeviceSysfsPath(kEmulatedBus, devnum).c_str());
-    g_unlink((RootDir() + path).c_str());
     return false;
   }
-  nodes_.push_back({devnum, handler});
+  const Node node{devnum, handler};
+  if (!umockdev_testbed_add_from_string(
+          testbed_, DeviceDescription(kEmulatedBus, devnum, Vx742Identity()).c_str(), &failure)) {
+    error = "cannot add the device: " + TakeMessage(failure);
+    Detach(node);
+    return false;
+  }
+  nodes_.push_back(node);
   return true;
 }
 
 void EmulatedBus::RemoveNode() {
   const Node node = nodes_.back();
   nodes_.pop_back();
-  const std::string path = DeviceNodePath(kEmulatedBus, node.devnum);
-  umockdev_testbed_detach_ioctl(testbed_, path.c_str(), nullptr);
   umockdev_testbed_remove_device(testbed_, DeviceSysfsPath(kEmulatedBus, node.devnum).c_str());
   // The testbed keeps a node that has content; the scan must not find it.
-  g_unlink((RootDir() + path).c_str());
+  g_unlink((RootDir() + DeviceNodePath(kEmulatedBus, node.devnum)).c_str());
+  // The handler stays attached: a scan may have opened the node just before,
+  // and a handle opened earlier stays in use (see DeviceState).
+  retired_.push_back(node);
+}
+
+void EmulatedBus::Detach(const Node& node) {
+  umockdev_testbed_detach_ioctl(testbed_, DeviceNodePath(kEmulatedBus, node.devnum).c_str(),
+                                nullptr);
   g_object_unref(node.handler);
 }
 

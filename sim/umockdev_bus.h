@@ -39,12 +39,14 @@ class EmulatedBus {
 
   bool AddNode(std::string& error);
   void RemoveNode();
+  void Detach(const Node& node);
   void ChooseSilentNode();
 
   std::shared_ptr<SharedDevice> device_;
   UMockdevTestbed* testbed_;
   bool usbFileSystem_;
-  std::vector<Node> nodes_;
+  std::vector<Node> nodes_;    // on the bus now
+  std::vector<Node> retired_;  // left the bus; their handlers still serve open handles
   int nextDevnum_ = kFirstDevnum;
 
   static constexpr int kFirstDevnum = 2;  // 1 is the root hub

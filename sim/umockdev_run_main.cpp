@@ -73,8 +73,9 @@ void PrintSummary(sim::SharedDevice& device) {
     const sim::Summary& summary = state.model.GetSummary();
     std::fprintf(stderr,
                  "tamsolt-sim-run: device received %d frames (%d rejected, %d repeated), "
-                 "%d exchanges ended\n",
-                 summary.frames, summary.rejectedFrames, summary.retries, summary.exchangesEnded);
+                 "%d exchanges ended, %d restarts\n",
+                 summary.frames, summary.rejectedFrames, summary.retries, summary.exchangesEnded,
+                 summary.restarts);
     return 0;
   });
 }

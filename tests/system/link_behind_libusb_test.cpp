@@ -178,7 +178,7 @@ TEST_F(LinkBehindLibusb, DeviceUnpluggedBetweenTwoScansIsNotFound) {
   EXPECT_EQ(g_transfer.deviceFound, 0);
 }
 
-// --- --begin-status=3 --restart-ms=300 --------------------------------------
+// --- --begin-status=3 --restart-ms=1000 -------------------------------------
 
 TEST_F(LinkBehindLibusb, RestartingDeviceLeavesTheBusAndAnswersReadyOnItsReturn) {
   ASSERT_TRUE(FindDevice());
