@@ -1,15 +1,15 @@
 #include "sim/umockdev_ioctl_handler.h"
 
-// clang-format off
-#include <sys/ioctl.h>
+#include <sys/ioctl.h>  // first: the usbfs header builds its request numbers with _IO*
 #include <linux/usbdevice_fs.h>
-// clang-format on
 #include <umockdev.h>
 
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "sim/umockdev_urbs.h"
 
