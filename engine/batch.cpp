@@ -148,9 +148,12 @@ void OnBatchDownload() {
 
 void StartBatchItem() {
   TransferContext& t = T();
-  if (t.batchQueue.empty()) return;
+  if (t.batchQueue.empty()) {
+    ReportFailure();  // nothing to start: the transfer must not stay busy
+    return;
+  }
   const std::uint8_t kind = t.batchQueue.front().kind;
-  const std::string path = t.batchQueue.front().path;
+  const std::string& path = t.batchQueue.front().path;
 
   if (!LoadItem(kind, path)) return;
   if (const auto* key = BatchKey(kind)) Scramble(t.fileBuffer, t.fileLength, *key);

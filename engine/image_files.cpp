@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "engine/boot_picture.h"
@@ -80,7 +81,7 @@ ImageCheck CheckSize(std::uint8_t kind, std::uint64_t size, DownloadMode mode) {
 }
 
 // Reads and decodes a picture file of `size` bytes, checking its dimensions.
-ImageCheck ReadPicture(int fd, std::uint64_t size, BmpPicture* picture) {
+ImageCheck ReadPicture(int fd, std::uint64_t size, BmpPicture* picture) try {
   std::vector<std::uint8_t> file(static_cast<std::size_t>(size));
   if (!ReadExactly(fd, file.data(), file.size())) return Refuse(ImageRefusal::kUnreadable);
   BmpInfo info;
@@ -90,6 +91,9 @@ ImageCheck ReadPicture(int fd, std::uint64_t size, BmpPicture* picture) {
   }
   if (picture != nullptr) DecodeBmp(file.data(), file.size(), info, *picture);
   return {};
+} catch (const std::bad_alloc&) {
+  // This may run inside a timer tick: nothing may escape into the event loop.
+  return Refuse(ImageRefusal::kNoMemory);
 }
 
 // Opens the file and runs every check; on success fd is open and size known.
@@ -120,6 +124,11 @@ std::uint32_t MaxFileSize(std::uint8_t kind, DownloadMode mode) {
     return static_cast<std::uint32_t>(mode == DownloadMode::kBatch ? kBatchStagingSize : kHostStagingSize);
   }
   if (kind == kKindTdb) return kTestDataHeaderSize + kTestDataMaxLength;
+  // RCDB and FV go out in whole 53-byte short blocks: the last one must end
+  // inside fileBuffer, so their images stop at the last whole block that fits.
+  if (kind == kKindRcdb || kind == kKindFv) {
+    return static_cast<std::uint32_t>(kFileBufferSize / kShortBlock * kShortBlock);
+  }
   return static_cast<std::uint32_t>(kFileBufferSize);
 }
 

@@ -39,6 +39,9 @@ std::string RefusalText(std::uint8_t kind, ImageRefusal refusal, std::uint32_t m
     case ImageRefusal::kPictureTooLarge:
       text += "图片过大，最大 160 x 128 像素。";
       break;
+    case ImageRefusal::kNoMemory:
+      text += "内存不足，无法读取文件。";
+      break;
   }
   return text;
 }

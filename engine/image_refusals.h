@@ -17,6 +17,7 @@ enum class ImageRefusal : std::uint8_t {
   kTestDataTooLong,   // TDB: more test data than 19 chunks hold
   kNotBitmap,         // BMP: not a bitmap this tool can read
   kPictureTooLarge,   // BMP: wider than 160 or higher than 128 pixels
+  kNoMemory,          // the memory to read the file could not be had
 };
 
 // "BOOT：文件过大，最大 1048576 字节。" and the like; maxSize is the limit a

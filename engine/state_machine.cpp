@@ -305,8 +305,11 @@ bool StepBackAfterTimeout() {
 bool EchoMatches() { return CheckReply() && ReplyEcho() == T().blockIndex; }
 
 void RunShortBlockLoop() {
-  if (T().blockIndex >= T().blockCount) return;
   Stop(kTimerBlockLoop);  // before any pump can deliver another tick of it
+  if (T().blockIndex >= T().blockCount) {
+    FinishItem();  // nothing left to send: the item is complete
+    return;
+  }
   bool keepGoing = true;
   while (T().itemKind != kKindTdb && keepGoing) {
     ++T().pollCount;
@@ -343,8 +346,11 @@ void RunShortBlockLoop() {
 }
 
 void RunChunkLoop() {
-  if (T().blockIndex >= T().blockCount) return;
   Stop(kTimerChunkLoop);  // the first pump below must not start a second loop
+  if (T().blockIndex >= T().blockCount) {
+    FinishItem();  // nothing left to send: the item is complete
+    return;
+  }
   bool keepGoing = true;
   while (T().itemKind != kKindRcdb && T().itemKind != kKindTdb && keepGoing) {
     ++T().pollCount;

@@ -40,6 +40,13 @@ bool FindDevice() {
 
 bool OpenDevice() {
   if (g_transfer.interfaceClaimed != 0) return true;
+  // A handle may be left from a link that a failed search gave up: it still
+  // holds interface 0, so it is released before the device is opened again.
+  if (g_transfer.m_dev != nullptr) {
+    usb_release_interface(g_transfer.m_dev, kDeviceInterface);
+    usb_close(g_transfer.m_dev);
+    g_transfer.m_dev = nullptr;
+  }
   g_transfer.m_dev =
       g_transfer.foundDevice != nullptr ? usb_open(g_transfer.foundDevice) : nullptr;
   if (g_transfer.m_dev == nullptr) {

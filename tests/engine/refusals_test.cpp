@@ -58,6 +58,8 @@ const std::vector<Refusal>& Cases() {
       {kKindBoot, FileOf(ImageFile(1048577)), "BOOT：文件过大，最大 1048576 字节。"},
       {kKindHost, FileOf(ImageFile(500, 0, 0, 1)), "HOST：文件头第 108 字节不为 0，无法下载。"},
       {kKindRcdb, FileOf({}), "RCDB：文件中没有可下载的数据。"},
+      // Its last 53-byte short block would end past the 2 MiB buffer.
+      {kKindRcdb, FileOf(Bytes(2097105, 1)), "RCDB：文件过大，最大 2097104 字节。"},
       {kKindFont, FileOf(Bytes(2097153, 1)), "FONT：文件过大，最大 2097152 字节。"},
       {kKindLang, [](const std::string& dir) {
          std::filesystem::create_directory(dir + "/folder");

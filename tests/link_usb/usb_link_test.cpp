@@ -156,6 +156,23 @@ TEST_F(UsbLink, AnOpenLinkIsReusedWithoutASecondOpen) {
   EXPECT_EQ(sim::RecordedCalls().close, 0);
 }
 
+TEST_F(UsbLink, AHandleLeftByAGivenUpLinkIsReleasedBeforeTheNextOpen) {
+  Install({});
+  ASSERT_TRUE(FindDevice());
+  ASSERT_TRUE(OpenDevice());
+  // A download whose search failed gives the link up but keeps the handle.
+  g_transfer.interfaceClaimed = 0;
+  ASSERT_TRUE(FindDevice());
+  EXPECT_TRUE(OpenDevice());
+  const sim::UsbCalls& calls = sim::RecordedCalls();
+  EXPECT_EQ(calls.releaseInterface, 1);
+  EXPECT_EQ(calls.close, 1) << "the old handle would keep interface 0 claimed";
+  EXPECT_EQ(calls.open, 2);
+  EXPECT_EQ(g_transfer.deviceFound, 1);
+  EXPECT_EQ(g_transfer.interfaceClaimed, 1);
+  EXPECT_EQ(calls.openHandles, 1);
+}
+
 TEST_F(UsbLink, OpenFailure) {
   sim::Faults faults;
   faults.openFails = true;
