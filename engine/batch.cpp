@@ -18,8 +18,6 @@ namespace {
 
 TransferContext& T() { return g_transfer; }
 
-bool IsBootOrHost(std::uint8_t kind) { return kind == kKindBoot || kind == kKindHost; }
-
 // Checks one enabled row; false after its message has been shown.
 bool CheckRow(std::uint8_t kind, const std::string& path) {
   if (path.empty()) {

@@ -57,8 +57,6 @@ bool ReadExactly(int fd, std::uint8_t* out, std::size_t n) {
   return true;
 }
 
-bool IsBootOrHost(std::uint8_t kind) { return kind == kKindBoot || kind == kKindHost; }
-
 ImageCheck Refuse(ImageRefusal refusal, std::uint32_t maxSize = 0) { return {refusal, maxSize}; }
 
 // The size rules of each kind, for a file of `size` bytes.

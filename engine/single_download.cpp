@@ -16,8 +16,6 @@ namespace {
 
 TransferContext& T() { return g_transfer; }
 
-bool IsBootOrHost(std::uint8_t kind) { return kind == kKindBoot || kind == kKindHost; }
-
 // A single BOOT or HOST image is scrambled with key A, not the batch's key B.
 const std::uint8_t (*SingleKey(std::uint8_t kind))[kXorKeySize] {
   switch (kind) {

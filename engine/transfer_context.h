@@ -32,6 +32,9 @@ enum ImageKind : std::uint8_t {
 };
 inline constexpr int kKindCount = 9;
 
+// Boot loader and host program: a 128-byte header, chunks, a begin of their own.
+inline constexpr bool IsBootOrHost(std::uint8_t kind) { return kind == kKindBoot || kind == kKindHost; }
+
 // The kind's key in sections "setup" and "PATH" of setting.ini.
 const char* KindName(std::uint8_t kind);
 
