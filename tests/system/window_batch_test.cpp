@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <array>
+#include <cstdio>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -195,6 +196,7 @@ TEST(WindowBatch, EveryRowReachesTheDeviceByteForByte) {
   // Every item's completion line, in kind order.
   std::vector<std::string> log;
   for (int i = 0; i < dialog.LogList()->count(); ++i) log.push_back(dialog.LogList()->item(i)->text().toStdString());
+  for (const std::string& line : log) std::printf("log  %s\n", line.c_str());
   std::size_t next = 0;
   for (int kind = 0; kind < kKindCount; ++kind) {
     const std::string finished = MessageText(MsgItemFinished(kind));
