@@ -1,0 +1,226 @@
+// The tool as the operator uses it, end to end: the real window (offscreen)
+// presses its batch button, the engine talks through Debian's libusb 0.1 to the
+// emulated device served by umockdev, and what the device stored is compared
+// with the source files. Run under tamsolt-sim-run --out=DIR with DIR as the
+// first argument; each test runs in its own runner (see CMakeLists.txt).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/messages.h"
+#include "batch_window_images.h"
+#include "batch_window_session.h"
+#include "engine/transfer_context.h"
+
+namespace {
+
+std::filesystem::path g_receivedDir;
+
+// The log lines the listed message keys make, without their time.
+std::vector<std::string> Texts(std::initializer_list<int> keys) {
+  std::vector<std::string> texts;
+  for (int key : keys) texts.push_back(MessageText(key));
+  return texts;
+}
+
+// Each line is "%H:%M:%S" followed directly by the message text.
+void ExpectLog(const std::vector<std::string>& lines, const std::vector<std::string>& texts) {
+  static const std::regex time("^([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]");
+  std::vector<std::string> withoutTime;
+  for (const std::string& line : lines) {
+    EXPECT_TRUE(std::regex_search(line, time)) << "no time in front of: " << line;
+    withoutTime.push_back(line.size() >= 8 ? line.substr(8) : line);
+  }
+  EXPECT_EQ(withoutTime, texts);
+}
+
+// The device may keep short-block images in whole blocks: the source must be
+// its beginning.
+void ExpectStored(const BatchWindowSession& session, std::uint8_t kind, const Bytes& want) {
+  const char* name = StoredName(kind);
+  ASSERT_TRUE(session.WasReceived(name)) << name << ".bin was not stored";
+  const Bytes got = session.Received(name);
+  ASSERT_GE(got.size(), want.size()) << name << ".bin is short";
+  const auto differs = std::mismatch(want.begin(), want.end(), got.begin());
+  EXPECT_TRUE(differs.first == want.end())
+      << name << ".bin differs first at byte " << (differs.first - want.begin()) << " of " << want.size();
+}
+
+void ExpectOnlyBox(const BatchWindowSession& session, int key) {
+  ASSERT_EQ(session.Boxes().size(), 1u) << "first box: " << session.Boxes().front().text;
+  EXPECT_EQ(session.Boxes()[0].text, MessageText(key));
+  EXPECT_EQ(session.Boxes()[0].title, MessageText(kMsgTitle));
+  EXPECT_EQ(session.Boxes()[0].icon, MessageIcon::Warning);
+}
+
+constexpr int kBegin = 0x43, kBeginAlt = 0x49, kChunk = 0x42, kChunkAlt = 0x48, kEnd = 0x44,
+              kEndAlt = 0x4A;
+
+TEST(BatchWindow, AllNineRowsArriveInTheFormTheDeviceStores) {
+  BatchWindowSession session(g_receivedDir);
+  ASSERT_TRUE(session.Ready());
+  constexpr int kWidth = 6, kHeight = 4;  // 18-byte rows: the file pads each by 2
+  const Bytes boot = ProgramFile(PatternBytes(300, 1), 1);  // alternate codes: 7 chunks
+  const Bytes host = ProgramFile(PatternBytes(200, 2), 0);  // 5 chunks
+  const Bytes rcdb = PatternBytes(120, 3);                  // 3 short blocks
+  const Bytes font = PatternBytes(5000, 4);                 // 3 data blocks
+  const Bytes lang = PatternBytes(2100, 5);                 // 2 data blocks
+  const Bytes fv = PatternBytes(160, 6);                    // 4 short blocks
+  const Bytes bmp = BitmapFile(kWidth, kHeight, 7);         // one block
+  const Bytes pic = PatternBytes(3000, 8);                  // 2 data blocks
+  const Bytes testData = PatternBytes(300, 9);              // 6 test-data chunks
+  ASSERT_FALSE(session.PlaceRow(kKindBoot, boot, ".bin").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindHost, host, ".bin").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindRcdb, rcdb, ".rdb").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindFont, font, ".pack").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindLang, lang, ".lang").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindFv, fv, ".fv").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindBmp, bmp, ".bmp").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindPic, pic, ".pic").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindTdb, TestDataFile(testData), ".tdb").empty());
+  CTamsoltDlg& window = session.OpenWindow();
+
+  ASSERT_TRUE(session.PressBatchAndWait()) << "no end of the batch within a minute";
+  std::printf("nine rows, one batch:\n");
+  session.PrintOutcome();
+
+  ExpectOnlyBox(session, kMsgDone);
+  EXPECT_EQ(g_transfer.busy, 0);
+  EXPECT_EQ(g_transfer.m_dev, nullptr) << "the link stays open after the batch";
+  EXPECT_TRUE(window.StatusLine()->text().isEmpty()) << window.StatusLine()->text().toStdString();
+  // BMP is a single block, done before the loop reaches block 1: no start line.
+  // TDB is not the first item: no start line either.
+  ExpectLog(session.LogLines(),
+            Texts({MsgItemStarted(kKindBoot), MsgItemFinished(kKindBoot),  //
+                   MsgItemStarted(kKindHost), MsgItemFinished(kKindHost),  //
+                   MsgItemStarted(kKindRcdb), MsgItemFinished(kKindRcdb),  //
+                   MsgItemStarted(kKindFont), MsgItemFinished(kKindFont),  //
+                   MsgItemStarted(kKindLang), MsgItemFinished(kKindLang),  //
+                   MsgItemStarted(kKindFv), MsgItemFinished(kKindFv),      //
+                   MsgItemFinished(kKindBmp),                              //
+                   MsgItemStarted(kKindPic), MsgItemFinished(kKindPic),    //
+                   MsgItemFinished(kKindTdb)}));
+  // The batch-write item, last, leaves the bar where its loop ended.
+  EXPECT_EQ(window.ProgressBar()->maximum(), 6);
+  EXPECT_EQ(window.ProgressBar()->value(), 6);
+
+  ExpectStored(session, kKindBoot, StoredProgram(boot));
+  ExpectStored(session, kKindHost, StoredProgram(host));
+  ExpectStored(session, kKindRcdb, ScrambledB(rcdb));
+  ExpectStored(session, kKindFont, ScrambledB(font));
+  ExpectStored(session, kKindLang, lang);
+  ExpectStored(session, kKindFv, fv);
+  ExpectStored(session, kKindBmp, DevicePicture(kWidth, kHeight, 7));
+  ExpectStored(session, kKindPic, ScrambledB(pic));
+  ExpectStored(session, kKindTdb, testData);
+
+  // One exchange, opened once with BOOT's alternate codes; each program's
+  // chunks carry its own header's codes, the end those of the last one, HOST.
+  const DeviceSummary device = session.Summary();
+  EXPECT_EQ(device.exchanges, 1);
+  EXPECT_EQ(device.CommandCount(kBeginAlt), 1);
+  EXPECT_EQ(device.CommandCount(kBegin), 0);
+  EXPECT_EQ(device.CommandCount(kChunkAlt), 7);
+  EXPECT_EQ(device.CommandCount(kChunk), 5);
+  EXPECT_EQ(device.CommandCount(kEnd), 1);
+  EXPECT_EQ(device.CommandCount(kEndAlt), 0);
+}
+
+TEST(BatchWindow, SecondPressStartsOverWithTheCodesTheLastProgramLeft) {
+  BatchWindowSession session(g_receivedDir);
+  ASSERT_TRUE(session.Ready());
+  const Bytes boot = ProgramFile(PatternBytes(100, 11), 0);
+  const Bytes host = ProgramFile(PatternBytes(90, 12), 1);
+  const Bytes fv = PatternBytes(100, 13);
+  ASSERT_FALSE(session.PlaceRow(kKindBoot, boot, ".bin").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindHost, host, ".bin").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindRcdb, PatternBytes(70, 14), ".rdb").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindFv, fv, ".fv").empty());
+  CTamsoltDlg& window = session.OpenWindow();
+
+  ASSERT_TRUE(session.PressBatchAndWait()) << "the first batch did not end within a minute";
+  std::printf("first press, BOOT HOST RCDB FV:\n");
+  session.PrintOutcome();
+  ExpectOnlyBox(session, kMsgDone);
+  const DeviceSummary first = session.Summary();
+  EXPECT_EQ(first.CommandCount(kBegin), 1) << "BOOT's header asks for the normal codes";
+  EXPECT_EQ(first.CommandCount(kEndAlt), 1) << "HOST, the last program, asks for the alternate codes";
+  ExpectStored(session, kKindHost, StoredProgram(host));
+
+  // The operator unticks the programs and brings a new database.
+  QTest::mouseClick(window.RowCheck(kKindBoot), Qt::LeftButton);
+  QTest::mouseClick(window.RowCheck(kKindHost), Qt::LeftButton);
+  ASSERT_FALSE(window.RowCheck(kKindBoot)->isChecked());
+  ASSERT_FALSE(window.RowCheck(kKindHost)->isChecked());
+  const Bytes rcdb = PatternBytes(150, 15);
+  ASSERT_TRUE(session.ReplaceFile(kKindRcdb, rcdb));
+  session.ForgetBoxes();
+
+  ASSERT_TRUE(session.PressBatchAndWait()) << "the second batch did not end within a minute";
+  std::printf("second press, RCDB FV:\n");
+  session.PrintOutcome();
+  ExpectOnlyBox(session, kMsgDone);
+  EXPECT_EQ(g_transfer.busy, 0);
+  EXPECT_EQ(g_transfer.m_dev, nullptr);
+  // The first batch's lines are gone.
+  ExpectLog(session.LogLines(), Texts({MsgItemStarted(kKindRcdb), MsgItemFinished(kKindRcdb),
+                                       MsgItemStarted(kKindFv), MsgItemFinished(kKindFv)}));
+  ExpectStored(session, kKindRcdb, ScrambledB(rcdb));
+  ExpectStored(session, kKindFv, fv);
+  EXPECT_FALSE(session.WasReceived("boot")) << "an unticked row was sent";
+  EXPECT_FALSE(session.WasReceived("host")) << "an unticked row was sent";
+
+  // A new begin, with the codes HOST left behind, and a second exchange.
+  const DeviceSummary second = session.Summary();
+  EXPECT_EQ(second.exchanges, 2);
+  EXPECT_EQ(second.CommandCount(kBeginAlt) - first.CommandCount(kBeginAlt), 1);
+  EXPECT_EQ(second.CommandCount(kBegin) - first.CommandCount(kBegin), 0);
+  EXPECT_EQ(second.CommandCount(kEndAlt) - first.CommandCount(kEndAlt), 1);
+}
+
+// Runs under --begin-status=5: the device refuses every begin.
+TEST(BatchWindow, RefusedBeginEndsTheBatchWithItsOwnBoxAndStoresNothing) {
+  BatchWindowSession session(g_receivedDir);
+  ASSERT_TRUE(session.Ready());
+  ASSERT_FALSE(session.PlaceRow(kKindBoot, ProgramFile(PatternBytes(100, 21), 0), ".bin").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindRcdb, PatternBytes(70, 22), ".rdb").empty());
+  CTamsoltDlg& window = session.OpenWindow();
+
+  ASSERT_TRUE(session.PressBatchAndWait()) << "the refusal did not end the batch within a minute";
+  std::printf("begin refused:\n");
+  session.PrintOutcome();
+  ExpectOnlyBox(session, kMsgBeginRefused);
+  EXPECT_EQ(g_transfer.busy, 0);
+  EXPECT_NE(g_transfer.m_dev, nullptr) << "a refused begin leaves the link open";
+  EXPECT_TRUE(session.LogLines().empty());
+  EXPECT_TRUE(window.StatusLine()->text().isEmpty()) << "a refusal is no failure report";
+  EXPECT_FALSE(session.WasReceived("boot"));
+  EXPECT_EQ(session.Summary().exchanges, -1) << "the device saw an end command";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr,
+                 "usage: tamsolt-sim-run --out=DIR -- %s DIR [gtest options]\n"
+                 "DIR is the folder where the emulated device stores what it receives.\n",
+                 argv[0]);
+    return 2;
+  }
+  g_receivedDir = argv[1];
+  return RUN_ALL_TESTS();
+}
