@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <utility>
 
 #include "bmp_files.h"
 #include "engine_fixture.h"
@@ -108,97 +110,70 @@ const Picture kSample = {
     {kBlue, kBlue, kGreen},
 };
 
-TEST(BmpReader, BottomUpAndTopDownFilesGiveTheSamePicture) {
-  BmpLayout bottomUp;
-  BmpLayout topDown;
-  topDown.topDown = true;
-  EXPECT_EQ(ConvertFile(MakeBmp(kSample, bottomUp)), DevicePicture(kSample));
-  EXPECT_EQ(ConvertFile(MakeBmp(kSample, topDown)), DevicePicture(kSample));
+BmpLayout Layout(int bitsPerPixel, std::uint32_t headerSize = 40, bool topDown = false,
+                 std::uint32_t red = 0, std::uint32_t green = 0, std::uint32_t blue = 0) {
+  BmpLayout layout;
+  layout.bitsPerPixel = bitsPerPixel;
+  layout.headerSize = headerSize;
+  layout.topDown = topDown;
+  layout.bitfields = red != 0;
+  layout.masks[0] = red;
+  layout.masks[1] = green;
+  layout.masks[2] = blue;
+  return layout;
 }
 
-TEST(BmpReader, PaletteDepthsAreConvertedThroughTheirColours) {
-  for (int bpp : {1, 4, 8}) {
-    const Picture picture = bpp == 1 ? Picture{{kRed, kWhite, kWhite}, {kWhite, kWhite, kRed}}
-                                     : kSample;
+TEST(BmpReader, EveryCommonLayoutGivesTheSamePicture) {
+  const Picture twoColours = {{kRed, kWhite, kWhite}, {kWhite, kWhite, kRed}};
+  const Picture fiveWide = {{kRed, kGreen, kBlue, kWhite, kGrey}, {kGrey, kBlue, kGreen, kRed, kWhite}};
+  struct Case {
+    const char* name;
     BmpLayout layout;
-    layout.bitsPerPixel = bpp;
-    EXPECT_EQ(ConvertFile(MakeBmp(picture, layout)), DevicePicture(picture)) << bpp << " bits";
-    layout.topDown = true;
-    EXPECT_EQ(ConvertFile(MakeBmp(picture, layout)), DevicePicture(picture)) << bpp << " top-down";
+    const Picture& picture;
+  };
+  const Case cases[] = {
+      {"24 bits bottom-up", Layout(24), kSample},
+      {"24 bits top-down", Layout(24, 40, true), kSample},
+      {"rows padded to four bytes", Layout(24), fiveWide},
+      {"1 bit palette", Layout(1), twoColours},
+      {"1 bit palette top-down", Layout(1, 40, true), twoColours},
+      {"4 bit palette", Layout(4), kSample},
+      {"8 bit palette", Layout(8), kSample},
+      {"8 bit palette top-down", Layout(8, 40, true), kSample},
+      {"core header, three-byte palette", Layout(8, 12), kSample},
+      {"core header, 24 bits", Layout(24, 12), kSample},
+      {"16 bits 555", Layout(16), kSample},
+      {"16 bits 565 bitfields", Layout(16, 40, false, 0xF800, 0x07E0, 0x001F), kSample},
+      {"32 bits", Layout(32), kSample},
+      // Red in the lowest byte: not the usual order.
+      {"32 bits masks", Layout(32, 40, false, 0xFF, 0xFF00, 0xFF0000), kSample},
+      {"32 bits masks V4", Layout(32, 108, false, 0xFF, 0xFF00, 0xFF0000), kSample},
+      {"32 bits masks V5", Layout(32, 124, false, 0xFF, 0xFF00, 0xFF0000), kSample},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ConvertFile(MakeBmp(c.picture, c.layout)), DevicePicture(c.picture)) << c.name;
   }
-}
-
-TEST(BmpReader, CoreHeaderWithThreeBytePalette) {
-  BmpLayout layout;
-  layout.headerSize = 12;
-  layout.bitsPerPixel = 8;
-  EXPECT_EQ(ConvertFile(MakeBmp(kSample, layout)), DevicePicture(kSample));
-  layout.bitsPerPixel = 24;
-  EXPECT_EQ(ConvertFile(MakeBmp(kSample, layout)), DevicePicture(kSample));
-}
-
-TEST(BmpReader, SixteenBitPicturesDefaultAndBitfields) {
-  BmpLayout rgb555;
-  rgb555.bitsPerPixel = 16;
-  EXPECT_EQ(ConvertFile(MakeBmp(kSample, rgb555)), DevicePicture(kSample));
-  BmpLayout rgb565;
-  rgb565.bitsPerPixel = 16;
-  rgb565.bitfields = true;
-  rgb565.masks[0] = 0xF800;
-  rgb565.masks[1] = 0x07E0;
-  rgb565.masks[2] = 0x001F;
-  EXPECT_EQ(ConvertFile(MakeBmp(kSample, rgb565)), DevicePicture(kSample));
-}
-
-TEST(BmpReader, ThirtyTwoBitPlainAndWithMasksInV4AndV5Headers) {
-  BmpLayout plain;
-  plain.bitsPerPixel = 32;
-  EXPECT_EQ(ConvertFile(MakeBmp(kSample, plain)), DevicePicture(kSample));
-  for (std::uint32_t header : {40u, 108u, 124u}) {
-    BmpLayout masked;
-    masked.bitsPerPixel = 32;
-    masked.headerSize = header;
-    masked.bitfields = true;
-    masked.masks[0] = 0x000000FF;  // red in the lowest byte: not the usual order
-    masked.masks[1] = 0x0000FF00;
-    masked.masks[2] = 0x00FF0000;
-    EXPECT_EQ(ConvertFile(MakeBmp(kSample, masked)), DevicePicture(kSample)) << header;
-  }
-}
-
-TEST(BmpReader, RowsArePaddedToFourBytes) {
-  const Picture picture = {{kRed, kGreen, kBlue, kWhite, kGrey}, {kGrey, kBlue, kGreen, kRed, kWhite}};
-  BmpLayout layout;
-  EXPECT_EQ(ConvertFile(MakeBmp(picture, layout)), DevicePicture(picture));
 }
 
 TEST(BmpReader, RefusesWhatItCannotDecode) {
-  BmpLayout layout;
-  const Bytes good = MakeBmp(kSample, layout);
+  const Bytes good = MakeBmp(kSample, BmpLayout{});
   BmpInfo info;
   ASSERT_TRUE(ReadBmpInfo(good.data(), good.size(), info));
-
-  Bytes truncated(good.begin(), good.end() - 1);
-  EXPECT_FALSE(ReadBmpInfo(truncated.data(), truncated.size(), info));
-  Bytes signature = good;
-  signature[0] = 'X';
-  EXPECT_FALSE(ReadBmpInfo(signature.data(), signature.size(), info));
-  Bytes rle = good;
-  rle[30] = 1;  // BI_RLE8
-  EXPECT_FALSE(ReadBmpInfo(rle.data(), rle.size(), info));
-  Bytes planes = good;
-  planes[26] = 2;
-  EXPECT_FALSE(ReadBmpInfo(planes.data(), planes.size(), info));
-  Bytes noWidth = good;
-  std::memset(&noWidth[18], 0, 4);
-  EXPECT_FALSE(ReadBmpInfo(noWidth.data(), noWidth.size(), info));
-  Bytes oddHeader = good;
-  oddHeader[14] = 64;  // an OS/2 2.x header
-  EXPECT_FALSE(ReadBmpInfo(oddHeader.data(), oddHeader.size(), info));
-  Bytes pixelsPastEnd = good;
-  pixelsPastEnd[10] = static_cast<std::uint8_t>(pixelsPastEnd[10] + 4);
-  EXPECT_FALSE(ReadBmpInfo(pixelsPastEnd.data(), pixelsPastEnd.size(), info));
   EXPECT_FALSE(ReadBmpInfo(good.data(), 20, info));
+  EXPECT_FALSE(ReadBmpInfo(good.data(), good.size() - 1, info));  // truncated pixels
+  const std::pair<const char*, std::function<void(Bytes&)>> damages[] = {
+      {"signature", [](Bytes& b) { b[0] = 'X'; }},
+      {"BI_RLE8", [](Bytes& b) { b[30] = 1; }},
+      {"two planes", [](Bytes& b) { b[26] = 2; }},
+      {"no width", [](Bytes& b) { std::memset(&b[18], 0, 4); }},
+      {"OS/2 2.x header", [](Bytes& b) { b[14] = 64; }},
+      {"pixels past the end", [](Bytes& b) { b[10] = static_cast<std::uint8_t>(b[10] + 4); }},
+  };
+  for (const auto& [name, damage] : damages) {
+    Bytes file = good;
+    damage(file);
+    EXPECT_FALSE(ReadBmpInfo(file.data(), file.size(), info)) << name;
+  }
 }
 
 TEST(BmpReader, IndexOutsideTheStatedPaletteIsBlack) {

@@ -83,74 +83,90 @@ TEST_F(LoopFaults, ShortBlockRejectionsAloneDoNotEndTheTransfer) {
 }
 
 // Nineteen rejections leave the retry counter at 3, so the twentieth pass
-// finds it above the limit: silence ends the short-block loop there.
-TEST_F(LoopFaults, SilenceInTheShortBlockLoopEndsItOnTheTwentiethPass) {
-  Faults(1, 100000);
-  host->Row(kKindFv, WriteFile("fv.bin", Pattern(300, 6)));
-  OnDownloadFv();
-  host->RunUntilIdle();
-  const IndexList sent = IndexesOf(0x19);
-  EXPECT_EQ(std::count(sent.begin(), sent.end(), 1), 20);
-  ExpectFatal();
-}
-
-TEST_F(LoopFaults, ChunkLoopStopsSendingAfterElevenRejections) {
-  Faults(2, 100000);  // begin and chunk 0 answered
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500)));
+// finds it above the limit: silence ends the short-block and test-data loops
+// there. The chunk loop gives up after eleven, and sends nothing more once it
+// has reported.
+TEST_F(LoopFaults, SilenceInALoopEndsIt) {
+  struct Case {
+    const char* loop;
+    std::uint8_t kind;
+    void (*press)();
+    Bytes file;
+    int silentFrom;
+    std::uint16_t code;
+    IndexList indexes;
+  };
+  const Case cases[] = {
+      {"short blocks", kKindFv, &OnDownloadFv, Pattern(300, 6), 1, 0x19, IndexList(21, 1)},
+      {"test data", kKindTdb, &OnBatchDownload, Pattern(256 + 100, 9), 1, 0x63, IndexList(20, 0)},
+      {"chunks", kKindBoot, &OnDownloadBoot, ImageFile(500), 2, 0x42, IndexList(12, 1)},
+  };
   std::size_t framesAtReport = 0;
   host->onBox = [&](const FakeHost::Box&) { framesAtReport = sim::RecordedCalls().bulkWrite; };
-  OnDownloadBoot();
-  host->RunUntilIdle();
-  EXPECT_EQ(IndexesOf(0x42), (IndexList{0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
-  EXPECT_EQ(static_cast<std::size_t>(sim::RecordedCalls().bulkWrite), framesAtReport);
-  ExpectFatal();
-}
-
-TEST_F(LoopFaults, SilenceInTheTestDataLoopEndsItOnTheTwentiethPass) {
-  Faults(1, 100000);
-  host->Row(kKindTdb, WriteFile("data.tdb", Pattern(256 + 100, 9)));
-  OnBatchDownload();
-  host->RunUntilIdle();
-  EXPECT_EQ(IndexesOf(0x63), IndexList(20, 0));
-  EXPECT_EQ(LogTexts(), std::vector<std::string>{"M40"});
-  ExpectFatal();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.loop);
+    Faults(c.silentFrom, 100000);
+    host->boxes.clear();
+    host->sleeps.clear();
+    host->logLines.clear();
+    host->checked = {};
+    host->Row(c.kind, WriteFile("image", c.file));
+    c.press();
+    host->RunUntilIdle();
+    IndexList expected = c.indexes;
+    expected[0] = 0;
+    EXPECT_EQ(IndexesOf(c.code), expected);
+    EXPECT_EQ(static_cast<std::size_t>(sim::RecordedCalls().bulkWrite), framesAtReport);
+    ExpectFatal();
+    if (c.kind == kKindTdb) {
+      EXPECT_EQ(LogTexts(), std::vector<std::string>{"M40"});
+    }
+  }
+  host->onBox = nullptr;
 }
 
 // Silence alone never reaches a time-out that leaves the retry counter at 3
 // or below (see above), so the loop is entered as if 18 passes had already
 // gone without acceptance.
-TEST_F(LoopFaults, TimeoutInTheShortBlockLoopShowsTheBlockAndGoesOn) {
-  Faults(1, 2);
-  host->Row(kKindFv, WriteFile("fv.bin", Pattern(300, 6)));
-  bool primed = false;
-  host->beforeTick = [&](std::uint32_t id) {
-    if (id == 3 && !primed) g_transfer.pollCount = 18;
-    primed = primed || id == 3;
-  };
-  OnDownloadFv();
-  host->RunUntilIdle();
-  ASSERT_EQ(BoxTexts(), (std::vector<std::string>{"0", "M50"}));
-  EXPECT_EQ(host->boxes[0].title, "超时重发");
-  EXPECT_EQ(host->boxes[0].icon, MessageIcon::Warning);
-  EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 1, 1, 2, 3, 4, 5}));
-  EXPECT_EQ(Slice(Received("fv"), 0, 300), Pattern(300, 6));
-}
-
-TEST_F(LoopFaults, TimeoutInTheChunkLoopShowsTheBlockAndGoesOn) {
-  Faults(2, 2);  // begin and chunk 0 answered; chunk 1 twice not
+TEST_F(LoopFaults, TimeoutInALoopShowsTheBlockAndGoesOn) {
   const Bytes boot = ImageFile(400);
-  host->Row(kKindBoot, WriteFile("boot.bin", boot));
-  bool primed = false;
-  host->beforeTick = [&](std::uint32_t id) {
-    if (id == 6 && !primed) g_transfer.pollCount = 18;
-    primed = primed || id == 6;
+  struct Case {
+    const char* loop;
+    std::uint8_t kind;
+    void (*press)();
+    Bytes file;
+    int silentFrom;  // then two frames without a reply
+    std::uint32_t timer;
+    std::uint16_t code;
+    IndexList indexes;
+    const char* image;
+    Bytes received;
   };
-  OnDownloadBoot();
-  host->RunUntilIdle();
-  ASSERT_EQ(BoxTexts(), (std::vector<std::string>{"0", "M50"}));
-  EXPECT_EQ(host->boxes[0].title, "超时重发");
-  EXPECT_EQ(IndexesOf(0x42), (IndexList{0, 1, 1, 1, 2, 3, 4, 5, 6}));
-  EXPECT_EQ(Received("boot"), Scrambled(Slice(boot, 128, 270), XorKeyA));
+  const Case cases[] = {
+      {"short blocks", kKindFv, &OnDownloadFv, Pattern(318, 6), 1, 3, 0x19,
+       {0, 1, 1, 1, 2, 3, 4, 5}, "fv", Pattern(318, 6)},
+      {"chunks", kKindBoot, &OnDownloadBoot, boot, 2, 6, 0x42, {0, 1, 1, 1, 2, 3, 4, 5, 6},
+       "boot", Scrambled(Slice(boot, 128, 270), XorKeyA)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.loop);
+    Faults(c.silentFrom, 2);
+    host->boxes.clear();
+    host->Row(c.kind, WriteFile("image", c.file));
+    bool primed = false;
+    host->beforeTick = [&](std::uint32_t id) {
+      if (id == c.timer && !primed) g_transfer.pollCount = 18;
+      primed = primed || id == c.timer;
+    };
+    c.press();
+    host->RunUntilIdle();
+    host->beforeTick = nullptr;
+    ASSERT_EQ(BoxTexts(), (std::vector<std::string>{"0", "M50"}));
+    EXPECT_EQ(host->boxes[0].title, "超时重发");
+    EXPECT_EQ(host->boxes[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(IndexesOf(c.code), c.indexes);
+    EXPECT_EQ(Received(c.image), c.received);
+  }
 }
 
 TEST_F(LoopFaults, ShortBlockPacing) {

@@ -38,119 +38,85 @@ class SingleFlow : public EngineTest {
   }
 };
 
-TEST_F(SingleFlow, BootIsScrambledWithKeyAAndStartsWithANormalBegin) {
+// One row's download on a healthy device: what it reads, the codes it sends,
+// the timers it runs through and what the device keeps.
+struct Chain {
+  const char* name;
+  std::uint8_t kind;
+  void (*handler)();
+  Bytes file;
+  int blockCount;
+  std::size_t blockPayload;  // every block after the first
+  Codes runs;
+  Ids armed;  // empty: not checked
+  Bytes begin;  // the begin frame's payload; empty: no begin
+  Bytes received;
+};
+
+TEST_F(SingleFlow, EachRowRunsItsChainToTheEndReply) {
   const Bytes boot = ImageFile(1000, /*alternate=*/1, 0, 0, 1);
-  host->Row(kKindBoot, WriteFile("boot.bin", boot));
-  OnDownloadBoot();
-  EXPECT_EQ(g_transfer.fileLength, 870u);
-  EXPECT_EQ(g_transfer.blockCount, 20);
-  EXPECT_EQ(g_transfer.targetId, 3);
-  EXPECT_EQ(g_transfer.itemCommand, 66);
-  EXPECT_EQ(Bytes(g_transfer.imageHeader, g_transfer.imageHeader + 128), Slice(boot, 0, 128));
-  host->RunUntilIdle();
-  const std::vector<SentFrame> sent = SentFrames();
-  ASSERT_FALSE(sent.empty());
-  // The first begin ignores the header's flag; chunk and end follow it.
-  EXPECT_EQ(sent[0].code, 0x43);
-  EXPECT_EQ(sent[0].payload, (Bytes{0x01, 0x03, 0xFF}));
-  EXPECT_EQ(CodeRuns(), (Codes{0x43, 0x48, 0x4A}));
-  EXPECT_EQ(host->armed, (Ids{4, 5, 6, 9}));
-  EXPECT_EQ(Received("boot"), Scrambled(Slice(boot, 128, 870), XorKeyA));
-  EXPECT_EQ(host->ranges.back(), (std::pair<std::uint16_t, std::uint16_t>{0, 20}));
-  ExpectDone();
-}
-
-TEST_F(SingleFlow, HostBeginUsesTheHeaderFlagAndTargetTwo) {
   const Bytes image = ImageFile(1000, 1, 0, 0, 2);
-  host->Row(kKindHost, WriteFile("host.bin", image));
-  Download(&OnDownloadHost);
-  const std::vector<SentFrame> sent = SentFrames();
-  ASSERT_FALSE(sent.empty());
-  EXPECT_EQ(sent[0].code, 0x49);
-  EXPECT_EQ(sent[0].payload, (Bytes{0x01, 0x02, 0xFF}));
-  EXPECT_EQ(CodeRuns(), (Codes{0x49, 0x48, 0x4A}));
-  EXPECT_EQ(g_transfer.targetId, 2);
-  EXPECT_EQ(Received("host"), Scrambled(Slice(image, 128, 870), XorKeyA));
-  ExpectDone();
-}
-
-TEST_F(SingleFlow, FontAndLangConnectThenSendWholeBlocks) {
-  host->Row(kKindFont, WriteFile("font.bin", Pattern(4096, 4)));
-  OnDownloadFont();
-  EXPECT_EQ(g_transfer.blockCount, 2);
-  host->RunUntilIdle();
-  EXPECT_EQ(CodeRuns(), (Codes{0x06, 0x12, 0x44}));
-  EXPECT_EQ(host->armed, (Ids{1, 2, 3, 9}));
-  EXPECT_EQ(Received("font"), Scrambled(Pattern(4096, 4), XorKeyB));
-
-  UseDevice(sim::Faults{});
-  host->armed.clear();
-  host->Row(kKindFont, WriteFile("font.bin", Pattern(4097, 4)));
-  OnDownloadFont();
-  EXPECT_EQ(g_transfer.blockCount, 3);
-  host->RunUntilIdle();
-  // Every block of a font goes out whole, the loop's too.
-  for (const SentFrame& f : SentFrames()) {
-    if (f.code == 0x12) {
-      EXPECT_EQ(f.payload.size(), 2056u) << "block " << f.index;
-    }
-  }
-  EXPECT_EQ(Received("font"), Scrambled(Pattern(4097, 4), XorKeyB));
-
-  UseDevice(sim::Faults{});
-  host->armed.clear();
-  host->Row(kKindLang, WriteFile("lang.bin", Pattern(5000, 5)));
-  Download(&OnDownloadLang);
-  EXPECT_EQ(CodeRuns(), (Codes{0x06, 0x22, 0x44}));
-  EXPECT_EQ(host->armed, (Ids{1, 2, 3, 9}));
-  EXPECT_EQ(Received("lang"), Pattern(5000, 5));
-}
-
-TEST_F(SingleFlow, RcdbConnectsPreparesAndCountsShortBlocks) {
-  host->Row(kKindRcdb, WriteFile("db.rdb", Pattern(106, 3)));
-  OnDownloadRcdb();
-  EXPECT_EQ(g_transfer.blockCount, 2);
-  host->RunUntilIdle();
-  EXPECT_EQ(SentCodes(), (Codes{0x06, 0x14, 0x11, 0x11, 0x44}));
-  EXPECT_EQ(host->armed, (Ids{1, 10, 2, 3, 9}));
-  const std::vector<SentFrame> sent = SentFrames();
-  EXPECT_TRUE(sent[2].scrambled);  // block 0 as a data block, then short blocks
-  EXPECT_EQ(sent[3].payload.size(), 53u);
-  EXPECT_EQ(Received("rcdb"), Scrambled(Pattern(106, 3), XorKeyB));
-  ExpectDone();
-
-  UseDevice(sim::Faults{});
-  host->Row(kKindRcdb, WriteFile("db.rdb", Pattern(107, 3)));
-  OnDownloadRcdb();
-  EXPECT_EQ(g_transfer.blockCount, 3);
-  host->RunUntilIdle();
-  EXPECT_EQ(SentCodes(), (Codes{0x06, 0x14, 0x11, 0x11, 0x11, 0x44}));
-  EXPECT_EQ(Received("rcdb"), Scrambled(Pattern(107, 3), XorKeyB));
-}
-
-TEST_F(SingleFlow, FvBmpAndPicStartWithTheirFirstBlock) {
-  host->Row(kKindFv, WriteFile("fv.bin", Pattern(300, 6)));
-  Download(&OnDownloadFv);
-  EXPECT_EQ(CodeRuns(), (Codes{0x19, 0x44}));
-  EXPECT_EQ(host->armed, (Ids{2, 3, 9}));
-  EXPECT_EQ(Slice(Received("fv"), 0, 300), Pattern(300, 6));  // unscrambled
-
-  UseDevice(sim::Faults{});
-  host->armed.clear();
   const Picture picture = {{Rgb{255, 0, 0}, Rgb{255, 255, 255}}};
-  host->Row(kKindBmp, WriteFile("logo.bmp", MakeBmp(picture, BmpLayout{})));
-  Download(&OnDownloadBmp);
-  EXPECT_EQ(CodeRuns(), (Codes{0x1A, 0x44}));
-  EXPECT_EQ(host->armed, (Ids{2, 3, 9}));
-  EXPECT_EQ(Received("bmp"), DevicePicture(picture));
-
-  UseDevice(sim::Faults{});
-  host->armed.clear();
-  host->Row(kKindPic, WriteFile("pic.bin", Pattern(2049, 8)));
-  Download(&OnDownloadPic);
-  EXPECT_EQ(SentCodes(), (Codes{0x23, 0x23, 0x44}));
-  EXPECT_EQ(Received("pic"), Scrambled(Pattern(2049, 8), XorKeyB));
-  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"M50", "M50", "M50"}));
+  const Chain chains[] = {
+      {"font", kKindFont, &OnDownloadFont, Pattern(4096, 4), 2, 2056, {0x06, 0x12, 0x44},
+       {1, 2, 3, 9}, {}, Scrambled(Pattern(4096, 4), XorKeyB)},
+      {"font", kKindFont, &OnDownloadFont, Pattern(4097, 4), 3, 2056, {0x06, 0x12, 0x44}, {}, {},
+       Scrambled(Pattern(4097, 4), XorKeyB)},
+      {"lang", kKindLang, &OnDownloadLang, Pattern(5000, 5), 3, 2056, {0x06, 0x22, 0x44},
+       {1, 2, 3, 9}, {}, Pattern(5000, 5)},
+      // Block 0 as a whole data block, then 53-byte short blocks.
+      {"rcdb", kKindRcdb, &OnDownloadRcdb, Pattern(106, 3), 2, 53, {0x06, 0x14, 0x11, 0x44},
+       {1, 10, 2, 3, 9}, {}, Scrambled(Pattern(106, 3), XorKeyB)},
+      {"rcdb", kKindRcdb, &OnDownloadRcdb, Pattern(107, 3), 3, 53, {0x06, 0x14, 0x11, 0x44}, {},
+       {}, Scrambled(Pattern(107, 3), XorKeyB)},
+      {"fv", kKindFv, &OnDownloadFv, Pattern(318, 6), 6, 53, {0x19, 0x44}, {2, 3, 9}, {},
+       Pattern(318, 6)},  // unscrambled
+      {"bmp", kKindBmp, &OnDownloadBmp, MakeBmp(picture, BmpLayout{}), 1, 0, {0x1A, 0x44},
+       {2, 3, 9}, {}, DevicePicture(picture)},
+      {"pic", kKindPic, &OnDownloadPic, Pattern(2049, 8), 2, 2056, {0x23, 0x44}, {2, 3, 9}, {},
+       Scrambled(Pattern(2049, 8), XorKeyB)},
+      // Last: the alternate codes of an image header stay for later rows.
+      // The first begin ignores the header's flag; chunk and end follow it.
+      {"boot", kKindBoot, &OnDownloadBoot, boot, 20, 53, {0x43, 0x48, 0x4A}, {4, 5, 6, 9},
+       {0x01, 0x03, 0xFF}, Scrambled(Slice(boot, 128, 870), XorKeyA)},
+      {"host", kKindHost, &OnDownloadHost, image, 20, 53, {0x49, 0x48, 0x4A}, {4, 5, 6, 9},
+       {0x01, 0x02, 0xFF}, Scrambled(Slice(image, 128, 870), XorKeyA)},
+  };
+  for (const Chain& chain : chains) {
+    SCOPED_TRACE(std::string(chain.name) + " " + std::to_string(chain.file.size()));
+    UseDevice(sim::Faults{});
+    host->armed.clear();
+    host->boxes.clear();
+    host->Row(chain.kind, WriteFile("image", chain.file));
+    chain.handler();
+    EXPECT_EQ(g_transfer.blockCount, chain.blockCount);
+    host->RunUntilIdle();
+    const std::vector<SentFrame> sent = SentFrames();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(CodeRuns(), chain.runs);
+    // One frame per block, after the first each of the loop's own size; whole
+    // blocks go out frame-scrambled, short blocks and chunks plain.
+    const std::uint16_t dataCode = chain.runs[chain.runs.size() - 2];
+    int dataFrames = 0;
+    for (const SentFrame& f : sent) {
+      if (f.code != dataCode) continue;
+      ++dataFrames;
+      if (f.index > 0) {
+        EXPECT_EQ(f.payload.size(), chain.blockPayload) << "block " << f.index;
+      }
+      EXPECT_EQ(f.scrambled, f.payload.size() == 2056u) << "block " << f.index;
+    }
+    EXPECT_EQ(dataFrames, chain.blockCount);
+    if (!chain.armed.empty()) {
+      EXPECT_EQ(host->armed, chain.armed);
+    }
+    if (!chain.begin.empty()) {
+      EXPECT_EQ(sent[0].payload, chain.begin);
+    }
+    EXPECT_EQ(Received(chain.name), chain.received);
+    EXPECT_EQ(host->ranges.back().second, chain.blockCount);
+    ExpectDone();
+  }
 }
 
 TEST_F(SingleFlow, RestartedBeginRunsThroughTimersSevenAndEight) {

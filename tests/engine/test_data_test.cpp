@@ -53,19 +53,4 @@ TEST_F(TestDataFile, ChunksArePaddedWithZeros) {
   }
 }
 
-TEST_F(TestDataFile, HeaderBytesNeverReachTheDevice) {
-  Bytes first = Pattern(400, 5);
-  Bytes second = first;
-  for (std::size_t i = 0; i < 256; ++i) second[i] = static_cast<std::uint8_t>(~first[i]);
-  const std::vector<SentFrame> a = SendFile(first);
-  const std::vector<SentFrame> b = SendFile(second);
-  ASSERT_EQ(a.size(), b.size());
-  for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i].payload, b[i].payload);
-}
-
-TEST_F(TestDataFile, BarStaysWhereTheLoopLeftIt) {
-  SendFile(Pattern(256 + 100, 2));
-  EXPECT_EQ(host->positions, (std::vector<int>{0, 1, 2}));
-}
-
 }  // namespace

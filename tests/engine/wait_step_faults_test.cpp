@@ -44,65 +44,63 @@ class WaitStepFaults : public EngineTest {
   }
 };
 
-TEST_F(WaitStepFaults, ConnectGivesUpAfterFourHundredPolls) {
-  SilentFrom(0);
-  host->Row(kKindFont, WriteFile("font.bin", Pattern(3000, 4)));
-  OnDownloadFont();
-  host->RunUntilIdle();
-  ExpectGaveUp(0x06, 400, false);
-}
+struct GiveUp {
+  const char* step;
+  std::uint8_t kind;
+  void (*press)();
+  Bytes file;
+  int silentFrom;  // frames the device still answers
+  std::uint16_t code;
+  int polls;
+  bool closesLink;
+  std::size_t resentPayload = 0;  // 0: not checked
+  int pausesOf200Ms = -1;         // -1: not checked
+  // A box the operator leaves open for seconds runs the message loop: the
+  // step's timer ticks that arrive meanwhile must not poll or resend.
+  sim::Micros boxDwell = 0;
+};
 
-TEST_F(WaitStepFaults, DatabasePrepareGivesUp) {
-  SilentFrom(1);
-  host->Row(kKindRcdb, WriteFile("db.rdb", Pattern(300, 3)));
-  OnDownloadRcdb();
-  host->RunUntilIdle();
-  ExpectGaveUp(0x14, 1 + 400, false);
-}
-
-TEST_F(WaitStepFaults, FirstBlockResendsTheBlockAndGivesUp) {
-  SilentFrom(0);
-  host->Row(kKindFv, WriteFile("fv.bin", Pattern(300, 6)));
-  OnDownloadFv();
-  host->RunUntilIdle();
-  ExpectGaveUp(0x19, 400, false);
-  // FV is counted in short blocks: the resends are short blocks of block 0.
-  const std::vector<SentFrame> sent = SentFrames();
-  EXPECT_TRUE(sent[0].scrambled);
-  for (std::size_t i = 1; i < sent.size(); ++i) EXPECT_EQ(sent[i].payload.size(), 53u);
-}
-
-TEST_F(WaitStepFaults, FirstBlockOfAFontIsResentWhole) {
-  SilentFrom(1);
-  host->Row(kKindFont, WriteFile("font.bin", Pattern(3000, 4)));
-  OnDownloadFont();
-  host->RunUntilIdle();
-  ExpectGaveUp(0x12, 1 + 400, false);
-  for (const SentFrame& f : SentFrames()) {
-    if (f.code == 0x12) {
-      EXPECT_EQ(f.payload.size(), 2056u);
+TEST_F(WaitStepFaults, EachStepResendsThreeTimesThenGivesUp) {
+  const GiveUp cases[] = {
+      {"connect", kKindFont, &OnDownloadFont, Pattern(3000, 4), 0, 0x06, 400, false, 0},
+      {"prepare", kKindRcdb, &OnDownloadRcdb, Pattern(300, 3), 1, 0x14, 1 + 400, false, 0},
+      // FV is counted in short blocks: the resends are short blocks of block 0.
+      {"first fv block", kKindFv, &OnDownloadFv, Pattern(300, 6), 0, 0x19, 400, false, 53},
+      {"first font block", kKindFont, &OnDownloadFont, Pattern(3000, 4), 1, 0x12, 1 + 400, false,
+       2056},
+      {"begin", kKindBoot, &OnBatchDownload, ImageFile(500), 0, 0x43, 40, true, 0},
+      {"first chunk", kKindBoot, &OnDownloadBoot, ImageFile(500), 1, 0x42, 1 + 360, true, 0, 360},
+      // The loop's completion pass counted a poll that the end step inherits.
+      {"end", kKindPic, &OnDownloadPic, Pattern(100, 8), 1, 0x44, 1 + 399, false},
+      {"connect, box left open", kKindFont, &OnDownloadFont, Pattern(3000, 4), 0, 0x06, 400, false,
+       0, -1, 5'000'000},
+  };
+  for (const GiveUp& step : cases) {
+    SCOPED_TRACE(step.step);
+    SilentFrom(step.silentFrom);
+    host->boxes.clear();
+    host->sleeps.clear();
+    host->positions.clear();
+    host->status.clear();
+    host->checked = {};
+    host->boxDwell = step.boxDwell;
+    host->Row(step.kind, WriteFile("image", step.file));
+    step.press();
+    host->RunUntilIdle();
+    ExpectGaveUp(step.code, step.polls, step.closesLink);
+    const std::vector<SentFrame> sent = SentFrames();
+    if (step.resentPayload != 0) {
+      EXPECT_TRUE(sent[step.silentFrom].scrambled);  // the first is a whole data block
+      EXPECT_EQ(sent.back().payload.size(), step.resentPayload);
     }
+    if (step.pausesOf200Ms >= 0) {
+      EXPECT_EQ(std::count_if(host->sleeps.begin(), host->sleeps.end(),
+                              [](const FakeHost::SleepCall& s) { return s.ms == 200; }),
+                step.pausesOf200Ms);
+    }
+    // An unfinished batch item waits for the next press; a single download queues nothing.
+    EXPECT_EQ(g_transfer.batchQueue.size(), step.press == &OnBatchDownload ? 1u : 0u);
   }
-}
-
-TEST_F(WaitStepFaults, BeginGivesUpAfterFortyPollsAndClosesTheLink) {
-  SilentFrom(0);
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500)));
-  OnBatchDownload();
-  host->RunUntilIdle();
-  ExpectGaveUp(0x43, 40, true);
-  EXPECT_EQ(g_transfer.batchQueue.size(), 1u);  // the unfinished item waits for the next press
-}
-
-TEST_F(WaitStepFaults, FirstChunkPollsEvery200MsAndClosesTheLink) {
-  SilentFrom(1);
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500)));
-  OnDownloadBoot();
-  host->RunUntilIdle();
-  ExpectGaveUp(0x42, 1 + 360, true);
-  const auto pauses = std::count_if(host->sleeps.begin(), host->sleeps.end(),
-                                    [](const FakeHost::SleepCall& s) { return s.ms == 200; });
-  EXPECT_EQ(pauses, 360);
 }
 
 TEST_F(WaitStepFaults, BeginAfterRestartResendsTheBeginNotAChunk) {
@@ -184,17 +182,6 @@ TEST_F(WaitStepFaults, DeviceNotBackAfterRestartEndsTheTransfer) {
   EXPECT_EQ(g_transfer.interfaceClaimed, 0);
   EXPECT_EQ(host->armed, (std::vector<std::uint32_t>{4, 7}));
   EXPECT_FALSE(host->AnyTimerArmed());
-}
-
-// A box the operator leaves open for seconds runs the message loop: the
-// connect timer's ticks that arrive meanwhile must not poll or resend.
-TEST_F(WaitStepFaults, TicksDuringTheFailureBoxDoNothing) {
-  SilentFrom(0);
-  host->boxDwell = 5'000'000;
-  host->Row(kKindFont, WriteFile("font.bin", Pattern(3000, 4)));
-  OnDownloadFont();
-  host->RunUntilIdle();
-  ExpectGaveUp(0x06, 400, false);
 }
 
 }  // namespace
