@@ -5,25 +5,16 @@
 namespace linktest {
 namespace {
 
-std::array<std::uint16_t, 256> CrcTable() {
-  std::array<std::uint16_t, 256> table{};
-  for (unsigned n = 0; n < 256; ++n) {
-    unsigned crc = n << 8;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
-    table[n] = static_cast<std::uint16_t>(crc);
-  }
-  return table;
-}
-
 std::uint16_t Be16(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] << 8 | at[1]); }
 
 }  // namespace
 
 std::uint16_t ReferenceCrc(const std::uint8_t* bytes, std::size_t length) {
-  static const auto table = CrcTable();
   std::uint16_t crc = 0xFFFF;
   for (std::size_t i = 0; i < length; ++i) {
-    crc = static_cast<std::uint16_t>((crc << 8) ^ table[((crc >> 8) ^ bytes[i]) & 0xFF]);
+    unsigned x = ((crc >> 8) ^ bytes[i]) & 0xFF;
+    x ^= x >> 4;
+    crc = static_cast<std::uint16_t>((crc << 8) ^ (x << 12) ^ (x << 5) ^ x);
   }
   return crc;
 }
@@ -52,18 +43,15 @@ Bytes DescrambleWithKeyA(Bytes frame) {
 
 std::array<std::uint8_t, 64> MakeReport(std::uint16_t code, std::uint16_t echo,
                                         std::uint8_t status) {
-  std::array<std::uint8_t, 64> report{};
-  report[0] = 0xA5;
-  report[1] = static_cast<std::uint8_t>(code >> 8);
-  report[2] = static_cast<std::uint8_t>(code);
-  report[3] = 0x00;
-  report[4] = 0x40;
-  report[5] = static_cast<std::uint8_t>(echo >> 8);
-  report[6] = static_cast<std::uint8_t>(echo);
+  std::array<std::uint8_t, 64> report{0xA5, 0, 0, 0x00, 0x40};
+  const auto put16 = [&report](std::size_t at, std::uint16_t value) {
+    report[at] = static_cast<std::uint8_t>(value >> 8);
+    report[at + 1] = static_cast<std::uint8_t>(value);
+  };
+  put16(1, code);
+  put16(5, echo);
   report[8] = status;
-  const std::uint16_t crc = ReferenceCrc(report.data(), 62);
-  report[62] = static_cast<std::uint8_t>(crc >> 8);
-  report[63] = static_cast<std::uint8_t>(crc);
+  put16(62, ReferenceCrc(report.data(), 62));
   return report;
 }
 

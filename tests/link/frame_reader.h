@@ -23,7 +23,7 @@ struct ParsedFrame {
   Bytes payload;
 };
 
-// CRC-16/CCITT-FALSE, table-driven (the library computes it bit by bit).
+// CRC-16/CCITT-FALSE, a byte at a time (the library computes it bit by bit).
 std::uint16_t ReferenceCrc(const std::uint8_t* bytes, std::size_t length);
 
 ParsedFrame ParseFrame(const Bytes& frame);
