@@ -48,36 +48,6 @@ const std::string kShippedIni = std::string(TAMSOLT_SOURCE_DIR) + "/res/setting.
 
 }  // namespace
 
-TEST(MessageKeys, AreSAndFourDigits) {
-  EXPECT_EQ(MessageKey(0), "S0000");
-  EXPECT_EQ(MessageKey(9), "S0009");
-  EXPECT_EQ(MessageKey(52), "S0052");
-  EXPECT_EQ(MessageKey(kMessageCount - 1), "S0054");
-}
-
-TEST(MessageKeys, PerKindKeysFollowTheRowOrder) {
-  // path empty, file missing, started, finished for BOOT .. TDB
-  const int expected[9][4] = {{12, 13, 32, 41}, {14, 15, 33, 42}, {16, 17, 34, 43},
-                              {18, 19, 35, 44}, {20, 21, 36, 45}, {22, 23, 37, 46},
-                              {24, 25, 38, 47}, {26, 27, 39, 48}, {28, 29, 40, 49}};
-  for (int kind = 0; kind < 9; ++kind) {
-    EXPECT_EQ(MsgPathEmpty(kind), expected[kind][0]) << kind;
-    EXPECT_EQ(MsgFileMissing(kind), expected[kind][1]) << kind;
-    EXPECT_EQ(MsgItemStarted(kind), expected[kind][2]) << kind;
-    EXPECT_EQ(MsgItemFinished(kind), expected[kind][3]) << kind;
-  }
-}
-
-TEST(MessageKeys, FixedTextsEndInTheRightExclamationMark) {
-  const std::string fullWidth = "\xEF\xBC\x81";  // U+FF01
-  for (const char* text : {kTextChooseFile, kTextChoosePicture, kTextBadPath, kTextNoMemory,
-                           kTextMallocBoot}) {
-    EXPECT_TRUE(std::string(text).ends_with(fullWidth)) << text;
-  }
-  EXPECT_STREQ(kTextMallocHost, "malloc error!");
-  EXPECT_EQ(std::string(kTextMallocBoot), "malloc error" + fullWidth);
-}
-
 TEST_F(MessageTable, TextsComeFromTheStringsSection) {
   PutIni("[Strings]\r\nS0000=caption\r\nS0052=no reply\r\n[Other]\r\nS0001=elsewhere\r\n");
   EXPECT_EQ(MessageText(kMsgWindowCaption), "caption");

@@ -147,11 +147,4 @@ TEST_F(ProgressLog, TimeoutBoxTextIsTheBlockNumber) {
                                                    "Box 0 | 超时重发 | warning busy=0"}));
 }
 
-TEST_F(ProgressLog, ProgressRangeIsZeroToTheBlockCount) {
-  g_transfer.blockCount = 1234;
-  SetProgressRange();
-  SetProgressPos(78);
-  EXPECT_EQ(host_.calls, (std::vector<std::string>{"Range 0..1234", "Pos 78"}));
-}
-
 }  // namespace

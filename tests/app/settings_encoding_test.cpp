@@ -103,25 +103,14 @@ TEST_F(SettingsEncoding, Utf8MarkIsKept) {
   EXPECT_EQ(GetIni(), "\xEF\xBB\xBF[setup]\r\nBOOT=1\r\n");
 }
 
-TEST(TextEncoding, DetectionFollowsMarkThenUtf8Validity) {
-  EXPECT_EQ(DetectTextEncoding(""), TextEncoding::Utf8);
-  EXPECT_EQ(DetectTextEncoding("[setup]\nBOOT=1"), TextEncoding::Utf8);
-  EXPECT_EQ(DetectTextEncoding("S0001=引导程序"), TextEncoding::Utf8);
-  EXPECT_EQ(DetectTextEncoding("\xEF\xBB\xBF[a]"), TextEncoding::Utf8Bom);
-  EXPECT_EQ(DetectTextEncoding(std::string_view("\xFF\xFE[\0", 4)), TextEncoding::Utf16Le);
-  EXPECT_EQ(DetectTextEncoding(std::string_view("\xFE\xFF\0[", 4)), TextEncoding::Utf16Be);
-  EXPECT_EQ(DetectTextEncoding(kGbBootLoader), TextEncoding::Gb18030);
-}
-
 TEST(TextEncoding, Utf8ValidityRejectsMalformedSequences) {
   EXPECT_TRUE(IsValidUtf8("a\xC2\x80\xEF\xBF\xBF\xF4\x8F\xBF\xBF"));
-  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));              // overlong '/'
-  EXPECT_FALSE(IsValidUtf8("\xE0\x80\xAF"));          // overlong
-  EXPECT_FALSE(IsValidUtf8("\xF0\x8F\xBF\xBF"));      // overlong
-  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));          // a surrogate
-  EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));      // above U+10FFFF
-  EXPECT_FALSE(IsValidUtf8("\xE5\xAD"));              // cut short
-  EXPECT_FALSE(IsValidUtf8("\x80"));                  // a lone continuation byte
+  for (const char* bad : {"\xC0\xAF", "\xE0\x80\xAF", "\xF0\x8F\xBF\xBF",  // overlong
+                          "\xED\xA0\x80",                                  // a surrogate
+                          "\xF4\x90\x80\x80",                              // above U+10FFFF
+                          "\xE5\xAD", "\x80"}) {  // cut short; a lone continuation byte
+    EXPECT_FALSE(IsValidUtf8(bad)) << bad;
+  }
 }
 
 TEST(TextEncoding, UndecodableBytesBecomeReplacementCharacters) {
@@ -132,13 +121,4 @@ TEST(TextEncoding, UndecodableBytesBecomeReplacementCharacters) {
             "\xEF\xBF\xBD" "A");
   // 'A', then half a code unit.
   EXPECT_EQ(DecodeToUtf8(std::string("A\x00\x42", 3), TextEncoding::Utf16Le), "A\xEF\xBF\xBD");
-}
-
-TEST(TextEncoding, Utf16UnitPrefixNeverSplitsACharacter) {
-  const std::string text = "a字\xF0\x9F\x98\x80z";  // units: 1, 1, 2, 1
-  EXPECT_EQ(Utf8PrefixForUtf16Units(text, 0), 0u);
-  EXPECT_EQ(Utf8PrefixForUtf16Units(text, 2), 4u);
-  EXPECT_EQ(Utf8PrefixForUtf16Units(text, 3), 4u);
-  EXPECT_EQ(Utf8PrefixForUtf16Units(text, 4), 8u);
-  EXPECT_EQ(Utf8PrefixForUtf16Units(text, 99), text.size());
 }

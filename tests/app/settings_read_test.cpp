@@ -107,15 +107,6 @@ TEST_F(SettingsRead, TextsAreCutAt511Utf16Units) {
   EXPECT_EQ(ReadSetting("E", "Strings"), std::string(511, 'e'));
 }
 
-TEST_F(SettingsRead, EveryReadSeesTheFileAsItIsNow) {
-  PutIni("[Strings]\nS0052=old\n");
-  EXPECT_EQ(ReadSetting("S0052", "Strings"), "old");
-  PutIni("[Strings]\nS0052=new\n");
-  EXPECT_EQ(ReadSetting("S0052", "Strings"), "new");
-  std::filesystem::remove(g_iniPath);
-  EXPECT_EQ(ReadSetting("S0052", "Strings"), "");
-}
-
 TEST_F(SettingsRead, LinesWithoutEqualsAndUnclosedHeadersAreTolerated) {
   PutIni("[setup\nBOOT=1\njunk line\nHOST=1\n\n\n[]\nRCDB=1");
   EXPECT_EQ(ReadSettingInt("setup", "BOOT"), 1);

@@ -91,17 +91,10 @@ TEST_F(SettingsWrite, OnlyTheFirstOfDuplicatesIsChanged) {
 TEST_F(SettingsWrite, MissingFileIsCreatedAsPlainUtf8) {
   ASSERT_TRUE(WriteSetting("setup", "BOOT", "1"));
   EXPECT_EQ(GetIni(), "[setup]\r\nBOOT=1\r\n");
-  ASSERT_TRUE(WriteSetting("setup", "BOOT", "0"));
-  EXPECT_EQ(GetIni(), "[setup]\r\nBOOT=0\r\n");
-  EXPECT_EQ(ReadSettingInt("setup", "BOOT", 9), 0);
-}
-
-TEST_F(SettingsWrite, ValuesAreStoredAsGivenAndReadBack) {
+  ASSERT_TRUE(WriteSetting("PATH", "BMP", ""));
+  EXPECT_EQ(GetIni(), "[setup]\r\nBOOT=1\r\n[PATH]\r\nBMP=\r\n");
   ASSERT_TRUE(WriteSetting("PATH", "BMP", "/图片/开机;logo.bmp"));
   EXPECT_EQ(ReadSetting("BMP", "PATH"), "/图片/开机;logo.bmp");
-  ASSERT_TRUE(WriteSetting("PATH", "BMP", ""));
-  EXPECT_EQ(ReadSetting("BMP", "PATH"), "");
-  EXPECT_EQ(GetIni(), "[PATH]\r\nBMP=\r\n");
 }
 
 TEST_F(SettingsWrite, UnstorableNamesAndValuesAreRefusedWithoutTouchingTheFile) {
@@ -141,16 +134,12 @@ TEST_F(SettingsWrite, ALinkedSettingsFileIsReplacedBehindTheLink) {
   EXPECT_EQ(Get(real), "[setup]\nBOOT=1\n");
 }
 
-TEST_F(SettingsWrite, FailedReplacementReportsFalseAndCleansUp) {
+TEST_F(SettingsWrite, FailedWritesReportFalseAndCleanUp) {
   // A folder cannot be replaced by a file, whoever runs the test.
   std::filesystem::create_directory(g_iniPath);
   EXPECT_FALSE(WriteSetting("setup", "BOOT", "1"));
   EXPECT_TRUE(std::filesystem::is_directory(g_iniPath));
   EXPECT_EQ(OtherFileCount(), 0);
-}
-
-TEST_F(SettingsWrite, FailedWriteIntoMissingFolderReportsFalse) {
   g_iniPath = Path("no-such-folder/setting.ini");
   EXPECT_FALSE(WriteSetting("setup", "BOOT", "1"));
-  EXPECT_EQ(ReadSettingInt("setup", "BOOT"), 0);
 }

@@ -134,10 +134,13 @@ TEST_F(MainDialogLayout, OnlyTheFiveRowsListBatchButtonAndBarAreVisible) {
   }
 }
 
+// Group boxes captioned by S0001 .. S0008; RCDB's has a fixed caption.
+constexpr int kCaptionedGroups[] = {1062, 1063, 1065, 1066, 1067, 1068, 1069, 1070};
+
 TEST_F(MainDialogLayout, WithoutSettingsFileCaptionsAreEmptyButRcdbAndRowsAreOff) {
   auto dialog = OpenDialog();
   EXPECT_TRUE(dialog->windowTitle().isEmpty());
-  for (const int id : {1062, 1063, 1065, 1066, 1067, 1068, 1069, 1070}) {
+  for (const int id : kCaptionedGroups) {
     EXPECT_TRUE(qobject_cast<QGroupBox*>(dialog->Control(id))->title().isEmpty()) << id;
   }
   EXPECT_EQ(qobject_cast<QGroupBox*>(dialog->Control(1064))->title(),
@@ -158,11 +161,9 @@ TEST_F(MainDialogLayout, CaptionsComeFromTheirMessageKeys) {
   g_transfer.expectedImageTag = 7;
   auto dialog = OpenDialog();
   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("文本0"));
-  const std::pair<int, const char*> groups[] = {{1062, "文本1"}, {1063, "文本2"}, {1065, "文本3"},
-                                                {1066, "文本4"}, {1067, "文本5"}, {1068, "文本6"},
-                                                {1069, "文本7"}, {1070, "文本8"}};
-  for (const auto& [id, text] : groups) {
-    EXPECT_EQ(qobject_cast<QGroupBox*>(dialog->Control(id))->title(), QString::fromUtf8(text));
+  for (int n = 1; n <= 8; ++n) {
+    EXPECT_EQ(qobject_cast<QGroupBox*>(dialog->Control(kCaptionedGroups[n - 1]))->title(),
+              QStringLiteral("文本%1").arg(n));
   }
   EXPECT_EQ(qobject_cast<QGroupBox*>(dialog->Control(1064))->title(),
             QStringLiteral("RCDB(*.rdbx,*.rdb,*.p33p)"));

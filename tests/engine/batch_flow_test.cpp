@@ -48,15 +48,15 @@ TEST_F(BatchFlow, AllNineKindsReachTheDeviceByteForByte) {
   const Picture picture = Stripes(40, 30);  // 2416 bytes: 2 blocks
   const Bytes pic = Pattern(2 * 2048 + 1, 8);
   const Bytes tdb = Pattern(256 + 120, 9);
-  host->Row(kKindBoot, WriteFile("boot.bin", boot));
-  host->Row(kKindHost, WriteFile("host.bin", hostImage));
-  host->Row(kKindRcdb, WriteFile("db.rdb", rcdb));
-  host->Row(kKindFont, WriteFile("font.bin", font));
-  host->Row(kKindLang, WriteFile("lang.bin", lang));
-  host->Row(kKindFv, WriteFile("fv.bin", fv));
-  host->Row(kKindBmp, WriteFile("logo.bmp", MakeBmp(picture, BmpLayout{})));
-  host->Row(kKindPic, WriteFile("pic.bin", pic));
-  host->Row(kKindTdb, WriteFile("data.tdb", tdb));
+  Put(kKindBoot, boot);
+  Put(kKindHost, hostImage);
+  Put(kKindRcdb, rcdb);
+  Put(kKindFont, font);
+  Put(kKindLang, lang);
+  Put(kKindFv, fv);
+  Put(kKindBmp, MakeBmp(picture, BmpLayout{}));
+  Put(kKindPic, pic);
+  Put(kKindTdb, tdb);
   host->logLines = {"left from before"};
 
   OnBatchDownload();
@@ -138,9 +138,8 @@ TEST_F(BatchFlow, AllNineKindsReachTheDeviceByteForByte) {
 
 TEST_F(BatchFlow, FirstItemRcdbRightAfterStartBeginsWithTargetZeroAndNormalCode) {
   const Bytes rcdb = Pattern(106, 3);
-  host->Row(kKindRcdb, WriteFile("db.rdb", rcdb));
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Put(kKindRcdb, rcdb);
+  Press(&OnBatchDownload);
   const std::vector<SentFrame> sent = SentFrames();
   ASSERT_EQ(sent.size(), 4u);
   EXPECT_EQ(sent[0].code, 0x43);
@@ -156,9 +155,8 @@ TEST_F(BatchFlow, FirstItemRcdbRightAfterStartBeginsWithTargetZeroAndNormalCode)
 }
 
 TEST_F(BatchFlow, FirstItemFontContinuesWithDataBlockZero) {
-  host->Row(kKindFont, WriteFile("font.bin", Pattern(3000, 4)));
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Put(kKindFont, Pattern(3000, 4));
+  Press(&OnBatchDownload);
   const std::vector<SentFrame> sent = SentFrames();
   ASSERT_EQ(sent.size(), 4u);
   EXPECT_EQ(sent[1].code, 0x12);
@@ -169,18 +167,16 @@ TEST_F(BatchFlow, FirstItemFontContinuesWithDataBlockZero) {
 }
 
 TEST_F(BatchFlow, TestDataFirstLogsItsStartLineAndNotFirstDoesNot) {
-  host->Row(kKindTdb, WriteFile("data.tdb", Pattern(256 + 60, 9)));
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Put(kKindTdb, Pattern(256 + 60, 9));
+  Press(&OnBatchDownload);
   EXPECT_EQ(LogTexts(), (std::vector<std::string>{"M40", "M49"}));
   EXPECT_EQ(host->armed, (std::vector<std::uint32_t>{4, 12, 9}));
   EXPECT_EQ(Received("tdb"), Slice(Pattern(256 + 60, 9), 256, 60));
 
-  host->Row(kKindRcdb, WriteFile("db.rdb", Pattern(200, 3)));
+  Put(kKindRcdb, Pattern(200, 3));
   UseDevice(sim::Faults{});
   host->armed.clear();
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Press(&OnBatchDownload);
   EXPECT_EQ(LogTexts(), (std::vector<std::string>{"M34", "M43", "M49"}));
   EXPECT_EQ(host->armed, (std::vector<std::uint32_t>{4, 2, 3, 12, 9}));
   EXPECT_EQ(Received("tdb"), Slice(Pattern(256 + 60, 9), 256, 60));
@@ -188,9 +184,8 @@ TEST_F(BatchFlow, TestDataFirstLogsItsStartLineAndNotFirstDoesNot) {
 }
 
 TEST_F(BatchFlow, AlternateCodesFollowTheBootHeader) {
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500, 1)));
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Put(kKindBoot, ImageFile(500, 1));
+  Press(&OnBatchDownload);
   const std::vector<std::uint16_t> codes = SentCodes();
   ASSERT_FALSE(codes.empty());
   EXPECT_EQ(codes.front(), 0x49);
@@ -200,16 +195,13 @@ TEST_F(BatchFlow, AlternateCodesFollowTheBootHeader) {
 }
 
 TEST_F(BatchFlow, RestartWaitsTwelveSecondsThenSendsTheBeginAgain) {
-  sim::Faults faults;
-  faults.beginStatus = 3;
-  UseDevice(faults);
+  UseDevice({.beginStatus = 3});
   const Bytes boot = ImageFile(1000, 0, 0, 0, 1);
   const Bytes rcdb = Pattern(300, 3);
-  host->Row(kKindBoot, WriteFile("boot.bin", boot));
-  host->Row(kKindRcdb, WriteFile("db.rdb", rcdb));
-  host->Row(kKindTdb, WriteFile("data.tdb", Pattern(256 + 100, 9)));
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Put(kKindBoot, boot);
+  Put(kKindRcdb, rcdb);
+  Put(kKindTdb, Pattern(256 + 100, 9));
+  Press(&OnBatchDownload);
 
   EXPECT_EQ(model->GetSummary().restarts, 1);
   // The handle from before the restart is released and the device opened anew.
@@ -240,13 +232,10 @@ TEST_F(BatchFlow, RestartWaitsTwelveSecondsThenSendsTheBeginAgain) {
 }
 
 TEST_F(BatchFlow, RestartWithTestDataFirstSendsItsHeadAndLogsTheStartLine) {
-  sim::Faults faults;
-  faults.beginStatus = 3;
-  UseDevice(faults);
+  UseDevice({.beginStatus = 3});
   const Bytes tdb = Pattern(256 + 70, 9);
-  host->Row(kKindTdb, WriteFile("data.tdb", tdb));
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Put(kKindTdb, tdb);
+  Press(&OnBatchDownload);
   const std::vector<SentFrame> sent = SentFrames();
   ASSERT_GE(sent.size(), 3u);
   EXPECT_EQ(sent[2].code, 0x63);
@@ -259,13 +248,10 @@ TEST_F(BatchFlow, RestartWithTestDataFirstSendsItsHeadAndLogsTheStartLine) {
 }
 
 TEST_F(BatchFlow, RestartWithRcdbFirstSendsADataBlockThenShortBlocks) {
-  sim::Faults faults;
-  faults.beginStatus = 3;
-  UseDevice(faults);
+  UseDevice({.beginStatus = 3});
   const Bytes rcdb = Pattern(200, 3);
-  host->Row(kKindRcdb, WriteFile("db.rdb", rcdb));
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Put(kKindRcdb, rcdb);
+  Press(&OnBatchDownload);
   const std::vector<SentFrame> sent = SentFrames();
   ASSERT_GE(sent.size(), 4u);
   EXPECT_TRUE(sent[2].scrambled);

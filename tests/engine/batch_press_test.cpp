@@ -53,12 +53,12 @@ TEST_F(BatchPress, FirstEmptyRowStopsThePress) {
 }
 
 TEST_F(BatchPress, ImageTagMustMatch) {
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500, 0, /*tag=*/1)));
+  Put(kKindBoot, ImageFile(500, 0, /*tag=*/1));
   OnBatchDownload();
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M53"});
   host->boxes.clear();
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500)));
-  host->Row(kKindHost, WriteFile("host.bin", ImageFile(500, 0, /*tag=*/9)));
+  Put(kKindBoot, ImageFile(500));
+  Put(kKindHost, ImageFile(500, 0, /*tag=*/9));
   OnBatchDownload();
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M54"});
   EXPECT_EQ(sim::RecordedCalls().findBusses, 0);
@@ -66,10 +66,8 @@ TEST_F(BatchPress, ImageTagMustMatch) {
 }
 
 TEST_F(BatchPress, AbsentDeviceShowsOnlyTheSearchMessage) {
-  sim::Faults faults;
-  faults.absent = true;
-  UseDevice(faults);
-  host->Row(kKindLang, WriteFile("lang.bin", Pattern(100, 5)));
+  UseDevice({.absent = true});
+  Put(kKindLang, Pattern(100, 5));
   OnBatchDownload();
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Device NOT found!"});
   EXPECT_EQ(g_transfer.interfaceClaimed, 0);
@@ -77,10 +75,8 @@ TEST_F(BatchPress, AbsentDeviceShowsOnlyTheSearchMessage) {
 }
 
 TEST_F(BatchPress, NoHandleShowsS0010) {
-  sim::Faults faults;
-  faults.claimFails = true;
-  UseDevice(faults);
-  host->Row(kKindLang, WriteFile("lang.bin", Pattern(100, 5)));
+  UseDevice({.claimFails = true});
+  Put(kKindLang, Pattern(100, 5));
   OnBatchDownload();
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
                             "USB device interface is occupied by other software, please check it!\n",
@@ -89,31 +85,25 @@ TEST_F(BatchPress, NoHandleShowsS0010) {
 }
 
 TEST_F(BatchPress, AnOpenLinkIsReused) {
-  host->Row(kKindLang, WriteFile("lang.bin", Pattern(100, 5)));
+  Put(kKindLang, Pattern(100, 5));
   ASSERT_TRUE(FindDevice());
   ASSERT_TRUE(OpenDevice());
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Press(&OnBatchDownload);
   EXPECT_EQ(sim::RecordedCalls().open, 1);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
 }
 
 TEST_F(BatchPress, FailedItemLeavesTheRestQueuedAndTheNextPressStartsOver) {
-  sim::Faults faults;
-  faults.silentFromFrame = 3;  // begin, chunk 0, chunk 1 answered, then silence
-  faults.silentReplies = 100000;
-  UseDevice(faults);
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(1000)));
-  host->Row(kKindRcdb, WriteFile("db.rdb", Pattern(100, 3)));
-  OnBatchDownload();
-  host->RunUntilIdle();
+  UseDevice({.silentFromFrame = 3, .silentReplies = 100000});  // after begin, chunks 0 and 1
+  Put(kKindBoot, ImageFile(1000));
+  Put(kKindRcdb, Pattern(100, 3));
+  Press(&OnBatchDownload);
   ASSERT_EQ(g_transfer.batchQueue.size(), 2u);
   EXPECT_EQ(g_transfer.busy, 0);
 
   UseDevice(sim::Faults{});
   host->boxes.clear();
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Press(&OnBatchDownload);
   EXPECT_EQ(SentCodes().front(), 0x43);
   EXPECT_EQ(Received("boot"), Scrambled(Slice(ImageFile(1000), 128, 870), XorKeyB));
   EXPECT_EQ(Slice(Received("rcdb"), 0, 100), Scrambled(Pattern(100, 3), XorKeyB));
@@ -122,7 +112,7 @@ TEST_F(BatchPress, FailedItemLeavesTheRestQueuedAndTheNextPressStartsOver) {
 
 TEST_F(BatchPress, MissingStagingBufferEndsTheBatch) {
   SetStagingAllocator([](std::size_t) { return StagingBuffer(); });
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500)));
+  Put(kKindBoot, ImageFile(500));
   OnBatchDownload();
   ASSERT_EQ(BoxTexts(), (std::vector<std::string>{"malloc error！", "M52"}));
   EXPECT_EQ(host->boxes[0].title, "Warning");
@@ -131,19 +121,18 @@ TEST_F(BatchPress, MissingStagingBufferEndsTheBatch) {
 
   host->boxes.clear();
   host->Row(kKindBoot, "", false);
-  host->Row(kKindHost, WriteFile("host.bin", ImageFile(500)));
+  Put(kKindHost, ImageFile(500));
   OnBatchDownload();
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"malloc error!", "M52"}));
   EXPECT_EQ(g_transfer.busy, 0);
 }
 
 TEST_F(BatchPress, FileGoneAtItsStartEndsTheBatch) {
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(1000)));
+  Put(kKindBoot, ImageFile(1000));
   const std::string rcdb = WriteFile("db.rdb", Pattern(100, 3));
   host->Row(kKindRcdb, rcdb);
   host->onPump = [&] { std::filesystem::remove(rcdb); };  // while BOOT is being sent
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Press(&OnBatchDownload);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"RCDB：文件无法打开或读取。", "M52"}));
   EXPECT_EQ(g_transfer.busy, 0);
   EXPECT_FALSE(host->AnyTimerArmed());
@@ -151,12 +140,11 @@ TEST_F(BatchPress, FileGoneAtItsStartEndsTheBatch) {
 }
 
 TEST_F(BatchPress, TestDataHandOverWithoutALinkEndsTheBatch) {
-  host->Row(kKindTdb, WriteFile("data.tdb", Pattern(256 + 100, 9)));
+  Put(kKindTdb, Pattern(256 + 100, 9));
   host->onPump = [&] {
     if (g_transfer.blockIndex == g_transfer.blockCount) CloseDevice();
   };
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Press(&OnBatchDownload);
   EXPECT_EQ(LogTexts(), (std::vector<std::string>{"M40", "M49"}));
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M52"});
   EXPECT_EQ(g_transfer.busy, 0);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/transfer_context.h"
 #include "fake_host.h"
 #include "link/command_frames.h"
 #include "sim/device_model.h"
@@ -47,6 +48,15 @@ class EngineTest : public ::testing::Test {
   // A new emulated device with these faults (replaces the one SetUp made).
   void UseDevice(const sim::Faults& faults);
   std::string WriteFile(const std::string& name, const Bytes& bytes);
+  // Checks the row and gives it a file holding these bytes.
+  void Put(std::uint8_t kind, const Bytes& file) { host->Row(kind, WriteFile(KindName(kind), file)); }
+  // Presses a button and lets the transfer run to its end.
+  void Press(void (*handler)()) {
+    handler();
+    host->RunUntilIdle();
+  }
+  // The only box shown, by text.
+
   const Bytes& Received(const std::string& image) const;
   // Log lines without their 8-character time stamp.
   std::vector<std::string> LogTexts() const;

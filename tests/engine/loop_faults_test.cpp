@@ -13,12 +13,8 @@ namespace {
 class LoopFaults : public EngineTest {
  protected:
   void Faults(int silentFrom, int silentCount, int wrongEchoAt = -1, int damagedAt = -1) {
-    sim::Faults faults;
-    faults.silentFromFrame = silentFrom;
-    faults.silentReplies = silentCount;
-    faults.wrongEchoAtFrame = wrongEchoAt;
-    faults.damagedAtFrame = damagedAt;
-    UseDevice(faults);
+    UseDevice({.silentFromFrame = silentFrom, .silentReplies = silentCount,
+               .wrongEchoAtFrame = wrongEchoAt, .damagedAtFrame = damagedAt});
   }
   static std::vector<std::uint16_t> IndexesOf(std::uint16_t code) {
     std::vector<std::uint16_t> indexes;
@@ -47,34 +43,30 @@ using IndexList = std::vector<std::uint16_t>;
 
 TEST_F(LoopFaults, WrongEchoOrDamagedReplySendsTheSameShortBlockAgain) {
   Faults(-1, 0, /*wrongEchoAt=*/2);
-  host->Row(kKindFv, WriteFile("fv.bin", Pattern(300, 6)));
-  OnDownloadFv();
-  host->RunUntilIdle();
+  Put(kKindFv, Pattern(300, 6));
+  Press(&OnDownloadFv);
   EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 2, 2, 3, 4, 5}));
   EXPECT_EQ(Slice(Received("fv"), 0, 300), Pattern(300, 6));
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
 
   Faults(-1, 0, -1, /*damagedAt=*/4);
-  OnDownloadFv();
-  host->RunUntilIdle();
+  Press(&OnDownloadFv);
   EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 2, 3, 4, 4, 5}));
 }
 
 TEST_F(LoopFaults, WrongEchoSendsTheSameChunkAgain) {
   Faults(-1, 0, /*wrongEchoAt=*/3);  // begin, chunk 0, chunk 1, chunk 2
   const Bytes boot = ImageFile(300);
-  host->Row(kKindBoot, WriteFile("boot.bin", boot));
-  OnDownloadBoot();
-  host->RunUntilIdle();
+  Put(kKindBoot, boot);
+  Press(&OnDownloadBoot);
   EXPECT_EQ(IndexesOf(0x42), (IndexList{0, 1, 2, 2, 3}));
   EXPECT_EQ(Received("boot"), Scrambled(Slice(boot, 128, 170), XorKeyA));
 }
 
 TEST_F(LoopFaults, ShortBlockRejectionsAloneDoNotEndTheTransfer) {
   Faults(1, 10);  // ten passes without a reply, fewer than a time-out
-  host->Row(kKindFv, WriteFile("fv.bin", Pattern(200, 6)));
-  OnDownloadFv();
-  host->RunUntilIdle();
+  Put(kKindFv, Pattern(200, 6));
+  Press(&OnDownloadFv);
   EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 3}));
   // Block 1 went again each time, and with it its start line.
   const std::vector<std::string> log = LogTexts();
@@ -170,9 +162,8 @@ TEST_F(LoopFaults, TimeoutInALoopShowsTheBlockAndGoesOn) {
 }
 
 TEST_F(LoopFaults, ShortBlockPacing) {
-  host->Row(kKindFv, WriteFile("fv.bin", Pattern(100 * 53, 6)));
-  OnDownloadFv();
-  host->RunUntilIdle();
+  Put(kKindFv, Pattern(100 * 53, 6));
+  Press(&OnDownloadFv);
   std::vector<std::uint32_t> expected = {4};  // the first block's single poll
   for (int block = 1; block < 100; ++block) {
     const int next = block + 1;
@@ -187,18 +178,16 @@ TEST_F(LoopFaults, ShortBlockPacing) {
 }
 
 TEST_F(LoopFaults, ChunkAndTestDataPacing) {
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(130 + 44 * 5)));
-  OnDownloadBoot();
-  host->RunUntilIdle();
+  Put(kKindBoot, ImageFile(130 + 44 * 5));
+  Press(&OnDownloadBoot);
   EXPECT_EQ(SleepsMs(*host), (std::vector<std::uint32_t>{4, 200, 4, 4, 4, 4, 2000}));
   EXPECT_EQ(host->positions, (std::vector<int>{1, 2, 3, 4, 5, 0}));
 
   UseDevice(sim::Faults{});
   host->sleeps.clear();
   host->Row(kKindBoot, "", false);
-  host->Row(kKindTdb, WriteFile("data.tdb", Pattern(256 + 1007, 9)));
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Put(kKindTdb, Pattern(256 + 1007, 9));
+  Press(&OnBatchDownload);
   std::vector<std::uint32_t> expected = {4};  // the begin's poll
   for (int chunk = 0; chunk < 19; ++chunk) expected.push_back((chunk + 1) % 10 == 0 ? 150 : 8);
   expected.push_back(2000);

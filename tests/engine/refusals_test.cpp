@@ -115,7 +115,7 @@ TEST_F(Refusals, SingleDownloadRefusesEachBeforeBusy) {
 
 TEST_F(Refusals, SingleHostMayUseItsLargerBuffer) {
   const Bytes image = ImageFile(1048577);
-  host->Row(kKindHost, WriteFile("host.bin", image));
+  Put(kKindHost, image);
   OnDownloadHost();
   EXPECT_EQ(g_transfer.busy, 1);
   EXPECT_EQ(g_transfer.fileLength, 1048577u - 130u);
@@ -123,10 +123,10 @@ TEST_F(Refusals, SingleHostMayUseItsLargerBuffer) {
 }
 
 TEST_F(Refusals, LargestFilesThatFitAreAccepted) {
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(1048576)));
-  host->Row(kKindPic, WriteFile("pic.bin", Bytes(2097152, 3)));
-  host->Row(kKindTdb, WriteFile("data.tdb", Pattern(256 + 1007, 1)));
-  host->Row(kKindBmp, WriteFile("logo.bmp", MakeBmp(Picture(128, std::vector<Rgb>(160)), BmpLayout{})));
+  Put(kKindBoot, ImageFile(1048576));
+  Put(kKindPic, Bytes(2097152, 3));
+  Put(kKindTdb, Pattern(256 + 1007, 1));
+  Put(kKindBmp, MakeBmp(Picture(128, std::vector<Rgb>(160)), BmpLayout{}));
   OnBatchDownload();
   EXPECT_TRUE(host->boxes.empty());
   EXPECT_EQ(g_transfer.busy, 1);
@@ -136,19 +136,19 @@ TEST_F(Refusals, LargestFilesThatFitAreAccepted) {
 // A refused row is reported in kind order, after its own checks and before
 // any later row is looked at.
 TEST_F(Refusals, BatchReportsTheFirstFailingRowOnly) {
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(1048577, 0, /*tag=*/1)));
+  Put(kKindBoot, ImageFile(1048577, 0, /*tag=*/1));
   host->Row(kKindFont, "");
   OnBatchDownload();
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M53"});  // the tag check comes first
 
   host->boxes.clear();
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(1048577)));
+  Put(kKindBoot, ImageFile(1048577));
   OnBatchDownload();
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"BOOT：文件过大，最大 1048576 字节。"});
 
   host->boxes.clear();
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500)));
-  host->Row(kKindRcdb, WriteFile("db.rdb", {}));
+  Put(kKindBoot, ImageFile(500));
+  Put(kKindRcdb, {});
   OnBatchDownload();
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"RCDB：文件中没有可下载的数据。"});
   EXPECT_EQ(sim::RecordedCalls().findBusses, 0);
@@ -156,7 +156,7 @@ TEST_F(Refusals, BatchReportsTheFirstFailingRowOnly) {
 
 TEST_F(Refusals, RefusedBootLeavesTheImageHeaderAlone) {
   g_transfer.imageHeader[0] = 0x77;
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500, 0, 0, /*byte108=*/2)));
+  Put(kKindBoot, ImageFile(500, 0, 0, /*byte108=*/2));
   OnBatchDownload();
   EXPECT_EQ(g_transfer.imageHeader[0], 0x77);
   EXPECT_EQ(g_transfer.headerByte108, 0);

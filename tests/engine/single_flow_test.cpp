@@ -120,12 +120,10 @@ TEST_F(SingleFlow, EachRowRunsItsChainToTheEndReply) {
 }
 
 TEST_F(SingleFlow, RestartedBeginRunsThroughTimersSevenAndEight) {
-  sim::Faults faults;
-  faults.beginStatus = 3;
-  UseDevice(faults);
+  UseDevice({.beginStatus = 3});
   const Bytes image = ImageFile(600, 0, 0, 0, 2);
-  host->Row(kKindHost, WriteFile("host.bin", image));
-  Download(&OnDownloadHost);
+  Put(kKindHost, image);
+  Press(&OnDownloadHost);
   EXPECT_EQ(host->armed, (Ids{4, 7, 8, 5, 6, 9}));
   EXPECT_EQ(Received("host"), Scrambled(Slice(image, 128, 470), XorKeyA));
   ExpectDone();
@@ -149,11 +147,9 @@ TEST_F(SingleFlow, ChecksBeforeTheDeviceIsSearched) {
 }
 
 TEST_F(SingleFlow, AbsentDeviceShowsOnlyTheSearchMessage) {
-  sim::Faults faults;
-  faults.absent = true;
-  UseDevice(faults);
+  UseDevice({.absent = true});
   g_transfer.interfaceClaimed = 1;
-  host->Row(kKindLang, WriteFile("lang.bin", Pattern(100, 5)));
+  Put(kKindLang, Pattern(100, 5));
   OnDownloadLang();
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Device NOT found!"});
   EXPECT_EQ(g_transfer.interfaceClaimed, 0);
@@ -163,7 +159,7 @@ TEST_F(SingleFlow, AbsentDeviceShowsOnlyTheSearchMessage) {
 
 TEST_F(SingleFlow, MissingMemoryForBootOrHostIsToldBeforeTheDeviceSearch) {
   SetStagingAllocator([](std::size_t) { return StagingBuffer(); });
-  host->Row(kKindHost, WriteFile("host.bin", ImageFile(500)));
+  Put(kKindHost, ImageFile(500));
   OnDownloadHost();
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"内存分配失败！"});
   EXPECT_EQ(host->boxes[0].title, "提示");
@@ -173,11 +169,9 @@ TEST_F(SingleFlow, MissingMemoryForBootOrHostIsToldBeforeTheDeviceSearch) {
 
 // A failed open stops the download before busy is set: nothing to send on.
 TEST_F(SingleFlow, FailedOpenStopsBeforeBusy) {
-  sim::Faults faults;
-  faults.openFails = true;
-  UseDevice(faults);
+  UseDevice({.openFails = true});
   g_transfer.batchQueue.push_back(BatchItem{kKindRcdb, "left"});
-  host->Row(kKindPic, WriteFile("pic.bin", Pattern(100, 8)));
+  Put(kKindPic, Pattern(100, 8));
   OnDownloadPic();
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Could not open m_dev\n"});
   EXPECT_EQ(g_transfer.busy, 0);
@@ -192,25 +186,24 @@ TEST_F(SingleFlow, StartsWithAnEmptyQueue) {
   silentBegin.silentFromFrame = 0;
   silentBegin.silentReplies = 1000;
   UseDevice(silentBegin);
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500)));
-  host->Row(kKindRcdb, WriteFile("db.rdb", Pattern(100, 3)));
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Put(kKindBoot, ImageFile(500));
+  Put(kKindRcdb, Pattern(100, 3));
+  Press(&OnBatchDownload);
   ASSERT_EQ(g_transfer.batchQueue.size(), 2u);
   ASSERT_EQ(g_transfer.busy, 0);
 
   UseDevice(sim::Faults{});
   host->boxes.clear();
-  host->Row(kKindFont, WriteFile("font.bin", Pattern(100, 4)));
-  Download(&OnDownloadFont);
+  Put(kKindFont, Pattern(100, 4));
+  Press(&OnDownloadFont);
   EXPECT_EQ(SentCodes(), (Codes{0x06, 0x12, 0x44}));
   EXPECT_TRUE(g_transfer.batchQueue.empty());
   ExpectDone();
 }
 
 TEST_F(SingleFlow, PressWhileBusyChangesNothing) {
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(2000)));
-  host->Row(kKindFont, WriteFile("font.bin", Pattern(100, 4)));
+  Put(kKindBoot, ImageFile(2000));
+  Put(kKindFont, Pattern(100, 4));
   int pressesWhileBusy = 0;
   host->onPump = [&] {
     if (g_transfer.busy == 0) return;
@@ -227,7 +220,7 @@ TEST_F(SingleFlow, PressWhileBusyChangesNothing) {
     // The chunk loop stopped its own timer before pumping: no second loop can start.
     EXPECT_FALSE(host->TimerArmed(6));
   };
-  Download(&OnDownloadBoot);
+  Press(&OnDownloadBoot);
   EXPECT_GT(pressesWhileBusy, 10);
   EXPECT_EQ(host->maxNesting, 1);
   EXPECT_EQ(CodeRuns(), (Codes{0x43, 0x42, 0x44}));
@@ -250,7 +243,7 @@ TEST_F(SingleFlow, PicturesMadeByImageMagickConvertRight) {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     UseDevice(sim::Faults{});
     host->Row(kKindBmp, path);
-    Download(&OnDownloadBmp);
+    Press(&OnDownloadBmp);
     EXPECT_EQ(Received("bmp"), DevicePicture(picture)) << variant.options << " " << variant.format;
   }
 }

@@ -11,9 +11,8 @@ class TestDataFile : public EngineTest {
   // Runs a batch of the file alone and returns its test-data chunk frames.
   std::vector<SentFrame> SendFile(const Bytes& file) {
     UseDevice(sim::Faults{});
-    host->Row(kKindTdb, WriteFile("data.tdb", file));
-    OnBatchDownload();
-    host->RunUntilIdle();
+    Put(kKindTdb, file);
+    Press(&OnBatchDownload);
     std::vector<SentFrame> chunks;
     for (const SentFrame& f : SentFrames()) {
       if (f.code == 0x63) chunks.push_back(f);

@@ -14,11 +14,7 @@ class WaitStepFaults : public EngineTest {
  protected:
   // The device answers frames before `from`, then stays silent.
   void SilentFrom(int from, int beginStatus = 4) {
-    sim::Faults faults;
-    faults.silentFromFrame = from;
-    faults.silentReplies = 100000;
-    faults.beginStatus = beginStatus;
-    UseDevice(faults);
+    UseDevice({.silentFromFrame = from, .silentReplies = 100000, .beginStatus = beginStatus});
   }
 
   // The step sent its frame, resent it three times and gave up with the
@@ -105,9 +101,8 @@ TEST_F(WaitStepFaults, EachStepResendsThreeTimesThenGivesUp) {
 
 TEST_F(WaitStepFaults, BeginAfterRestartResendsTheBeginNotAChunk) {
   SilentFrom(1, /*beginStatus=*/3);
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500)));
-  OnBatchDownload();
-  host->RunUntilIdle();
+  Put(kKindBoot, ImageFile(500));
+  Press(&OnBatchDownload);
   const std::vector<std::uint16_t> codes = SentCodes();
   EXPECT_EQ(codes, (std::vector<std::uint16_t>{0x43, 0x43, 0x43, 0x43, 0x43}));
   ASSERT_EQ(BoxTexts(), std::vector<std::string>{"M52"});
@@ -118,16 +113,15 @@ TEST_F(WaitStepFaults, BeginAfterRestartResendsTheBeginNotAChunk) {
 
 TEST_F(WaitStepFaults, EndGivesUpWithoutClosingTheLink) {
   SilentFrom(1);
-  host->Row(kKindPic, WriteFile("pic.bin", Pattern(100, 8)));
-  OnDownloadPic();
-  host->RunUntilIdle();
+  Put(kKindPic, Pattern(100, 8));
+  Press(&OnDownloadPic);
   // The loop's completion pass counted a poll that the end step inherits.
   ExpectGaveUp(0x44, 1 + 399, false);
 }
 
 // The limit test comes before the check: a good report read on the limit poll is ignored.
 TEST_F(WaitStepFaults, ReportOnTheLimitPollIsIgnored) {
-  host->Row(kKindLang, WriteFile("lang.bin", Pattern(100, 5)));
+  Put(kKindLang, Pattern(100, 5));
   OnDownloadLang();
   g_transfer.pollCount = 99;  // the connect reply is waiting; this poll reaches the limit
   host->RunUntilIdle();
@@ -140,12 +134,9 @@ TEST_F(WaitStepFaults, ReportOnTheLimitPollIsIgnored) {
 }
 
 TEST_F(WaitStepFaults, StaleReplyIsNotTakenForTheNewCommand) {
-  sim::Faults faults;
-  faults.staleCodeAtFrame = 1;  // the prepare reply carries the connect code
-  UseDevice(faults);
-  host->Row(kKindRcdb, WriteFile("db.rdb", Pattern(100, 3)));
-  OnDownloadRcdb();
-  host->RunUntilIdle();
+  UseDevice({.staleCodeAtFrame = 1});
+  Put(kKindRcdb, Pattern(100, 3));
+  Press(&OnDownloadRcdb);
   const std::vector<std::uint16_t> codes = SentCodes();
   EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x14), 2);
   EXPECT_EQ(Received("rcdb"), Scrambled(Pattern(100, 3), XorKeyB));
@@ -153,12 +144,9 @@ TEST_F(WaitStepFaults, StaleReplyIsNotTakenForTheNewCommand) {
 }
 
 TEST_F(WaitStepFaults, RefusedBeginShowsS0051AndKeepsTheLink) {
-  sim::Faults faults;
-  faults.beginStatus = 5;
-  UseDevice(faults);
-  host->Row(kKindBoot, WriteFile("boot.bin", ImageFile(500)));
-  OnBatchDownload();
-  host->RunUntilIdle();
+  UseDevice({.beginStatus = 5});
+  Put(kKindBoot, ImageFile(500));
+  Press(&OnBatchDownload);
   ASSERT_EQ(BoxTexts(), std::vector<std::string>{"M51"});
   EXPECT_EQ(host->boxes[0].title, "M11");
   EXPECT_FALSE(host->boxes[0].busy);
@@ -169,13 +157,9 @@ TEST_F(WaitStepFaults, RefusedBeginShowsS0051AndKeepsTheLink) {
 }
 
 TEST_F(WaitStepFaults, DeviceNotBackAfterRestartEndsTheTransfer) {
-  sim::Faults faults;
-  faults.beginStatus = 3;
-  faults.neverBack = true;
-  UseDevice(faults);
-  host->Row(kKindRcdb, WriteFile("db.rdb", Pattern(100, 3)));
-  OnBatchDownload();
-  host->RunUntilIdle();
+  UseDevice({.beginStatus = 3, .neverBack = true});
+  Put(kKindRcdb, Pattern(100, 3));
+  Press(&OnBatchDownload);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Device NOT found!", "M52"}));
   EXPECT_EQ(host->boxes[1].at - host->armedAt[1], 12'000'000);
   EXPECT_EQ(g_transfer.busy, 0);
