@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <algorithm>
 
 #include "engine/transfer_context.h"
 #include "link/command_frames.h"
@@ -35,87 +35,45 @@ class HostContract : public ::testing::Test {
   }
 
   // Reads the reply to the command just sent; true when the host accepts it.
-  bool Answered() {
-    if (ReadReply() != 64) return false;
-    return CheckReply();
-  }
-
-  void LoadImage(const simtest::Bytes& image) {
-    std::copy(image.begin(), image.end(), g_transfer.fileBuffer);
-    g_transfer.fileLength = static_cast<std::uint32_t>(image.size());
-  }
+  static bool Answered() { return ReadReply() == 64 && CheckReply(); }
 
   sim::VirtualClock clock_;
   sim::DeviceModel model_{sim::Faults{}, ""};
 };
 
+// One image kind per row: how many frames carry it, and how each is sent from
+// the loaded image at g_transfer.blockIndex.
+struct ImageRow {
+  const char* stored;
+  std::size_t length;
+  std::uint16_t command;
+  std::uint16_t frames;
+  void (*send)();
+};
+
+const ImageRow kImages[] = {
+    {"boot", 100, 0, 3, [] { SendChunk(3, 44, g_transfer.fileBuffer, g_transfer.fileLength); }},
+    {"font", 5000, 0x12, 3, [] { SendDataBlock(g_transfer.fileBuffer, g_transfer.fileLength); }},
+    {"rcdb", 106, 0x11, 2, [] { SendShortBlock(g_transfer.fileBuffer, g_transfer.fileLength); }},
+    {"tdb", 120, 0, 3,
+     [] { SendTestDataChunk(g_transfer.fileBuffer, static_cast<std::uint16_t>(g_transfer.fileLength)); }},
+};
+
 }  // namespace
 
-TEST_F(HostContract, EveryCommandIsAcceptedAndAnsweredForItsOwnCode) {
-  SendConnect();
-  EXPECT_TRUE(Answered()) << model_.LastRejection();
-  SendDatabasePrepare();
-  EXPECT_TRUE(Answered()) << model_.LastRejection();
-  SendBegin(true, 2);
-  EXPECT_TRUE(Answered()) << model_.LastRejection();
-  EXPECT_EQ(ReplyStatus(), 4);
-  g_transfer.altCodeSet = 1;
-  SendEnd();
-  EXPECT_TRUE(Answered()) << model_.LastRejection();
-  EXPECT_EQ(model_.GetSummary().rejectedFrames, 0);
-  EXPECT_EQ(model_.GetSummary().commandsSeen.count(0x49), 1u);
-  EXPECT_EQ(model_.GetSummary().commandsSeen.count(0x4A), 1u);
-
-  // A report for one command is no reply to another.
-  SendConnect();
-  ASSERT_EQ(ReadReply(), 64);
-  g_transfer.expectedReply = 0x8014;
-  EXPECT_FALSE(CheckReply());
-}
-
-TEST_F(HostContract, ABootImageSentInChunksArrivesWhole) {
-  const simtest::Bytes image = simtest::Pattern(100, 40);
-  LoadImage(image);
-  SendBegin(false, 3);
-  ASSERT_TRUE(Answered());
-  for (g_transfer.blockIndex = 0; g_transfer.blockIndex < 3; ++g_transfer.blockIndex) {
-    SendChunk(3, 44, g_transfer.fileBuffer, g_transfer.fileLength);
-    ASSERT_TRUE(Answered()) << model_.LastRejection();
-    EXPECT_EQ(ReplyEcho(), g_transfer.blockIndex);
+TEST_F(HostContract, EveryImageKindSentBlockByBlockArrivesWholeAndCutToItsLength) {
+  std::uint8_t seed = 0;
+  for (const ImageRow& row : kImages) {
+    SCOPED_TRACE(row.stored);
+    const simtest::Bytes image = simtest::Pattern(row.length, ++seed);
+    std::copy(image.begin(), image.end(), g_transfer.fileBuffer);
+    g_transfer.fileLength = static_cast<std::uint32_t>(image.size());
+    g_transfer.itemCommand = row.command;
+    for (g_transfer.blockIndex = 0; g_transfer.blockIndex < row.frames; ++g_transfer.blockIndex) {
+      row.send();
+      ASSERT_TRUE(Answered()) << model_.LastRejection();
+      EXPECT_EQ(ReplyEcho(), g_transfer.blockIndex);
+    }
+    EXPECT_EQ(model_.Images().at(row.stored), image);
   }
-  SendEnd();
-  ASSERT_TRUE(Answered());
-  EXPECT_EQ(model_.Images().at("boot"), image);
-}
-
-TEST_F(HostContract, DataBlocksAndShortBlocksArriveWhole) {
-  const simtest::Bytes font = simtest::Pattern(5000, 3);
-  LoadImage(font);
-  g_transfer.itemCommand = 0x12;
-  for (g_transfer.blockIndex = 0; g_transfer.blockIndex < 3; ++g_transfer.blockIndex) {
-    SendDataBlock(g_transfer.fileBuffer, g_transfer.fileLength);
-    ASSERT_TRUE(Answered()) << model_.LastRejection();
-  }
-  EXPECT_EQ(model_.Images().at("font"), font);
-
-  const simtest::Bytes rcdb = simtest::Pattern(106, 9);
-  LoadImage(rcdb);
-  g_transfer.itemCommand = 0x11;
-  for (g_transfer.blockIndex = 0; g_transfer.blockIndex < 2; ++g_transfer.blockIndex) {
-    SendShortBlock(g_transfer.fileBuffer, g_transfer.fileLength);
-    ASSERT_TRUE(Answered()) << model_.LastRejection();
-    EXPECT_EQ(ReplyEcho(), g_transfer.blockIndex);
-  }
-  EXPECT_EQ(model_.Images().at("rcdb"), rcdb);
-}
-
-TEST_F(HostContract, TestDataArrivesCutToItsLength) {
-  const simtest::Bytes data = simtest::Pattern(120, 77);
-  SendTestDataHead(data.data(), static_cast<std::uint16_t>(data.size()));
-  ASSERT_TRUE(Answered()) << model_.LastRejection();
-  for (g_transfer.blockIndex = 0; g_transfer.blockIndex < 3; ++g_transfer.blockIndex) {
-    SendTestDataChunk(data.data(), static_cast<std::uint16_t>(data.size()));
-    ASSERT_TRUE(Answered()) << model_.LastRejection();
-  }
-  EXPECT_EQ(model_.Images().at("tdb"), data);
 }
