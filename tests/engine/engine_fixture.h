@@ -55,6 +55,10 @@ class EngineTest : public ::testing::Test {
     handler();
     host->RunUntilIdle();
   }
+  void RunRow(std::uint8_t kind, const Bytes& file, void (*handler)()) {
+    Put(kind, file);
+    Press(handler);
+  }
   // The only box shown, by text.
 
   const Bytes& Received(const std::string& image) const;

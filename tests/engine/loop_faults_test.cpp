@@ -43,8 +43,7 @@ using IndexList = std::vector<std::uint16_t>;
 
 TEST_F(LoopFaults, WrongEchoOrDamagedReplySendsTheSameShortBlockAgain) {
   Faults(-1, 0, /*wrongEchoAt=*/2);
-  Put(kKindFv, Pattern(300, 6));
-  Press(&OnDownloadFv);
+  RunRow(kKindFv, Pattern(300, 6), &OnDownloadFv);
   EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 2, 2, 3, 4, 5}));
   EXPECT_EQ(Slice(Received("fv"), 0, 300), Pattern(300, 6));
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
@@ -57,16 +56,14 @@ TEST_F(LoopFaults, WrongEchoOrDamagedReplySendsTheSameShortBlockAgain) {
 TEST_F(LoopFaults, WrongEchoSendsTheSameChunkAgain) {
   Faults(-1, 0, /*wrongEchoAt=*/3);  // begin, chunk 0, chunk 1, chunk 2
   const Bytes boot = ImageFile(300);
-  Put(kKindBoot, boot);
-  Press(&OnDownloadBoot);
+  RunRow(kKindBoot, boot, &OnDownloadBoot);
   EXPECT_EQ(IndexesOf(0x42), (IndexList{0, 1, 2, 2, 3}));
   EXPECT_EQ(Received("boot"), Scrambled(Slice(boot, 128, 170), XorKeyA));
 }
 
 TEST_F(LoopFaults, ShortBlockRejectionsAloneDoNotEndTheTransfer) {
   Faults(1, 10);  // ten passes without a reply, fewer than a time-out
-  Put(kKindFv, Pattern(200, 6));
-  Press(&OnDownloadFv);
+  RunRow(kKindFv, Pattern(200, 6), &OnDownloadFv);
   EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 3}));
   // Block 1 went again each time, and with it its start line.
   const std::vector<std::string> log = LogTexts();
@@ -162,8 +159,7 @@ TEST_F(LoopFaults, TimeoutInALoopShowsTheBlockAndGoesOn) {
 }
 
 TEST_F(LoopFaults, ShortBlockPacing) {
-  Put(kKindFv, Pattern(100 * 53, 6));
-  Press(&OnDownloadFv);
+  RunRow(kKindFv, Pattern(100 * 53, 6), &OnDownloadFv);
   std::vector<std::uint32_t> expected = {4};  // the first block's single poll
   for (int block = 1; block < 100; ++block) {
     const int next = block + 1;
@@ -178,16 +174,14 @@ TEST_F(LoopFaults, ShortBlockPacing) {
 }
 
 TEST_F(LoopFaults, ChunkAndTestDataPacing) {
-  Put(kKindBoot, ImageFile(130 + 44 * 5));
-  Press(&OnDownloadBoot);
+  RunRow(kKindBoot, ImageFile(130 + 44 * 5), &OnDownloadBoot);
   EXPECT_EQ(SleepsMs(*host), (std::vector<std::uint32_t>{4, 200, 4, 4, 4, 4, 2000}));
   EXPECT_EQ(host->positions, (std::vector<int>{1, 2, 3, 4, 5, 0}));
 
   UseDevice(sim::Faults{});
   host->sleeps.clear();
   host->Row(kKindBoot, "", false);
-  Put(kKindTdb, Pattern(256 + 1007, 9));
-  Press(&OnBatchDownload);
+  RunRow(kKindTdb, Pattern(256 + 1007, 9), &OnBatchDownload);
   std::vector<std::uint32_t> expected = {4};  // the begin's poll
   for (int chunk = 0; chunk < 19; ++chunk) expected.push_back((chunk + 1) % 10 == 0 ? 150 : 8);
   expected.push_back(2000);

@@ -122,8 +122,7 @@ TEST_F(SingleFlow, EachRowRunsItsChainToTheEndReply) {
 TEST_F(SingleFlow, RestartedBeginRunsThroughTimersSevenAndEight) {
   UseDevice({.beginStatus = 3});
   const Bytes image = ImageFile(600, 0, 0, 0, 2);
-  Put(kKindHost, image);
-  Press(&OnDownloadHost);
+  RunRow(kKindHost, image, &OnDownloadHost);
   EXPECT_EQ(host->armed, (Ids{4, 7, 8, 5, 6, 9}));
   EXPECT_EQ(Received("host"), Scrambled(Slice(image, 128, 470), XorKeyA));
   ExpectDone();
@@ -147,14 +146,18 @@ TEST_F(SingleFlow, ChecksBeforeTheDeviceIsSearched) {
 }
 
 TEST_F(SingleFlow, AbsentDeviceShowsOnlyTheSearchMessage) {
-  UseDevice({.absent = true});
-  g_transfer.interfaceClaimed = 1;
-  Put(kKindLang, Pattern(100, 5));
-  OnDownloadLang();
-  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Device NOT found!"});
-  EXPECT_EQ(g_transfer.interfaceClaimed, 0);
-  EXPECT_EQ(g_transfer.busy, 0);
-  EXPECT_TRUE(SentFrames().empty());
+  for (void (*press)() : {&OnDownloadLang, &OnBatchDownload}) {
+    UseDevice({.absent = true});
+    g_transfer.interfaceClaimed = 1;
+    host->boxes.clear();
+    Put(kKindLang, Pattern(100, 5));
+    press();
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Device NOT found!"});
+    EXPECT_EQ(g_transfer.interfaceClaimed, 0);
+    EXPECT_EQ(g_transfer.busy, 0);
+    EXPECT_FALSE(host->AnyTimerArmed());
+    EXPECT_TRUE(SentFrames().empty());
+  }
 }
 
 TEST_F(SingleFlow, MissingMemoryForBootOrHostIsToldBeforeTheDeviceSearch) {
@@ -178,27 +181,6 @@ TEST_F(SingleFlow, FailedOpenStopsBeforeBusy) {
   EXPECT_FALSE(host->AnyTimerArmed());
   EXPECT_EQ(sim::RecordedCalls().bulkWrite, 0);
   EXPECT_EQ(g_transfer.batchQueue.size(), 1u);
-}
-
-// Items a failed batch left in the queue do not follow a single download.
-TEST_F(SingleFlow, StartsWithAnEmptyQueue) {
-  sim::Faults silentBegin;
-  silentBegin.silentFromFrame = 0;
-  silentBegin.silentReplies = 1000;
-  UseDevice(silentBegin);
-  Put(kKindBoot, ImageFile(500));
-  Put(kKindRcdb, Pattern(100, 3));
-  Press(&OnBatchDownload);
-  ASSERT_EQ(g_transfer.batchQueue.size(), 2u);
-  ASSERT_EQ(g_transfer.busy, 0);
-
-  UseDevice(sim::Faults{});
-  host->boxes.clear();
-  Put(kKindFont, Pattern(100, 4));
-  Press(&OnDownloadFont);
-  EXPECT_EQ(SentCodes(), (Codes{0x06, 0x12, 0x44}));
-  EXPECT_TRUE(g_transfer.batchQueue.empty());
-  ExpectDone();
 }
 
 TEST_F(SingleFlow, PressWhileBusyChangesNothing) {

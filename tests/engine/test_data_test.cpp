@@ -11,8 +11,7 @@ class TestDataFile : public EngineTest {
   // Runs a batch of the file alone and returns its test-data chunk frames.
   std::vector<SentFrame> SendFile(const Bytes& file) {
     UseDevice(sim::Faults{});
-    Put(kKindTdb, file);
-    Press(&OnBatchDownload);
+    RunRow(kKindTdb, file, &OnBatchDownload);
     std::vector<SentFrame> chunks;
     for (const SentFrame& f : SentFrames()) {
       if (f.code == 0x63) chunks.push_back(f);

@@ -101,8 +101,7 @@ TEST_F(WaitStepFaults, EachStepResendsThreeTimesThenGivesUp) {
 
 TEST_F(WaitStepFaults, BeginAfterRestartResendsTheBeginNotAChunk) {
   SilentFrom(1, /*beginStatus=*/3);
-  Put(kKindBoot, ImageFile(500));
-  Press(&OnBatchDownload);
+  RunRow(kKindBoot, ImageFile(500), &OnBatchDownload);
   const std::vector<std::uint16_t> codes = SentCodes();
   EXPECT_EQ(codes, (std::vector<std::uint16_t>{0x43, 0x43, 0x43, 0x43, 0x43}));
   ASSERT_EQ(BoxTexts(), std::vector<std::string>{"M52"});
@@ -113,8 +112,7 @@ TEST_F(WaitStepFaults, BeginAfterRestartResendsTheBeginNotAChunk) {
 
 TEST_F(WaitStepFaults, EndGivesUpWithoutClosingTheLink) {
   SilentFrom(1);
-  Put(kKindPic, Pattern(100, 8));
-  Press(&OnDownloadPic);
+  RunRow(kKindPic, Pattern(100, 8), &OnDownloadPic);
   // The loop's completion pass counted a poll that the end step inherits.
   ExpectGaveUp(0x44, 1 + 399, false);
 }
@@ -135,8 +133,7 @@ TEST_F(WaitStepFaults, ReportOnTheLimitPollIsIgnored) {
 
 TEST_F(WaitStepFaults, StaleReplyIsNotTakenForTheNewCommand) {
   UseDevice({.staleCodeAtFrame = 1});
-  Put(kKindRcdb, Pattern(100, 3));
-  Press(&OnDownloadRcdb);
+  RunRow(kKindRcdb, Pattern(100, 3), &OnDownloadRcdb);
   const std::vector<std::uint16_t> codes = SentCodes();
   EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x14), 2);
   EXPECT_EQ(Received("rcdb"), Scrambled(Pattern(100, 3), XorKeyB));
@@ -145,8 +142,7 @@ TEST_F(WaitStepFaults, StaleReplyIsNotTakenForTheNewCommand) {
 
 TEST_F(WaitStepFaults, RefusedBeginShowsS0051AndKeepsTheLink) {
   UseDevice({.beginStatus = 5});
-  Put(kKindBoot, ImageFile(500));
-  Press(&OnBatchDownload);
+  RunRow(kKindBoot, ImageFile(500), &OnBatchDownload);
   ASSERT_EQ(BoxTexts(), std::vector<std::string>{"M51"});
   EXPECT_EQ(host->boxes[0].title, "M11");
   EXPECT_FALSE(host->boxes[0].busy);
@@ -158,8 +154,7 @@ TEST_F(WaitStepFaults, RefusedBeginShowsS0051AndKeepsTheLink) {
 
 TEST_F(WaitStepFaults, DeviceNotBackAfterRestartEndsTheTransfer) {
   UseDevice({.beginStatus = 3, .neverBack = true});
-  Put(kKindRcdb, Pattern(100, 3));
-  Press(&OnBatchDownload);
+  RunRow(kKindRcdb, Pattern(100, 3), &OnBatchDownload);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Device NOT found!", "M52"}));
   EXPECT_EQ(host->boxes[1].at - host->armedAt[1], 12'000'000);
   EXPECT_EQ(g_transfer.busy, 0);
