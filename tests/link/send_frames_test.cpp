@@ -35,8 +35,6 @@ class SendFramesTest : public ::testing::Test {
     usb_find_devices();
     g_transfer.m_dev = usb_open(usb_get_busses()->devices);  // the served device comes first
     ASSERT_NE(g_transfer.m_dev, nullptr);
-    usb_set_configuration(g_transfer.m_dev, 1);
-    usb_claim_interface(g_transfer.m_dev, 0);
     SetItem(0, 0, 0);
     g_transfer.headerByte108 = 0;
   }
@@ -151,6 +149,41 @@ TEST_F(SendFramesTest, ReadReplyReadsOneReportAndKeepsTheResult) {
   EXPECT_LT(silent, 0);
   EXPECT_EQ(g_transfer.replyLength, silent);
   EXPECT_FALSE(CheckReply());
+}
+
+// One image kind per row: how many frames carry it, and how each is sent from
+// the loaded image at g_transfer.blockIndex.
+struct ImageRow {
+  const char* stored;
+  std::size_t length;
+  std::uint16_t command;
+  std::uint16_t frames;
+  void (*send)();
+};
+
+const ImageRow kImages[] = {
+    {"boot", 100, 0, 3, [] { SendChunk(3, 44, g_transfer.fileBuffer, g_transfer.fileLength); }},
+    {"font", 5000, 0x12, 3, [] { SendDataBlock(g_transfer.fileBuffer, g_transfer.fileLength); }},
+    {"rcdb", 106, 0x11, 2, [] { SendShortBlock(g_transfer.fileBuffer, g_transfer.fileLength); }},
+    {"tdb", 120, 0, 3, [] {
+       SendTestDataChunk(g_transfer.fileBuffer, static_cast<std::uint16_t>(g_transfer.fileLength));
+     }},
+};
+
+// The device, parsing on its own, places what the senders send.
+TEST_F(SendFramesTest, EveryImageKindSentBlockByBlockArrivesWholeAndCutToItsLength) {
+  for (const ImageRow& row : kImages) {
+    SCOPED_TRACE(row.stored);
+    const Bytes image = linktest::PatternImage(row.length);
+    std::copy(image.begin(), image.end(), g_transfer.fileBuffer);
+    g_transfer.fileLength = static_cast<std::uint32_t>(image.size());
+    g_transfer.itemCommand = row.command;
+    for (g_transfer.blockIndex = 0; g_transfer.blockIndex < row.frames; ++g_transfer.blockIndex) {
+      row.send();
+      ASSERT_TRUE(Answered()) << model_.LastRejection();
+    }
+    EXPECT_EQ(model_.Images().at(row.stored), image);
+  }
 }
 
 }  // namespace

@@ -9,29 +9,22 @@ extern const std::uint8_t XorKeyA[256];
 namespace simtest {
 namespace {
 
-void PutBig16(Bytes& out, std::uint16_t value) {
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-  out.push_back(static_cast<std::uint8_t>(value));
-}
-
-void PutBig32(Bytes& out, std::uint32_t value) {
-  PutBig16(out, static_cast<std::uint16_t>(value >> 16));
-  PutBig16(out, static_cast<std::uint16_t>(value));
+void PutBig(Bytes& out, std::uint32_t value, int bytes = 2) {
+  for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
 }  // namespace
 
 Bytes Frame(const Header& header, const Bytes& payload) {
   Bytes frame{0x5A};
-  PutBig16(frame, header.code);
-  PutBig16(frame, header.total);
-  PutBig16(frame, header.index);
+  PutBig(frame, header.code);
+  PutBig(frame, header.total);
+  PutBig(frame, header.index);
   frame.push_back(header.chunkSize);
-  PutBig16(frame, 0);  // spare
-  frame.push_back(0);  // option
-  PutBig16(frame, static_cast<std::uint16_t>(payload.size()));
+  PutBig(frame, 0, 3);  // spare, option
+  PutBig(frame, static_cast<std::uint16_t>(payload.size()));
   frame.insert(frame.end(), payload.begin(), payload.end());
-  PutBig16(frame, sim::CrcCcittFalse(frame.data(), frame.size()));
+  PutBig(frame, sim::CrcCcittFalse(frame.data(), frame.size()));
   return frame;
 }
 
@@ -43,9 +36,9 @@ Bytes Scrambled(Bytes frame) {
 Bytes DataBlock(std::uint16_t code, std::uint16_t index, std::uint32_t imageLength,
                 const Bytes& block2048) {
   Bytes payload;
-  PutBig16(payload, index);
-  PutBig32(payload, imageLength);
-  PutBig16(payload, 2048);
+  PutBig(payload, index);
+  PutBig(payload, imageLength, 4);
+  PutBig(payload, 2048);
   payload.insert(payload.end(), block2048.begin(), block2048.end());
   return Scrambled(Frame({code, 0, index, 0}, payload));
 }
@@ -60,9 +53,9 @@ Bytes Chunk(std::uint16_t code, std::uint8_t target, std::uint16_t index, std::u
   const auto size = static_cast<std::uint16_t>(data.size());
   const auto count = static_cast<std::uint16_t>(size == 0 ? 0 : (imageLength + size - 1) / size);
   Bytes payload{target};
-  PutBig16(payload, index);
-  PutBig32(payload, imageLength);
-  PutBig16(payload, size);
+  PutBig(payload, index);
+  PutBig(payload, imageLength, 4);
+  PutBig(payload, size);
   payload.insert(payload.end(), data.begin(), data.end());
   return Frame({code, count, index, 0}, payload);
 }
