@@ -41,7 +41,7 @@ class LoopFaults : public EngineTest {
 
 using IndexList = std::vector<std::uint16_t>;
 
-TEST_F(LoopFaults, WrongEchoOrDamagedReplySendsTheSameShortBlockAgain) {
+TEST_F(LoopFaults, WrongEchoOrDamagedReplySendsTheSameBlockAgain) {
   Faults(-1, 0, /*wrongEchoAt=*/2);
   RunRow(kKindFv, Pattern(300, 6), &OnDownloadFv);
   EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 2, 2, 3, 4, 5}));
@@ -51,14 +51,12 @@ TEST_F(LoopFaults, WrongEchoOrDamagedReplySendsTheSameShortBlockAgain) {
   Faults(-1, 0, -1, /*damagedAt=*/4);
   Press(&OnDownloadFv);
   EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 2, 3, 4, 4, 5}));
-}
 
-TEST_F(LoopFaults, WrongEchoSendsTheSameChunkAgain) {
   Faults(-1, 0, /*wrongEchoAt=*/3);  // begin, chunk 0, chunk 1, chunk 2
-  const Bytes boot = ImageFile(300);
-  RunRow(kKindBoot, boot, &OnDownloadBoot);
+  host->checked = {};
+  RunRow(kKindBoot, ImageFile(300), &OnDownloadBoot);
   EXPECT_EQ(IndexesOf(0x42), (IndexList{0, 1, 2, 2, 3}));
-  EXPECT_EQ(Received("boot"), Scrambled(Slice(boot, 128, 170), XorKeyA));
+  EXPECT_EQ(Received("boot"), Scrambled(Slice(ImageFile(300), 128, 170), XorKeyA));
 }
 
 TEST_F(LoopFaults, ShortBlockRejectionsAloneDoNotEndTheTransfer) {
@@ -76,41 +74,25 @@ TEST_F(LoopFaults, ShortBlockRejectionsAloneDoNotEndTheTransfer) {
 // there. The chunk loop gives up after eleven, and sends nothing more once it
 // has reported.
 TEST_F(LoopFaults, SilenceInALoopEndsIt) {
-  struct Case {
-    const char* loop;
-    std::uint8_t kind;
-    void (*press)();
-    Bytes file;
-    int silentFrom;
-    std::uint16_t code;
-    IndexList indexes;
-  };
-  const Case cases[] = {
-      {"short blocks", kKindFv, &OnDownloadFv, Pattern(300, 6), 1, 0x19, IndexList(21, 1)},
-      {"test data", kKindTdb, &OnBatchDownload, Pattern(256 + 100, 9), 1, 0x63, IndexList(20, 0)},
-      {"chunks", kKindBoot, &OnDownloadBoot, ImageFile(500), 2, 0x42, IndexList(12, 1)},
-  };
   std::size_t framesAtReport = 0;
   host->onBox = [&](const FakeHost::Box&) { framesAtReport = sim::RecordedCalls().bulkWrite; };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.loop);
-    Faults(c.silentFrom, 100000);
+  const auto silence = [&](int silentFrom, std::uint8_t kind, const Bytes& file, void (*press)()) {
+    Faults(silentFrom, 100000);
     host->boxes.clear();
-    host->sleeps.clear();
-    host->logLines.clear();
     host->checked = {};
-    host->Row(c.kind, WriteFile("image", c.file));
-    c.press();
-    host->RunUntilIdle();
-    IndexList expected = c.indexes;
-    expected[0] = 0;
-    EXPECT_EQ(IndexesOf(c.code), expected);
+    RunRow(kind, file, press);
     EXPECT_EQ(static_cast<std::size_t>(sim::RecordedCalls().bulkWrite), framesAtReport);
     ExpectFatal();
-    if (c.kind == kKindTdb) {
-      EXPECT_EQ(LogTexts(), std::vector<std::string>{"M40"});
-    }
-  }
+  };
+  silence(1, kKindFv, Pattern(300, 6), &OnDownloadFv);
+  IndexList expected(21, 1);
+  expected[0] = 0;
+  EXPECT_EQ(IndexesOf(0x19), expected);
+  silence(1, kKindTdb, Pattern(256 + 100, 9), &OnBatchDownload);
+  EXPECT_EQ(IndexesOf(0x63), IndexList(20, 0));
+  EXPECT_EQ(LogTexts(), std::vector<std::string>{"M40"});
+  silence(2, kKindBoot, ImageFile(500), &OnDownloadBoot);  // begin and chunk 0 answered
+  EXPECT_EQ(IndexesOf(0x42), (IndexList{0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
   host->onBox = nullptr;
 }
 
@@ -118,44 +100,27 @@ TEST_F(LoopFaults, SilenceInALoopEndsIt) {
 // or below (see above), so the loop is entered as if 18 passes had already
 // gone without acceptance.
 TEST_F(LoopFaults, TimeoutInALoopShowsTheBlockAndGoesOn) {
-  const Bytes boot = ImageFile(400);
-  struct Case {
-    const char* loop;
-    std::uint8_t kind;
-    void (*press)();
-    Bytes file;
-    int silentFrom;  // then two frames without a reply
-    std::uint32_t timer;
-    std::uint16_t code;
-    IndexList indexes;
-    const char* image;
-    Bytes received;
-  };
-  const Case cases[] = {
-      {"short blocks", kKindFv, &OnDownloadFv, Pattern(318, 6), 1, 3, 0x19,
-       {0, 1, 1, 1, 2, 3, 4, 5}, "fv", Pattern(318, 6)},
-      {"chunks", kKindBoot, &OnDownloadBoot, boot, 2, 6, 0x42, {0, 1, 1, 1, 2, 3, 4, 5, 6},
-       "boot", Scrambled(Slice(boot, 128, 270), XorKeyA)},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.loop);
-    Faults(c.silentFrom, 2);
+  const auto timeOut = [&](std::uint32_t timer, int silentFrom, std::uint8_t kind,
+                           const Bytes& file, void (*press)()) {
+    Faults(silentFrom, 2);
     host->boxes.clear();
-    host->Row(c.kind, WriteFile("image", c.file));
     bool primed = false;
     host->beforeTick = [&](std::uint32_t id) {
-      if (id == c.timer && !primed) g_transfer.pollCount = 18;
-      primed = primed || id == c.timer;
+      if (id == timer && !primed) g_transfer.pollCount = 18;
+      primed = primed || id == timer;
     };
-    c.press();
-    host->RunUntilIdle();
+    RunRow(kind, file, press);
     host->beforeTick = nullptr;
     ASSERT_EQ(BoxTexts(), (std::vector<std::string>{"0", "M50"}));
     EXPECT_EQ(host->boxes[0].title, "超时重发");
     EXPECT_EQ(host->boxes[0].icon, MessageIcon::Warning);
-    EXPECT_EQ(IndexesOf(c.code), c.indexes);
-    EXPECT_EQ(Received(c.image), c.received);
-  }
+  };
+  timeOut(3, 1, kKindFv, Pattern(318, 6), &OnDownloadFv);
+  EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 1, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(Received("fv"), Pattern(318, 6));
+  timeOut(6, 2, kKindBoot, ImageFile(400), &OnDownloadBoot);  // begin and chunk 0 answered
+  EXPECT_EQ(IndexesOf(0x42), (IndexList{0, 1, 1, 1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(Received("boot"), Scrambled(Slice(ImageFile(400), 128, 270), XorKeyA));
 }
 
 TEST_F(LoopFaults, ShortBlockPacing) {

@@ -17,9 +17,17 @@ class WaitStepFaults : public EngineTest {
     UseDevice({.silentFromFrame = from, .silentReplies = 100000, .beginStatus = beginStatus});
   }
 
-  // The step sent its frame, resent it three times and gave up with the
-  // failure report; only ids 4 and 5 close the link (and then wait 2 s).
-  void ExpectGaveUp(std::uint16_t code, int polls, bool closesLink) {
+  // Runs one row on a device silent from frame `silentFrom`: the step sent its
+  // frame, resent it three times and gave up with the failure report; only ids
+  // 4 and 5 close the link (and then wait 2 s). An unfinished batch item waits
+  // for the next press.
+  void ExpectGaveUp(int silentFrom, std::uint8_t kind, const Bytes& file, void (*press)(),
+                    std::uint16_t code, int polls, bool closesLink) {
+    SilentFrom(silentFrom);
+    host->boxes.clear();
+    host->sleeps.clear();
+    host->checked = {};
+    RunRow(kind, file, press);
     const std::vector<std::uint16_t> codes = SentCodes();
     EXPECT_EQ(std::count(codes.begin(), codes.end(), code), 4) << "code " << code;
     EXPECT_EQ(codes.back(), code);
@@ -37,66 +45,52 @@ class WaitStepFaults : public EngineTest {
     const bool waited = !host->sleeps.empty() && host->sleeps.back().ms == 2000u &&
                         !host->sleeps.back().linkOpen;
     EXPECT_EQ(waited, closesLink);
+    EXPECT_EQ(g_transfer.batchQueue.size(), press == &OnBatchDownload ? 1u : 0u);
   }
-};
-
-struct GiveUp {
-  const char* step;
-  std::uint8_t kind;
-  void (*press)();
-  Bytes file;
-  int silentFrom;  // frames the device still answers
-  std::uint16_t code;
-  int polls;
-  bool closesLink;
-  std::size_t resentPayload = 0;  // 0: not checked
-  int pausesOf200Ms = -1;         // -1: not checked
-  // A box the operator leaves open for seconds runs the message loop: the
-  // step's timer ticks that arrive meanwhile must not poll or resend.
-  sim::Micros boxDwell = 0;
 };
 
 TEST_F(WaitStepFaults, EachStepResendsThreeTimesThenGivesUp) {
-  const GiveUp cases[] = {
-      {"connect", kKindFont, &OnDownloadFont, Pattern(3000, 4), 0, 0x06, 400, false, 0},
-      {"prepare", kKindRcdb, &OnDownloadRcdb, Pattern(300, 3), 1, 0x14, 1 + 400, false, 0},
-      // FV is counted in short blocks: the resends are short blocks of block 0.
-      {"first fv block", kKindFv, &OnDownloadFv, Pattern(300, 6), 0, 0x19, 400, false, 53},
-      {"first font block", kKindFont, &OnDownloadFont, Pattern(3000, 4), 1, 0x12, 1 + 400, false,
-       2056},
-      {"begin", kKindBoot, &OnBatchDownload, ImageFile(500), 0, 0x43, 40, true, 0},
-      {"first chunk", kKindBoot, &OnDownloadBoot, ImageFile(500), 1, 0x42, 1 + 360, true, 0, 360},
-      // The loop's completion pass counted a poll that the end step inherits.
-      {"end", kKindPic, &OnDownloadPic, Pattern(100, 8), 1, 0x44, 1 + 399, false},
-      {"connect, box left open", kKindFont, &OnDownloadFont, Pattern(3000, 4), 0, 0x06, 400, false,
-       0, -1, 5'000'000},
-  };
-  for (const GiveUp& step : cases) {
-    SCOPED_TRACE(step.step);
-    SilentFrom(step.silentFrom);
-    host->boxes.clear();
-    host->sleeps.clear();
-    host->positions.clear();
-    host->status.clear();
-    host->checked = {};
-    host->boxDwell = step.boxDwell;
-    host->Row(step.kind, WriteFile("image", step.file));
-    step.press();
-    host->RunUntilIdle();
-    ExpectGaveUp(step.code, step.polls, step.closesLink);
-    const std::vector<SentFrame> sent = SentFrames();
-    if (step.resentPayload != 0) {
-      EXPECT_TRUE(sent[step.silentFrom].scrambled);  // the first is a whole data block
-      EXPECT_EQ(sent.back().payload.size(), step.resentPayload);
-    }
-    if (step.pausesOf200Ms >= 0) {
-      EXPECT_EQ(std::count_if(host->sleeps.begin(), host->sleeps.end(),
-                              [](const FakeHost::SleepCall& s) { return s.ms == 200; }),
-                step.pausesOf200Ms);
-    }
-    // An unfinished batch item waits for the next press; a single download queues nothing.
-    EXPECT_EQ(g_transfer.batchQueue.size(), step.press == &OnBatchDownload ? 1u : 0u);
+  {
+    SCOPED_TRACE("connect");
+    ExpectGaveUp(0, kKindFont, Pattern(3000, 4), &OnDownloadFont, 0x06, 400, false);
   }
+  {
+    SCOPED_TRACE("prepare");
+    ExpectGaveUp(1, kKindRcdb, Pattern(300, 3), &OnDownloadRcdb, 0x14, 1 + 400, false);
+  }
+  {
+    SCOPED_TRACE("first block of FV: short blocks of block 0 after the whole one");
+    ExpectGaveUp(0, kKindFv, Pattern(300, 6), &OnDownloadFv, 0x19, 400, false);
+    EXPECT_TRUE(SentFrames().front().scrambled);
+    EXPECT_EQ(SentFrames().back().payload.size(), 53u);
+  }
+  {
+    SCOPED_TRACE("first block of a font: resent whole");
+    ExpectGaveUp(1, kKindFont, Pattern(3000, 4), &OnDownloadFont, 0x12, 1 + 400, false);
+    EXPECT_EQ(SentFrames().back().payload.size(), 2056u);
+  }
+  {
+    SCOPED_TRACE("begin");
+    ExpectGaveUp(0, kKindBoot, ImageFile(500), &OnBatchDownload, 0x43, 40, true);
+  }
+  {
+    SCOPED_TRACE("first chunk: polls every 200 ms");
+    ExpectGaveUp(1, kKindBoot, ImageFile(500), &OnDownloadBoot, 0x42, 1 + 360, true);
+    EXPECT_EQ(std::count_if(host->sleeps.begin(), host->sleeps.end(),
+                            [](const FakeHost::SleepCall& s) { return s.ms == 200; }),
+              360);
+  }
+  {
+    SCOPED_TRACE("end: the loop's completion pass counted a poll the end step inherits");
+    ExpectGaveUp(1, kKindPic, Pattern(100, 8), &OnDownloadPic, 0x44, 1 + 399, false);
+  }
+}
+
+// A box the operator leaves open for seconds runs the message loop: the
+// connect timer's ticks that arrive meanwhile must not poll or resend.
+TEST_F(WaitStepFaults, TicksDuringTheFailureBoxDoNothing) {
+  host->boxDwell = 5'000'000;
+  ExpectGaveUp(0, kKindFont, Pattern(3000, 4), &OnDownloadFont, 0x06, 400, false);
 }
 
 TEST_F(WaitStepFaults, BeginAfterRestartResendsTheBeginNotAChunk) {
@@ -108,13 +102,6 @@ TEST_F(WaitStepFaults, BeginAfterRestartResendsTheBeginNotAChunk) {
   EXPECT_EQ(g_transfer.busy, 0);
   EXPECT_NE(g_transfer.m_dev, nullptr);
   EXPECT_FALSE(host->AnyTimerArmed());
-}
-
-TEST_F(WaitStepFaults, EndGivesUpWithoutClosingTheLink) {
-  SilentFrom(1);
-  RunRow(kKindPic, Pattern(100, 8), &OnDownloadPic);
-  // The loop's completion pass counted a poll that the end step inherits.
-  ExpectGaveUp(0x44, 1 + 399, false);
 }
 
 // The limit test comes before the check: a good report read on the limit poll is ignored.
