@@ -48,13 +48,6 @@ const std::string kShippedIni = std::string(TAMSOLT_SOURCE_DIR) + "/res/setting.
 
 }  // namespace
 
-TEST_F(MessageTable, TextsComeFromTheStringsSection) {
-  PutIni("[Strings]\r\nS0000=caption\r\nS0052=no reply\r\n[Other]\r\nS0001=elsewhere\r\n");
-  EXPECT_EQ(MessageText(kMsgWindowCaption), "caption");
-  EXPECT_EQ(MessageText(kMsgNoReply), "no reply");
-  EXPECT_EQ(MessageText(1), "");
-}
-
 TEST_F(MessageTable, BoxReadsTextAndTitleAtEachShowing) {
   PutIni("[Strings]\nS0011=title one\nS0052=text one\n");
   // The operator edits the file while the first box is up.
@@ -71,13 +64,6 @@ TEST_F(MessageTable, BoxReadsTextAndTitleAtEachShowing) {
   EXPECT_EQ(sink_.shown[1].text, "text two");
   EXPECT_EQ(sink_.shown[1].title, "title two");
   EXPECT_EQ(sink_.shown[1].icon, MessageIcon::Error);
-}
-
-TEST_F(MessageTable, MissingTextsShowAnEmptyBox) {
-  ShowTableMessage(MsgPathEmpty(0));
-  ASSERT_EQ(sink_.shown.size(), 1u);
-  EXPECT_EQ(sink_.shown[0].text, "");
-  EXPECT_EQ(sink_.shown[0].title, "");
 }
 
 TEST(ShippedSettings, IsCrLfUtf8WithoutMark) {
