@@ -128,53 +128,44 @@ TEST_F(BatchFlow, AllNineKindsReachTheDeviceByteForByte) {
 // What the first item sends once the begin is answered: without a restart the
 // loop goes on where the begin left it; after a restart it starts afresh.
 TEST_F(BatchFlow, FirstItemAfterTheBeginStartsWhereItShould) {
-  struct Case {
-    const char* name;
-    int beginStatus;
-    std::uint8_t kind;
-    Bytes file;
-    std::uint16_t code;
-    bool scrambled;
-    Bytes payload;  // of the first frame after the begin(s)
-    Bytes received;
-  };
-  const Bytes rcdb = Pattern(106, 3), font = Pattern(3000, 4), tdb = Pattern(256 + 70, 9);
-  const Case cases[] = {
-      // Short block 0, not a data block.
-      {"rcdb", 4, kKindRcdb, rcdb, 0x11, false, Slice(Scrambled(rcdb, XorKeyB), 0, 53),
-       Scrambled(rcdb, XorKeyB)},
-      {"font", 4, kKindFont, font, 0x12, true, {}, Scrambled(font, XorKeyB)},
-      {"rcdb", 3, kKindRcdb, rcdb, 0x11, true, {}, Scrambled(rcdb, XorKeyB)},
-      {"tdb", 3, kKindTdb, tdb, 0x63, false, Slice(tdb, 256, 53), Slice(tdb, 256, 70)},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.name) + (c.beginStatus == 3 ? " after a restart" : ""));
-    UseDevice({.beginStatus = c.beginStatus});
+  const auto firstFrame = [&](int beginStatus, std::uint8_t kind, const Bytes& file) {
+    UseDevice({.beginStatus = beginStatus});
     host->boxes.clear();
     host->armed.clear();
     host->checked = {};
-    RunRow(c.kind, c.file, &OnBatchDownload);
-    const std::vector<SentFrame> sent = SentFrames();
-    const std::size_t first = c.beginStatus == 3 ? 2 : 1;
-    ASSERT_GT(sent.size(), first + 1);
-    EXPECT_EQ(sent[first].code, c.code);
-    EXPECT_EQ(sent[first].index, 0);
-    EXPECT_EQ(sent[first].scrambled, c.scrambled);
-    EXPECT_EQ(sent[first].payload.size(), c.scrambled ? 2056u : 53u);
-    if (!c.payload.empty()) {
-      EXPECT_EQ(sent[first].payload, c.payload);
-    }
-    EXPECT_EQ(Received(c.name), c.received);
+    RunRow(kind, file, &OnBatchDownload);
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
-  }
-}
-
-// RCDB first: the begin names target zero with the normal code.
-TEST_F(BatchFlow, FirstItemRcdbBeginsWithTargetZero) {
-  RunRow(kKindRcdb, Pattern(106, 3), &OnBatchDownload);
-  EXPECT_EQ(SentCodes(), (std::vector<std::uint16_t>{0x43, 0x11, 0x11, 0x44}));
-  EXPECT_EQ(SentFrames()[0].payload, (Bytes{0x01, 0x00, 0xFF}));
+    const std::vector<SentFrame> sent = SentFrames();
+    const std::size_t first = beginStatus == 3 ? 2 : 1;  // after the begin(s)
+    return sent.size() > first ? sent[first] : SentFrame{};
+  };
+  const Bytes rcdb = Pattern(106, 3), font = Pattern(3000, 4), tdb = Pattern(256 + 70, 9);
+  SentFrame f = firstFrame(4, kKindRcdb, rcdb);  // short block 0, not a data block
+  EXPECT_EQ(f.code, 0x11);
+  EXPECT_FALSE(f.scrambled);
+  EXPECT_EQ(f.payload, Slice(Scrambled(rcdb, XorKeyB), 0, 53));
+  EXPECT_EQ(SentFrames()[0].payload, (Bytes{0x01, 0x00, 0xFF}));  // target zero, normal code
   EXPECT_EQ(host->armed, (std::vector<std::uint32_t>{4, 2, 3, 9}));
+  EXPECT_EQ(Received("rcdb"), Scrambled(rcdb, XorKeyB));
+
+  f = firstFrame(4, kKindFont, font);  // data block 0
+  EXPECT_EQ(f.code, 0x12);
+  EXPECT_TRUE(f.scrambled);
+  EXPECT_EQ(Received("font"), Scrambled(font, XorKeyB));
+
+  f = firstFrame(3, kKindRcdb, rcdb);  // after a restart: a whole data block first
+  EXPECT_EQ(f.code, 0x11);
+  EXPECT_TRUE(f.scrambled);
+  EXPECT_EQ(f.payload.size(), 2056u);
+  EXPECT_EQ(Received("rcdb"), Scrambled(rcdb, XorKeyB));
+
+  f = firstFrame(3, kKindTdb, tdb);  // the test data's head, and its start line
+  EXPECT_EQ(f.code, 0x63);
+  EXPECT_EQ(f.chunkSize, 0);
+  EXPECT_EQ(f.total, 70);
+  EXPECT_EQ(f.payload, Slice(tdb, 256, 53));
+  EXPECT_EQ(LogTexts(), (std::vector<std::string>{"M40", "M49"}));
+  EXPECT_EQ(Received("tdb"), Slice(tdb, 256, 70));
 }
 
 TEST_F(BatchFlow, TestDataFirstLogsItsStartLineAndNotFirstDoesNot) {
@@ -235,16 +226,6 @@ TEST_F(BatchFlow, RestartWaitsTwelveSecondsThenSendsTheBeginAgain) {
   EXPECT_EQ(Received("tdb"), Slice(Pattern(256 + 100, 9), 256, 100));
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
   EXPECT_EQ(g_transfer.busy, 0);
-}
-
-TEST_F(BatchFlow, RestartWithTestDataFirstSendsItsHeadAndLogsTheStartLine) {
-  UseDevice({.beginStatus = 3});
-  RunRow(kKindTdb, Pattern(256 + 70, 9), &OnBatchDownload);
-  const std::vector<SentFrame> sent = SentFrames();
-  ASSERT_GE(sent.size(), 3u);
-  EXPECT_EQ(sent[2].chunkSize, 0);
-  EXPECT_EQ(sent[2].total, 70);
-  EXPECT_EQ(LogTexts(), (std::vector<std::string>{"M40", "M49"}));
 }
 
 }  // namespace
