@@ -95,30 +95,22 @@ TEST_F(ProgressLog, TimeTextIsHoursMinutesSecondsOfLocalTime) {
   setenv("TZ", "CST-8", 1);  // the factory's time zone: UTC+8
   tzset();
   EXPECT_EQ(TimeText(), "07:59:59");
-}
-
-TEST_F(ProgressLog, TimeTextIsEmptyWhenTheTimeCannotBeHad) {
-  host_.now = std::numeric_limits<std::time_t>::max();
+  host_.now = std::numeric_limits<std::time_t>::max();  // no calendar time for it
   EXPECT_EQ(TimeText(), "");
 }
 
-TEST_F(ProgressLog, LogLineIsTheTimeImmediatelyFollowedByTheText) {
+TEST_F(ProgressLog, LogLineIsTheTimeImmediatelyFollowedByTheTextAndSelected) {
   SetText(33, "开始下载主机程序");
   LogLine(33, true);
   LogLine(34, true);  // empty text: the time alone
   EXPECT_EQ(host_.log, (std::vector<std::string>{"09:05:07开始下载主机程序", "09:05:07"}));
   EXPECT_EQ(host_.selected, 1);
-}
-
-TEST_F(ProgressLog, LineNotAddedStillSelectsTheLastLine) {
-  SetText(49, "批写完成");
-  LogLine(49, true);
-  LogLine(49, true);
+  // A line not added still selects the last one.
   host_.calls.clear();
-  LogLine(49, false);
+  LogLine(33, false);
   EXPECT_EQ(host_.calls, std::vector<std::string>{"Select 1"});
   host_.log.clear();
-  LogLine(49, false);  // empty list: nothing to select
+  LogLine(33, false);  // empty list: nothing to select
   EXPECT_EQ(host_.selected, -1);
 }
 
