@@ -16,13 +16,14 @@
 
 namespace {
 
-// Runs inspect on the next modal window once it is up, then closes it, so a
-// modal exec started right after returns without a human.
-void WhenModalOpens(std::function<void(QWidget*)> inspect) {
+// Runs inspect on the next modal window (or popup menu) once it is up, then
+// closes it, so a modal exec started right after returns without a human.
+void WhenModalOpens(std::function<void(QWidget*)> inspect,
+                    QWidget* (*find)() = &QApplication::activeModalWidget) {
   auto* poll = new QTimer;
   poll->setInterval(5);
-  QObject::connect(poll, &QTimer::timeout, poll, [poll, inspect = std::move(inspect)] {
-    QWidget* modal = QApplication::activeModalWidget();
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, find, inspect = std::move(inspect)] {
+    QWidget* modal = find();
     if (modal == nullptr) return;
     poll->stop();
     poll->deleteLater();
@@ -106,18 +107,13 @@ TEST_F(MainDialogBehaviour, MenuEntryOpensTheAboutBox) {
 TEST_F(MainDialogBehaviour, RightClickOffersTheAboutEntry) {
   auto dialog = OpenDialog();
   QStringList offered;
-  auto* poll = new QTimer(dialog.get());
-  poll->setInterval(5);
-  QObject::connect(poll, &QTimer::timeout, poll, [&offered, poll] {
-    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    if (menu == nullptr) return;
-    poll->stop();
-    for (QAction* action : menu->actions()) {
-      if (!action->isSeparator()) offered << action->text();
-    }
-    menu->close();
-  });
-  poll->start();
+  WhenModalOpens(
+      [&offered](QWidget* menu) {
+        for (QAction* action : menu->actions()) {
+          if (!action->isSeparator()) offered << action->text();
+        }
+      },
+      &QApplication::activePopupWidget);
   QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), dialog->mapToGlobal(QPoint(5, 5)));
   QApplication::sendEvent(dialog.get(), &event);
   EXPECT_EQ(offered, QStringList{QStringLiteral("关于 Tamsolt(&A)...")});
