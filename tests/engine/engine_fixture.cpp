@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -13,21 +12,10 @@
 
 namespace {
 
+// Every field back to zero, as at program start.
 void ResetTransfer() {
-  TransferContext& t = g_transfer;
-  t.m_dev = nullptr;
-  t.deviceFound = t.interfaceClaimed = t.busy = t.itemKind = 0;
-  t.itemCommand = t.expectedReply = 0;
-  std::memset(t.replyBuffer, 0, sizeof t.replyBuffer);
-  t.replyLength = 0;
-  std::memset(t.imageHeader, 0, sizeof t.imageHeader);
-  t.headerByte108 = t.altCodeSet = t.targetId = 0;
-  std::memset(t.fileBuffer, 0, sizeof t.fileBuffer);
-  t.fileLength = 0;
-  t.blockIndex = t.blockCount = t.pollCount = t.retryCount = 0;
-  t.batchQueue.clear();
-  t.batchBegun = t.expectedImageTag = 0;
-  t.foundDevice = nullptr;
+  static const TransferContext kBlank{};
+  g_transfer = kBlank;
 }
 
 std::uint16_t Big16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
