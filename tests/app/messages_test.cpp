@@ -1,4 +1,4 @@
-// The message table: keys, texts read at each use, and the shipped texts.
+// The message table: texts read at each use, and the shipped setting.ini.
 #include <gtest/gtest.h>
 
 #include <functional>
