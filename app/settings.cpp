@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -28,24 +29,37 @@ std::optional<std::string> ReadProfileValue(const std::string& path, std::string
   return FindProfileValue(LoadProfile(path), section, key);
 }
 
-// Leading decimal digits, an optional '-' before them; saturates instead of overflowing.
-int LeadingInteger(std::string_view text) {
-  bool negative = false;
-  if (!text.empty() && text.front() == '-') {
-    negative = true;
-    text.remove_prefix(1);
-  }
-  long long magnitude = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') break;
-    magnitude = magnitude * 10 + (c - '0');
-    if (magnitude > static_cast<long long>(INT_MAX) + 1) {
-      magnitude = static_cast<long long>(INT_MAX) + 1;
+int DigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+  return 99;
+}
+
+// The number at the start of text as the Windows integer profile read takes it:
+// blanks (those kept inside quotes), an optional sign, a "0x", "0o" or "0b"
+// prefix for base 16, 8 or 2, else decimal; digits up to the first that does
+// not belong; arithmetic modulo 2^32.
+int ProfileInteger(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
+  const bool negative = text.starts_with('-');
+  if (negative || text.starts_with('+')) text.remove_prefix(1);
+  unsigned base = 10;
+  if (text.size() >= 2 && text[0] == '0') {
+    const auto prefix = std::string_view("xob").find(text[1]);
+    if (prefix != std::string_view::npos) {
+      base = prefix == 0 ? 16 : prefix == 1 ? 8 : 2;
+      text.remove_prefix(2);
     }
   }
-  const long long value = negative ? -magnitude : magnitude;
-  if (value > INT_MAX) return INT_MAX;
-  return static_cast<int>(value);
+  std::uint32_t value = 0;
+  for (const char c : text) {
+    const int digit = DigitValue(c);
+    if (digit >= static_cast<int>(base)) break;
+    value = value * base + static_cast<std::uint32_t>(digit);
+  }
+  if (negative) value = 0u - value;
+  return static_cast<int>(value);  // two's complement, as the platform returns it
 }
 
 }  // namespace
@@ -80,8 +94,8 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
 int ReadProfileInt(const std::string& path, std::string_view section, std::string_view key,
                    int def) {
   const auto value = ReadProfileValue(path, section, key);
-  if (!value) return def;
-  return LeadingInteger(*value);
+  if (!value || value->empty()) return def;
+  return ProfileInteger(*value);
 }
 
 bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,

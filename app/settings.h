@@ -16,8 +16,9 @@ void InitIniPath();
 
 // Text of key in section of g_iniPath (at most 511 characters; empty when absent).
 std::string ReadSetting(std::string_view key, std::string_view section);
-// The value's leading decimal digits as a number; def when the key is absent,
-// 0 when the value is empty or does not begin with a digit.
+// The number the value begins with, read as Windows reads it ("+3", "-1",
+// "0x10"; wraps past 32 bits); def when the key is absent or its value empty,
+// 0 when the value does not begin with a number.
 int ReadSettingInt(std::string_view section, std::string_view key, int def = 0);
 // Writes key=value into section of g_iniPath, creating file and section as needed.
 // Returns false when the file could not be written (callers do not report it).

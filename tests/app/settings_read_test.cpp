@@ -73,19 +73,28 @@ TEST_F(SettingsRead, MissingOrUnreadableFileReadsAsEmpty) {
   EXPECT_EQ(ReadSettingInt("setup", "BOOT"), 0);
 }
 
-TEST_F(SettingsRead, FlagsReadAsTheirLeadingDigits) {
-  PutIni("[setup]\nBOOT=2\nHOST=0\nRCDB=12abc\nFONT=abc\nLANG=\nFV=-3\nBMP=\"1\"\n"
-         "PIC=99999999999\nTDB= 7 \nX=-\n");
-  EXPECT_EQ(ReadSettingInt("setup", "BOOT"), 2);
-  EXPECT_EQ(ReadSettingInt("setup", "HOST"), 0);
-  EXPECT_EQ(ReadSettingInt("setup", "RCDB"), 12);
-  EXPECT_EQ(ReadSettingInt("setup", "FONT", 9), 0);  // present but not a number
-  EXPECT_EQ(ReadSettingInt("setup", "LANG", 9), 0);  // present but empty
-  EXPECT_EQ(ReadSettingInt("setup", "FV"), -3);
-  EXPECT_EQ(ReadSettingInt("setup", "BMP"), 1);
-  EXPECT_EQ(ReadSettingInt("setup", "PIC"), 2147483647);  // saturates
-  EXPECT_EQ(ReadSettingInt("setup", "TDB"), 7);
-  EXPECT_EQ(ReadSettingInt("setup", "X", 9), 0);
+TEST_F(SettingsRead, FlagsReadAsWindowsReadsIntegers) {
+  const struct {
+    const char* value;
+    int expected;
+  } cases[] = {
+      {"2", 2},     {"0", 0},       {"12abc", 12},  {"abc", 0},   {"-3", -3},  {"\" 1\"", 1},
+      {" 7 ", 7},   {"-", 0},       {"+1", 1},      {"+3", 3},    {"0x10", 16}, {"0x1f", 31},
+      {"-0x10", -16}, {"0x", 0},    {"0o17", 15},   {"0b101", 5},
+      {"4294967297", 1},                   // wraps past 32 bits instead of saturating
+      {"99999999999", 1215752191},         // 99999999999 mod 2^32
+      {"2147483648", -2147483647 - 1},
+      {"", 9},                             // empty: the caller's default
+  };
+  std::string ini = "[setup]\n";
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    ini += "K" + std::to_string(i) + "=" + cases[i].value + "\n";
+  }
+  PutIni(ini);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(ReadSettingInt("setup", "K" + std::to_string(i), 9), cases[i].expected)
+        << '"' << cases[i].value << '"';
+  }
   EXPECT_EQ(ReadSettingInt("setup", "absent", 9), 9);
 }
 
