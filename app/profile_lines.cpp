@@ -40,14 +40,14 @@ ProfileLine ClassifyProfileLine(std::string_view text) {
     return line;
   }
   if (visible.front() == '[') {
-    // An unclosed header names the rest of the line.
-    std::string_view name = visible.substr(1);
+    // Without its ']' the line is no header: the keys after it stay in the
+    // section before it, as on Windows.
+    const std::string_view name = visible.substr(1);
     if (const auto close = name.find(']'); close != std::string_view::npos) {
-      name = name.substr(0, close);
+      line.kind = ProfileLineKind::Section;
+      line.name = TrimProfileBlanks(name.substr(0, close));
+      return line;
     }
-    line.kind = ProfileLineKind::Section;
-    line.name = TrimProfileBlanks(name);
-    return line;
   }
   const auto equals = text.find('=');
   if (equals == std::string_view::npos) {

@@ -9,7 +9,7 @@
 enum class ProfileLineKind {
   Blank,    // nothing but spaces and tabs
   Comment,  // first visible character is ';'
-  Section,  // "[name]"
+  Section,  // "[name]"; a line without the ']' is no header
   Entry,    // "key=value"
   Other,    // anything else; ignored
 };

@@ -117,11 +117,15 @@ TEST_F(SettingsRead, TextsAreCutAt511Utf16Units) {
 }
 
 TEST_F(SettingsRead, LinesWithoutEqualsAndUnclosedHeadersAreTolerated) {
-  PutIni("[setup\nBOOT=1\njunk line\nHOST=1\n\n\n[]\nRCDB=1");
-  EXPECT_EQ(ReadSettingInt("setup", "BOOT"), 1);
+  const std::string before = "[setup]\nBOOT=1\n[PATH\nHOST=1\njunk line\n\n\n[]\nRCDB=1";
+  PutIni(before);
+  // "[PATH" is no header: HOST stays in "setup", and "PATH" does not exist.
   EXPECT_EQ(ReadSettingInt("setup", "HOST"), 1);
+  EXPECT_EQ(ReadSetting("HOST", "PATH"), "");
   EXPECT_EQ(ReadSettingInt("setup", "junk line", 4), 4);
   EXPECT_EQ(ReadSettingInt("setup", "RCDB"), 0);  // it belongs to the section "[]"
+  ASSERT_TRUE(WriteSetting("PATH", "BOOT", "/b"));
+  EXPECT_EQ(GetIni(), before + "\n[PATH]\nBOOT=/b\n");
 }
 
 TEST(SettingsPath, ExeFolderIsTheTestProgramsFolder) {
