@@ -34,15 +34,39 @@ std::string EncodedOrEmpty(std::string_view utf8, TextEncoding encoding) {
   return out;
 }
 
-// The file's own line ending, taken from its first line break; CR LF when it
-// has none, as Windows writes.
-std::string LineBreak(const ProfileDocument& document) {
+bool HasMark(TextEncoding encoding) { return !ByteOrderMark(encoding).empty(); }
+
+// How a line of a file without a byte-order mark is read.
+TextEncoding UnmarkedLineEncoding(std::string_view bytes) {
+  return LooksLikeUtf8Text(bytes) ? TextEncoding::Utf8 : TextEncoding::Gb18030;
+}
+
+// A line's bytes such that the line reads back as text: in the file's marked
+// encoding, else in preferred or, when that would read back differently (GBK
+// bytes that pass for UTF-8, or UTF-8 that does not look like it), the other.
+bool EncodeLine(const ProfileDocument& document, std::string_view text, TextEncoding preferred,
+                std::string& out) {
+  if (HasMark(document.encoding)) return EncodeFromUtf8(text, document.encoding, out);
+  const TextEncoding other =
+      preferred == TextEncoding::Gb18030 ? TextEncoding::Utf8 : TextEncoding::Gb18030;
+  for (const TextEncoding encoding : {preferred, other}) {
+    if (EncodeFromUtf8(text, encoding, out) &&
+        DecodeToUtf8(out, UnmarkedLineEncoding(out)) == text) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The line ending of the first line that has one: CR LF or LF, or CR when the
+// lines were split at CR; CR LF when no line has one, as Windows writes.
+std::string FirstLineBreak(const ProfileDocument& document, char breakUnit) {
   for (const ProfileTextLine& line : document.lines) {
     if (!line.hasBreak) continue;
-    const bool crlf = line.end - line.contentEnd > CodeUnitSize(document.encoding);
-    return EncodedOrEmpty(crlf ? "\r\n" : "\n", document.encoding);
+    if (breakUnit == '\r') return "\r";
+    return line.end - line.contentEnd > CodeUnitSize(document.encoding) ? "\r\n" : "\n";
   }
-  return EncodedOrEmpty("\r\n", document.encoding);
+  return "\r\n";
 }
 
 bool HasLineBreak(std::string_view text) {
@@ -108,28 +132,44 @@ ProfileDocument ParseProfile(std::string bytes) {
   ProfileDocument document;
   document.bytes = std::move(bytes);
   document.encoding = DetectTextEncoding(document.bytes);
+  const bool marked = HasMark(document.encoding);
   const std::size_t unit = CodeUnitSize(document.encoding);
   // Half a code unit at the end of a UTF-16 file is dropped; a write leaves it out
   // so that new lines stay aligned.
   if (document.bytes.size() % unit != 0) document.bytes.pop_back();
-  std::size_t begin = ByteOrderMark(document.encoding).size();
+  const std::size_t first = ByteOrderMark(document.encoding).size();
   const std::size_t size = document.bytes.size();
-  while (begin < size) {
-    const std::size_t newline = FindCodeUnit(document, begin, '\n');
+  // Lines end at LF; in a file without any LF, at a lone CR.
+  const char breakUnit = FindCodeUnit(document, first, '\n') == std::string::npos ? '\r' : '\n';
+  std::size_t utf8Lines = 0;
+  std::size_t gbLines = 0;
+  for (std::size_t begin = first; begin < size;) {
+    const std::size_t lineBreak = FindCodeUnit(document, begin, breakUnit);
     ProfileTextLine line;
     line.begin = begin;
-    line.contentEnd = newline == std::string::npos ? size : newline;
-    line.end = newline == std::string::npos ? size : newline + unit;
-    line.hasBreak = newline != std::string::npos;
+    line.contentEnd = lineBreak == std::string::npos ? size : lineBreak;
+    line.end = lineBreak == std::string::npos ? size : lineBreak + unit;
+    line.hasBreak = lineBreak != std::string::npos;
     // A CR before the LF, or closing the file, is not part of the text.
-    if (line.contentEnd >= begin + unit && IsCodeUnitAt(document, line.contentEnd - unit, '\r')) {
+    if (breakUnit == '\n' && line.contentEnd >= begin + unit &&
+        IsCodeUnitAt(document, line.contentEnd - unit, '\r')) {
       line.contentEnd -= unit;
     }
-    line.text = DecodeToUtf8(
-        std::string_view(document.bytes).substr(line.begin, line.contentEnd - line.begin),
-        document.encoding);
+    const std::string_view raw =
+        std::string_view(document.bytes).substr(line.begin, line.contentEnd - line.begin);
+    line.encoding = marked ? document.encoding : UnmarkedLineEncoding(raw);
+    if (!marked && !IsAscii(raw)) ++(line.encoding == TextEncoding::Utf8 ? utf8Lines : gbLines);
+    line.text = DecodeToUtf8(raw, line.encoding);
     begin = line.end;
     document.lines.push_back(std::move(line));
+  }
+  document.lineBreak = FirstLineBreak(document, breakUnit);
+  if (!marked) {
+    document.encoding = gbLines > utf8Lines ? TextEncoding::Gb18030 : TextEncoding::Utf8;
+    // A plain ASCII line is in either; rewritten, it takes the file's encoding.
+    for (ProfileTextLine& line : document.lines) {
+      if (IsAscii(line.text)) line.encoding = document.encoding;
+    }
   }
   return document;
 }
@@ -152,7 +192,7 @@ bool EditProfileValue(const ProfileDocument& document, std::string_view section,
   section = TrimProfileBlanks(section);
   key = TrimProfileBlanks(key);
   if (!StorableNames(section, key, value)) return false;
-  const std::string lineBreak = LineBreak(document);
+  const std::string lineBreak = EncodedOrEmpty(document.lineBreak, document.encoding);
   std::string encoded;
   const std::string_view bytes = document.bytes;
 
@@ -164,10 +204,11 @@ bool EditProfileValue(const ProfileDocument& document, std::string_view section,
       const ProfileTextLine& last = document.lines.back();
       added += last.end > last.contentEnd ? EncodedOrEmpty("\n", document.encoding) : lineBreak;
     }
-    std::string text = "[" + std::string(section) + "]";
-    if (!EncodeFromUtf8(text, document.encoding, encoded)) return false;
+    if (!EncodeLine(document, "[" + std::string(section) + "]", document.encoding, encoded)) {
+      return false;
+    }
     added += encoded + lineBreak;
-    if (!EncodeFromUtf8(EntryText(key, value), document.encoding, encoded)) return false;
+    if (!EncodeLine(document, EntryText(key, value), document.encoding, encoded)) return false;
     added += encoded + lineBreak;
     newBytes = document.bytes;
     if (newBytes.empty()) newBytes = ByteOrderMark(document.encoding);
@@ -181,7 +222,7 @@ bool EditProfileValue(const ProfileDocument& document, std::string_view section,
     // Keep the key as written and the spacing after '='; only the value changes.
     std::string text = old.text.substr(0, parsed.valueStart);
     text += value;
-    if (!EncodeFromUtf8(text, document.encoding, encoded)) return false;
+    if (!EncodeLine(document, text, old.encoding, encoded)) return false;
     newBytes.assign(bytes.substr(0, old.begin));
     newBytes += encoded;
     newBytes += bytes.substr(old.contentEnd);
@@ -190,7 +231,7 @@ bool EditProfileValue(const ProfileDocument& document, std::string_view section,
 
   // After the section's last key, before the blank lines that end it.
   const ProfileTextLine& anchor = document.lines[LastEntryOrHeader(document, *range)];
-  if (!EncodeFromUtf8(EntryText(key, value), document.encoding, encoded)) return false;
+  if (!EncodeLine(document, EntryText(key, value), document.encoding, encoded)) return false;
   newBytes.assign(bytes.substr(0, anchor.contentEnd));
   newBytes += lineBreak;
   newBytes += encoded;

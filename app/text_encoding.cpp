@@ -10,6 +10,8 @@ constexpr std::string_view kMarkUtf8 = "\xEF\xBB\xBF";
 constexpr std::string_view kMarkUtf16Le = "\xFF\xFE";
 constexpr std::string_view kMarkUtf16Be = "\xFE\xFF";
 constexpr std::string_view kReplacementChar = "\xEF\xBF\xBD";
+constexpr std::string_view kEuroSign = "\xE2\x82\xAC";
+constexpr char kCp936Euro = '\x80';
 
 const char* IconvName(TextEncoding encoding) {
   switch (encoding) {
@@ -75,7 +77,23 @@ TextEncoding DetectTextEncoding(std::string_view bytes) {
   if (bytes.starts_with(kMarkUtf16Le)) return TextEncoding::Utf16Le;
   if (bytes.starts_with(kMarkUtf16Be)) return TextEncoding::Utf16Be;
   if (bytes.starts_with(kMarkUtf8)) return TextEncoding::Utf8Bom;
-  return IsValidUtf8(bytes) ? TextEncoding::Utf8 : TextEncoding::Gb18030;
+  return LooksLikeUtf8Text(bytes) ? TextEncoding::Utf8 : TextEncoding::Gb18030;
+}
+
+bool LooksLikeUtf8Text(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const std::size_t length = Utf8SequenceLength(bytes);
+    if (length != 1 && length != 3) return false;
+    bytes.remove_prefix(length);
+  }
+  return true;
+}
+
+bool IsAscii(std::string_view bytes) {
+  for (const char c : bytes) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
 }
 
 std::string_view ByteOrderMark(TextEncoding encoding) {
@@ -132,7 +150,8 @@ std::string DecodeToUtf8(std::string_view bytes, TextEncoding encoding) {
     out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
     if (result != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
     // An undecodable or truncated sequence: mark it and go on after it.
-    out += kReplacementChar;
+    const bool euro = encoding == TextEncoding::Gb18030 && *in == kCp936Euro;
+    out += euro ? kEuroSign : kReplacementChar;
     const std::size_t skip = inLeft < unit ? inLeft : unit;
     in += skip;
     inLeft -= skip;

@@ -1,6 +1,7 @@
 // The encodings setting.ini comes in: UTF-16 with a byte-order mark as Windows
-// tools write it, UTF-8 with or without a mark, and otherwise GB18030 (files
-// saved by legacy Chinese Windows editors). Text inside the program is UTF-8.
+// tools write it, UTF-8 with or without a mark, and otherwise GB18030 (the code
+// page of the Chinese Windows machines that write these files; GBK and cp936
+// are its subsets). Text inside the program is UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -12,12 +13,20 @@ enum class TextEncoding {
   Utf8Bom,  // EF BB BF
   Utf16Le,  // FF FE
   Utf16Be,  // FE FF
-  Gb18030,  // no mark, not valid UTF-8
+  Gb18030,  // no mark, without the evidence of LooksLikeUtf8Text
 };
 
-// A file that starts with a byte-order mark is in that encoding; one that is
-// valid UTF-8 is UTF-8; anything else is taken as GB18030.
+// A file that starts with a byte-order mark is in that encoding; one that
+// LooksLikeUtf8Text is UTF-8; anything else is taken as GB18030.
 TextEncoding DetectTextEncoding(std::string_view bytes);
+
+// Strong evidence of UTF-8: valid UTF-8 whose non-ASCII characters are all
+// three-byte sequences, as Chinese text in UTF-8 is. Plain ASCII qualifies.
+// Many GBK words are valid UTF-8 by chance (平台 is C6 BD CC A8), but almost
+// always as two-byte sequences.
+bool LooksLikeUtf8Text(std::string_view bytes);
+
+bool IsAscii(std::string_view bytes);
 
 // The byte-order mark that starts a file in this encoding (empty for none).
 std::string_view ByteOrderMark(TextEncoding encoding);
@@ -28,7 +37,8 @@ std::size_t CodeUnitSize(TextEncoding encoding);
 bool IsValidUtf8(std::string_view bytes);
 
 // Converts bytes (without the mark) to UTF-8. Undecodable bytes become U+FFFD,
-// so a damaged line still reads as something; never fails.
+// so a damaged line still reads as something; never fails. In GB18030 a lone
+// byte 0x80 is the euro sign, as code page 936 has it.
 std::string DecodeToUtf8(std::string_view bytes, TextEncoding encoding);
 
 // Converts UTF-8 text to the encoding (without the mark). False when the text

@@ -32,6 +32,27 @@ constexpr std::string_view kGbCloseBracket = "\x81\x5D";  // 乚: second byte is
 constexpr std::string_view kGbOpenBracket = "\x81\x5B";   // 乕: second byte is '['
 constexpr std::string_view kGbEmoji = "\x94\x39\xFC\x36";  // 😀, four bytes
 
+// Made with `iconv -f UTF-8 -t GBK`; every one of them is also valid UTF-8.
+struct GbkWord {
+  const char* text;
+  std::string_view gbk;
+};
+constexpr GbkWord kGbkWords[] = {
+    {"平台", "\xC6\xBD\xCC\xA8"}, {"模式", "\xC4\xA3\xCA\xBD"}, {"实时", "\xCA\xB5\xCA\xB1"},
+    {"系统", "\xCF\xB5\xCD\xB3"}, {"状态", "\xD7\xB4\xCC\xAC"}, {"图片", "\xCD\xBC\xC6\xAC"},
+    {"€", "\x80"},  // code page 936's single-byte euro sign
+};
+// GBK of 浣板啊 (iconv again), which as UTF-8 would read 佰尡.
+constexpr std::string_view kGbkLooksLikeUtf8 = "\xE4\xBD\xB0\xE5\xB0\xA1";
+
+std::string Gbk(std::string_view text) {
+  for (const GbkWord& word : kGbkWords) {
+    if (text == word.text) return std::string(word.gbk);
+  }
+  ADD_FAILURE() << "no GBK bytes for " << text;
+  return {};
+}
+
 }  // namespace
 
 using SettingsEncoding = SettingsFileTest;
@@ -91,6 +112,63 @@ TEST_F(SettingsEncoding, Gb18030IsRewrittenInGb18030KeepingOtherBytes) {
   expected.replace(expected.find("BOOT=/a"), 7, "BOOT=/" + std::string(kGbBootLoader) + ".bin");
   EXPECT_EQ(GetIni(), expected);
   EXPECT_EQ(ReadSetting("BOOT", "PATH"), "/引导程序.bin");
+}
+
+TEST_F(SettingsEncoding, GbkWordsThatAreValidUtf8ReadAsGbk) {
+  std::string ini = "[Strings]\r\n";
+  for (std::size_t i = 0; i < std::size(kGbkWords); ++i) {
+    ini += "K" + std::to_string(i) + "=" + std::string(kGbkWords[i].gbk) + "\r\n";
+  }
+  PutIni(ini);
+  for (std::size_t i = 0; i < std::size(kGbkWords); ++i) {
+    EXPECT_EQ(ReadSetting("K" + std::to_string(i), "Strings"), kGbkWords[i].text) << i;
+  }
+  // A write adds GBK, not UTF-8, to a GBK file.
+  ASSERT_TRUE(WriteSetting("Strings", "Mode", "实时"));
+  EXPECT_EQ(GetIni(), ini + "Mode=" + Gbk("实时") + "\r\n");
+}
+
+TEST_F(SettingsEncoding, EachLineIsReadInItsOwnEncoding) {
+  // A Latin-1 comment added to the shipped UTF-8 file garbles nothing else.
+  const std::string shipped = Get(std::string(TAMSOLT_SOURCE_DIR) + "/res/setting.ini");
+  const std::string comment = "; caf\xE9\r\n";
+  PutIni(comment + shipped);
+  EXPECT_EQ(ReadSetting("S0000", "Strings"), "VX742程序下载工具 V1.00.08");
+  EXPECT_EQ(ReadSetting("S0001", "Strings"), "引导程序(*.bin)");
+  // New lines follow the file's UTF-8 majority; the comment keeps its byte.
+  ASSERT_TRUE(WriteSetting("PATH", "BOOT", "/图片/boot.bin"));
+  std::string expected = comment + shipped;
+  expected.insert(expected.find("[PATH]\r\n") + 8, "BOOT=/图片/boot.bin\r\n");
+  EXPECT_EQ(GetIni(), expected);
+
+  // In a GBK file the one UTF-8 line stays UTF-8 when rewritten.
+  const std::string gbk = "[Strings]\r\nA=" + Gbk("平台") + "\r\nB=" + Gbk("模式") + "\r\n";
+  PutIni(gbk + "C=引导程序\r\n");
+  EXPECT_EQ(ReadSetting("A", "Strings"), "平台");
+  EXPECT_EQ(ReadSetting("C", "Strings"), "引导程序");
+  ASSERT_TRUE(WriteSetting("Strings", "C", "主机"));
+  ASSERT_TRUE(WriteSetting("Strings", "D", "系统"));
+  EXPECT_EQ(GetIni(), gbk + "C=主机\r\nD=" + Gbk("系统") + "\r\n");
+}
+
+TEST_F(SettingsEncoding, TextThatWouldReadBackDifferentlyTakesTheOtherEncoding) {
+  const struct {
+    std::string file;
+    const char* value;
+    std::string storedLine;
+  } cases[] = {
+      // ü as UTF-8 (C3 BC) does not look like UTF-8 on its own: GB18030 A8 B9.
+      {"[s]\r\nA=引导程序\r\n", "/home/müller", "K=/home/m\xA8\xB9ller"},
+      // GBK bytes that pass for UTF-8 go as UTF-8 instead.
+      {"[s]\r\nA=" + Gbk("平台") + "\r\n", "浣板啊", "K=浣板啊"},
+  };
+  for (const auto& c : cases) {
+    PutIni(c.file);
+    ASSERT_TRUE(WriteSetting("s", "K", c.value)) << c.value;
+    EXPECT_EQ(GetIni(), c.file + c.storedLine + "\r\n");
+    EXPECT_EQ(ReadSetting("K", "s"), c.value);
+  }
+  EXPECT_TRUE(LooksLikeUtf8Text(kGbkLooksLikeUtf8));  // what the second case rests on
 }
 
 TEST_F(SettingsEncoding, Utf8MarkIsKept) {

@@ -104,7 +104,8 @@ TEST_F(SettingsRead, TextsAreCutAt511Utf16Units) {
   for (int i = 0; i < 600; ++i) chinese += "字";
   std::string pairs = std::string(510, 'b');  // then characters of two units each
   for (int i = 0; i < 3; ++i) pairs += "\xF0\x9F\x98\x80";
-  PutIni("[Strings]\nA=" + ascii + "\nC=" + chinese + "\nP=" + pairs + "\nE=" +
+  // The mark: a line of UTF-8 with four-byte characters is otherwise taken for GB18030.
+  PutIni("\xEF\xBB\xBF[Strings]\nA=" + ascii + "\nC=" + chinese + "\nP=" + pairs + "\nE=" +
          std::string(511, 'e') + "\n");
 
   EXPECT_EQ(ReadSetting("A", "Strings"), std::string(511, 'a'));

@@ -82,6 +82,15 @@ TEST_F(SettingsWrite, CarriageReturnClosingTheFileEndsTheLastLine) {
   EXPECT_EQ(ReadSetting("BOOT", "PATH"), "/x");
 }
 
+TEST_F(SettingsWrite, LoneCarriageReturnsEndLinesInAFileWithoutLineFeeds) {
+  PutIni("[setup]\rBOOT=0\rHOST=1\r");
+  EXPECT_EQ(ReadSettingInt("setup", "HOST"), 1);
+  ASSERT_TRUE(WriteSetting("setup", "BOOT", "1"));
+  ASSERT_TRUE(WriteSetting("setup", "RCDB", "1"));
+  ASSERT_TRUE(WriteSetting("PATH", "BOOT", "/x"));
+  EXPECT_EQ(GetIni(), "[setup]\rBOOT=1\rHOST=1\rRCDB=1\r[PATH]\rBOOT=/x\r");
+}
+
 TEST_F(SettingsWrite, OnlyTheFirstOfDuplicatesIsChanged) {
   PutIni("[setup]\nBOOT=0\nBOOT=0\n[SETUP]\nBOOT=0\n");
   ASSERT_TRUE(WriteSetting("setup", "BOOT", "1"));
