@@ -32,14 +32,17 @@ class UniqueFd {
   int fd_;
 };
 
+// Writes bytes from the start of the file, over what it holds.
 bool WriteAll(int fd, std::string_view bytes) {
+  off_t offset = 0;
   while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), offset);
     if (written < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     bytes.remove_prefix(static_cast<std::size_t>(written));
+    offset += written;
   }
   return true;
 }
@@ -75,40 +78,69 @@ void SyncFolder(const std::string& folder) {
   if (dir.valid()) ::fsync(dir.get());
 }
 
+// A file without any write permission bit is read-only even for root, whom
+// the access check lets through.
+bool IsWritableFile(const std::string& path, const struct stat& info) {
+  return S_ISREG(info.st_mode) && (info.st_mode & 0222) != 0 &&
+         ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+bool WriteInPlace(const std::string& target, std::string_view bytes, off_t oldSize) {
+  // Read access too, so that the space reservation works where the file
+  // system leaves it to the C library.
+  UniqueFd file(::open(target.c_str(), O_RDWR | O_CLOEXEC));
+  if (!file.valid()) return false;
+  const auto newSize = static_cast<off_t>(bytes.size());
+  // The room a longer file needs is reserved first: a full disk then fails
+  // the write before any old byte is overwritten.
+  if (newSize > oldSize && ::posix_fallocate(file.get(), oldSize, newSize - oldSize) != 0) {
+    return false;
+  }
+  bool ok = WriteAll(file.get(), bytes) && ::ftruncate(file.get(), newSize) == 0 &&
+            ::fsync(file.get()) == 0;
+  return file.Close() && ok;
+}
+
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
+FileReadResult ReadWholeFile(const std::string& path, std::string& out) {
   out.clear();
   UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) return false;
+  if (!file.valid()) {
+    return errno == ENOENT || errno == ENOTDIR ? FileReadResult::Missing : FileReadResult::Failed;
+  }
   char buffer[8192];
   for (;;) {
     const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
-    if (got == 0) return true;
+    if (got == 0) return FileReadResult::Read;
     if (got < 0) {
       if (errno == EINTR) continue;
       out.clear();
-      return false;
+      return FileReadResult::Failed;
     }
     out.append(buffer, static_cast<std::size_t>(got));
   }
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+bool WriteFileSafely(const std::string& path, std::string_view bytes) {
   const std::string target = ResolveTarget(path);
   struct stat existing {};
   const bool exists = ::stat(target.c_str(), &existing) == 0;
+  if (exists && !IsWritableFile(target, existing)) return false;
 
   std::string tempPath;
   UniqueFd temp(CreateTemporaryBeside(target, tempPath));
-  if (!temp.valid()) return false;
-  bool ok = true;
-  if (exists) {
-    ok = ::fchmod(temp.get(), existing.st_mode & 07777) == 0;
-    // Only possible for a privileged process; an ordinary user owns the new file.
-    [[maybe_unused]] const int ownerKept = ::fchown(temp.get(), existing.st_uid, existing.st_gid);
+  if (!temp.valid()) return exists && WriteInPlace(target, bytes, existing.st_size);
+  // The new file takes the old one's permissions and owner; where the owner
+  // cannot be given (an ordinary user writing a file of another account), the
+  // old file is rewritten instead, so that it stays writable for that account.
+  if (exists && (::fchmod(temp.get(), existing.st_mode & 07777) != 0 ||
+                 ::fchown(temp.get(), existing.st_uid, existing.st_gid) != 0)) {
+    temp.Close();
+    ::unlink(tempPath.c_str());
+    return WriteInPlace(target, bytes, existing.st_size);
   }
-  ok = ok && WriteAll(temp.get(), bytes) && ::fsync(temp.get()) == 0;
+  bool ok = WriteAll(temp.get(), bytes) && ::fsync(temp.get()) == 0;
   ok = temp.Close() && ok;
   ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
   if (!ok) {

@@ -102,8 +102,13 @@ bool WriteProfileString(const std::string& path, std::string_view section, std::
                         std::string_view value) {
   if (path.empty() || !IsValidUtf8(value)) return false;
   std::string bytes;
-  if (!EditProfileValue(LoadProfile(path), section, key, value, bytes)) return false;
-  return ReplaceFileAtomically(path, bytes);
+  // A file that is there but cannot be read must not be replaced by one key.
+  if (ReadWholeFile(path, bytes) == FileReadResult::Failed) return false;
+  std::string newBytes;
+  if (!EditProfileValue(ParseProfile(std::move(bytes)), section, key, value, newBytes)) {
+    return false;
+  }
+  return WriteFileSafely(path, newBytes);
 }
 
 std::string ReadSetting(std::string_view key, std::string_view section) {

@@ -1,7 +1,10 @@
 // Writing setting.ini: one line changes, everything else stays byte for byte.
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 
 #include "app/settings.h"
@@ -151,4 +154,75 @@ TEST_F(SettingsWrite, FailedWritesReportFalseAndCleanUp) {
   EXPECT_EQ(OtherFileCount(), 0);
   g_iniPath = Path("no-such-folder/setting.ini");
   EXPECT_FALSE(WriteSetting("setup", "BOOT", "1"));
+}
+
+TEST_F(SettingsWrite, ReadOnlyFileIsLeftUntouched) {
+  // No write bit means read-only, for root as for anyone.
+  for (const mode_t mode : {0444, 0400, 0555}) {
+    PutIni("[setup]\nBOOT=0\n");
+    ASSERT_EQ(chmod(g_iniPath.c_str(), mode), 0);
+    EXPECT_FALSE(WriteSetting("setup", "BOOT", "1")) << std::oct << mode;
+    EXPECT_EQ(GetIni(), "[setup]\nBOOT=0\n");
+    EXPECT_EQ(OtherFileCount(), 0);
+    ASSERT_EQ(chmod(g_iniPath.c_str(), 0600), 0);
+  }
+}
+
+namespace {
+// Runs write in a child process under an ordinary account: as root, the
+// account "nobody" (root passes every permission check); else the caller's own.
+// The child's exit status: 0 written, 1 refused, 2 could not switch accounts.
+int WriteAsOrdinaryAccount(const std::function<bool()>& write) {
+  const pid_t child = fork();
+  if (child == 0) {
+    constexpr uid_t kNobody = 65534;
+    if (geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+      _exit(2);
+    }
+    _exit(write() ? 0 : 1);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+}  // namespace
+
+TEST_F(SettingsWrite, FilesTheFolderOrAccountDoNotAllowToReplaceAreRewrittenInPlace) {
+  const bool root = geteuid() == 0;
+  const struct {
+    const char* what;
+    mode_t folderMode;
+    mode_t fileMode;
+    bool needsOtherAccount;  // the file must belong to another account than the writer
+    bool written;
+  } cases[] = {
+      {"writable file in a folder the account cannot write", 0555, 0666, false, true},
+      {"writable file of another account", 0777, 0666, true, true},
+      {"another account's file it may not write", 0777, 0644, true, false},
+      {"another account's file it may write but not read", 0777, 0622, true, false},
+  };
+  const std::string before = "[setup]\nBOOT=0\n";
+  for (const auto& c : cases) {
+    if (c.needsOtherAccount && !root) continue;
+    PutIni(before);
+    ASSERT_EQ(chmod(g_iniPath.c_str(), c.fileMode), 0);
+    ASSERT_EQ(chmod(folder_.c_str(), c.folderMode), 0);
+    struct stat old {};
+    ASSERT_EQ(stat(g_iniPath.c_str(), &old), 0);
+    const std::string path = g_iniPath;
+    const int result =
+        WriteAsOrdinaryAccount([&] { return WriteProfileString(path, "setup", "BOOT", "1"); });
+    ASSERT_EQ(chmod(folder_.c_str(), 0700), 0);
+
+    EXPECT_EQ(result, c.written ? 0 : 1) << c.what;
+    EXPECT_EQ(GetIni(), c.written ? "[setup]\nBOOT=1\n" : before) << c.what;
+    struct stat now {};
+    ASSERT_EQ(stat(g_iniPath.c_str(), &now), 0);
+    // The same file, its owner and mode as they were.
+    EXPECT_EQ(now.st_ino, old.st_ino) << c.what;
+    EXPECT_EQ(now.st_uid, old.st_uid) << c.what;
+    EXPECT_EQ(now.st_mode, old.st_mode) << c.what;
+    EXPECT_EQ(OtherFileCount(), 0) << c.what;
+  }
 }
