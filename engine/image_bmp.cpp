@@ -82,7 +82,6 @@ bool ReadInfoHeader(const std::uint8_t* h, std::uint32_t headerSize, std::size_t
       break;
     case 16:
     case 32:
-      if (info.compression != kBiRgb && !bitfields) return false;
       break;
     default:
       return false;
