@@ -1,14 +1,13 @@
 #include "app/rows.h"
 
 #include <QCheckBox>
-#include <QImageReader>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSize>
 #include <QString>
 
 #include "app/messages.h"
 #include "app/settings.h"
+#include "engine/image_files.h"
 #include "engine/transfer_context.h"
 #include "link/operator_messages.h"
 
@@ -30,21 +29,6 @@ constexpr std::array<RowLayout, 9> kRows = {{
 void SetRowEnabled(const RowWidgets& row, bool enabled) {
   row.path->setEnabled(enabled);
   row.browse->setEnabled(enabled);
-}
-
-enum class PictureCheck { Fits, TooLarge, Unreadable };
-
-// Only the size matters here; the picture itself is converted at download time.
-PictureCheck CheckBootPicture(const std::string& path) {
-  QImageReader reader(QString::fromStdString(path), "bmp");
-  if (!reader.canRead()) return PictureCheck::Unreadable;
-  const QSize size = reader.size();
-  if (!size.isValid()) return PictureCheck::Unreadable;
-  if (size.width() > kMaxPictureWidth || size.height() > kMaxPictureHeight) {
-    return PictureCheck::TooLarge;
-  }
-  // A header that claims a small picture is not enough: the pixels must load too.
-  return reader.read().isNull() ? PictureCheck::Unreadable : PictureCheck::Fits;
 }
 
 }  // namespace
@@ -76,15 +60,16 @@ void BrowseRow(std::uint8_t kind, const RowWidgets& row, const FileChooser& choo
   if (chosen.empty()) return;
 
   if (kind == kKindBmp) {
-    switch (CheckBootPicture(chosen)) {
-      case PictureCheck::Fits:
-        break;
-      case PictureCheck::TooLarge:
-        ShowTableMessage(kMsgPictureTooLarge, MessageIcon::Error);
-        return;
-      case PictureCheck::Unreadable:
-        ShowOperatorMessage(kTextNotABitmap, MessageText(kMsgTitle), MessageIcon::Warning);
-        return;
+    // The download's own checks, pixels decoded and all: a picture accepted
+    // here is one the download converts.
+    const ImageCheck check = CheckImageFile(kKindBmp, chosen, DownloadMode::kSingle);
+    if (check.refusal == ImageRefusal::kPictureTooLarge) {
+      ShowTableMessage(kMsgPictureTooLarge, MessageIcon::Error);
+      return;
+    }
+    if (!check.ok()) {
+      ShowOperatorMessage(kTextNotABitmap, MessageText(kMsgTitle), MessageIcon::Warning);
+      return;
     }
   }
 

@@ -31,9 +31,6 @@ const RowLayout& RowOf(std::uint8_t kind);
 // The row's single open-file filter in Qt's "description (patterns)" form.
 std::string RowFileFilter(std::uint8_t kind);
 
-// The largest boot-up picture the device shows.
-inline constexpr int kMaxPictureWidth = 160;
-inline constexpr int kMaxPictureHeight = 128;
 // Shown under title S0011 when the chosen BMP file cannot be read as a picture.
 inline constexpr const char* kTextNotABitmap = "所选文件不是可读取的BMP图片。";
 

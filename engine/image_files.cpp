@@ -59,7 +59,8 @@ bool ReadExactly(int fd, std::uint8_t* out, std::size_t n) {
 
 ImageCheck Refuse(ImageRefusal refusal, std::uint32_t maxSize = 0) { return {refusal, maxSize}; }
 
-// The size rules of each kind, for a file of `size` bytes.
+// The size rules of each kind, for a file of `size` bytes. A picture's rules
+// need its headers: see ReadPicture.
 ImageCheck CheckSize(std::uint8_t kind, std::uint64_t size, DownloadMode mode) {
   const std::uint32_t max = MaxFileSize(kind, mode);
   if (IsBootOrHost(kind)) {
@@ -73,21 +74,27 @@ ImageCheck CheckSize(std::uint8_t kind, std::uint64_t size, DownloadMode mode) {
     if (size > kTestDataHeaderSize + kTestDataMaxLength) return Refuse(ImageRefusal::kTestDataTooLong);
     return {};
   }
+  if (kind == kKindBmp) return {};
   if (size > max) return Refuse(ImageRefusal::kTooLarge, max);
-  if (size == 0) return Refuse(kind == kKindBmp ? ImageRefusal::kNotBitmap : ImageRefusal::kEmpty);
+  if (size == 0) return Refuse(ImageRefusal::kEmpty);
   return {};
 }
 
-// Reads and decodes a picture file of `size` bytes, checking its dimensions.
-ImageCheck ReadPicture(int fd, std::uint64_t size, BmpPicture* picture) try {
-  std::vector<std::uint8_t> file(static_cast<std::size_t>(size));
+// Reads a picture file of `size` bytes and decodes it whole. The picture's
+// size is checked first, from the headers alone, so a picture too large for
+// the device is called that whatever else is wrong with the file.
+ImageCheck ReadPicture(int fd, std::uint64_t size, BmpPicture& picture) try {
+  const std::uint32_t max = MaxFileSize(kKindBmp, DownloadMode::kSingle);
+  // A file too large to read whole still tells its picture size.
+  std::vector<std::uint8_t> file(static_cast<std::size_t>(size <= max ? size : kBmpHeadersMaxSize));
   if (!ReadExactly(fd, file.data(), file.size())) return Refuse(ImageRefusal::kUnreadable);
   BmpInfo info;
   if (!ReadBmpInfo(file.data(), file.size(), info)) return Refuse(ImageRefusal::kNotBitmap);
   if (info.width > kPictureMaxWidth || info.height > kPictureMaxHeight) {
     return Refuse(ImageRefusal::kPictureTooLarge);
   }
-  if (picture != nullptr) DecodeBmp(file.data(), file.size(), info, *picture);
+  if (size > max) return Refuse(ImageRefusal::kTooLarge, max);
+  if (!DecodeBmp(file.data(), file.size(), info, picture)) return Refuse(ImageRefusal::kNotBitmap);
   return {};
 } catch (const std::bad_alloc&) {
   // This may run inside a timer tick: nothing may escape into the event loop.
@@ -145,7 +152,11 @@ ImageCheck CheckImageFile(std::uint8_t kind, const std::string& path, DownloadMo
   FileDescriptor fd;
   std::uint64_t size = 0;
   if (const ImageCheck check = OpenAndCheck(kind, path, mode, fd, size); !check.ok()) return check;
-  if (kind == kKindBmp) return ReadPicture(fd.get(), size, nullptr);
+  if (kind == kKindBmp) {
+    // Decoded whole, so a file is refused here and not only once a download runs.
+    BmpPicture picture;
+    return ReadPicture(fd.get(), size, picture);
+  }
   return {};
 }
 
@@ -170,7 +181,7 @@ ImageCheck LoadImageFile(std::uint8_t kind, const std::string& path, DownloadMod
   }
   if (kind == kKindBmp) {
     BmpPicture picture;
-    if (const ImageCheck check = ReadPicture(fd.get(), size, &picture); !check.ok()) return check;
+    if (const ImageCheck check = ReadPicture(fd.get(), size, picture); !check.ok()) return check;
     ConvertBootPicture(DescribeBitmap(picture));
     if (g_transfer.fileLength == 0) return Refuse(ImageRefusal::kNotBitmap);
     return {};

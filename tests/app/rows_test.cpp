@@ -7,10 +7,13 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <cstring>
+#include <functional>
 #include <tuple>
 
 #include "app/messages.h"
 #include "tests/app/window_test_support.h"
+#include "tests/engine/bmp_files.h"
 
 namespace {
 
@@ -142,6 +145,14 @@ class BootPictureRow : public Rows {
     return path;
   }
 
+  std::string Written(const char* name, const Bytes& bytes) {
+    const std::string path = Path(name);
+    QFile file(QString::fromStdString(path));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    return path;
+  }
+
   std::string Chosen(const std::string& path) {
     auto dialog = OpenDialog();
     nextChoice_ = path;
@@ -186,6 +197,58 @@ TEST_F(BootPictureRow, PicturesItCannotTakeAreRefused) {
     EXPECT_EQ(messages_[0].text, message);
     EXPECT_EQ(messages_[0].title, "错误");
     EXPECT_EQ(messages_[0].icon, icon);
+  }
+}
+
+// The browse check reads a picture exactly as the download does: size first,
+// then every pixel. A picture the download converts is accepted; one it
+// refuses is refused here already.
+TEST_F(BootPictureRow, BrowseGivesTheDownloadsAnswer) {
+  const ::Picture small(2, std::vector<Rgb>(5, Rgb{200, 10, 10}));
+  BmpLayout topDown;
+  topDown.topDown = true;
+  BmpLayout masked;
+  masked.bitsPerPixel = 32;
+  masked.bitfields = true;
+  masked.masks[0] = 0xFF0000;
+  masked.masks[1] = 0xFF00;
+  masked.masks[2] = 0xFF;
+  const Bytes plain = MakeBmp(small, BmpLayout{});
+  const Bytes withMasks = MakeBmp(small, masked);
+  const auto changed = [](Bytes bytes, const std::function<void(Bytes&)>& change) {
+    change(bytes);
+    return bytes;
+  };
+  enum Answer { kAccepted, kTooLarge, kNotBitmap };
+  const std::tuple<const char*, Bytes, Answer> cases[] = {
+      {"top-down", MakeBmp(small, topDown), kAccepted},
+      {"top-down, too wide", MakeBmp(::Picture(2, std::vector<Rgb>(161)), topDown), kTooLarge},
+      // Only the headers are there, but they say it is too large.
+      {"too high, pixels cut", changed(MakeBmp(::Picture(129, std::vector<Rgb>(1)), BmpLayout{}),
+                                       [](Bytes& b) { b.resize(54); }),
+       kTooLarge},
+      {"run-length encoded", MakeRleBmp(8, 5, 2, {Rgb{1, 2, 3}}, {5, 0, 0, 0, 5, 0, 0, 1}), kAccepted},
+      {"a row missing", changed(plain, [](Bytes& b) { b.resize(b.size() - 16); }), kNotBitmap},
+      {"pixels past the end", changed(plain, [](Bytes& b) { b[11] = 0x10; }), kNotBitmap},
+      {"masks missing", changed(withMasks, [](Bytes& b) {
+         b.erase(b.begin() + 54, b.begin() + 66);
+         b[10] = 54;
+       }), kNotBitmap},
+      {"all masks zero", changed(withMasks, [](Bytes& b) { std::memset(&b[54], 0, 12); }), kNotBitmap},
+  };
+  for (const auto& [name, bytes, answer] : cases) {
+    SCOPED_TRACE(name);
+    messages_.clear();
+    WriteSetting("PATH", "BMP", "/previous.bmp");
+    const std::string path = Written(name, bytes);
+    EXPECT_EQ(Chosen(path), answer == kAccepted ? path : "/previous.bmp");
+    if (answer == kAccepted) {
+      EXPECT_TRUE(messages_.empty());
+      continue;
+    }
+    ASSERT_EQ(messages_.size(), 1U);
+    EXPECT_EQ(messages_[0].text, answer == kTooLarge ? "图片太大" : kTextNotABitmap);
+    EXPECT_EQ(messages_[0].icon, answer == kTooLarge ? MessageIcon::Error : MessageIcon::Warning);
   }
 }
 

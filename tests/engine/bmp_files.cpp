@@ -116,6 +116,31 @@ Bytes MakeBmp(const Picture& picture, const BmpLayout& layout) {
   return out;
 }
 
+Bytes MakeRleBmp(int bitsPerPixel, int width, int height, const std::vector<Rgb>& palette,
+                 const Bytes& stream) {
+  const std::size_t offset = 14 + 40 + palette.size() * 4;
+  Bytes out(offset, 0);
+  out[0] = 'B';
+  out[1] = 'M';
+  Put32(out, 10, static_cast<std::uint32_t>(offset));
+  Put32(out, 14, 40);
+  Put32(out, 18, static_cast<std::uint32_t>(width));
+  Put32(out, 22, static_cast<std::uint32_t>(height));
+  Put16(out, 26, 1);
+  Put16(out, 28, static_cast<std::uint32_t>(bitsPerPixel));
+  Put32(out, 30, bitsPerPixel == 8 ? 1 : 2);
+  Put32(out, 34, static_cast<std::uint32_t>(stream.size()));
+  Put32(out, 46, static_cast<std::uint32_t>(palette.size()));
+  for (std::size_t i = 0; i < palette.size(); ++i) {
+    out[54 + i * 4] = palette[i].b;
+    out[54 + i * 4 + 1] = palette[i].g;
+    out[54 + i * 4 + 2] = palette[i].r;
+  }
+  out.insert(out.end(), stream.begin(), stream.end());
+  Put32(out, 2, static_cast<std::uint32_t>(out.size()));
+  return out;
+}
+
 std::uint16_t Rgb565(Rgb c) {
   return static_cast<std::uint16_t>(((c.r & 0xF8) << 8) | ((c.g & 0xFC) << 3) | (c.b >> 3));
 }

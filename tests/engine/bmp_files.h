@@ -23,6 +23,10 @@ struct BmpLayout {
 
 // The file; palettes are built from the picture's colours (1, 4, 8 bits).
 Bytes MakeBmp(const Picture& picture, const BmpLayout& layout);
+// A run-length-encoded file (BI_RLE8 for 8 bits, BI_RLE4 for 4): 40-byte
+// header, the palette, then `stream` as the pixel data, bottom row first.
+Bytes MakeRleBmp(int bitsPerPixel, int width, int height, const std::vector<Rgb>& palette,
+                 const Bytes& stream);
 // 10 10 w h 01 1B, RGB565 pixels top row first, 8 zero bytes.
 Bytes DevicePicture(const Picture& picture);
 std::uint16_t Rgb565(Rgb colour);

@@ -3,8 +3,13 @@
 // feeds it every common layout of a .bmp file.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <tuple>
 #include <utility>
 
 #include "bmp_files.h"
@@ -46,12 +51,13 @@ Bytes Converted() {
   return Bytes(g_transfer.fileBuffer, g_transfer.fileBuffer + g_transfer.fileLength);
 }
 
-// Decodes a file as the BMP row's start does, and converts it.
+// Decodes a file as the BMP row's start does, and converts it; empty when the
+// reader refuses the file.
 Bytes ConvertFile(const Bytes& file) {
   BmpInfo info;
-  if (!ReadBmpInfo(file.data(), file.size(), info)) return {};
   BmpPicture picture;
-  DecodeBmp(file.data(), file.size(), info, picture);
+  if (!ReadBmpInfo(file.data(), file.size(), info)) return {};
+  if (!DecodeBmp(file.data(), file.size(), info, picture)) return {};
   g_transfer.fileLength = 0;
   ConvertBootPicture(DescribeBitmap(picture));
   return Converted();
@@ -160,10 +166,11 @@ TEST(BmpReader, RefusesWhatItCannotDecode) {
   BmpInfo info;
   ASSERT_TRUE(ReadBmpInfo(good.data(), good.size(), info));
   EXPECT_FALSE(ReadBmpInfo(good.data(), 20, info));
-  EXPECT_FALSE(ReadBmpInfo(good.data(), good.size() - 1, info));  // truncated pixels
+  EXPECT_TRUE(ConvertFile(Bytes(good.begin(), good.end() - 1)).empty()) << "truncated pixels";
+  const Bytes masked = MakeBmp(kSample, Layout(32, 40, false, 0xFF, 0xFF00, 0xFF0000));
   const std::pair<const char*, std::function<void(Bytes&)>> damages[] = {
       {"signature", [](Bytes& b) { b[0] = 'X'; }},
-      {"BI_RLE8", [](Bytes& b) { b[30] = 1; }},
+      {"BI_RLE8 on 24 bits", [](Bytes& b) { b[30] = 1; }},
       {"two planes", [](Bytes& b) { b[26] = 2; }},
       {"no width", [](Bytes& b) { std::memset(&b[18], 0, 4); }},
       {"OS/2 2.x header", [](Bytes& b) { b[14] = 64; }},
@@ -172,8 +179,15 @@ TEST(BmpReader, RefusesWhatItCannotDecode) {
   for (const auto& [name, damage] : damages) {
     Bytes file = good;
     damage(file);
-    EXPECT_FALSE(ReadBmpInfo(file.data(), file.size(), info)) << name;
+    EXPECT_TRUE(ConvertFile(file).empty()) << name;
   }
+  // Masks that select nothing leave nothing to show.
+  for (const std::uint32_t headerSize : {40u, 108u}) {
+    Bytes file = MakeBmp(kSample, Layout(32, headerSize, false, 0xFF, 0xFF00, 0xFF0000));
+    std::memset(&file[54], 0, 12);
+    EXPECT_TRUE(ConvertFile(file).empty()) << "all masks zero, header " << headerSize;
+  }
+  EXPECT_EQ(ConvertFile(masked), DevicePicture(kSample));
 }
 
 TEST(BmpReader, IndexOutsideTheStatedPaletteIsBlack) {
@@ -183,6 +197,105 @@ TEST(BmpReader, IndexOutsideTheStatedPaletteIsBlack) {
   const std::size_t pixels = file[10];
   file[pixels + 1] = 200;  // second pixel points past the palette
   EXPECT_EQ(ConvertFile(file), DevicePicture({{kRed, kBlack}}));
+}
+
+// ---- run-length-encoded pictures (BI_RLE8, BI_RLE4) ------------------------
+
+const std::vector<Rgb> kFourColours = {kRed, kGreen, kBlue, kWhite};  // index 0 is red
+
+TEST(BmpRle, RunsDeltasAndAbsoluteRunsDecode) {
+  struct Case {
+    const char* name;
+    int bits, width, height;
+    Bytes stream;
+    Picture picture;  // top row first
+  };
+  const Case cases[] = {
+      // Bottom row: two runs, then one into the row's padding (dropped). A
+      // delta skips the middle row and two pixels (index 0), then an
+      // absolute run of three (padded to an even length).
+      {"RLE8", 8, 5, 3,
+       {3, 1, 2, 2, 3, 0, 0, 0, /**/ 0, 2, 2, 1, /**/ 0, 3, 3, 1, 2, 0, /**/ 0, 1},
+       {{kRed, kRed, kWhite, kGreen, kBlue}, Picture::value_type(5, kRed),
+        {kGreen, kGreen, kGreen, kBlue, kBlue}}},
+      // A run alternates its two nibbles; the end of line leaves the last
+      // pixel at index 0; five absolute nibbles take three bytes and a pad.
+      {"RLE4", 4, 5, 2,
+       {4, 0x12, 0, 0, /**/ 0, 5, 0x31, 0x20, 0x30, 0, /**/ 0, 1},
+       {{kWhite, kGreen, kBlue, kRed, kWhite}, {kGreen, kBlue, kGreen, kBlue, kRed}}},
+  };
+  for (const Case& c : cases) {
+    const Bytes file = MakeRleBmp(c.bits, c.width, c.height, kFourColours, c.stream);
+    EXPECT_EQ(ConvertFile(file), DevicePicture(c.picture)) << c.name;
+    // Cut anywhere before the end-of-bitmap mark, the file is refused.
+    for (std::size_t cut = 1; cut <= c.stream.size(); ++cut) {
+      EXPECT_TRUE(ConvertFile(Bytes(file.begin(), file.end() - static_cast<long>(cut))).empty())
+          << c.name << " cut by " << cut;
+    }
+  }
+}
+
+TEST(BmpRle, RunsOutsideThePictureOrTheFileAreRefused) {
+  // 5 x 3 pixels; a stored row holds 8 (RLE8: 8 bytes, RLE4: 4 bytes).
+  const std::tuple<const char*, int, Bytes> cases[] = {
+      {"run past the stored row", 8, {9, 1, 0, 1}},
+      {"second run past the stored row", 8, {5, 1, 4, 1, 0, 1}},
+      {"absolute run past the stored row", 8, {0, 9, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 1}},
+      {"delta past the row", 8, {0, 2, 9, 0, 0, 1}},
+      {"delta past the top", 8, {0, 2, 0, 4, 0, 1}},
+      {"end of line past the top", 8, {0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+      {"run above the top row", 8, {0, 0, 0, 0, 0, 0, 1, 1, 0, 1}},
+      {"absolute run past the file", 8, {0, 4, 1, 2}},
+      {"delta past the file", 8, {0, 2, 1}},
+      {"RLE4 run past the stored row", 4, {9, 0x11, 0, 1}},
+      {"RLE4 absolute run past the file", 4, {0, 8, 0x11, 0x11, 0x11}},
+  };
+  for (const auto& [name, bits, stream] : cases) {
+    EXPECT_TRUE(ConvertFile(MakeRleBmp(bits, 5, 3, kFourColours, stream)).empty()) << name;
+  }
+  const Bytes good = MakeRleBmp(4, 5, 3, kFourColours, {5, 0x12, 0, 1});
+  ASSERT_FALSE(ConvertFile(good).empty());
+  Bytes rle8On4Bits = good;
+  rle8On4Bits[30] = 1;
+  Bytes topDown = good;
+  std::memset(&topDown[22], 0xFF, 4);
+  topDown[22] = 0xFD;  // -3: run-length pictures are stored bottom-up only
+  EXPECT_TRUE(ConvertFile(rle8On4Bits).empty());
+  EXPECT_TRUE(ConvertFile(topDown).empty());
+}
+
+// Pictures written by ImageMagick, which writes 8-bit pictures as RLE8 when
+// asked to compress: its runs cover each row's padding too.
+class ToolPictures : public EngineTest {
+ protected:
+  Bytes Loaded(const std::string& path) {
+    g_transfer.fileLength = 0;
+    if (!LoadImageFile(kKindBmp, path, DownloadMode::kSingle, nullptr).ok()) return {};
+    return Converted();
+  }
+};
+
+TEST_F(ToolPictures, ImageMagickRle8ConvertsLikeItsUncompressedCopy) {
+  if (!std::filesystem::exists("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is not installed";
+  const std::string plain = dir + "/plain.bmp", rle = dir + "/rle.bmp";
+  // Built-in colour-mapped pictures (no colour reduction, which is slow): odd
+  // widths make padded rows, netscape: has long runs, pattern: two colours.
+  for (const char* source : {"granite: -crop 37x9+5+5 +repage",
+                             "netscape: -crop 157x128+30+10 +repage", "pattern:checkerboard"}) {
+    SCOPED_TRACE(source);
+    const std::string make = std::string("/usr/bin/convert ") + source + " -compress ";
+    const std::string makePlain = make + "None BMP3:" + plain + " 2>/dev/null";
+    const std::string makeRle = make + "RLE BMP3:" + rle + " 2>/dev/null";
+    ASSERT_EQ(std::system(makePlain.c_str()), 0) << makePlain;
+    ASSERT_EQ(std::system(makeRle.c_str()), 0) << makeRle;
+    std::ifstream in(rle, std::ios::binary);
+    const Bytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ASSERT_GT(file.size(), 30u);
+    ASSERT_EQ(file[30], 1) << "not written as BI_RLE8";
+    const Bytes expected = Loaded(plain);
+    ASSERT_GT(expected.size(), 16u);
+    EXPECT_EQ(Loaded(rle), expected);
+  }
 }
 
 }  // namespace
