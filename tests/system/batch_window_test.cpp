@@ -19,7 +19,8 @@
 
 #include "app/main_window.h"
 #include "app/messages.h"
-#include "batch_window_images.h"
+#include "demo/device_check.h"
+#include "demo/expected_images.h"
 #include "batch_window_session.h"
 #include "engine/transfer_context.h"
 
@@ -133,6 +134,11 @@ TEST(BatchWindow, AllNineRowsArriveInTheFormTheDeviceStores) {
   ExpectStored(session, kKindBmp, DevicePicture(kWidth, kHeight, 7));
   ExpectStored(session, kKindPic, ScrambledB(pic));
   ExpectStored(session, kKindTdb, testData);
+  // tamsolt-verify-device's check agrees with the device on the same rows,
+  // short blocks' rounded-up ends included.
+  const std::vector<ImageFinding> findings = CheckDeviceImages(session.Sources(), g_receivedDir);
+  for (const ImageFinding& finding : findings) EXPECT_TRUE(finding.matches) << finding.line;
+  EXPECT_EQ(findings.size(), 9u);
 
   // One exchange, opened once with BOOT's alternate codes; each program's
   // chunks carry its own header's codes, the end those of the last one, HOST.
