@@ -19,10 +19,11 @@
 
 #include "app/main_window.h"
 #include "app/messages.h"
+#include "batch_window_session.h"
 #include "demo/device_check.h"
 #include "demo/expected_images.h"
-#include "batch_window_session.h"
 #include "engine/transfer_context.h"
+#include "tests/private_runtime_folder.h"
 
 namespace {
 
@@ -227,6 +228,7 @@ TEST(BatchWindow, RefusedBeginEndsTheBatchWithItsOwnBoxAndStoresNothing) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const PrivateRuntimeFolder runtimeFolder;
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   if (argc < 2) {
