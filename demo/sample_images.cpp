@@ -23,11 +23,11 @@ std::string Kib(std::size_t bytes) { return std::to_string(bytes / 1024) + " KiB
 SampleSizes DemoSampleSizes() {
   SampleSizes sizes;
   sizes.bootPayload = 24 * 1024;
-  sizes.hostPayload = 64 * 1024;
-  sizes.rcdbBlocks = 1000;  // 53,000 bytes
+  sizes.hostPayload = 48 * 1024;
+  sizes.rcdbBlocks = 600;  // 31,800 bytes
   sizes.font = 512 * 1024;
   sizes.lang = 384 * 1024;
-  sizes.fvBlocks = 1200;  // 63,600 bytes
+  sizes.fvBlocks = 700;  // 37,100 bytes
   sizes.pictureWidth = 160;
   sizes.pictureHeight = 128;
   sizes.pic = 320 * 1024;
@@ -61,9 +61,10 @@ std::vector<SampleImage> MakeSampleImages(const SampleSizes& s) {
 }
 
 std::string SampleFileName(RowKind kind) {
+  // The extensions the rows' open-file dialogs look for.
   static constexpr const char* kNames[kRowKindCount] = {
-      "boot.bin", "host.bin",  "records.rcdb",  "fonts.font",   "language.lang",
-      "voice.fv", "logo.bmp",  "pictures.pic",  "test-data.tdb"};
+      "boot.bin", "host.bin", "records.rdb",  "fonts.pack",   "language.lang",
+      "voice.fv", "logo.bmp", "pictures.pic", "test-data.tdb"};
   return kNames[static_cast<int>(kind)];
 }
 

@@ -11,8 +11,9 @@
 
 // Sizes of the sample set. The device's pacing decides them: a 44-byte chunk
 // (BOOT, HOST) or a 53-byte short block (RCDB, FV) costs about as long as a
-// whole 2048-byte data block (FONT, LANG, BMP, PIC), so the chunked kinds are
-// kept to tens of KiB and the block kinds get hundreds.
+// whole 2048-byte data block (FONT, LANG, BMP, PIC), some 5 to 10 ms against
+// the emulated device, so the chunked kinds are kept to tens of KiB and the
+// block kinds get hundreds; the demo's batch takes about half a minute.
 struct SampleSizes {
   std::size_t bootPayload = 0;
   std::size_t hostPayload = 0;
