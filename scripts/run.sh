@@ -1,41 +1,59 @@
 #!/usr/bin/env bash
-# The main job for a newcomer: install what is missing, build, and open the
-# window on the emulated VX742 (Debian's libusb 0.1 served by umockdev). Images
-# the device receives land in out/device/. Extra arguments go to the emulated
-# device as faults, e.g. scripts/run.sh --begin-status=3
-#
-# Without a display there is nobody to press the button: the window is drawn to
-# out/window.png instead, and one batch of all nine rows runs through the real
-# window, offscreen, against the emulated device; the log, the message boxes
-# and what the device stored are printed. The exit code is 0 when the batch
-# ended as it should (with faults given, their checks may fail by design).
+# The main job for a newcomer: install what is missing, build, make a sample
+# image of every kind in out/samples/, write all nine in one batch with
+# tamsolt-cli to the emulated VX742 (Debian's libusb 0.1 served by umockdev),
+# and check that the device stored every image byte for byte (out/device/).
+# Extra arguments go to the emulated device as faults, e.g.
+# scripts/run.sh --begin-status=3 (the device restarts once and the batch goes
+# on). Exit 0 only when the batch ended with its completion message and every
+# image matched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh build
 
-mkdir -p out/device
-if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-  exec build/bin/tamsolt-sim-run "$@" --out=out/device -- build/bin/tamsolt
+cli=build/bin/tamsolt-cli
+if [ ! -x "$cli" ]; then
+  echo "run.sh: $cli was not built: this checkout has no command-line runner yet." >&2
+  echo "The window against the emulated device runs with scripts/window.sh (needs a desktop)." >&2
+  exit 1
 fi
 
-echo "No display: drawing the window to out/window.png and running one batch offscreen."
-scripts/screenshot.sh out/window.png build
+start=$(date +%s)
+rm -rf out/samples out/device
+# The generator describes its files on stderr and prints the CLI's row
+# arguments on stdout, one per line.
+rows_text=$(build/bin/tamsolt-sample-images out/samples)
+mapfile -t rows <<<"$rows_text"
 
+echo
+echo "One batch of all nine rows to the emulated VX742:"
+echo "  tamsolt-sim-run ${*:+$* }--out=out/device -- tamsolt-cli ${rows[*]}"
 # Qt wants a private runtime folder; without one it only complains.
 runtime=$(mktemp -d)
 trap 'rm -rf "$runtime"' EXIT
 status=0
-QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$runtime" \
-  build/bin/tamsolt-sim-run --quiet "$@" --out=out/device -- \
-  build/bin/tamsolt_batch_window_tests "$PWD/out/device" --gtest_brief=1 \
-  --gtest_filter=BatchWindow.AllNineRowsArriveInTheFormTheDeviceStores || status=$?
+XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$runtime} \
+  build/bin/tamsolt-sim-run "$@" --out=out/device -- "$cli" "${rows[@]}" || status=$?
 
-echo "The device's counters (out/device/summary.txt):"
-cat out/device/summary.txt 2>/dev/null || echo "  none: the device saw no end command"
-if [ "$status" -eq 0 ]; then
-  echo "The batch ran through: every image the device stored equals its source."
-else
-  echo "The batch did not end as expected (exit code $status); see the lines above."
+if [ "$status" -ne 0 ]; then
+  case $status in
+    2) why="bad usage" ;;
+    3) why="a row was refused" ;;
+    4) why="device not found" ;;
+    5) why="device could not be opened" ;;
+    6) why="no permission on the device" ;;
+    7) why="the device refused the begin command" ;;
+    8) why="the transfer gave up" ;;
+    9) why="a wait timed out" ;;
+    *) why="see the lines above" ;;
+  esac
+  echo "tamsolt-cli ended with exit code $status: $why."
 fi
-exit "$status"
+
+echo
+verified=0
+build/bin/tamsolt-verify-device out/samples out/device || verified=$?
+echo "The run took $(( $(date +%s) - start )) s."
+if [ "$status" -ne 0 ]; then exit "$status"; fi
+exit "$verified"

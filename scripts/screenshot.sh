@@ -16,5 +16,7 @@ trap 'rm -rf "$stage"' EXIT
 cp "$build/bin/tamsolt" "$stage/"
 cp res/setting.ini "$stage/"
 
-QT_QPA_PLATFORM=offscreen "$stage/tamsolt" --screenshot "$out"
+# Qt wants a private runtime folder; without one it only complains.
+mkdir -m 700 "$stage/runtime"
+QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$stage/runtime" "$stage/tamsolt" --screenshot "$out"
 echo "$out"

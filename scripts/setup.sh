@@ -22,7 +22,19 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    # Without sudo only root can install: say what is missing and stop.
+    {
+      echo "Missing Debian packages: ${missing[*]}"
+      echo "Installing them needs root, and this machine has no sudo. Run once as root:"
+      echo "  su -c '$(realpath "$0")'"
+      echo "(or: apt-get install --no-install-recommends ${missing[*]}), then run this command again."
+    } >&2
+    exit 1
+  fi
+  sudo="sudo"
+fi
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -q
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -6,6 +6,12 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 export QT_QPA_PLATFORM=offscreen
+# Qt wants a private runtime folder; without one every Qt program complains.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  XDG_RUNTIME_DIR=$(mktemp -d)
+  export XDG_RUNTIME_DIR
+  trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
+fi
 start=$(date +%s)
 
 scripts/build.sh build

@@ -19,9 +19,7 @@
 namespace fs = std::filesystem;
 
 const char* StoredName(std::uint8_t kind) {
-  static constexpr const char* kNames[kKindCount] = {"boot", "host", "rcdb", "font", "lang",
-                                                     "fv",   "bmp",  "pic",  "tdb"};
-  return kind < kKindCount ? kNames[kind] : "";
+  return kind < kKindCount ? DeviceImageName(static_cast<RowKind>(kind)) : "";
 }
 
 int DeviceSummary::CommandCount(int code) const {
@@ -54,6 +52,12 @@ fs::path BatchWindowSession::PlaceRow(std::uint8_t kind, const Bytes& file, cons
   }
   rowFiles_[kind] = path;
   return path;
+}
+
+std::vector<SourceFile> BatchWindowSession::Sources() const {
+  std::vector<SourceFile> sources;
+  for (const auto& [kind, path] : rowFiles_) sources.push_back({static_cast<RowKind>(kind), path});
+  return sources;
 }
 
 bool BatchWindowSession::ReplaceFile(std::uint8_t kind, const Bytes& file) {
@@ -119,7 +123,7 @@ bool BatchWindowSession::WasReceived(const char* name) const {
 }
 
 Bytes BatchWindowSession::Received(const char* name) const {
-  return ReadFileBytes(receivedDir_ / (std::string(name) + ".bin"));
+  return ReadFileBytes(receivedDir_ / (std::string(name) + ".bin")).value_or(Bytes{});
 }
 
 DeviceSummary BatchWindowSession::Summary() const {

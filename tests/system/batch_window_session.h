@@ -13,7 +13,8 @@
 
 #include <QTemporaryDir>
 
-#include "batch_window_images.h"
+#include "demo/device_check.h"
+#include "demo/expected_images.h"
 #include "link/operator_messages.h"
 
 class CTamsoltDlg;
@@ -41,6 +42,8 @@ class BatchWindowSession {
 
   // Writes the row's source file and enables the row in setting.ini (before OpenWindow).
   std::filesystem::path PlaceRow(std::uint8_t kind, const Bytes& file, const char* extension);
+  // The rows placed so far, in kind order, as the device check takes them.
+  std::vector<SourceFile> Sources() const;
   // Rewrites a row's file in place (between two presses).
   bool ReplaceFile(std::uint8_t kind, const Bytes& file);
 

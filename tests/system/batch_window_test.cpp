@@ -19,9 +19,11 @@
 
 #include "app/main_window.h"
 #include "app/messages.h"
-#include "batch_window_images.h"
 #include "batch_window_session.h"
+#include "demo/device_check.h"
+#include "demo/expected_images.h"
 #include "engine/transfer_context.h"
+#include "tests/private_runtime_folder.h"
 
 namespace {
 
@@ -133,6 +135,11 @@ TEST(BatchWindow, AllNineRowsArriveInTheFormTheDeviceStores) {
   ExpectStored(session, kKindBmp, DevicePicture(kWidth, kHeight, 7));
   ExpectStored(session, kKindPic, ScrambledB(pic));
   ExpectStored(session, kKindTdb, testData);
+  // tamsolt-verify-device's check agrees with the device on the same rows,
+  // short blocks' rounded-up ends included.
+  const std::vector<ImageFinding> findings = CheckDeviceImages(session.Sources(), g_receivedDir);
+  for (const ImageFinding& finding : findings) EXPECT_TRUE(finding.matches) << finding.line;
+  EXPECT_EQ(findings.size(), 9u);
 
   // One exchange, opened once with BOOT's alternate codes; each program's
   // chunks carry its own header's codes, the end those of the last one, HOST.
@@ -221,6 +228,7 @@ TEST(BatchWindow, RefusedBeginEndsTheBatchWithItsOwnBoxAndStoresNothing) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const PrivateRuntimeFolder runtimeFolder;
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   if (argc < 2) {
