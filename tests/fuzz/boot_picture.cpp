@@ -21,22 +21,6 @@ namespace {
 
 using fuzz::Require;
 
-constexpr std::uint32_t kUntouchedLength = 0xC0FFEE;
-constexpr std::uint8_t kUntouchedByte = 0xEE;
-
-void MarkRecord() {
-  g_transfer.fileLength = kUntouchedLength;
-  std::memset(g_transfer.fileBuffer, kUntouchedByte, 64);
-}
-
-bool RecordUntouched() {
-  if (g_transfer.fileLength != kUntouchedLength) return false;
-  for (std::size_t i = 0; i < 64; ++i) {
-    if (g_transfer.fileBuffer[i] != kUntouchedByte) return false;
-  }
-  return true;
-}
-
 // The device picture in fileBuffer: header, size and zeroed tail.
 void RequireDevicePicture(std::uint32_t maxWidth, std::uint32_t maxHeight) {
   const std::uint8_t* out = g_transfer.fileBuffer;
@@ -54,11 +38,11 @@ void CheckFile(DownloadMode mode, std::string_view file) {
   const std::string path = fuzz::ScratchFolder() + "/picture.bmp";
   fuzz::WriteFileBytes(path, file);
   const ImageCheck check = CheckImageFile(kKindBmp, path, mode);
-  MarkRecord();
+  fuzz::MarkTransferRecord();
   const ImageCheck load = LoadImageFile(kKindBmp, path, mode, nullptr);
   Require(check.refusal == load.refusal, "check and load agree");
   if (!load.ok()) {
-    Require(RecordUntouched(), "a refused picture changes nothing");
+    Require(fuzz::TransferRecordUntouched(), "a refused picture changes nothing");
     return;
   }
   RequireDevicePicture(kPictureMaxWidth, kPictureMaxHeight);
@@ -83,7 +67,7 @@ void CheckConversion(fuzz::InputReader& input) {
   std::copy(rest.begin(), rest.end(), pixels.begin());
   bitmap.bmWidthBytes = static_cast<std::int32_t>(stride);
   bitmap.bmBits = pixels.data();
-  MarkRecord();
+  fuzz::MarkTransferRecord();
   ConvertBootPicture(bitmap);
   Require((g_transfer.fileLength != 0) == convertible, "converted exactly when it fits and is 24 or 32 bits");
   if (convertible) RequireDevicePicture(0xFFFF, 0xFFFF);

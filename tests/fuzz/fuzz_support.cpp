@@ -2,11 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include "engine/transfer_context.h"
 
 namespace fuzz {
 
@@ -51,6 +54,29 @@ void WriteFileBytes(const std::string& path, std::string_view bytes) {
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+namespace {
+constexpr std::uint32_t kUntouchedLength = 0xC0FFEE;
+constexpr std::uint8_t kUntouchedByte = 0xEE;
+constexpr std::size_t kMarkedBytes = 64;
+}  // namespace
+
+void MarkTransferRecord() {
+  g_transfer.fileLength = kUntouchedLength;
+  std::fill_n(g_transfer.fileBuffer, kMarkedBytes, kUntouchedByte);
+  std::fill_n(g_transfer.imageHeader, kMarkedBytes, kUntouchedByte);
+  g_transfer.headerByte108 = kUntouchedByte;
+  g_transfer.altCodeSet = kUntouchedByte;
+}
+
+bool TransferRecordUntouched() {
+  const auto marked = [](const std::uint8_t* bytes) {
+    return std::all_of(bytes, bytes + kMarkedBytes, [](std::uint8_t b) { return b == kUntouchedByte; });
+  };
+  return g_transfer.fileLength == kUntouchedLength && marked(g_transfer.fileBuffer) &&
+         marked(g_transfer.imageHeader) && g_transfer.headerByte108 == kUntouchedByte &&
+         g_transfer.altCodeSet == kUntouchedByte;
 }
 
 std::uint8_t InputReader::Byte() {

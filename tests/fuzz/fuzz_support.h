@@ -20,6 +20,12 @@ const std::string& ScratchFolder();
 void WriteFileBytes(const std::string& path, std::string_view bytes);
 std::string ReadFileBytes(const std::string& path);
 
+// Marks the transfer record's image fields (fileLength, the start of
+// fileBuffer, imageHeader, headerByte108, altCodeSet), so a test can see that
+// a refused file changed none of them.
+void MarkTransferRecord();
+bool TransferRecordUntouched();
+
 // Takes bytes from the front of the input; zero once it is used up.
 class InputReader {
  public:

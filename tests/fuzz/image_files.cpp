@@ -30,23 +30,6 @@ namespace {
 
 using fuzz::Require;
 
-constexpr std::uint32_t kUntouchedLength = 0xC0FFEE;
-constexpr std::uint8_t kUntouchedByte = 0xEE;
-
-void MarkRecord() {
-  g_transfer.fileLength = kUntouchedLength;
-  g_transfer.fileBuffer[0] = kUntouchedByte;
-  g_transfer.imageHeader[0] = kUntouchedByte;
-  g_transfer.headerByte108 = kUntouchedByte;
-  g_transfer.altCodeSet = kUntouchedByte;
-}
-
-bool RecordUntouched() {
-  return g_transfer.fileLength == kUntouchedLength && g_transfer.fileBuffer[0] == kUntouchedByte &&
-         g_transfer.imageHeader[0] == kUntouchedByte && g_transfer.headerByte108 == kUntouchedByte &&
-         g_transfer.altCodeSet == kUntouchedByte;
-}
-
 std::uint64_t FileSize(std::uint8_t kind, DownloadMode mode, std::uint8_t rule, std::uint8_t shift,
                        std::size_t dataSize) {
   std::int64_t size = 0;
@@ -154,13 +137,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const ImageCheck check = CheckImageFile(kind, path, mode);
   std::unique_ptr<std::uint8_t[]> staging;
   if (IsBootOrHost(kind)) staging.reset(new std::uint8_t[MaxFileSize(kind, mode)]);
-  MarkRecord();
+  fuzz::MarkTransferRecord();
   const ImageCheck load = LoadImageFile(kind, path, mode, staging.get());
   Require(check.refusal == load.refusal && check.maxSize == load.maxSize, "check and load agree");
   if (what == 1) Require(load.refusal == ImageRefusal::kFolder, "a folder is refused as one");
   if (what >= 2) Require(load.refusal == ImageRefusal::kUnreadable, "nothing or a FIFO is unreadable");
   if (!load.ok()) {
-    Require(RecordUntouched(), "a refused file changes nothing");
+    Require(fuzz::TransferRecordUntouched(), "a refused file changes nothing");
     return 0;
   }
   std::string file(bytes.substr(0, fileSize));
