@@ -8,10 +8,15 @@
 // bytes. Flags mend the frame before it is sent, so that mutations reach past
 // the checks: bit 0 sets the sync, bit 1 the payload-length field, bit 2 the
 // CRC, bit 3 scrambles the whole frame with the frame key as a data block is.
+// With bit 4 the bytes are no frame but what one of the host's builders is
+// given (builder, code, index, image length, chunk size, image); the device
+// must take every such frame.
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <vector>
 
+#include "engine/transfer_context.h"
 #include "link/command_frames.h"
 #include "link/packet_library.h"
 #include "sim/device_model.h"
@@ -38,6 +43,44 @@ Bytes MendedFrame(std::uint8_t flags, std::string_view raw) {
     PutBig16(&frame[crcAt], Crc16Ccitt(frame.data(), crcAt));
   }
   if ((flags & 8) != 0) Scramble(frame.data(), static_cast<std::uint32_t>(frame.size()), XorKeyA);
+  return frame;
+}
+
+constexpr std::uint16_t kDataCodes[] = {0x11, 0x12, 0x19, 0x1A, 0x22, 0x23};
+
+// A frame as the host's builders make it, from builder arguments in raw.
+Bytes HostFrame(std::string_view raw) {
+  fuzz::InputReader in(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size());
+  const std::uint8_t builder = in.Byte() % 5;
+  const std::uint8_t codeChoice = in.Byte();
+  const auto index = static_cast<std::uint16_t>(in.Big16() % 64);
+  const std::uint32_t high = in.Big16();
+  const std::uint32_t imageLength = (high << 16 | in.Big16()) % (kFileBufferSize + 1);
+  const auto chunkSize = static_cast<std::uint16_t>(1 + in.Big16() % kDataBlock);
+  Bytes image(64 * kDataBlock);
+  const std::string_view bytes = in.Rest();
+  std::copy_n(bytes.begin(), std::min(bytes.size(), image.size()), image.begin());
+  const auto testDataLength = static_cast<std::uint16_t>(imageLength % (kTestDataStageSize + 1));
+
+  Bytes frame(kFrameBufferSize);
+  std::vector<std::uint8_t> stage(kTestDataStageSize);
+  const std::uint16_t code = kDataCodes[codeChoice % 6];
+  std::uint16_t length = 0;
+  switch (builder) {
+    case 0: length = BuildDataBlockFrame(frame, code, index, image.data(), imageLength); break;
+    case 1: length = BuildShortBlockFrame(frame, code, index, image.data(), imageLength); break;
+    case 2:
+      length = BuildChunkFrame(frame, (codeChoice & 1) != 0 ? kCmdChunkAlt : kCmdChunk,
+                               (codeChoice & 2) != 0 ? 2 : 3, chunkSize, index, image.data(), imageLength);
+      break;
+    case 3:
+      length = BuildTestDataChunkFrame(frame, std::span<std::uint8_t, kTestDataStageSize>(stage), image.data(),
+                                       testDataLength, index % 20);
+      break;
+    default: length = BuildTestDataHeadFrame(frame, image.data(), testDataLength); break;
+  }
+  Require(length != 0, "the host builds the frame");
+  frame.resize(length);
   return frame;
 }
 
@@ -77,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (input.Left() > 0) {
     const std::uint8_t flags = input.Byte();
     const std::uint16_t length = input.Big16();
-    const Bytes frame = MendedFrame(flags, input.Take(length));
+    const bool hostBuilt = (flags & 16) != 0;
+    const Bytes frame = hostBuilt ? HostFrame(input.Take(length)) : MendedFrame(flags, input.Take(length));
     now += step;
     CheckParser(frame);
 
@@ -100,6 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint8_t report[sim::kReportBytes];
     const bool answered = device.TakeReport(now, report);
     Require(answered != dropped, "a frame is answered exactly when it is taken");
+    Require(!hostBuilt || !dropped, "the device takes every frame the host builds");
     if (answered) {
       std::vector<std::uint8_t> scratch(sim::kLargestFrame);
       sim::WireFrame parsed;
