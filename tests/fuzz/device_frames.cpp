@@ -53,11 +53,11 @@ Bytes HostFrame(std::string_view raw) {
   fuzz::InputReader in(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size());
   const std::uint8_t builder = in.Byte() % 5;
   const std::uint8_t codeChoice = in.Byte();
-  const auto index = static_cast<std::uint16_t>(in.Big16() % 64);
+  const auto index = static_cast<std::uint16_t>(in.Big16() % 8);
   const std::uint32_t high = in.Big16();
   const std::uint32_t imageLength = (high << 16 | in.Big16()) % (kFileBufferSize + 1);
   const auto chunkSize = static_cast<std::uint16_t>(1 + in.Big16() % kDataBlock);
-  Bytes image(64 * kDataBlock);
+  Bytes image(8 * kDataBlock);
   const std::string_view bytes = in.Rest();
   std::copy_n(bytes.begin(), std::min(bytes.size(), image.size()), image.begin());
   const auto testDataLength = static_cast<std::uint16_t>(imageLength % (kTestDataStageSize + 1));
