@@ -112,10 +112,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(ReadProfileString(path, "PATH", kind).size() <= 511 * 4, "a text is at most 511 characters");
   }
   ReadProfileString(path, section, key);
+  // Keys the write never names: the same text before and after, so no line
+  // reads differently because another line was rewritten.
+  const std::string hostFlag = ReadProfileString(path, "setup", "HOST");
+  const std::string caption = ReadProfileString(path, "Strings", "S0001");
 
   Require(WriteProfileString(path, section, key, value), "a storable value is written");
   const std::string after = fuzz::ReadFileBytes(path);
   Require(ReadProfileString(path, section, key) == value, "the written value reads back");
   Require(OneLineChanged(before, after), "every other line keeps its bytes");
+  Require(ReadProfileString(path, "setup", "HOST") == hostFlag, "other keys read as before");
+  Require(ReadProfileString(path, "Strings", "S0001") == caption, "other keys read as before");
   return 0;
 }
