@@ -31,13 +31,13 @@ TEST(RunOptions, FaultsAndOutputFolderComeBeforeTheProgram) {
       {"--absent", "--silent=2:3", "--out=/tmp/received", "--", "prog", "-x", "--claim-fails"},
       options, error))
       << error;
-  EXPECT_TRUE(options.faults.absent);
-  EXPECT_EQ(options.faults.silentFromFrame, 2);
-  EXPECT_EQ(options.faults.silentReplies, 3);
+  EXPECT_TRUE(options.devices[0].absent);
+  EXPECT_EQ(options.devices[0].silentFromFrame, 2);
+  EXPECT_EQ(options.devices[0].silentReplies, 3);
   EXPECT_EQ(options.outputDir, "/tmp/received");
   EXPECT_TRUE(options.summary);
   // What follows "--" is the program's, even when it looks like a fault.
-  EXPECT_FALSE(options.faults.claimFails);
+  EXPECT_FALSE(options.devices[0].claimFails);
   EXPECT_EQ(options.command, (Strings{"prog", "-x", "--claim-fails"}));
 }
 
