@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "cli/cli_options.h"
 #include "cli/cli_rows.h"
+#include "cli/device_port.h"
 #include "cli/device_presence.h"
 #include "cli/exit_codes.h"
 #include "cli/station_run.h"
@@ -50,7 +51,7 @@ int WriteEveryDevice(const CliOptions& options) {
 }
 
 int WriteOneDevice(const CliOptions& options) {
-  ChooseDevice(options.device);
+  if (options.device) ChooseDevice(FollowDevice(*options.device));
   TerminalHost host(RowsFor(options), options.logFile,
                     options.device ? options.device->Text() : std::string());
   if (!host.LogFileOpen()) {
