@@ -83,6 +83,11 @@ int main(int argc, char** argv) {
   }
   if (options.settingsFile.empty()) {
     InitIniPath();
+  } else if (access(options.settingsFile.c_str(), R_OK) != 0) {
+    // A mistyped name would otherwise run with no rows and empty messages.
+    std::fprintf(stderr, "tamsolt-cli: cannot read the settings file %s\n",
+                 options.settingsFile.c_str());
+    return AsInt(ExitCode::kBadCommandLine);
   } else {
     g_iniPath = options.settingsFile;
   }
