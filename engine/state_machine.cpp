@@ -378,7 +378,7 @@ void RunChunkLoop() {
       --T().blockIndex;
       if (++T().retryCount > kChunkRejectLimit) {
         // Too many refusals: the transfer ends here, no frame follows the report.
-        T().retryCount = 0;
+        ResetCounters(T());
         FailAndCloseLink();
         keepGoing = false;
       }

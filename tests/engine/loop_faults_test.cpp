@@ -123,6 +123,20 @@ TEST_F(LoopFaults, TimeoutInALoopShowsTheBlockAndGoesOn) {
   EXPECT_EQ(Received("boot"), Scrambled(Slice(ImageFile(400), 128, 270), XorKeyA));
 }
 
+// The chunk loop gives up on its eleventh refusal; the next download's begin
+// wait must not inherit those passes and resend the begin on its first tick.
+TEST_F(LoopFaults, GivingUpOnRefusalsLeavesNothingCountedForTheNextDownload) {
+  Faults(2, 100000);  // begin and chunk 0 answered
+  RunRow(kKindBoot, ImageFile(500), &OnDownloadBoot);
+  ExpectFatal();
+  UseDevice(sim::Faults{});
+  host->boxes.clear();
+  Press(&OnBatchDownload);
+  const std::vector<std::uint16_t> codes = SentCodes();
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x43), 1);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
+}
+
 TEST_F(LoopFaults, ShortBlockPacing) {
   RunRow(kKindFv, Pattern(100 * 53, 6), &OnDownloadFv);
   std::vector<std::uint32_t> expected = {4};  // the first block's single poll
