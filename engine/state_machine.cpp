@@ -154,9 +154,11 @@ void AfterBeginAgain() {
       Arm(kTimerFirstChunk);
       break;
     case kKindTdb:
+      // The head's reply is awaited like any first frame: a loop started on
+      // top of it would take each chunk's acknowledgement from the frame before.
       SendTestDataHeadOfImage();
       LogLine(MsgItemStarted(kKindTdb), true);
-      Arm(kTimerTestDataLoop);
+      Arm(kTimerTestDataHead);
       break;
     default:
       SendWholeBlock();
@@ -211,6 +213,12 @@ void GiveUpEnd() {
   T().busy = 0;
   ReportFailure();
 }
+void GiveUpTestDataHead() {
+  Stop(kTimerTestDataHead);
+  T().retryCount = 0;
+  T().busy = 0;
+  ReportFailure();
+}
 void GiveUpDatabasePrepare() {
   Stop(kTimerDbPrepare);
   T().retryCount = 0;
@@ -226,6 +234,8 @@ constexpr WaitStep kFirstChunkStep{kTimerFirstChunk, 200, 90, &ResendFirstChunk,
                                    [] { Arm(kTimerChunkLoop); }, &GiveUpFirstChunk};
 constexpr WaitStep kBeginAgainStep{kTimerBeginAgain, 4, 100, &ResendBeginAgain, &AfterBeginAgain,
                                    &GiveUpBeginAgain};
+constexpr WaitStep kTestDataHeadStep{kTimerTestDataHead, 4, 100, &SendTestDataHeadOfImage,
+                                     [] { Arm(kTimerTestDataLoop); }, &GiveUpTestDataHead};
 constexpr WaitStep kEndStep{kTimerEnd, 0, 100, &SendEnd, &AfterEnd, &GiveUpEnd};
 constexpr WaitStep kDatabasePrepareStep{kTimerDbPrepare, 4, 100, &SendDatabasePrepare,
                                         &AfterDatabasePrepare, &GiveUpDatabasePrepare};
@@ -418,7 +428,7 @@ void RunTestDataLoop() {
         FailAndCloseLink();
         return;
       }
-    } else if (CheckReply()) {
+    } else if (EchoMatches()) {  // a late reply to an earlier chunk is not this one's
       ++T().blockIndex;
       T().pollCount = 0;
       T().retryCount = 0;
@@ -430,7 +440,7 @@ void RunTestDataLoop() {
 }
 
 bool IsTransferTimer(std::uint32_t id) {
-  return (id >= kTimerConnect && id <= kTimerDbPrepare) || id == kTimerTestDataLoop;
+  return id >= kTimerConnect && id <= kTimerTestDataLoop;
 }
 
 }  // namespace
@@ -473,6 +483,9 @@ void OnTimer(std::uint32_t id) {
       break;
     case kTimerDbPrepare:
       RunWaitStep(kDatabasePrepareStep);
+      break;
+    case kTimerTestDataHead:
+      RunWaitStep(kTestDataHeadStep);
       break;
     case kTimerTestDataLoop:
       RunTestDataLoop();
