@@ -312,6 +312,15 @@ bool StepBackAfterTimeout() {
   return true;
 }
 
+// The start line goes out with block 1, once per item: block 1 is sent again
+// whenever its reply is late or lost (a reply later than the read's 20 ms
+// looks lost), and the item has not started a second time.
+void LogStartOnce(bool& started) {
+  if (T().blockIndex != 1 || started) return;
+  LogLine(MsgItemStarted(T().itemKind), true);
+  started = true;
+}
+
 bool EchoMatches() { return CheckReply() && ReplyEcho() == T().blockIndex; }
 
 void RunShortBlockLoop() {
@@ -321,6 +330,7 @@ void RunShortBlockLoop() {
     return;
   }
   bool keepGoing = true;
+  bool started = false;
   while (T().itemKind != kKindTdb && keepGoing) {
     ++T().pollCount;
     ++T().blockIndex;
@@ -336,7 +346,7 @@ void RunShortBlockLoop() {
       FinishItem();
       return;
     }
-    if (T().blockIndex == 1) LogLine(MsgItemStarted(T().itemKind), true);
+    LogStartOnce(started);
     SendItemBlock();
     Stop(kTimerBlockLoop);
     Host().Sleep(IsPaceBoundary(next) ? 10 : 4);
@@ -362,6 +372,7 @@ void RunChunkLoop() {
     return;
   }
   bool keepGoing = true;
+  bool started = false;
   while (T().itemKind != kKindRcdb && T().itemKind != kKindTdb && keepGoing) {
     ++T().pollCount;
     ++T().blockIndex;
@@ -374,7 +385,7 @@ void RunChunkLoop() {
       FinishItem();
       return;
     }
-    if (T().blockIndex == 1) LogLine(MsgItemStarted(T().itemKind), true);
+    LogStartOnce(started);
     SendChunkOfSize(kChunk);
     Stop(kTimerChunkLoop);
     Host().Sleep(4);
