@@ -215,6 +215,11 @@ std::vector<std::string> Check(const Batch& batch, const DrawnFaults& drawn, con
   }
   if (drawn.recoverable) expect(done, "a recoverable mix of faults ended in failure");
 
+  // A clean start: whatever the batch before left, the press opens with a begin.
+  const std::vector<SentFrame> sent = SentFrames();
+  expect(sent.empty() || sent.front().code == 0x43 || sent.front().code == 0x49,
+         "the batch did not open with a begin");
+
   const sim::UsbCalls& calls = sim::RecordedCalls();
   expect(g_transfer.busy == 0, "busy still set");
   expect(!host.AnyTimerArmed(), "a timer still armed");
