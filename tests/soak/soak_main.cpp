@@ -43,7 +43,8 @@
 #define SOAK_UNDER_ASAN 1
 #endif
 #ifdef SOAK_UNDER_ASAN
-#include <sanitizer/allocator_interface.h>
+// From the sanitizer runtime (GCC ships no header for it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #ifndef SOAK_UNDER_ASAN
