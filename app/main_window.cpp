@@ -134,7 +134,9 @@ void CTamsoltDlg::ConnectDownloads() {
 }
 
 std::string CTamsoltDlg::ChooseFileWithDialog(const std::string& filter) {
-  return QFileDialog::getOpenFileName(this, QString(), QString(), QString::fromStdString(filter))
+  // The filter's name already lists its patterns: Qt must not append them again.
+  return QFileDialog::getOpenFileName(this, QString(), QString(), QString::fromStdString(filter),
+                                      nullptr, QFileDialog::HideNameFilterDetails)
       .toStdString();
 }
 

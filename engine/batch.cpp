@@ -140,6 +140,7 @@ void OnBatchDownload() {
   }
   t.busy = 1;
   t.batchBegun = 0;
+  ResetCounters(t);
   Host().ClearLog();
   StartBatchItem();
 }

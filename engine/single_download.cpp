@@ -106,6 +106,7 @@ void DownloadSingle(std::uint8_t kind) {
   // Items a failed batch left behind must not follow this download.
   t.batchQueue.clear();
   t.busy = 1;
+  ResetCounters(t);
   if (const auto* key = SingleKey(kind)) Scramble(t.fileBuffer, t.fileLength, *key);
   t.blockIndex = 0;
   t.blockCount = ItemBlockCount(kind, t.fileLength);

@@ -154,9 +154,11 @@ void AfterBeginAgain() {
       Arm(kTimerFirstChunk);
       break;
     case kKindTdb:
+      // The head's reply is awaited like any first frame: a loop started on
+      // top of it would take each chunk's acknowledgement from the frame before.
       SendTestDataHeadOfImage();
       LogLine(MsgItemStarted(kKindTdb), true);
-      Arm(kTimerTestDataLoop);
+      Arm(kTimerTestDataHead);
       break;
     default:
       SendWholeBlock();
@@ -211,6 +213,12 @@ void GiveUpEnd() {
   T().busy = 0;
   ReportFailure();
 }
+void GiveUpTestDataHead() {
+  Stop(kTimerTestDataHead);
+  T().retryCount = 0;
+  T().busy = 0;
+  ReportFailure();
+}
 void GiveUpDatabasePrepare() {
   Stop(kTimerDbPrepare);
   T().retryCount = 0;
@@ -226,6 +234,8 @@ constexpr WaitStep kFirstChunkStep{kTimerFirstChunk, 200, 90, &ResendFirstChunk,
                                    [] { Arm(kTimerChunkLoop); }, &GiveUpFirstChunk};
 constexpr WaitStep kBeginAgainStep{kTimerBeginAgain, 4, 100, &ResendBeginAgain, &AfterBeginAgain,
                                    &GiveUpBeginAgain};
+constexpr WaitStep kTestDataHeadStep{kTimerTestDataHead, 4, 100, &SendTestDataHeadOfImage,
+                                     [] { Arm(kTimerTestDataLoop); }, &GiveUpTestDataHead};
 constexpr WaitStep kEndStep{kTimerEnd, 0, 100, &SendEnd, &AfterEnd, &GiveUpEnd};
 constexpr WaitStep kDatabasePrepareStep{kTimerDbPrepare, 4, 100, &SendDatabasePrepare,
                                         &AfterDatabasePrepare, &GiveUpDatabasePrepare};
@@ -302,6 +312,15 @@ bool StepBackAfterTimeout() {
   return true;
 }
 
+// The start line goes out with block 1, once per item: block 1 is sent again
+// whenever its reply is late or lost (a reply later than the read's 20 ms
+// looks lost), and the item has not started a second time.
+void LogStartOnce(bool& started) {
+  if (T().blockIndex != 1 || started) return;
+  LogLine(MsgItemStarted(T().itemKind), true);
+  started = true;
+}
+
 bool EchoMatches() { return CheckReply() && ReplyEcho() == T().blockIndex; }
 
 void RunShortBlockLoop() {
@@ -311,6 +330,7 @@ void RunShortBlockLoop() {
     return;
   }
   bool keepGoing = true;
+  bool started = false;
   while (T().itemKind != kKindTdb && keepGoing) {
     ++T().pollCount;
     ++T().blockIndex;
@@ -326,7 +346,7 @@ void RunShortBlockLoop() {
       FinishItem();
       return;
     }
-    if (T().blockIndex == 1) LogLine(MsgItemStarted(T().itemKind), true);
+    LogStartOnce(started);
     SendItemBlock();
     Stop(kTimerBlockLoop);
     Host().Sleep(IsPaceBoundary(next) ? 10 : 4);
@@ -352,6 +372,7 @@ void RunChunkLoop() {
     return;
   }
   bool keepGoing = true;
+  bool started = false;
   while (T().itemKind != kKindRcdb && T().itemKind != kKindTdb && keepGoing) {
     ++T().pollCount;
     ++T().blockIndex;
@@ -364,7 +385,7 @@ void RunChunkLoop() {
       FinishItem();
       return;
     }
-    if (T().blockIndex == 1) LogLine(MsgItemStarted(T().itemKind), true);
+    LogStartOnce(started);
     SendChunkOfSize(kChunk);
     Stop(kTimerChunkLoop);
     Host().Sleep(4);
@@ -378,7 +399,7 @@ void RunChunkLoop() {
       --T().blockIndex;
       if (++T().retryCount > kChunkRejectLimit) {
         // Too many refusals: the transfer ends here, no frame follows the report.
-        T().retryCount = 0;
+        ResetCounters(T());
         FailAndCloseLink();
         keepGoing = false;
       }
@@ -418,7 +439,7 @@ void RunTestDataLoop() {
         FailAndCloseLink();
         return;
       }
-    } else if (CheckReply()) {
+    } else if (EchoMatches()) {  // a late reply to an earlier chunk is not this one's
       ++T().blockIndex;
       T().pollCount = 0;
       T().retryCount = 0;
@@ -430,7 +451,7 @@ void RunTestDataLoop() {
 }
 
 bool IsTransferTimer(std::uint32_t id) {
-  return (id >= kTimerConnect && id <= kTimerDbPrepare) || id == kTimerTestDataLoop;
+  return id >= kTimerConnect && id <= kTimerTestDataLoop;
 }
 
 }  // namespace
@@ -473,6 +494,9 @@ void OnTimer(std::uint32_t id) {
       break;
     case kTimerDbPrepare:
       RunWaitStep(kDatabasePrepareStep);
+      break;
+    case kTimerTestDataHead:
+      RunWaitStep(kTestDataHeadStep);
       break;
     case kTimerTestDataLoop:
       RunTestDataLoop();

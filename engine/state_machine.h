@@ -14,6 +14,8 @@ inline constexpr std::uint32_t kTimerRestart = 7;
 inline constexpr std::uint32_t kTimerBeginAgain = 8;
 inline constexpr std::uint32_t kTimerEnd = 9;
 inline constexpr std::uint32_t kTimerDbPrepare = 10;
+// After a restart the test-data head is acknowledged before the first chunk goes out.
+inline constexpr std::uint32_t kTimerTestDataHead = 11;
 inline constexpr std::uint32_t kTimerTestDataLoop = 12;
 
 inline constexpr std::uint32_t kTimerPeriodMs = 10;

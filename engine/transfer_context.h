@@ -76,3 +76,10 @@ struct TransferContext {
 
 // Static storage: zero-initialised before main, lives until the process ends.
 extern TransferContext g_transfer;
+
+// Every transfer starts with both counters at zero, and every give-up leaves
+// them there, so nothing a failed transfer counted reaches the next one.
+inline void ResetCounters(TransferContext& t) {
+  t.pollCount = 0;
+  t.retryCount = 0;
+}

@@ -173,6 +173,13 @@ void InstallInProcessDevice(DeviceModel* model, VirtualClock* clock) {
   for (usb_bus& bus : world.busses) bus.devices = nullptr;
 }
 
+void ReplaceInProcessModel(DeviceModel* model) {
+  BusWorld& world = World();
+  world.model = model;
+  world.calls.framesWritten.clear();
+  world.calls.framesWritten.shrink_to_fit();
+}
+
 const UsbCalls& RecordedCalls() { return World().calls; }
 
 }  // namespace sim

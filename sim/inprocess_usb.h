@@ -25,6 +25,12 @@ namespace sim {
 // another vendor. The served device is "001/003".
 void InstallInProcessDevice(DeviceModel* model, VirtualClock* clock);
 
+// Serves model from now on without touching the bus or the open handles: to
+// the host the same device stays plugged in, with a fresh state and new
+// faults (a soak runs batch after batch on one link). Clears the recorded
+// frames; the handle counts stay.
+void ReplaceInProcessModel(DeviceModel* model);
+
 // Every libusb call the process made since the last install, for tests.
 struct UsbCalls {
   int init = 0, findBusses = 0, findDevices = 0, getBusses = 0;

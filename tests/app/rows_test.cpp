@@ -1,11 +1,15 @@
 // The nine download rows: restore at start, toggle, browse, and the boot-up
 // picture's size limit.
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <cstring>
 #include <functional>
@@ -125,6 +129,23 @@ TEST_F(Rows, EachRowOffersItsOwnFilter) {
       "Archive File(*.tdb) (*.tdb)",
   };
   EXPECT_EQ(filters_, expected);
+}
+
+// The open-file dialog itself shows the row's filter text as it stands,
+// without Qt appending the patterns a second time.
+TEST_F(Rows, FileDialogShowsTheFilterTextOnce) {
+  auto dialog = OpenDialog();
+  dialog->SetFileChooser({});
+  std::string shown;
+  QTimer::singleShot(0, [&shown] {
+    auto* fileDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(fileDialog, nullptr);
+    if (auto* types = fileDialog->findChild<QComboBox*>("fileTypeCombo")) shown = types->currentText().toStdString();
+    fileDialog->reject();
+  });
+  dialog->RowCheck(kKindBoot)->click();
+  dialog->BrowseButton(kKindBoot)->click();
+  EXPECT_EQ(shown, "BOOT文件(*.bin)");
 }
 
 class BootPictureRow : public Rows {

@@ -84,10 +84,7 @@ std::string Text(int number) {
   return text;
 }
 
-void EngineTest::SetUp() {
-  char pattern[] = "/tmp/tamsolt-engine-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  dir = pattern;
+void WriteMessageTable(const std::string& dir) {
   std::ofstream ini(dir + "/setting.ini");
   ini << "[Strings]\n";
   for (int n = 0; n <= 54; ++n) {
@@ -97,6 +94,13 @@ void EngineTest::SetUp() {
   }
   ini.close();
   g_iniPath = dir + "/setting.ini";
+}
+
+void EngineTest::SetUp() {
+  char pattern[] = "/tmp/tamsolt-engine-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  dir = pattern;
+  WriteMessageTable(dir);
   ResetTransfer();
   SetStagingAllocator(nullptr);
   UseDevice(sim::Faults{});

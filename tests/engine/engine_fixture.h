@@ -39,6 +39,8 @@ Bytes Scrambled(Bytes bytes, const std::uint8_t (&key)[kXorKeySize]);
 Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t length);
 // "M52" and so on: the text setting.ini holds for key number.
 std::string Text(int number);
+// Writes dir/setting.ini with those texts and points g_iniPath at it.
+void WriteMessageTable(const std::string& dir);
 
 class EngineTest : public ::testing::Test {
  protected:

@@ -63,9 +63,22 @@ TEST_F(LoopFaults, ShortBlockRejectionsAloneDoNotEndTheTransfer) {
   Faults(1, 10);  // ten passes without a reply, fewer than a time-out
   RunRow(kKindFv, Pattern(200, 6), &OnDownloadFv);
   EXPECT_EQ(IndexesOf(0x19), (IndexList{0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 3}));
-  // Block 1 went again each time, and with it its start line.
-  const std::vector<std::string> log = LogTexts();
-  EXPECT_EQ(std::count(log.begin(), log.end(), "M37"), 11);
+  // Block 1 went again each time; the item started once.
+  EXPECT_EQ(LogTexts(), (std::vector<std::string>{"M37", "M46"}));
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
+}
+
+// Replies later than the read's 20 ms look lost, so block 1 goes out again
+// and its late reply acknowledges the resend: every image still arrives, and
+// each item's lines are logged once (soak seed 3).
+TEST_F(LoopFaults, LateRepliesLogEachLineOnce) {
+  UseDevice({.replyLatency = 25'000});
+  Put(kKindBoot, ImageFile(130 + 44 * 4));
+  Put(kKindFv, Pattern(300, 6));
+  Press(&OnBatchDownload);
+  EXPECT_EQ(LogTexts(), (std::vector<std::string>{"M32", "M41", "M37", "M46"}));
+  EXPECT_EQ(Received("boot"), Scrambled(Slice(ImageFile(130 + 44 * 4), 128, 44 * 4), XorKeyB));
+  EXPECT_EQ(Slice(Received("fv"), 0, 300), Pattern(300, 6));
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
 }
 
@@ -121,6 +134,20 @@ TEST_F(LoopFaults, TimeoutInALoopShowsTheBlockAndGoesOn) {
   timeOut(6, 2, kKindBoot, ImageFile(400), &OnDownloadBoot);  // begin and chunk 0 answered
   EXPECT_EQ(IndexesOf(0x42), (IndexList{0, 1, 1, 1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(Received("boot"), Scrambled(Slice(ImageFile(400), 128, 270), XorKeyA));
+}
+
+// The chunk loop gives up on its eleventh refusal; the next download's begin
+// wait must not inherit those passes and resend the begin on its first tick.
+TEST_F(LoopFaults, GivingUpOnRefusalsLeavesNothingCountedForTheNextDownload) {
+  Faults(2, 100000);  // begin and chunk 0 answered
+  RunRow(kKindBoot, ImageFile(500), &OnDownloadBoot);
+  ExpectFatal();
+  UseDevice(sim::Faults{});
+  host->boxes.clear();
+  Press(&OnBatchDownload);
+  const std::vector<std::uint16_t> codes = SentCodes();
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x43), 1);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
 }
 
 TEST_F(LoopFaults, ShortBlockPacing) {

@@ -51,4 +51,36 @@ TEST_F(TestDataFile, ChunksArePaddedWithZeros) {
   }
 }
 
+// Each chunk counts as written only on its own reply: after a restart the
+// head's reply is awaited before chunk 0, and a reply echoing another index
+// sends the chunk again.
+TEST_F(TestDataFile, EachChunkIsAcknowledgedByItsOwnReply) {
+  struct Case {
+    const char* name;
+    sim::Faults faults;
+    std::vector<std::uint16_t> indexes;
+  };
+  // Frames: begin, (begin again, head,) chunks, end.
+  const Case cases[] = {
+      {"last chunk unanswered after a restart", {.silentFromFrame = 5, .silentReplies = 1, .beginStatus = 3},
+       {0, 1, 2, 2}},
+      {"chunk 1 answered with another index", {.wrongEchoAtFrame = 2}, {0, 1, 1, 2}},
+  };
+  const Bytes file = Pattern(256 + 3 * 53, 4);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UseDevice(c.faults);
+    host->boxes.clear();
+    RunRow(kKindTdb, file, &OnBatchDownload);
+    std::vector<std::uint16_t> indexes;
+    for (const SentFrame& f : SentFrames()) {
+      if (f.code == 0x63 && f.chunkSize == 53) indexes.push_back(f.index);
+    }
+    EXPECT_EQ(indexes, c.indexes);
+    EXPECT_EQ(Received("tdb"), Slice(file, 256, 3 * 53));
+    EXPECT_EQ(LogTexts(), (std::vector<std::string>{"M40", "M49"}));
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
+  }
+}
+
 }  // namespace
