@@ -1,6 +1,10 @@
 #include "link/usb_link.h"
 
+#include <unistd.h>
 #include <usb.h>
+
+#include <cerrno>
+#include <string>
 
 #include "engine/transfer_context.h"
 #include "link/operator_messages.h"
@@ -9,6 +13,23 @@ namespace {
 
 void ShowLinkMessage(const char* text) {
   ShowOperatorMessage(text, ApplicationTitle(), MessageIcon::Warning);
+}
+
+// libusb 0.1 hides why opening failed (it even falls back to a read-only
+// handle, whose configuration and claim the kernel then refuses). Asking the
+// node itself tells a missing udev rule apart from a busy or broken device.
+bool NodeRefusesWriting(const struct usb_device* device) {
+  if (device == nullptr || device->bus == nullptr) return false;
+  const std::string node =
+      std::string("/dev/bus/usb/") + device->bus->dirname + "/" + device->filename;
+  return ::access(node.c_str(), W_OK) != 0 && (errno == EACCES || errno == EPERM);
+}
+
+// A failed open: the hint first when the node is not writable for this user,
+// so it is in the log while the box is up; the box text stays the same.
+void ShowOpenFailure(const char* text) {
+  if (NodeRefusesWriting(g_transfer.foundDevice)) ShowPermissionHint(kTextPermissionHint);
+  ShowLinkMessage(text);
 }
 
 bool Matches(const struct usb_device& device) {
@@ -50,19 +71,19 @@ bool OpenDevice() {
   g_transfer.m_dev =
       g_transfer.foundDevice != nullptr ? usb_open(g_transfer.foundDevice) : nullptr;
   if (g_transfer.m_dev == nullptr) {
-    ShowLinkMessage(kTextCouldNotOpen);
+    ShowOpenFailure(kTextCouldNotOpen);
     g_transfer.interfaceClaimed = 0;
     return false;
   }
   if (usb_set_configuration(g_transfer.m_dev, kDeviceConfiguration) < 0) {
-    ShowLinkMessage(kTextCouldNotSetConfiguration);
+    ShowOpenFailure(kTextCouldNotSetConfiguration);
     usb_close(g_transfer.m_dev);
     g_transfer.m_dev = nullptr;
     g_transfer.interfaceClaimed = 0;
     return false;
   }
   if (usb_claim_interface(g_transfer.m_dev, kDeviceInterface) < 0) {
-    ShowLinkMessage(kTextInterfaceOccupied);
+    ShowOpenFailure(kTextInterfaceOccupied);
     CloseDevice();
     return false;
   }

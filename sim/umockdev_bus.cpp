@@ -1,6 +1,7 @@
 #include "sim/umockdev_bus.h"
 
 #include <glib/gstdio.h>
+#include <unistd.h>
 #include <umockdev.h>
 
 #include <algorithm>
@@ -44,8 +45,12 @@ std::string NodeUsedByLink(const std::vector<std::string>& readdirOrder,
   return used;
 }
 
-EmulatedBus::EmulatedBus(std::shared_ptr<SharedDevice> device, bool usbFileSystem)
-    : device_(std::move(device)), testbed_(umockdev_testbed_new()), usbFileSystem_(usbFileSystem) {
+EmulatedBus::EmulatedBus(std::shared_ptr<SharedDevice> device, bool usbFileSystem,
+                         bool unwritableNodes)
+    : device_(std::move(device)),
+      testbed_(umockdev_testbed_new()),
+      usbFileSystem_(usbFileSystem),
+      unwritableNodes_(unwritableNodes) {
   if (usbFileSystem_) {
     // The root hub keeps the bus folder in place while no VX742 is listed; it
     // needs no handler (its ioctls fail as on a plain file).
@@ -102,6 +107,14 @@ bool EmulatedBus::AddNode(std::string& error) {
     error = "cannot add the device: " + TakeMessage(failure);
     Detach(node);
     return false;
+  }
+  if (unwritableNodes_) {
+    const std::string file = RootDir() + path;
+    g_chmod(file.c_str(), 0444);
+    // libusb then falls back to a read-only handle. The program runs as this
+    // user, so what this process may not write, the program may not either
+    // (root may write anything).
+    if (::access(file.c_str(), W_OK) != 0) MarkHandlesReadOnly(handler);
   }
   nodes_.push_back(node);
   return true;

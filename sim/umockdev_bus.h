@@ -19,7 +19,9 @@ class EmulatedBus {
  public:
   // Creates the testbed; it sets UMOCKDEV_DIR in this process's environment.
   // usbFileSystem false: /dev/bus/usb stays empty, as on a host without usbfs.
-  EmulatedBus(std::shared_ptr<SharedDevice> device, bool usbFileSystem);
+  // unwritableNodes: VX742 nodes are created read-only (mode 0444).
+  EmulatedBus(std::shared_ptr<SharedDevice> device, bool usbFileSystem,
+              bool unwritableNodes = false);
   ~EmulatedBus();
   EmulatedBus(const EmulatedBus&) = delete;
   EmulatedBus& operator=(const EmulatedBus&) = delete;
@@ -45,6 +47,7 @@ class EmulatedBus {
   std::shared_ptr<SharedDevice> device_;
   UMockdevTestbed* testbed_;
   bool usbFileSystem_;
+  bool unwritableNodes_;
   std::vector<Node> nodes_;    // on the bus now
   std::vector<Node> retired_;  // left the bus; their handlers still serve open handles
   int nextDevnum_ = kFirstDevnum;

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   auto device = std::make_shared<sim::SharedDevice>(options.faults, options.outputDir);
   int exitCode = 0;
   {
-    sim::EmulatedBus bus(device, !options.faults.noBusses);
+    sim::EmulatedBus bus(device, !options.faults.noBusses, options.faults.unwritableNode);
     if (!bus.Sync(error)) {
       std::fprintf(stderr, "tamsolt-sim-run: %s\n", error.c_str());
       return 2;
