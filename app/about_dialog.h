@@ -1,4 +1,5 @@
-// The About box (template 100): icon, version text and an OK button that closes it.
+// The About box (template 100): icon, version text and an OK button that closes
+// it, and below them the settings file in use.
 #pragma once
 
 #include <QDialog>

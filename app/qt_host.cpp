@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include "app/main_window.h"
+#include "engine/progress_log.h"
 
 QtEngineHost::QtEngineHost(CTamsoltDlg& dialog) : dialog_(dialog) {}
 
@@ -46,6 +47,11 @@ void QtEngineHost::ShowMessage(const std::string& text, const std::string& title
   } else {
     ShowMessageBox(text, title, icon);
   }
+}
+
+void QtEngineHost::ShowPermissionHint(const std::string& text) {
+  AppendLogLine(TimeText() + text);
+  SelectLogLine(LogLineCount() - 1);
 }
 
 void QtEngineHost::ShowMessageBox(const std::string& text, const std::string& title,

@@ -37,6 +37,8 @@ class QtEngineHost final : public QObject, public EngineHost {
   bool IsTimerRunning(std::uint32_t id) const;
 
   void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
+  // One time-stamped line in the log list, as the engine's own lines.
+  void ShowPermissionHint(const std::string& text) override;
   void SetTimer(std::uint32_t id, std::uint32_t periodMs) override;
   void KillTimer(std::uint32_t id) override;
   void Sleep(std::uint32_t ms) override;

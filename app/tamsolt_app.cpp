@@ -3,10 +3,11 @@
 #include "app/app_icon.h"
 #include "app/main_window.h"
 #include "app/settings.h"
+#include "app/settings_location.h"
 
 CTamsoltApp::CTamsoltApp(int& argc, char** argv) : QApplication(argc, argv) {
   // No application name of our own: boxes of the device link take the executable's name.
-  InitIniPath();
+  LocateSettingsFile();
   // The classic look of a Windows dialog: group-box captions sit on the frame line,
   // as the rows' layout was drawn for.
   setStyle(QStringLiteral("Windows"));

@@ -8,7 +8,9 @@
 
 namespace {
 OperatorMessages* g_sink = nullptr;
-}
+
+void PrintLine(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+}  // namespace
 
 void SetOperatorMessages(OperatorMessages* sink) { g_sink = sink; }
 
@@ -18,6 +20,16 @@ void ShowOperatorMessage(const std::string& text, const std::string& title, Mess
     return;
   }
   std::fprintf(stderr, "[%s] %s\n", title.c_str(), text.c_str());
+}
+
+void OperatorMessages::ShowPermissionHint(const std::string& text) { PrintLine(text); }
+
+void ShowPermissionHint(const std::string& text) {
+  if (g_sink != nullptr) {
+    g_sink->ShowPermissionHint(text);
+  } else {
+    PrintLine(text);
+  }
 }
 
 std::string ApplicationTitle() {

@@ -1,8 +1,10 @@
 #include "link/usb_link.h"
 
+#include <unistd.h>
 #include <usb.h>
 
 #include <cerrno>
+#include <string>
 
 #include "engine/transfer_context.h"
 #include "link/device_choice.h"
@@ -15,6 +17,23 @@ void ShowLinkMessage(const char* text) {
 }
 
 int g_openError = 0;
+
+// libusb 0.1 hides why opening failed (it even falls back to a read-only
+// handle, whose configuration and claim the kernel then refuses). Asking the
+// node itself tells a missing udev rule apart from a busy or broken device.
+bool NodeRefusesWriting(const struct usb_device* device) {
+  if (device == nullptr || device->bus == nullptr) return false;
+  const std::string node =
+      std::string("/dev/bus/usb/") + device->bus->dirname + "/" + device->filename;
+  return ::access(node.c_str(), W_OK) != 0 && (errno == EACCES || errno == EPERM);
+}
+
+// A failed open: the hint first when the node is not writable for this user,
+// so it is in the log while the box is up; the box text stays the same.
+void ShowOpenFailure(const char* text) {
+  if (NodeRefusesWriting(g_transfer.foundDevice)) ShowPermissionHint(kTextPermissionHint);
+  ShowLinkMessage(text);
+}
 
 }  // namespace
 
@@ -53,7 +72,7 @@ bool OpenDevice() {
       g_transfer.foundDevice != nullptr ? usb_open(g_transfer.foundDevice) : nullptr;
   if (g_transfer.m_dev == nullptr) {
     g_openError = g_transfer.foundDevice != nullptr ? errno : ENODEV;
-    ShowLinkMessage(kTextCouldNotOpen);
+    ShowOpenFailure(kTextCouldNotOpen);
     g_transfer.interfaceClaimed = 0;
     return false;
   }
@@ -61,7 +80,7 @@ bool OpenDevice() {
   if (const int configured = usb_set_configuration(g_transfer.m_dev, kDeviceConfiguration);
       configured < 0) {
     g_openError = -configured;
-    ShowLinkMessage(kTextCouldNotSetConfiguration);
+    ShowOpenFailure(kTextCouldNotSetConfiguration);
     usb_close(g_transfer.m_dev);
     g_transfer.m_dev = nullptr;
     g_transfer.interfaceClaimed = 0;
@@ -69,7 +88,7 @@ bool OpenDevice() {
   }
   if (const int claimed = usb_claim_interface(g_transfer.m_dev, kDeviceInterface); claimed < 0) {
     g_openError = -claimed;
-    ShowLinkMessage(kTextInterfaceOccupied);
+    ShowOpenFailure(kTextInterfaceOccupied);
     CloseDevice();
     return false;
   }

@@ -24,6 +24,11 @@ inline constexpr const char* kTextCouldNotOpen = "Could not open m_dev\n";
 inline constexpr const char* kTextCouldNotSetConfiguration = "Could not set configuration\n";
 inline constexpr const char* kTextInterfaceOccupied =
     "USB device interface is occupied by other software, please check it!\n";
+// Beside the box when opening failed because this user may not write the
+// device node: the boxes above blame the device or other software.
+inline constexpr const char* kTextPermissionHint =
+    "No write permission on the USB device node: install the udev rule "
+    "/lib/udev/rules.d/60-tamsolt.rules (part of the package), then plug the device in again.";
 
 // Scans every bus; the last matching device (among those ChooseDevice allows,
 // link/device_choice.h) in bus-then-device order is kept in

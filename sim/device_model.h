@@ -26,6 +26,7 @@ struct Faults {
   bool openFails = false;        // usb_open returns null
   bool setConfigFails = false;   // usb_set_configuration fails
   bool claimFails = false;       // usb_claim_interface fails (interface occupied)
+  bool unwritableNode = false;   // the node lacks write permission, as without the udev rule
   int silentFromFrame = -1;      // from the frame with this number on ...
   int silentReplies = 0;         // ... this many frames get no reply
   int wrongEchoAtFrame = -1;     // the reply to this frame echoes the next block index

@@ -46,6 +46,7 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
     else if (name == "--open-fails") faults.openFails = true;
     else if (name == "--set-config-fails") faults.setConfigFails = true;
     else if (name == "--claim-fails") faults.claimFails = true;
+    else if (name == "--unwritable-node") faults.unwritableNode = true;
     else if (name == "--never-back") faults.neverBack = true;
     else if (name == "--open-denied") faults.openDenied = true;
     else ok = false;
@@ -82,6 +83,8 @@ std::string FaultUsage() {
          "  --open-fails          opening the device fails\n"
          "  --set-config-fails    setting configuration 1 fails\n"
          "  --claim-fails         interface 0 is occupied\n"
+         "  --unwritable-node     the node is read-only for its user (no udev rule): usbfs\n"
+         "                        refuses every ioctl of a handle opened without write access\n"
          "  --silent=FROM:N       frames FROM .. FROM+N-1 get no reply (frames count from 0)\n"
          "  --wrong-echo=FRAME    the reply to FRAME echoes the next block index\n"
          "  --damaged=FRAME       the reply to FRAME has a bad CRC\n"

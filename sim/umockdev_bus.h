@@ -22,6 +22,7 @@ class EmulatedBus {
   // usbFileSystem false: /dev/bus/usb stays empty, as on a host without usbfs.
   // Devices that are listed together get device numbers in the order given.
   EmulatedBus(std::vector<std::shared_ptr<SharedDevice>> devices, bool usbFileSystem);
+  // A device whose faults say --unwritable-node gets read-only (0444) nodes.
   ~EmulatedBus();
   EmulatedBus(const EmulatedBus&) = delete;
   EmulatedBus& operator=(const EmulatedBus&) = delete;

@@ -19,6 +19,7 @@ namespace {
 
 constexpr char kDeviceKey[] = "tamsolt-shared-device";
 constexpr char kNodeKey[] = "tamsolt-open-node";
+constexpr char kReadOnlyKey[] = "tamsolt-read-only";
 
 // What the program does with one open node. libusb's scan opens every node
 // for the connect info and the descriptors; usb_open opens it again for a
@@ -242,6 +243,10 @@ OpenNode& NodeOf(UMockdevIoctlBase* handler, UMockdevIoctlClient* client) {
 }
 
 gboolean OnHandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer) {
+  if (g_object_get_data(G_OBJECT(handler), kReadOnlyKey) != nullptr) {
+    umockdev_ioctl_client_complete(client, -1, EPERM);
+    return TRUE;
+  }
   OpenNode& node = NodeOf(handler, client);
   const unsigned long request = umockdev_ioctl_client_get_request(client);
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
@@ -256,6 +261,10 @@ gboolean OnHandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, 
 }
 
 }  // namespace
+
+void MarkHandlesReadOnly(UMockdevIoctlBase* handler) {
+  g_object_set_data(G_OBJECT(handler), kReadOnlyKey, GINT_TO_POINTER(1));
+}
 
 UMockdevIoctlBase* NewUsbfsHandler(std::shared_ptr<SharedDevice> device) {
   UMockdevIoctlBase* handler = umockdev_ioctl_base_new();

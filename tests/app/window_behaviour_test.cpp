@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "app/about_dialog.h"
+#include "app/settings.h"
 #include "tests/app/window_test_support.h"
 
 namespace {
@@ -82,13 +83,17 @@ TEST_F(MainDialogBehaviour, MenuEntryOpensTheAboutBox) {
   ASSERT_NE(about, nullptr);
   EXPECT_TRUE(menu->actions().front()->isSeparator());
 
-  QString title, version, okText;
+  QString title, version, okText, settingsFile;
   bool hasIcon = false;
   WhenModalOpens([&](QWidget* modal) {
     ASSERT_NE(qobject_cast<CAboutDlg*>(modal), nullptr);
     title = modal->windowTitle();
     for (QLabel* label : modal->findChildren<QLabel*>()) {
-      if (!label->text().isEmpty()) version = label->text();
+      if (label->objectName() == QStringLiteral("settingsFile")) {
+        settingsFile = label->toolTip();
+      } else if (!label->text().isEmpty()) {
+        version = label->text();
+      }
       if (!label->pixmap().isNull()) hasIcon = true;
     }
     auto* ok = modal->findChild<QPushButton*>(QStringLiteral("1"));
@@ -102,6 +107,7 @@ TEST_F(MainDialogBehaviour, MenuEntryOpensTheAboutBox) {
   EXPECT_EQ(version, QStringLiteral("Tamsolt 1.0 版"));
   EXPECT_EQ(okText, QStringLiteral("确定"));
   EXPECT_TRUE(hasIcon);
+  EXPECT_EQ(settingsFile, QStringLiteral("设置文件: ") + QString::fromStdString(g_iniPath));
 }
 
 TEST_F(MainDialogBehaviour, RightClickOffersTheAboutEntry) {

@@ -5,6 +5,7 @@
 #include <QProgressBar>
 
 #include "engine/progress_log.h"
+#include "link/usb_link.h"
 #include "tests/app/window_test_support.h"
 
 namespace {
@@ -25,6 +26,16 @@ TEST_F(WindowReports, LogLinesReachTheListAndTheLastIsSelected) {
   LogLine(32, false);  // not added, but the selection still goes to the end
   EXPECT_EQ(log->count(), 2);
   EXPECT_EQ(log->currentRow(), 1);
+}
+
+TEST_F(WindowReports, PermissionHintIsOneSelectedLogLineAndNoBox) {
+  auto dialog = OpenDialog();
+  QListWidget* log = dialog->LogList();
+  ShowPermissionHint(kTextPermissionHint);
+  ASSERT_EQ(log->count(), 1);
+  EXPECT_TRUE(log->item(0)->text().endsWith(QString::fromUtf8(kTextPermissionHint)));
+  EXPECT_EQ(log->currentRow(), 0);
+  EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(WindowReports, FailureFillsTheHiddenStatusLineAndEmptiesTheBar) {

@@ -4,6 +4,7 @@
 // run by hand:  tamsolt-sim-run --absent -- tamsolt_link_system_tests
 //                 --gtest_filter='*AbsentDevice*'
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <usb.h>
 
 #include <array>
@@ -34,7 +35,9 @@ class RecordedMessages : public OperatorMessages {
   void ShowMessage(const std::string& text, const std::string&, MessageIcon) override {
     texts.push_back(text);
   }
+  void ShowPermissionHint(const std::string& text) override { hints.push_back(text); }
   std::vector<std::string> texts;
+  std::vector<std::string> hints;
 };
 
 class LinkBehindLibusb : public ::testing::Test {
@@ -216,7 +219,20 @@ TEST_F(LinkBehindLibusb, OccupiedInterfaceIsReportedAndLeavesTheLinkClosed) {
   ASSERT_TRUE(FindDevice());
   EXPECT_FALSE(OpenDevice());
   ExpectOnlyMessage(kTextInterfaceOccupied);
+  EXPECT_TRUE(messages_.hints.empty()) << "the node is writable: the box is right as it is";
   ExpectLinkClosed();
+}
+
+// Without the udev rule: libusb falls back to a read-only handle, usbfs refuses
+// its configuration, and the hint names the missing rule beside the usual box.
+// (Runs as an ordinary user: root may write any node.)
+TEST_F(LinkBehindLibusb, UnwritableNodeAddsThePermissionHintBesideTheUsualBox) {
+  ASSERT_NE(::geteuid(), 0u) << "root writes any node";
+  ASSERT_TRUE(FindDevice());
+  EXPECT_FALSE(OpenDevice());
+  ExpectOnlyMessage(kTextCouldNotSetConfiguration);
+  EXPECT_EQ(messages_.hints, std::vector<std::string>{kTextPermissionHint});
+  EXPECT_EQ(g_transfer.m_dev, nullptr);
 }
 
 TEST_F(LinkBehindLibusb, RefusedConfigurationIsReportedAndLeavesNoHandle) {
