@@ -1,0 +1,43 @@
+// The runs on Debian's libusb under umockdev: tamsolt-cli (and the round-trip
+// probe tamsolt-bench-usb) started under tamsolt-sim-run, timed from outside.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bench/reference_batch.h"
+#include "sim/device_model.h"
+
+namespace bench {
+
+struct Programs {
+  std::string simRun;    // tamsolt-sim-run
+  std::string cli;       // tamsolt-cli
+  std::string usbProbe;  // tamsolt-bench-usb
+  // The umockdev runs need all three, built beside this program.
+  bool Complete() const;
+};
+Programs FindPrograms();
+
+struct TimedLine {
+  sim::Micros at = 0;  // since the run started
+  std::string text;
+};
+
+struct ChildRun {
+  int exitCode = -1;
+  sim::Micros wall = 0;
+  double cpuSeconds = 0;  // of tamsolt-cli and its children, not of the runner
+  long peakRssKb = 0;     // the largest of them
+  int imageSets = 0;      // devices that stored a complete exchange
+  std::vector<TimedLine> lines;  // tamsolt-cli's output, as it arrived
+};
+
+// Mean microseconds of a bare round trip on libusb under umockdev; negative on failure.
+double UmockdevRoundTripMicros(const Programs& programs, int count);
+
+// tamsolt-cli with the batch's files under tamsolt-sim-run. devices 0: one
+// device and a plain run; devices N: N emulated devices and --all.
+ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, int devices);
+
+}  // namespace bench
