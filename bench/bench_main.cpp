@@ -198,16 +198,47 @@ void PrintStation(const std::vector<int>& devices, const std::vector<bench::Chil
   }
 }
 
+void PrintWindow(const bench::InProcessFigures& f, const bench::WindowRun& run, double roundTripMicros) {
+  std::printf("\nThe main window, offscreen, on Debian's libusb under umockdev (one device)\n");
+  if (run.exitCode != 0) {
+    std::printf("  the window's batch failed (exit code %d); its output:\n", run.exitCode);
+    for (const auto& line : run.lines) std::printf("    %s\n", line.text.c_str());
+    return;
+  }
+  const double stack = f.frames * roundTripMicros / 1e6;
+  const double ratio = Ratio(Seconds(run.wall), Seconds(f.floor) + stack);
+  std::printf("  press to completion message %.3f s, floor %.3f s + stack %.3f s: ratio %.3f   target <= %.2f: %s\n",
+              Seconds(run.wall), Seconds(f.floor), stack, ratio, kWallTarget, Verdict(ratio <= kWallTarget));
+  const double cpu = Ratio(run.cpuSeconds, Seconds(run.wall));
+  std::printf("  CPU time %.2f s = %.1f %% of one core   target <= %.0f %%: %s\n", run.cpuSeconds, 100 * cpu,
+              100 * kCpuTarget, Verdict(cpu <= kCpuTarget));
+  const double rssMb = static_cast<double>(run.peakRssKb) / 1024;
+  std::printf("  peak RSS %.1f MB   target <= 60 MB: %s\n", rssMb, Verdict(rssMb <= 60));
+  std::printf("  longest pause of the event loop %ld ms (the device's 2 s close wait included); %d pauses over 250 ms\n",
+              run.longestGapMs, run.gapsOver250Ms);
+}
+
 void RunUmockdev(const Options& options, const bench::ReferenceBatch& batch, const bench::InProcessFigures& f) {
   const bench::Programs programs = bench::FindPrograms();
-  if (!programs.Complete()) {
-    std::printf("\numockdev runs skipped: %s, %s and %s must be built\n", programs.simRun.c_str(),
-                programs.cli.c_str(), programs.usbProbe.c_str());
+  if (!programs.HaveRunner()) {
+    std::printf("\numockdev runs skipped: %s and %s are not built\n", programs.simRun.c_str(),
+                programs.usbProbe.c_str());
     return;
   }
   const double roundTrip = bench::UmockdevRoundTripMicros(programs, kRoundTrips);
-  PrintCli(f, bench::RunCli(programs, batch, 0), roundTrip);
+  if (programs.HaveCli()) {
+    PrintCli(f, bench::RunCli(programs, batch, 0), roundTrip);
+  } else {
+    std::printf("\ntamsolt-cli runs skipped: %s is not built\n", programs.cli.c_str());
+  }
   std::fflush(stdout);
+  if (programs.HaveWindow()) {
+    PrintWindow(f, bench::RunWindow(programs, batch, g_iniPath), roundTrip);
+  } else {
+    std::printf("\nwindow run skipped: %s is built with the window only\n", programs.window.c_str());
+  }
+  std::fflush(stdout);
+  if (!programs.HaveCli()) return;
   std::vector<bench::ChildRun> station;
   for (int devices : options.devices) station.push_back(bench::RunCli(programs, batch, devices));
   PrintStation(options.devices, station);

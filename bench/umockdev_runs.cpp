@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/settings.h"
+
 namespace bench {
 
 namespace {
@@ -85,13 +87,15 @@ int CountImageSets(const fs::path& folder) {
 
 }  // namespace
 
-bool Programs::Complete() const { return Executable(simRun) && Executable(cli) && Executable(usbProbe); }
+bool Programs::HaveRunner() const { return Executable(simRun) && Executable(usbProbe); }
+bool Programs::HaveCli() const { return Executable(cli); }
+bool Programs::HaveWindow() const { return Executable(window); }
 
 Programs FindPrograms() {
   std::error_code error;
   const fs::path folder = fs::read_symlink("/proc/self/exe", error).parent_path();
   return {(folder / "tamsolt-sim-run").string(), (folder / "tamsolt-cli").string(),
-          (folder / "tamsolt-bench-usb").string()};
+          (folder / "tamsolt-bench-usb").string(), (folder / "tamsolt-bench-window").string()};
 }
 
 double UmockdevRoundTripMicros(const Programs& programs, int count) {
@@ -118,6 +122,40 @@ ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, int devic
   ReadUsage(usage, run);
   run.imageSets = CountImageSets(out);
   return run;
+}
+
+}  // namespace bench
+
+namespace bench {
+
+WindowRun RunWindow(const Programs& programs, const ReferenceBatch& batch, const std::string& messageTable) {
+  WindowRun window;
+  const fs::path ini = fs::path(batch.folder) / "setting.ini";
+  std::error_code error;
+  fs::copy_file(messageTable, ini, fs::copy_options::overwrite_existing, error);
+  for (std::uint8_t kind = 0; kind < kKindCount && !error; ++kind) {
+    if (!WriteProfileString(ini.string(), "setup", KindName(kind), "1") ||
+        !WriteProfileString(ini.string(), "PATH", KindName(kind), batch.paths[kind])) {
+      return window;
+    }
+  }
+  if (error) return window;
+  // Offscreen, with a private runtime folder as Qt wants one.
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  setenv("XDG_RUNTIME_DIR", batch.folder.c_str(), 1);
+  const ChildRun run = RunTimed({programs.simRun, "--quiet", "--", programs.window, ini.string()});
+  window.exitCode = run.exitCode;
+  window.lines = run.lines;
+  for (const TimedLine& line : run.lines) {
+    long long value = 0;
+    double seconds = 0;
+    if (std::sscanf(line.text.c_str(), "window-wall-ms %lld", &value) == 1) window.wall = value * 1000;
+    if (std::sscanf(line.text.c_str(), "window-cpu-s %lf", &seconds) == 1) window.cpuSeconds = seconds;
+    if (std::sscanf(line.text.c_str(), "window-peak-rss-kb %lld", &value) == 1) window.peakRssKb = static_cast<long>(value);
+    if (std::sscanf(line.text.c_str(), "window-longest-gap-ms %lld", &value) == 1) window.longestGapMs = static_cast<long>(value);
+    if (std::sscanf(line.text.c_str(), "window-gaps-over-250-ms %lld", &value) == 1) window.gapsOver250Ms = static_cast<int>(value);
+  }
+  return window;
 }
 
 }  // namespace bench

@@ -14,8 +14,11 @@ struct Programs {
   std::string simRun;    // tamsolt-sim-run
   std::string cli;       // tamsolt-cli
   std::string usbProbe;  // tamsolt-bench-usb
-  // The umockdev runs need all three, built beside this program.
-  bool Complete() const;
+  std::string window;    // tamsolt-bench-window (built with the window)
+  // Each run needs its programs built beside this one.
+  bool HaveRunner() const;  // tamsolt-sim-run and tamsolt-bench-usb
+  bool HaveCli() const;
+  bool HaveWindow() const;
 };
 Programs FindPrograms();
 
@@ -39,5 +42,19 @@ double UmockdevRoundTripMicros(const Programs& programs, int count);
 // tamsolt-cli with the batch's files under tamsolt-sim-run. devices 0: one
 // device and a plain run; devices N: N emulated devices and --all.
 ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, int devices);
+
+struct WindowRun {
+  int exitCode = -1;
+  sim::Micros wall = 0;       // from the press to the completion message
+  double cpuSeconds = 0;
+  long peakRssKb = 0;
+  long longestGapMs = 0;      // the longest pause of the window's event loop
+  int gapsOver250Ms = 0;
+  std::vector<TimedLine> lines;
+};
+
+// The main window, offscreen, with every row of the batch enabled, under
+// tamsolt-sim-run. messageTable: the setting.ini whose texts it shows.
+WindowRun RunWindow(const Programs& programs, const ReferenceBatch& batch, const std::string& messageTable);
 
 }  // namespace bench
