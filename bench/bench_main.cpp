@@ -24,6 +24,8 @@ constexpr double kWallTarget = 1.03;
 constexpr double kCpuTarget = 0.10;
 constexpr double kStationTarget = 1.10;
 constexpr double kGapTargetMs = 250;
+constexpr double kCliRssTargetMb = 30;
+constexpr double kWindowRssTargetMb = 60;
 
 struct Options {
   unsigned divisor = 1;
@@ -157,13 +159,25 @@ std::vector<sim::Micros> CliItemTimes(const bench::InProcessFigures& f, const be
   return times;
 }
 
+// False, after showing the program's output, when it did not end well.
+bool Succeeded(const char* program, const bench::ChildRun& run) {
+  if (run.exitCode == 0) return true;
+  std::printf("  %s failed (exit code %d); its output:\n", program, run.exitCode);
+  for (const auto& line : run.lines) std::printf("    %s\n", line.text.c_str());
+  return false;
+}
+
+void PrintCpuAndRss(const bench::ChildRun& run, double rssTargetMb) {
+  const double cpu = Ratio(run.cpuSeconds, Seconds(run.wall));
+  std::printf("  CPU time %.2f s = %.1f %% of one core   target <= %.0f %%: %s\n", run.cpuSeconds, 100 * cpu,
+              100 * kCpuTarget, Verdict(cpu <= kCpuTarget));
+  const double rssMb = static_cast<double>(run.peakRssKb) / 1024;
+  std::printf("  peak RSS %.1f MB   target <= %.0f MB: %s\n", rssMb, rssTargetMb, Verdict(rssMb <= rssTargetMb));
+}
+
 void PrintCli(const bench::InProcessFigures& f, const bench::ChildRun& run, double roundTripMicros) {
   std::printf("\nThrough tamsolt-cli on Debian's libusb under umockdev (one device)\n");
-  if (run.exitCode != 0) {
-    std::printf("  tamsolt-cli failed (exit code %d); its output:\n", run.exitCode);
-    for (const auto& line : run.lines) std::printf("    %s\n", line.text.c_str());
-    return;
-  }
+  if (!Succeeded("tamsolt-cli", run)) return;
   std::printf("  bare round trip on this stack %.1f us\n", roundTripMicros);
   const std::vector<sim::Micros> times = CliItemTimes(f, run);
   std::printf("  %-5s %10s %10s %10s %8s\n", "item", "floor s", "stack s", "wall s", "ratio");
@@ -177,11 +191,7 @@ void PrintCli(const bench::InProcessFigures& f, const bench::ChildRun& run, doub
   const double ratio = Ratio(Seconds(run.wall), Seconds(f.floor) + stack);
   std::printf("  %-5s %10.3f %10.3f %10.3f %8.3f   target <= %.2f: %s\n", "total", Seconds(f.floor), stack,
               Seconds(run.wall), ratio, kWallTarget, Verdict(ratio <= kWallTarget));
-  const double cpu = Ratio(run.cpuSeconds, Seconds(run.wall));
-  std::printf("  CPU time of tamsolt-cli %.2f s = %.1f %% of one core   target <= %.0f %%: %s\n", run.cpuSeconds,
-              100 * cpu, 100 * kCpuTarget, Verdict(cpu <= kCpuTarget));
-  const double rssMb = static_cast<double>(run.peakRssKb) / 1024;
-  std::printf("  peak RSS of tamsolt-cli %.1f MB   target <= 30 MB: %s\n", rssMb, Verdict(rssMb <= 30));
+  PrintCpuAndRss(run, kCliRssTargetMb);
 }
 
 void PrintStation(const std::vector<int>& devices, const std::vector<bench::ChildRun>& runs) {
@@ -200,20 +210,12 @@ void PrintStation(const std::vector<int>& devices, const std::vector<bench::Chil
 
 void PrintWindow(const bench::InProcessFigures& f, const bench::WindowRun& run, double roundTripMicros) {
   std::printf("\nThe main window, offscreen, on Debian's libusb under umockdev (one device)\n");
-  if (run.exitCode != 0) {
-    std::printf("  the window's batch failed (exit code %d); its output:\n", run.exitCode);
-    for (const auto& line : run.lines) std::printf("    %s\n", line.text.c_str());
-    return;
-  }
+  if (!Succeeded("the window's batch", run)) return;
   const double stack = f.frames * roundTripMicros / 1e6;
   const double ratio = Ratio(Seconds(run.wall), Seconds(f.floor) + stack);
   std::printf("  press to completion message %.3f s, floor %.3f s + stack %.3f s: ratio %.3f   target <= %.2f: %s\n",
               Seconds(run.wall), Seconds(f.floor), stack, ratio, kWallTarget, Verdict(ratio <= kWallTarget));
-  const double cpu = Ratio(run.cpuSeconds, Seconds(run.wall));
-  std::printf("  CPU time %.2f s = %.1f %% of one core   target <= %.0f %%: %s\n", run.cpuSeconds, 100 * cpu,
-              100 * kCpuTarget, Verdict(cpu <= kCpuTarget));
-  const double rssMb = static_cast<double>(run.peakRssKb) / 1024;
-  std::printf("  peak RSS %.1f MB   target <= 60 MB: %s\n", rssMb, Verdict(rssMb <= 60));
+  PrintCpuAndRss(run, kWindowRssTargetMb);
   std::printf("  longest pause of the event loop %ld ms (the device's 2 s close wait included); %d pauses over 250 ms\n",
               run.longestGapMs, run.gapsOver250Ms);
 }

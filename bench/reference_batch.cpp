@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <random>
 #include <vector>
 
 #include "engine/image_files.h"
@@ -28,13 +29,11 @@ constexpr std::array<std::size_t, kKindCount> kReferenceSizes = {
     kTestDataMaxLength,  // TDB: 19 test-data chunks
 };
 
+// Bytes that look like compressed data: every run writes the same.
 Bytes Pattern(std::size_t size, std::uint32_t seed) {
+  std::mt19937 bits(seed);
   Bytes bytes(size);
-  std::uint32_t state = seed * 2654435761u + 1;
-  for (auto& b : bytes) {
-    state = state * 1103515245u + 12345u;
-    b = static_cast<std::uint8_t>(state >> 16);
-  }
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(bits());
   return bytes;
 }
 

@@ -143,10 +143,8 @@ WindowRun RunWindow(const Programs& programs, const ReferenceBatch& batch, const
   // Offscreen, with a private runtime folder as Qt wants one.
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   setenv("XDG_RUNTIME_DIR", batch.folder.c_str(), 1);
-  const ChildRun run = RunTimed({programs.simRun, "--quiet", "--", programs.window, ini.string()});
-  window.exitCode = run.exitCode;
-  window.lines = run.lines;
-  for (const TimedLine& line : run.lines) {
+  static_cast<ChildRun&>(window) = RunTimed({programs.simRun, "--quiet", "--", programs.window, ini.string()});
+  for (const TimedLine& line : window.lines) {
     long long value = 0;
     double seconds = 0;
     if (std::sscanf(line.text.c_str(), "window-wall-ms %lld", &value) == 1) window.wall = value * 1000;

@@ -27,11 +27,13 @@ struct TimedLine {
   std::string text;
 };
 
+// A program run under tamsolt-sim-run: the figures are the program's own
+// (and its children's), not the runner's.
 struct ChildRun {
   int exitCode = -1;
   sim::Micros wall = 0;
-  double cpuSeconds = 0;  // of tamsolt-cli and its children, not of the runner
-  long peakRssKb = 0;     // the largest of them
+  double cpuSeconds = 0;
+  long peakRssKb = 0;     // the largest of the program and its children
   int imageSets = 0;      // devices that stored a complete exchange
   std::vector<TimedLine> lines;  // tamsolt-cli's output, as it arrived
 };
@@ -43,14 +45,9 @@ double UmockdevRoundTripMicros(const Programs& programs, int count);
 // device and a plain run; devices N: N emulated devices and --all.
 ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, int devices);
 
-struct WindowRun {
-  int exitCode = -1;
-  sim::Micros wall = 0;       // from the press to the completion message
-  double cpuSeconds = 0;
-  long peakRssKb = 0;
-  long longestGapMs = 0;      // the longest pause of the window's event loop
+struct WindowRun : ChildRun {  // wall: from the press to the completion message
+  long longestGapMs = 0;         // the longest pause of the window's event loop
   int gapsOver250Ms = 0;
-  std::vector<TimedLine> lines;
 };
 
 // The main window, offscreen, with every row of the batch enabled, under
