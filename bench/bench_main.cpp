@@ -250,10 +250,15 @@ void RunUmockdev(const Options& options, const bench::ReferenceBatch& batch, con
 
 int main(int argc, char** argv) {
   Options options;
-  if (!Parse(argc, argv, options)) {
-    std::fprintf(stderr,
-                 "usage: tamsolt-bench [--divisor N] [--floor-only] [--no-umockdev] [--devices 1,4,8]\n");
-    return 2;
+  const bool help = argc == 2 && std::string(argv[1]) == "--help";
+  if (help || !Parse(argc, argv, options)) {
+    std::fprintf(help ? stdout : stderr,
+                 "usage: tamsolt-bench [--divisor N] [--floor-only] [--no-umockdev] [--devices 1,4,8]\n"
+                 "  --divisor N     every image but the picture and the test data N times smaller\n"
+                 "  --floor-only    only the pacing floor (virtual clock, no waiting)\n"
+                 "  --no-umockdev   only the in-process run\n"
+                 "  --devices LIST  the station's device counts\n");
+    return help ? 0 : 2;
   }
   UseMessageTable();
   char pattern[] = "/tmp/tamsolt-bench-XXXXXX";
