@@ -2,7 +2,10 @@
 
 #include <usb.h>
 
+#include <cerrno>
+
 #include "engine/transfer_context.h"
+#include "link/device_choice.h"
 #include "link/operator_messages.h"
 
 namespace {
@@ -11,10 +14,7 @@ void ShowLinkMessage(const char* text) {
   ShowOperatorMessage(text, ApplicationTitle(), MessageIcon::Warning);
 }
 
-bool Matches(const struct usb_device& device) {
-  return device.descriptor.idVendor == kDeviceVendorId &&
-         device.descriptor.idProduct == kDeviceProductId;
-}
+int g_openError = 0;
 
 }  // namespace
 
@@ -26,7 +26,8 @@ bool FindDevice() {
   usb_find_devices();
   for (usb_bus* bus = usb_get_busses(); bus != nullptr; bus = bus->next) {
     for (struct usb_device* device = bus->devices; device != nullptr; device = device->next) {
-      if (Matches(*device)) g_transfer.foundDevice = device;  // the last match wins
+      // The last eligible match wins.
+      if (IsVx742(*device) && IsChosenDevice(*device)) g_transfer.foundDevice = device;
     }
   }
   if (g_transfer.foundDevice == nullptr) {
@@ -40,6 +41,7 @@ bool FindDevice() {
 
 bool OpenDevice() {
   if (g_transfer.interfaceClaimed != 0) return true;
+  g_openError = 0;
   // A handle may be left from a link that a failed search gave up: it still
   // holds interface 0, so it is released before the device is opened again.
   if (g_transfer.m_dev != nullptr) {
@@ -50,18 +52,23 @@ bool OpenDevice() {
   g_transfer.m_dev =
       g_transfer.foundDevice != nullptr ? usb_open(g_transfer.foundDevice) : nullptr;
   if (g_transfer.m_dev == nullptr) {
+    g_openError = g_transfer.foundDevice != nullptr ? errno : ENODEV;
     ShowLinkMessage(kTextCouldNotOpen);
     g_transfer.interfaceClaimed = 0;
     return false;
   }
-  if (usb_set_configuration(g_transfer.m_dev, kDeviceConfiguration) < 0) {
+  // libusb 0.1 hands back the failed ioctl's error as a negative errno.
+  if (const int configured = usb_set_configuration(g_transfer.m_dev, kDeviceConfiguration);
+      configured < 0) {
+    g_openError = -configured;
     ShowLinkMessage(kTextCouldNotSetConfiguration);
     usb_close(g_transfer.m_dev);
     g_transfer.m_dev = nullptr;
     g_transfer.interfaceClaimed = 0;
     return false;
   }
-  if (usb_claim_interface(g_transfer.m_dev, kDeviceInterface) < 0) {
+  if (const int claimed = usb_claim_interface(g_transfer.m_dev, kDeviceInterface); claimed < 0) {
+    g_openError = -claimed;
     ShowLinkMessage(kTextInterfaceOccupied);
     CloseDevice();
     return false;
@@ -79,5 +86,7 @@ void CloseDevice() {
   g_transfer.interfaceClaimed = 0;
   g_transfer.m_dev = nullptr;
 }
+
+int LastOpenError() { return g_openError; }
 
 void RegisterDeviceNotify(void* /*window*/) {}

@@ -25,12 +25,16 @@ inline constexpr const char* kTextCouldNotSetConfiguration = "Could not set conf
 inline constexpr const char* kTextInterfaceOccupied =
     "USB device interface is occupied by other software, please check it!\n";
 
-// Scans every bus; the last matching device in bus-then-device order is kept in
+// Scans every bus; the last matching device (among those ChooseDevice allows,
+// link/device_choice.h) in bus-then-device order is kept in
 // foundDevice. False (after telling the operator) when none matches.
 bool FindDevice();
 // Opens foundDevice, sets configuration 1 and claims interface 0, unless the
 // link is open already. False (after telling the operator) with the link closed.
 bool OpenDevice();
+// The errno of the step that failed the last OpenDevice (EACCES or EPERM when
+// the device node is not writable for this user); 0 after a successful open.
+int LastOpenError();
 // Releases and closes an open handle; always leaves the link closed.
 void CloseDevice();
 // Registration for device arrival and removal. Nothing reacts to those events,

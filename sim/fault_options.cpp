@@ -47,6 +47,7 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
     else if (name == "--set-config-fails") faults.setConfigFails = true;
     else if (name == "--claim-fails") faults.claimFails = true;
     else if (name == "--never-back") faults.neverBack = true;
+    else if (name == "--open-denied") faults.openDenied = true;
     else ok = false;
   } else if (name == "--silent") {
     const auto colon = value.find(':');
@@ -66,6 +67,8 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
     ok = ParseInt(value, faults.unplugAfterFrames);
   } else if (name == "--latency-ms") {
     ok = ParseMillis(value, faults.replyLatency);
+  } else if (name == "--arrive-ms") {
+    ok = ParseMillis(value, faults.arriveAfter);
   }
   if (!ok) error = "unknown or malformed device option: " + option;
   return ok;
@@ -87,7 +90,9 @@ std::string FaultUsage() {
          "  --restart-ms=MS       how long a restarting device is off the bus (default 3000)\n"
          "  --never-back          a restarting device does not come back\n"
          "  --unplug-after=N      the device leaves once the reply to frame N-1 is read\n"
-         "  --latency-ms=MS       each reply is ready this long after its frame\n";
+         "  --latency-ms=MS       each reply is ready this long after its frame\n"
+         "  --open-denied         the node is not writable for the program (umockdev only)\n"
+         "  --arrive-ms=MS        the device joins the bus MS after the start (umockdev only)\n";
 }
 
 }  // namespace sim

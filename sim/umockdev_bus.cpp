@@ -44,8 +44,9 @@ std::string NodeUsedByLink(const std::vector<std::string>& readdirOrder,
   return used;
 }
 
-EmulatedBus::EmulatedBus(std::shared_ptr<SharedDevice> device, bool usbFileSystem)
-    : device_(std::move(device)), testbed_(umockdev_testbed_new()), usbFileSystem_(usbFileSystem) {
+EmulatedBus::EmulatedBus(std::vector<std::shared_ptr<SharedDevice>> devices, bool usbFileSystem)
+    : testbed_(umockdev_testbed_new()), usbFileSystem_(usbFileSystem) {
+  for (auto& device : devices) slots_.push_back(Slot{std::move(device), {}, {}});
   if (usbFileSystem_) {
     // The root hub keeps the bus folder in place while no VX742 is listed; it
     // needs no handler (its ioctls fail as on a plain file).
@@ -59,8 +60,10 @@ EmulatedBus::EmulatedBus(std::shared_ptr<SharedDevice> device, bool usbFileSyste
 }
 
 EmulatedBus::~EmulatedBus() {
-  for (const Node& node : nodes_) Detach(node);
-  for (const Node& node : retired_) Detach(node);
+  for (const Slot& slot : slots_) {
+    for (const Node& node : slot.nodes) Detach(node);
+    for (const Node& node : slot.retired) Detach(node);
+  }
   g_object_unref(testbed_);
 }
 
@@ -72,24 +75,30 @@ std::string EmulatedBus::RootDir() const {
 }
 
 bool EmulatedBus::Sync(std::string& error) {
-  const int listed = usbFileSystem_ ? device_->With([](DeviceState& state, Micros now) {
-    return state.model.ListedDevices(now);
-  })
-                                    : 0;
-  if (static_cast<int>(nodes_.size()) == listed) return true;
   bool ok = true;
-  while (ok && static_cast<int>(nodes_.size()) < listed) ok = AddNode(error);
-  while (static_cast<int>(nodes_.size()) > listed) RemoveNode();
-  ChooseSilentNode();
+  for (Slot& slot : slots_) ok = SyncSlot(slot, error) && ok;
   return ok;
 }
 
-bool EmulatedBus::AddNode(std::string& error) {
+bool EmulatedBus::SyncSlot(Slot& slot, std::string& error) {
+  const int listed = usbFileSystem_ ? slot.device->With([](DeviceState& state, Micros now) {
+    return now < state.model.GetFaults().arriveAfter ? 0 : state.model.ListedDevices(now);
+  })
+                                    : 0;
+  if (static_cast<int>(slot.nodes.size()) == listed) return true;
+  bool ok = true;
+  while (ok && static_cast<int>(slot.nodes.size()) < listed) ok = AddNode(slot, error);
+  while (static_cast<int>(slot.nodes.size()) > listed) RemoveNode(slot);
+  ChooseSilentNode(slot);
+  return ok;
+}
+
+bool EmulatedBus::AddNode(Slot& slot, std::string& error) {
   const int devnum = nextDevnum_++;
   const std::string path = DeviceNodePath(kEmulatedBus, devnum);
   // The handler listens before the node appears: a scan that opens the node
   // at once must find someone to talk to.
-  UMockdevIoctlBase* handler = NewUsbfsHandler(device_);
+  UMockdevIoctlBase* handler = NewUsbfsHandler(slot.device);
   GError* failure = nullptr;
   if (!umockdev_testbed_attach_ioctl(testbed_, path.c_str(), handler, &failure)) {
     error = "cannot serve " + path + ": " + TakeMessage(failure);
@@ -103,19 +112,19 @@ bool EmulatedBus::AddNode(std::string& error) {
     Detach(node);
     return false;
   }
-  nodes_.push_back(node);
+  slot.nodes.push_back(node);
   return true;
 }
 
-void EmulatedBus::RemoveNode() {
-  const Node node = nodes_.back();
-  nodes_.pop_back();
+void EmulatedBus::RemoveNode(Slot& slot) {
+  const Node node = slot.nodes.back();
+  slot.nodes.pop_back();
   umockdev_testbed_remove_device(testbed_, DeviceSysfsPath(kEmulatedBus, node.devnum).c_str());
   // The testbed keeps a node that has content; the scan must not find it.
   g_unlink((RootDir() + DeviceNodePath(kEmulatedBus, node.devnum)).c_str());
   // The handler stays attached: a scan may have opened the node just before,
   // and a handle opened earlier stays in use (see DeviceState).
-  retired_.push_back(node);
+  slot.retired.push_back(node);
 }
 
 void EmulatedBus::Detach(const Node& node) {
@@ -124,9 +133,9 @@ void EmulatedBus::Detach(const Node& node) {
   g_object_unref(node.handler);
 }
 
-void EmulatedBus::ChooseSilentNode() {
+void EmulatedBus::ChooseSilentNode(Slot& slot) {
   std::vector<std::string> matching;
-  for (const Node& node : nodes_) matching.push_back(DevnumName(node.devnum));
+  for (const Node& node : slot.nodes) matching.push_back(DevnumName(node.devnum));
   const std::string busFolder = "/dev/" + BusDirectoryName(kEmulatedBus);
   std::string silent;
   if (matching.size() > 1) {
@@ -134,7 +143,7 @@ void EmulatedBus::ChooseSilentNode() {
         NodeUsedByLink(EntriesInReaddirOrder(RootDir() + busFolder), matching);
     silent = busFolder + "/" + (matching.front() == used ? matching.back() : matching.front());
   }
-  device_->With([&](DeviceState& state, Micros) {
+  slot.device->With([&](DeviceState& state, Micros) {
     state.silentNode = silent;
     return 0;
   });

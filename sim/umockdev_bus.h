@@ -1,6 +1,7 @@
 // The umockdev testbed and the device nodes on its bus 001. Besides its root
-// hub the bus follows the model: as many VX742 nodes as the model lists at
-// this moment, each served by a usbfs handler of the shared device. A device
+// hub the bus follows the models of a station: for each emulated device as
+// many VX742 nodes as its model lists at this moment, each served by a usbfs
+// handler of that device. A device
 // that leaves the bus (restart, unplug) loses its node; when it comes back it
 // gets a new device number, as a re-enumerated device does.
 #pragma once
@@ -19,7 +20,8 @@ class EmulatedBus {
  public:
   // Creates the testbed; it sets UMOCKDEV_DIR in this process's environment.
   // usbFileSystem false: /dev/bus/usb stays empty, as on a host without usbfs.
-  EmulatedBus(std::shared_ptr<SharedDevice> device, bool usbFileSystem);
+  // Devices that are listed together get device numbers in the order given.
+  EmulatedBus(std::vector<std::shared_ptr<SharedDevice>> devices, bool usbFileSystem);
   ~EmulatedBus();
   EmulatedBus(const EmulatedBus&) = delete;
   EmulatedBus& operator=(const EmulatedBus&) = delete;
@@ -27,7 +29,7 @@ class EmulatedBus {
   // The testbed's root: what UMOCKDEV_DIR must name for a program.
   std::string RootDir() const;
 
-  // Adds or removes VX742 nodes until the bus lists what the model lists now.
+  // Adds or removes VX742 nodes until the bus lists what the models list now.
   // False (with the reason in error) when the testbed refused a change.
   bool Sync(std::string& error);
 
@@ -36,17 +38,22 @@ class EmulatedBus {
     int devnum;
     UMockdevIoctlBase* handler;
   };
+  // One emulated device and its nodes.
+  struct Slot {
+    std::shared_ptr<SharedDevice> device;
+    std::vector<Node> nodes;    // on the bus now
+    std::vector<Node> retired;  // left the bus; their handlers still serve open handles
+  };
 
-  bool AddNode(std::string& error);
-  void RemoveNode();
+  bool SyncSlot(Slot& slot, std::string& error);
+  bool AddNode(Slot& slot, std::string& error);
+  void RemoveNode(Slot& slot);
   void Detach(const Node& node);
-  void ChooseSilentNode();
+  void ChooseSilentNode(Slot& slot);
 
-  std::shared_ptr<SharedDevice> device_;
+  std::vector<Slot> slots_;
   UMockdevTestbed* testbed_;
   bool usbFileSystem_;
-  std::vector<Node> nodes_;    // on the bus now
-  std::vector<Node> retired_;  // left the bus; their handlers still serve open handles
   int nextDevnum_ = kFirstDevnum;
 
   static constexpr int kFirstDevnum = 2;  // 1 is the root hub

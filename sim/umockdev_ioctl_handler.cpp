@@ -23,7 +23,7 @@ constexpr char kNodeKey[] = "tamsolt-open-node";
 // What the program does with one open node. libusb's scan opens every node
 // for the connect info and the descriptors; usb_open opens it again for a
 // handle that configures, claims and moves URBs.
-enum class NodeUse { Unknown, Scan, Handle, Refused, Closed };
+enum class NodeUse { Unknown, Scan, Handle, Refused, Denied, Closed };
 
 struct OpenNode {
   std::shared_ptr<SharedDevice> device;
@@ -199,9 +199,16 @@ int Serve(OpenNode& node, unsigned long request, UMockdevIoctlData* arg, DeviceS
     // Anything else comes from a handle of usb_open: the device decides now
     // whether it can be opened. Debian's libusb 0.1 ignores a failed open(),
     // so a refused handle shows up as a bad file descriptor on its first ioctl.
-    const bool opened = device.model != nullptr ? device.model->Open(now) : device.present;
-    node.use = opened ? NodeUse::Handle : NodeUse::Refused;
+    // A node the program may not write is opened read-only by libusb, and
+    // usbfs refuses every request on such a handle with EPERM.
+    if (state.model.GetFaults().openDenied) {
+      node.use = NodeUse::Denied;
+    } else {
+      const bool opened = device.model != nullptr ? device.model->Open(now) : device.present;
+      node.use = opened ? NodeUse::Handle : NodeUse::Refused;
+    }
   }
+  if (node.use == NodeUse::Denied) return -EPERM;
   if (node.use != NodeUse::Handle) return -EBADF;
   return ServeHandle(node, request, arg, device);
 }

@@ -68,14 +68,15 @@ std::vector<char*> PointersTo(std::vector<std::string>& strings) {
   return pointers;
 }
 
-void PrintSummary(sim::SharedDevice& device) {
-  device.With([](sim::DeviceState& state, sim::Micros) {
+// name: "device" alone, "device 2" on a station.
+void PrintSummary(sim::SharedDevice& device, const std::string& name) {
+  device.With([&name](sim::DeviceState& state, sim::Micros) {
     const sim::Summary& summary = state.model.GetSummary();
     std::fprintf(stderr,
-                 "tamsolt-sim-run: device received %d frames (%d rejected, %d repeated), "
+                 "tamsolt-sim-run: %s received %d frames (%d rejected, %d repeated), "
                  "%d exchanges ended, %d restarts\n",
-                 summary.frames, summary.rejectedFrames, summary.retries, summary.exchangesEnded,
-                 summary.restarts);
+                 name.c_str(), summary.frames, summary.rejectedFrames, summary.retries,
+                 summary.exchangesEnded, summary.restarts);
     return 0;
   });
 }
@@ -95,10 +96,16 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  auto device = std::make_shared<sim::SharedDevice>(options.faults, options.outputDir);
+  std::vector<std::shared_ptr<sim::SharedDevice>> devices;
+  bool usbFileSystem = true;
+  for (std::size_t k = 0; k < options.devices.size(); ++k) {
+    devices.push_back(std::make_shared<sim::SharedDevice>(
+        options.devices[k], sim::DeviceOutputDir(options.outputDir, k, options.devices.size())));
+    if (options.devices[k].noBusses) usbFileSystem = false;
+  }
   int exitCode = 0;
   {
-    sim::EmulatedBus bus(device, !options.faults.noBusses);
+    sim::EmulatedBus bus(devices, usbFileSystem);
     if (!bus.Sync(error)) {
       std::fprintf(stderr, "tamsolt-sim-run: %s\n", error.c_str());
       return 2;
@@ -135,6 +142,10 @@ int main(int argc, char** argv) {
     g_spawn_close_pid(run.program);
     exitCode = sim::ExitCodeOfWaitStatus(run.waitStatus);
   }
-  if (options.summary) PrintSummary(*device);
+  if (options.summary) {
+    for (std::size_t k = 0; k < devices.size(); ++k) {
+      PrintSummary(*devices[k], devices.size() == 1 ? "device" : "device " + std::to_string(k + 1));
+    }
+  }
   return exitCode;
 }

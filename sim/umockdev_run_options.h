@@ -10,16 +10,23 @@
 namespace sim {
 
 struct RunOptions {
-  Faults faults;
+  // One entry per emulated device (--devices N, default 1): the faults given
+  // without --fault-on, then those of --fault-on=K:FAULT for device K.
+  std::vector<Faults> devices{Faults{}};
   std::string outputDir;             // --out=DIR: where the device stores what it received
   bool summary = true;               // --quiet clears it: no counters on standard error at the end
   std::vector<std::string> command;  // the program and its arguments, after "--"
 };
 
-// Parses "[faults] [--out=DIR] [--quiet] -- program args..." (args without the
-// runner's own name). False with the reason in error.
+// Parses "[--devices N] [faults] [--fault-on=K:FAULT] [--out=DIR] [--quiet] --
+// program args..." (args without the runner's own name). False with the reason in error.
 bool ParseRunOptions(const std::vector<std::string>& args, RunOptions& options, std::string& error);
 std::string RunUsage();
+
+// Where device number index (from 0) of count stores what it received: DIR
+// itself for a single device, DIR/device-K (K from 1) on a station; empty
+// when nothing is stored.
+std::string DeviceOutputDir(const std::string& outputDir, std::size_t index, std::size_t count);
 
 // The program's environment: environment as given, with the umockdev preload
 // library ahead of any preload already set (it must see every open and ioctl

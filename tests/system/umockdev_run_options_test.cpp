@@ -31,14 +31,42 @@ TEST(RunOptions, FaultsAndOutputFolderComeBeforeTheProgram) {
       {"--absent", "--silent=2:3", "--out=/tmp/received", "--", "prog", "-x", "--claim-fails"},
       options, error))
       << error;
-  EXPECT_TRUE(options.faults.absent);
-  EXPECT_EQ(options.faults.silentFromFrame, 2);
-  EXPECT_EQ(options.faults.silentReplies, 3);
+  EXPECT_TRUE(options.devices[0].absent);
+  EXPECT_EQ(options.devices[0].silentFromFrame, 2);
+  EXPECT_EQ(options.devices[0].silentReplies, 3);
   EXPECT_EQ(options.outputDir, "/tmp/received");
   EXPECT_TRUE(options.summary);
   // What follows "--" is the program's, even when it looks like a fault.
-  EXPECT_FALSE(options.faults.claimFails);
+  EXPECT_FALSE(options.devices[0].claimFails);
   EXPECT_EQ(options.command, (Strings{"prog", "-x", "--claim-fails"}));
+}
+
+TEST(RunOptions, EachDeviceOfAStationHasItsOwnFaultsAndFolder) {
+  sim::RunOptions options;
+  std::string error;
+  ASSERT_TRUE(sim::ParseRunOptions({"--fault-on=3:--silent=3:2", "--latency-ms=5", "--devices", "3",
+                                    "--fault-on=1:--absent", "--", "prog"},
+                                   options, error))
+      << error;
+  ASSERT_EQ(options.devices.size(), 3u);
+  EXPECT_TRUE(options.devices[0].absent);
+  EXPECT_FALSE(options.devices[1].absent);
+  EXPECT_EQ(options.devices[1].silentFromFrame, -1);
+  EXPECT_EQ(options.devices[2].silentFromFrame, 3);
+  EXPECT_EQ(options.devices[2].silentReplies, 2);
+  for (const sim::Faults& faults : options.devices) EXPECT_EQ(faults.replyLatency, 5000);
+  EXPECT_EQ(sim::DeviceOutputDir("/r", 1, 3), "/r/device-2");
+  EXPECT_EQ(sim::DeviceOutputDir("/r", 0, 1), "/r");
+  EXPECT_EQ(sim::DeviceOutputDir("", 1, 3), "");
+
+  for (const Strings& args :
+       {Strings{"--devices", "0", "--", "prog"}, Strings{"--devices=x", "--", "prog"},
+        Strings{"--fault-on=2:--absent", "--", "prog"}, Strings{"--fault-on=0:--absent", "--", "prog"},
+        Strings{"--devices=2", "--fault-on=1:--bogus", "--", "prog"},
+        Strings{"--devices=2", "--fault-on=--absent", "--", "prog"}}) {
+    sim::RunOptions refused;
+    EXPECT_FALSE(sim::ParseRunOptions(args, refused, error)) << args[0] << " " << args[1];
+  }
 }
 
 TEST(RunOptions, QuietDropsTheSummary) {

@@ -1,0 +1,164 @@
+#include "cli/cli_options.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "cli/exit_codes.h"
+#include "engine/transfer_context.h"
+
+namespace {
+
+// "--boot", "--host", ... in kind order.
+std::string RowOption(std::uint8_t kind) {
+  std::string name = KindName(kind);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return "--" + name;
+}
+
+std::optional<std::uint8_t> RowKindOf(const std::string& option) {
+  for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
+    if (option == RowOption(kind)) return kind;
+  }
+  return std::nullopt;
+}
+
+bool TakesValue(const std::string& option) {
+  return RowKindOf(option) || option == "--settings" || option == "--device" ||
+         option == "--wait" || option == "--log-file";
+}
+
+bool ParseSeconds(const std::string& text, double& seconds) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  seconds = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size() && seconds >= 0 && seconds <= 86400;
+}
+
+bool SetValue(const std::string& option, const std::string& value, CliOptions& options,
+              std::string& error) {
+  if (value.empty()) {
+    error = option + " needs a value";
+    return false;
+  }
+  if (const auto kind = RowKindOf(option)) {
+    if (options.rows[*kind]) {
+      error = option + " is given twice";
+      return false;
+    }
+    options.rows[*kind] = value;
+  } else if (option == "--settings") {
+    options.settingsFile = value;
+  } else if (option == "--device") {
+    options.device = ParseDeviceAddress(value);
+    if (!options.device) {
+      error = "--device wants BUS:ADDR, as --list prints it, not \"" + value + "\"";
+      return false;
+    }
+  } else if (option == "--wait") {
+    double seconds = 0;
+    if (!ParseSeconds(value, seconds)) {
+      error = "--wait wants seconds from 0 to 86400, not \"" + value + "\"";
+      return false;
+    }
+    options.waitSeconds = seconds;
+  } else if (option == "--log-file") {
+    options.logFile = value;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CliOptions::RowsNamed() const {
+  for (const auto& row : rows) {
+    if (row) return true;
+  }
+  return false;
+}
+
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
+                     std::string& error) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string option = args[i];
+    std::optional<std::string> value;
+    if (const auto equals = option.find('='); option.rfind("--", 0) == 0 &&
+                                              equals != std::string::npos) {
+      value = option.substr(equals + 1);
+      option.erase(equals);
+    }
+    if (TakesValue(option)) {
+      if (!value) {
+        if (i + 1 == args.size()) {
+          error = option + " needs a value";
+          return false;
+        }
+        value = args[++i];
+      }
+      if (!SetValue(option, *value, options, error)) return false;
+      continue;
+    }
+    if (value) {
+      error = option + " takes no value";
+      return false;
+    }
+    if (option == "--list") {
+      options.list = true;
+    } else if (option == "--all") {
+      options.all = true;
+    } else if (option == "--help" || option == "-h") {
+      options.help = true;
+    } else {
+      error = "unknown option \"" + option + "\"";
+      return false;
+    }
+  }
+  if (options.all && options.device) {
+    error = "--all writes every device; it cannot be combined with --device";
+    return false;
+  }
+  if (options.list && (options.all || options.RowsNamed() || !options.logFile.empty())) {
+    error = "--list only lists the devices (with --device and --wait at most)";
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceAddress& device) {
+  std::vector<std::string> args;
+  for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
+    if (options.rows[kind]) args.insert(args.end(), {RowOption(kind), *options.rows[kind]});
+  }
+  if (!options.settingsFile.empty()) args.insert(args.end(), {"--settings", options.settingsFile});
+  if (!options.logFile.empty()) args.insert(args.end(), {"--log-file", options.logFile});
+  args.insert(args.end(), {"--device", device.Text()});
+  return args;
+}
+
+std::string CliUsage() {
+  std::string usage =
+      "usage: tamsolt-cli [rows] [--settings FILE] [--device BUS:ADDR | --all] [--wait SECONDS]\n"
+      "                   [--log-file PATH]\n"
+      "       tamsolt-cli --list [--device BUS:ADDR] [--wait SECONDS]\n"
+      "Writes the enabled rows to a VX742, as the window's batch button does, without a display.\n"
+      "\n"
+      "rows (naming any uses exactly the rows named, for this run only; none: the rows\n"
+      "enabled in setting.ini):\n"
+      "  --boot FILE  --host FILE  --rcdb FILE  --font FILE  --lang FILE\n"
+      "  --fv FILE    --bmp FILE   --pic FILE   --tdb FILE\n"
+      "options:\n"
+      "  --settings FILE     read rows and messages from FILE instead of setting.ini beside\n"
+      "                      the program (nothing is ever written to it)\n"
+      "  --list              print every attached VX742 as BUS:ADDR, one a line, in scan order\n"
+      "  --device BUS:ADDR   write that device instead of the last one found\n"
+      "  --all               write every attached VX742 at once, one child process each\n"
+      "  --wait SECONDS      wait for a device (or the named one) to appear before starting\n"
+      "  --log-file PATH     append every log line, with the date, to PATH\n"
+      "  --help              this text\n"
+      "Log lines go to standard output; progress and message boxes to standard error.\n"
+      "\n"
+      "exit status:\n";
+  for (int code = 0; code <= AsInt(ExitCode::kNoDeviceInTime); ++code) {
+    usage += "  " + std::to_string(code) + "  " + ExitCodeMeaning(code) + "\n";
+  }
+  return usage;
+}

@@ -1,0 +1,33 @@
+// The command line of tamsolt-cli.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/device_choice.h"
+
+struct CliOptions {
+  // Rows named on the command line, by kind; all empty: the rows of setting.ini.
+  std::array<std::optional<std::string>, 9> rows;
+  std::string settingsFile;  // --settings: another setting.ini
+  std::optional<DeviceAddress> device;
+  std::optional<double> waitSeconds;
+  std::string logFile;
+  bool list = false;
+  bool all = false;
+  bool help = false;
+
+  bool RowsNamed() const;
+};
+
+// Parses the arguments (without the program's name). False with the reason in error.
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
+                     std::string& error);
+
+// The arguments a child of --all gets: the rows, settings and log file of
+// options, and the device it writes.
+std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceAddress& device);
+
+std::string CliUsage();

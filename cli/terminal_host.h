@@ -1,0 +1,57 @@
+// The engine's host on a terminal: timers on a TimerLoop, log lines on
+// standard output (and appended to a log file), the progress bar and every
+// message box on standard error. Boxes are answered at once. What the engine
+// shows is also handed to a RunOutcome, which tells how the run ended.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "cli/cli_rows.h"
+#include "cli/progress_bar.h"
+#include "cli/run_outcome.h"
+#include "cli/timer_loop.h"
+#include "engine/engine_host.h"
+
+class TerminalHost final : public EngineHost {
+ public:
+  // logFile: appended to (empty: none); device: named in its lines (empty: none).
+  TerminalHost(CliRows rows, const std::string& logFile, std::string device);
+  ~TerminalHost() override;
+  TerminalHost(const TerminalHost&) = delete;
+  TerminalHost& operator=(const TerminalHost&) = delete;
+
+  // False when the log file cannot be opened for appending.
+  bool LogFileOpen() const { return logPath_.empty() || logFile_ != nullptr; }
+
+  // Presses the batch button and runs the transfer to its end.
+  ExitCode RunBatch();
+
+  void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
+  void SetTimer(std::uint32_t id, std::uint32_t periodMs) override;
+  void KillTimer(std::uint32_t id) override;
+  void Sleep(std::uint32_t ms) override;
+  void PumpMessages() override;
+  void SetBarRange(std::uint16_t low, std::uint16_t high) override;
+  void SetBarPos(int pos) override;
+  void AppendLogLine(const std::string& line) override;
+  int LogLineCount() override { return logLines_; }
+  void SelectLogLine(int) override {}
+  void ClearLog() override { logLines_ = 0; }
+  void SetStatusText(const std::string& text) override;
+  bool IsRowChecked(std::uint8_t kind) override { return kind < rows_.size() && rows_[kind].checked; }
+  std::string RowPath(std::uint8_t kind) override {
+    return kind < rows_.size() ? rows_[kind].path : std::string();
+  }
+
+ private:
+  CliRows rows_;
+  std::string logPath_;
+  std::FILE* logFile_ = nullptr;
+  std::string device_;
+  int logLines_ = 0;
+  int barLow_ = 0;
+  ProgressBar bar_;
+  RunOutcome outcome_;
+  TimerLoop timers_;
+};
