@@ -229,7 +229,7 @@ void RunUmockdev(const Options& options, const bench::ReferenceBatch& batch, con
   }
   const double roundTrip = bench::UmockdevRoundTripMicros(programs, kRoundTrips);
   if (programs.HaveCli()) {
-    PrintCli(f, bench::RunCli(programs, batch, 0), roundTrip);
+    PrintCli(f, bench::RunCli(programs, batch, g_iniPath, 0), roundTrip);
   } else {
     std::printf("\ntamsolt-cli runs skipped: %s is not built\n", programs.cli.c_str());
   }
@@ -242,7 +242,7 @@ void RunUmockdev(const Options& options, const bench::ReferenceBatch& batch, con
   std::fflush(stdout);
   if (!programs.HaveCli()) return;
   std::vector<bench::ChildRun> station;
-  for (int devices : options.devices) station.push_back(bench::RunCli(programs, batch, devices));
+  for (int devices : options.devices) station.push_back(bench::RunCli(programs, batch, g_iniPath, devices));
   PrintStation(options.devices, station);
 }
 

@@ -108,12 +108,18 @@ double UmockdevRoundTripMicros(const Programs& programs, int count) {
   return -1;
 }
 
-ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, int devices) {
+ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, const std::string& messageTable,
+                int devices) {
   const fs::path out = fs::path(batch.folder) / ("received-" + std::to_string(devices));
+  const fs::path settings = fs::path(batch.folder) / "cli-setting.ini";
+  std::error_code error;
+  fs::copy_file(messageTable, settings, fs::copy_options::overwrite_existing, error);
+  if (error) return {};
   const std::string usage = batch.folder + "/usage-" + std::to_string(devices) + ".txt";
   std::vector<std::string> args{programs.simRun, "--quiet", "--out=" + out.string()};
   if (devices > 0) args.insert(args.end(), {"--devices", std::to_string(devices)});
-  args.insert(args.end(), {"--", programs.usbProbe, "--usage", usage, "--", programs.cli});
+  args.insert(args.end(), {"--", programs.usbProbe, "--usage", usage, "--", programs.cli, "--settings",
+                           settings.string()});
   if (devices > 0) args.push_back("--all");
   for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
     args.insert(args.end(), {"--" + Lower(KindName(kind)), batch.paths[kind]});

@@ -43,7 +43,9 @@ double UmockdevRoundTripMicros(const Programs& programs, int count);
 
 // tamsolt-cli with the batch's files under tamsolt-sim-run. devices 0: one
 // device and a plain run; devices N: N emulated devices and --all.
-ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, int devices);
+// messageTable: the setting.ini whose texts it logs (a copy is given to it).
+ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, const std::string& messageTable,
+                int devices);
 
 struct WindowRun : ChildRun {  // wall: from the press to the completion message
   long longestGapMs = 0;         // the longest pause of the window's event loop
