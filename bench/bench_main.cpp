@@ -92,6 +92,10 @@ void PrintFloor(const bench::InProcessFigures& f) {
     std::printf("  %-5s %7u %7d %10.3f\n", KindName(item.kind), item.blocks, item.frames, Seconds(item.floor));
   }
   std::printf("  %-5s %7s %7d %10.3f\n", "total", "", f.frames, Seconds(f.floor));
+  // The gap the engine's own pacing makes, whatever the machine.
+  const double gapMs = static_cast<double>(f.designedNetGap.length - f.designedNetGap.fixedWaits) / 1000;
+  std::printf("  longest event gap less fixed waits at this pace: %.1f ms in timer %u   target <= %.0f ms: %s\n",
+              gapMs, f.designedNetGap.timer, kGapTargetMs, Verdict(gapMs <= kGapTargetMs));
 }
 
 void PrintInProcess(const bench::InProcessFigures& f) {

@@ -96,6 +96,7 @@ InProcessFigures FromFloor(const BatchRun& floor) {
   InProcessFigures figures;
   figures.failure = floor.failure;
   figures.floor = floor.total;
+  figures.designedNetGap = floor.longestNetGap;
   figures.frames = floor.frames;
   for (std::size_t i = 0; i < floor.itemTimes.size(); ++i) {
     ItemTimes item;

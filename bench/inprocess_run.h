@@ -33,6 +33,7 @@ struct InProcessFigures {
   double roundTripMicros = 0;
   EventGap longestGap;
   EventGap longestNetGap;
+  EventGap designedNetGap;  // the longest gap less fixed waits on the virtual clock: the engine's own
   std::uint64_t loopAllocations = 0;
   std::uint64_t midBlockAllocations = 0;
   sim::Micros sleepOvershoot = 0;
