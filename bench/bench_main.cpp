@@ -143,26 +143,6 @@ void PrintInProcess(const bench::InProcessFigures& f) {
               Seconds(f.wall - f.floor - late));
 }
 
-// Item i ends at the line that reports its completion; the last one at the program's end.
-std::vector<sim::Micros> CliItemTimes(const bench::InProcessFigures& f, const bench::ChildRun& run) {
-  std::vector<sim::Micros> times;
-  sim::Micros from = 0;
-  std::size_t line = 0;
-  for (std::size_t i = 0; i < f.items.size(); ++i) {
-    sim::Micros to = run.wall;
-    if (i + 1 < f.items.size()) {
-      while (line < run.lines.size() && run.lines[line].text.find(f.items[i].finishedText) == std::string::npos) {
-        ++line;
-      }
-      if (line == run.lines.size() || f.items[i].finishedText.empty()) return {};
-      to = run.lines[line].at;
-    }
-    times.push_back(to - from);
-    from = to;
-  }
-  return times;
-}
-
 // False, after showing the program's output, when it did not end well.
 bool Succeeded(const char* program, const bench::ChildRun& run) {
   if (run.exitCode == 0) return true;
@@ -183,7 +163,9 @@ void PrintCli(const bench::InProcessFigures& f, const bench::ChildRun& run, doub
   std::printf("\nThrough tamsolt-cli on Debian's libusb under umockdev (one device)\n");
   if (!Succeeded("tamsolt-cli", run)) return;
   std::printf("  bare round trip on this stack %.1f us\n", roundTripMicros);
-  const std::vector<sim::Micros> times = CliItemTimes(f, run);
+  std::vector<std::string> completions;
+  for (const auto& item : f.items) completions.push_back(item.finishedText);
+  const std::vector<sim::Micros> times = bench::SplitAtCompletionLines(completions, run.lines, run.wall);
   std::printf("  %-5s %10s %10s %10s %8s\n", "item", "floor s", "stack s", "wall s", "ratio");
   for (std::size_t i = 0; i < times.size(); ++i) {
     const double stack = f.items[i].frames * roundTripMicros / 1e6;

@@ -38,6 +38,12 @@ struct ChildRun {
   std::vector<TimedLine> lines;  // tamsolt-cli's output, as it arrived
 };
 
+// Each item's time from a program's time-stamped lines: item i ends at the
+// first line after the previous item's end that contains completions[i]; the
+// last item ends at `end`. Empty when a completion line is missing.
+std::vector<sim::Micros> SplitAtCompletionLines(const std::vector<std::string>& completions,
+                                                const std::vector<TimedLine>& lines, sim::Micros end);
+
 // Mean microseconds of a bare round trip on libusb under umockdev; negative on failure.
 double UmockdevRoundTripMicros(const Programs& programs, int count);
 
