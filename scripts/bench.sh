@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmark (docs/performance.md): the reference batch in
-# real time in-process, then through tamsolt-cli under umockdev on 1, 4 and 8
-# emulated devices. It takes about twenty minutes; run it on a quiet
-# machine, since every figure is a wall time. Arguments go to tamsolt-bench,
+# real time in-process, then through the window and tamsolt-cli under umockdev,
+# and tamsolt-cli --all on 1, 4 and 8 emulated devices. It takes about twenty
+# minutes; run it on a quiet machine, since every figure is a wall time. Arguments go to tamsolt-bench,
 # e.g. scripts/bench.sh --divisor 16 for a quick check of the program itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
