@@ -3,18 +3,16 @@
 // and the allocation counter counts only what it is asked to.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <vector>
 
-#include "app/settings.h"
 #include "bench/bench_host.h"
 #include "bench/counting_allocator.h"
 #include "engine/batch.h"
 #include "engine/state_machine.h"
 #include "engine/transfer_context.h"
+#include "scratch_folder.h"
 #include "sim/inprocess_usb.h"
 
 namespace {
@@ -24,30 +22,24 @@ constexpr sim::Micros kMs = 1000;
 class BenchHostTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tamsolt-bench-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    g_iniPath = dir_ + "/setting.ini";
+    ASSERT_FALSE(folder_.Path().empty());
     static const TransferContext kBlank{};
     g_transfer = kBlank;
     sim::InstallInProcessDevice(&model_, &clock_);
   }
-  void TearDown() override {
-    sim::InstallInProcessDevice(nullptr, nullptr);
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { sim::InstallInProcessDevice(nullptr, nullptr); }
 
   // Only the row of kind, holding size bytes.
   std::vector<std::string> Row(std::uint8_t kind, std::size_t size) {
     std::vector<std::string> paths(kKindCount);
-    paths[kind] = dir_ + "/" + KindName(kind);
+    paths[kind] = folder_.Path() + "/" + KindName(kind);
     std::ofstream(paths[kind], std::ios::binary) << std::string(size, '\x5A');
     return paths;
   }
 
+  ScratchFolder folder_;
   sim::VirtualClock clock_;
   sim::DeviceModel model_{sim::Faults{}, ""};
-  std::string dir_;
 };
 
 TEST_F(BenchHostTest, FloorOfAShortImageIsTheSumOfItsTimerPeriodsAndSleeps) {

@@ -2,40 +2,32 @@
 // items without losing time; a program's lines split into items in order.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
 #include "bench/inprocess_run.h"
 #include "bench/reference_batch.h"
 #include "bench/umockdev_runs.h"
 #include "engine/image_files.h"
+#include "scratch_folder.h"
 
 namespace {
 
 class ReferenceBatchTest : public ::testing::TestWithParam<unsigned> {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tamsolt-bench-batch-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    g_iniPath = dir_ + "/setting.ini";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string dir_;
+  void SetUp() override { ASSERT_FALSE(folder_.Path().empty()); }
+  ScratchFolder folder_;
 };
 
 TEST_P(ReferenceBatchTest, EveryFilePassesTheBatchChecks) {
-  const bench::ReferenceBatch batch = bench::WriteReferenceBatch(dir_, GetParam());
+  const bench::ReferenceBatch batch = bench::WriteReferenceBatch(folder_.Path(), GetParam());
   for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
     EXPECT_TRUE(CheckImageFile(kind, batch.paths[kind], DownloadMode::kBatch).ok()) << KindName(kind);
   }
 }
 
 TEST_P(ReferenceBatchTest, FloorOfTheItemsAddsUpToTheWholeBatch) {
-  const bench::InProcessFigures floor = bench::FloorOnly(bench::WriteReferenceBatch(dir_, GetParam()));
+  const bench::InProcessFigures floor = bench::FloorOnly(bench::WriteReferenceBatch(folder_.Path(), GetParam()));
   ASSERT_EQ(floor.failure, "");
   ASSERT_EQ(floor.items.size(), static_cast<std::size_t>(kKindCount));
   sim::Micros time = 0;
