@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "cli/cli_options.h"
 #include "cli/cli_rows.h"
+#include "cli/device_port.h"
 #include "cli/device_presence.h"
 #include "cli/exit_codes.h"
 #include "cli/station_run.h"
@@ -50,7 +51,7 @@ int WriteEveryDevice(const CliOptions& options) {
 }
 
 int WriteOneDevice(const CliOptions& options) {
-  ChooseDevice(options.device);
+  if (options.device) ChooseDevice(FollowDevice(*options.device));
   TerminalHost host(RowsFor(options), options.logFile,
                     options.device ? options.device->Text() : std::string());
   if (!host.LogFileOpen()) {
@@ -82,6 +83,11 @@ int main(int argc, char** argv) {
   }
   if (options.settingsFile.empty()) {
     InitIniPath();
+  } else if (access(options.settingsFile.c_str(), R_OK) != 0) {
+    // A mistyped name would otherwise run with no rows and empty messages.
+    std::fprintf(stderr, "tamsolt-cli: cannot read the settings file %s\n",
+                 options.settingsFile.c_str());
+    return AsInt(ExitCode::kBadCommandLine);
   } else {
     g_iniPath = options.settingsFile;
   }

@@ -8,7 +8,7 @@
 
 namespace {
 
-std::optional<DeviceAddress> g_chosen;
+DeviceChoice g_choice;
 
 std::optional<unsigned> Number(const std::string& text) {
   unsigned value = 0;
@@ -37,7 +37,7 @@ std::optional<DeviceAddress> ParseDeviceAddress(const std::string& text) {
   return address;
 }
 
-void ChooseDevice(std::optional<DeviceAddress> address) { g_chosen = std::move(address); }
+void ChooseDevice(DeviceChoice choice) { g_choice = std::move(choice); }
 
 DeviceAddress AddressOf(const struct usb_device& device) {
   return {device.bus != nullptr ? device.bus->dirname : "", device.filename};
@@ -49,7 +49,7 @@ bool IsVx742(const struct usb_device& device) {
 }
 
 bool IsChosenDevice(const struct usb_device& device) {
-  return !g_chosen || g_chosen->SameAs(AddressOf(device));
+  return !g_choice || g_choice(AddressOf(device));
 }
 
 std::vector<DeviceAddress> ListMatchingDevices() {

@@ -2,9 +2,10 @@
 // themselves. A device is named by the bus folder and device file that the
 // libusb 0.1 walk gives it ("001" and "004", written "001:004"). With no
 // choice made every matching device is eligible and the link keeps the last
-// one met, as the window has always done.
+// one met, as the window has always done; a program can narrow the choice.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,9 +25,10 @@ struct DeviceAddress {
 // Parses "BUS:ADDR" (decimal numbers, leading zeros allowed); nullopt when malformed.
 std::optional<DeviceAddress> ParseDeviceAddress(const std::string& text);
 
-// Limits FindDevice to the device at address; nullopt lifts the limit.
-void ChooseDevice(std::optional<DeviceAddress> address);
-// True when the scan may keep device (always, while no device is chosen).
+// Which matching devices FindDevice may keep; an empty choice keeps every one.
+using DeviceChoice = std::function<bool(const DeviceAddress&)>;
+void ChooseDevice(DeviceChoice choice);
+// True when the scan may keep device (always, while no choice is made).
 bool IsChosenDevice(const struct usb_device& device);
 
 // Every matching device on the busses, in walk order (a fresh scan; nothing is

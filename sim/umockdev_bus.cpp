@@ -46,12 +46,15 @@ std::string NodeUsedByLink(const std::vector<std::string>& readdirOrder,
 
 EmulatedBus::EmulatedBus(std::vector<std::shared_ptr<SharedDevice>> devices, bool usbFileSystem)
     : testbed_(umockdev_testbed_new()), usbFileSystem_(usbFileSystem) {
-  for (auto& device : devices) slots_.push_back(Slot{std::move(device), {}, {}});
+  // Two ports per device: the second for the two-devices fault.
+  for (auto& device : devices) {
+    slots_.push_back(Slot{std::move(device), 2 * static_cast<int>(slots_.size()) + 1, {}, {}});
+  }
   if (usbFileSystem_) {
     // The root hub keeps the bus folder in place while no VX742 is listed; it
     // needs no handler (its ioctls fail as on a plain file).
     umockdev_testbed_add_from_string(
-        testbed_, DeviceDescription(kEmulatedBus, kRootHubDevnum, RootHubIdentity()).c_str(),
+        testbed_, DeviceDescription(kEmulatedBus, kRootHubDevnum, 0, RootHubIdentity()).c_str(),
         nullptr);
   } else {
     // An empty /dev/bus/usb keeps the scan inside the testbed and finds no bus.
@@ -105,9 +108,10 @@ bool EmulatedBus::AddNode(Slot& slot, std::string& error) {
     g_object_unref(handler);
     return false;
   }
-  const Node node{devnum, handler};
-  if (!umockdev_testbed_add_from_string(
-          testbed_, DeviceDescription(kEmulatedBus, devnum, Vx742Identity()).c_str(), &failure)) {
+  const Node node{devnum, slot.firstPort + static_cast<int>(slot.nodes.size()), handler};
+  const std::string description =
+      DeviceDescription(kEmulatedBus, devnum, node.port, Vx742Identity());
+  if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &failure)) {
     error = "cannot add the device: " + TakeMessage(failure);
     Detach(node);
     return false;
@@ -119,7 +123,7 @@ bool EmulatedBus::AddNode(Slot& slot, std::string& error) {
 void EmulatedBus::RemoveNode(Slot& slot) {
   const Node node = slot.nodes.back();
   slot.nodes.pop_back();
-  umockdev_testbed_remove_device(testbed_, DeviceSysfsPath(kEmulatedBus, node.devnum).c_str());
+  umockdev_testbed_remove_device(testbed_, DeviceSysfsPath(kEmulatedBus, node.port).c_str());
   // The testbed keeps a node that has content; the scan must not find it.
   g_unlink((RootDir() + DeviceNodePath(kEmulatedBus, node.devnum)).c_str());
   // The handler stays attached: a scan may have opened the node just before,

@@ -36,11 +36,13 @@ class EmulatedBus {
  private:
   struct Node {
     int devnum;
+    int port;  // on the root hub; kept when the device comes back
     UMockdevIoctlBase* handler;
   };
   // One emulated device and its nodes.
   struct Slot {
     std::shared_ptr<SharedDevice> device;
+    int firstPort;              // its nodes take the ports from here on
     std::vector<Node> nodes;    // on the bus now
     std::vector<Node> retired;  // left the bus; their handlers still serve open handles
   };

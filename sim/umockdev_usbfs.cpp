@@ -60,9 +60,9 @@ std::string DeviceNodeName(int bus, int devnum) { return Printed("bus/usb/%03d/%
 
 std::string DeviceNodePath(int bus, int devnum) { return "/dev/" + DeviceNodeName(bus, devnum); }
 
-std::string DeviceSysfsPath(int bus, int devnum) {
+std::string DeviceSysfsPath(int bus, int port) {
   const std::string hub = Printed("/sys/devices/platform/tamsolt-hcd/usb%d", bus);
-  return devnum == kRootHubDevnum ? hub : hub + Printed("/%d-%d", bus, devnum);
+  return port == 0 ? hub : hub + Printed("/%d-%d", bus, port);
 }
 
 std::string UpperHex(const std::uint8_t* bytes, std::size_t length) {
@@ -76,10 +76,10 @@ std::string UpperHex(const std::uint8_t* bytes, std::size_t length) {
   return hex;
 }
 
-std::string DeviceDescription(int bus, int devnum, const UsbIdentity& identity) {
+std::string DeviceDescription(int bus, int devnum, int port, const UsbIdentity& identity) {
   const std::string hex = UpperHex(identity.descriptors.data(), identity.descriptors.size());
   // The P: line takes the path below /sys.
-  return "P: " + DeviceSysfsPath(bus, devnum).substr(4) + "\n" +
+  return "P: " + DeviceSysfsPath(bus, port).substr(4) + "\n" +
          "N: " + DeviceNodeName(bus, devnum) + "=" + hex + "\n" +
          "E: SUBSYSTEM=usb\n"
          "E: DEVTYPE=usb_device\n"

@@ -37,12 +37,14 @@ std::string BusDirectoryName(int bus);
 std::string DeviceNodeName(int bus, int devnum);
 // "/dev/bus/usb/001/002".
 std::string DeviceNodePath(int bus, int devnum);
-// Where the device sits in the testbed's sysfs, "/sys/devices/...".
-std::string DeviceSysfsPath(int bus, int devnum);
+// Where the device on port of the bus's root hub sits in the testbed's sysfs,
+// "/sys/devices/.../usb1/1-PORT" (port 0: the root hub itself). The port
+// stays when the device re-enumerates under a new device number.
+std::string DeviceSysfsPath(int bus, int port);
 
 // The testbed's text description of one device (umockdev-record format): the
 // node with the descriptors as its content, sysfs attributes, udev properties.
-std::string DeviceDescription(int bus, int devnum, const UsbIdentity& identity);
+std::string DeviceDescription(int bus, int devnum, int port, const UsbIdentity& identity);
 
 // Continuous upper-case hex, the only form the description's node content takes.
 std::string UpperHex(const std::uint8_t* bytes, std::size_t length);

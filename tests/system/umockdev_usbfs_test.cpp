@@ -56,7 +56,7 @@ TEST(UsbfsDescriptors, ConfigurationOneHasInterfaceZeroWithTheTwoEndpoints) {
 
 TEST(UsbfsDescription, NodeContentIsTheDescriptorsInUpperCaseHex) {
   const sim::UsbIdentity device = sim::Vx742Identity();
-  const std::string text = sim::DeviceDescription(1, 2, device);
+  const std::string text = sim::DeviceDescription(1, 2, 1, device);
   const std::string hex = sim::UpperHex(device.descriptors.data(), device.descriptors.size());
   EXPECT_NE(text.find("\nN: bus/usb/001/002=" + hex + "\n"), std::string::npos) << text;
   EXPECT_EQ(hex.find_first_of("abcdef"), std::string::npos);
