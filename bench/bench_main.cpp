@@ -1,0 +1,271 @@
+// tamsolt-bench: runs the reference batch of all nine kinds in real time and
+// prints what it cost against the pacing the protocol imposes (the floor).
+// docs/performance.md explains each figure and keeps the results.
+//   tamsolt-bench [--divisor N] [--floor-only] [--no-umockdev] [--devices A,B,...]
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "bench/inprocess_run.h"
+#include "bench/reference_batch.h"
+#include "bench/umockdev_runs.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRoundTrips = 1000;
+constexpr double kWallTarget = 1.03;
+constexpr double kCpuTarget = 0.10;
+constexpr double kStationTarget = 1.10;
+constexpr double kGapTargetMs = 250;
+constexpr double kCliRssTargetMb = 30;
+constexpr double kWindowRssTargetMb = 60;
+
+struct Options {
+  unsigned divisor = 1;
+  bool floorOnly = false;
+  bool umockdev = true;
+  std::vector<int> devices{1, 4, 8};
+};
+
+bool Parse(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--divisor" && i + 1 < argc) {
+      options.divisor = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+      if (options.divisor == 0) return false;
+    } else if (arg == "--floor-only") {
+      options.floorOnly = true;
+    } else if (arg == "--no-umockdev") {
+      options.umockdev = false;
+    } else if (arg == "--devices" && i + 1 < argc) {
+      options.devices.clear();
+      std::stringstream list(argv[++i]);
+      for (std::string n; std::getline(list, n, ',');) options.devices.push_back(std::atoi(n.c_str()));
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+double Seconds(sim::Micros t) { return static_cast<double>(t) / 1e6; }
+double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
+const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
+
+// The message table beside the program, as the window and tamsolt-cli use it.
+void UseMessageTable() {
+  InitIniPath();
+  if (!fs::exists(g_iniPath)) g_iniPath = TAMSOLT_SOURCE_DIR "/res/setting.ini";
+}
+
+// "LogLine < OnTimer": the program's own functions on an allocation's call
+// stack, innermost first, without the library's internals and the benchmark.
+std::string CallChain(const std::vector<std::string>& frames) {
+  constexpr int kShown = 5;
+  std::string chain;
+  int shown = 0;
+  for (const std::string& frame : frames) {
+    if (frame.rfind("bench::", 0) == 0) break;
+    if (frame.rfind("std::", 0) == 0 || frame.rfind("void std::", 0) == 0 || frame.rfind("0x", 0) == 0 ||
+        frame.rfind("__", 0) == 0) {
+      continue;
+    }
+    std::string name = frame.substr(0, frame.find('('));
+    if (const auto tag = name.find("[abi:"); tag != std::string::npos) name.erase(tag);
+    chain += (shown == 0 ? "" : " < ") + name;
+    if (++shown == kShown) break;
+  }
+  return chain;
+}
+
+void PrintFloor(const bench::InProcessFigures& f) {
+  std::printf("\nPacing floor (the engine's sleeps, poll pauses and timer periods for this batch)\n");
+  std::printf("  %-5s %7s %7s %10s\n", "item", "blocks", "frames", "floor s");
+  for (const auto& item : f.items) {
+    std::printf("  %-5s %7u %7d %10.3f\n", KindName(item.kind), item.blocks, item.frames, Seconds(item.floor));
+  }
+  std::printf("  %-5s %7s %7d %10.3f\n", "total", "", f.frames, Seconds(f.floor));
+  // The gap the engine's own pacing makes, whatever the machine.
+  const double gapMs = static_cast<double>(f.designedNetGap.length - f.designedNetGap.fixedWaits) / 1000;
+  std::printf("  longest event gap less fixed waits at this pace: %.1f ms in timer %u   target <= %.0f ms: %s\n",
+              gapMs, f.designedNetGap.timer, kGapTargetMs, Verdict(gapMs <= kGapTargetMs));
+}
+
+void PrintInProcess(const bench::InProcessFigures& f) {
+  std::printf("\nIn-process: the engine against the emulated device in this process, real clock\n");
+  std::printf("  %-5s %10s %10s %8s\n", "item", "floor s", "wall s", "ratio");
+  for (const auto& item : f.items) {
+    std::printf("  %-5s %10.3f %10.3f %8.3f\n", KindName(item.kind), Seconds(item.floor), Seconds(item.wall),
+                Ratio(Seconds(item.wall), Seconds(item.floor)));
+  }
+  const double ratio = Ratio(Seconds(f.wall), Seconds(f.floor));
+  std::printf("  %-5s %10.3f %10.3f %8.3f   target <= %.2f: %s\n", "total", Seconds(f.floor), Seconds(f.wall),
+              ratio, kWallTarget, Verdict(ratio <= kWallTarget));
+  const double cpu = Ratio(f.cpuSeconds, Seconds(f.wall));
+  std::printf("  CPU time %.2f s = %.1f %% of one core (engine and emulated device)   target <= %.0f %%: %s\n",
+              f.cpuSeconds, 100 * cpu, 100 * kCpuTarget, Verdict(cpu <= kCpuTarget));
+  std::printf("  peak RSS %.1f MB (this process: engine, emulated device, its record of every frame)\n",
+              static_cast<double>(f.peakRssKb) / 1024);
+  std::printf("  round trip on this stack %.1f us (%d frames: %.3f s)\n", f.roundTripMicros, f.frames,
+              f.roundTripMicros * f.frames / 1e6);
+  const double gapMs = static_cast<double>(f.longestGap.length) / 1000;
+  const double netMs = static_cast<double>(f.longestNetGap.length - f.longestNetGap.fixedWaits) / 1000;
+  std::printf("  longest event gap %.1f ms in timer %u, of it %.1f ms the device's fixed waits\n", gapMs,
+              f.longestGap.timer, static_cast<double>(f.longestGap.fixedWaits) / 1000);
+  std::printf("  longest event gap less fixed waits %.1f ms (gap %.1f ms) in timer %u   target <= %.0f ms: %s\n",
+              netMs, static_cast<double>(f.longestNetGap.length) / 1000, f.longestNetGap.timer, kGapTargetMs,
+              Verdict(netMs <= kGapTargetMs));
+  std::printf("  heap allocations inside the block loops: %llu, of them %llu in the middle of an image's blocks"
+              "   target 0: %s\n",
+              static_cast<unsigned long long>(f.loopAllocations),
+              static_cast<unsigned long long>(f.midBlockAllocations), Verdict(f.loopAllocations == 0));
+  std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> byChain;  // chain -> all, mid-block
+  for (const auto& site : f.allocationSites) {
+    auto& counts = byChain[CallChain(site.frames)];
+    counts.first += site.count;
+    counts.second += site.midBlocks;
+  }
+  for (const auto& [chain, counts] : byChain) {
+    std::printf("    %6llu x (%llu mid-block) %s\n", static_cast<unsigned long long>(counts.first),
+                static_cast<unsigned long long>(counts.second), chain.c_str());
+  }
+  const sim::Micros late = f.sleepOvershoot + f.timerLateness;
+  std::printf("  of the %.3f s over the floor: sleeps came back %.3f s late, timer ticks %.3f s late;"
+              " the rest, %.3f s, is the engine, the device and the stack\n",
+              Seconds(f.wall - f.floor), Seconds(f.sleepOvershoot), Seconds(f.timerLateness),
+              Seconds(f.wall - f.floor - late));
+}
+
+// False, after showing the program's output, when it did not end well.
+bool Succeeded(const char* program, const bench::ChildRun& run) {
+  if (run.exitCode == 0) return true;
+  std::printf("  %s failed (exit code %d); its output:\n", program, run.exitCode);
+  for (const auto& line : run.lines) std::printf("    %s\n", line.text.c_str());
+  return false;
+}
+
+void PrintCpuAndRss(const bench::ChildRun& run, double rssTargetMb) {
+  const double cpu = Ratio(run.cpuSeconds, Seconds(run.wall));
+  std::printf("  CPU time %.2f s = %.1f %% of one core   target <= %.0f %%: %s\n", run.cpuSeconds, 100 * cpu,
+              100 * kCpuTarget, Verdict(cpu <= kCpuTarget));
+  const double rssMb = static_cast<double>(run.peakRssKb) / 1024;
+  std::printf("  peak RSS %.1f MB   target <= %.0f MB: %s\n", rssMb, rssTargetMb, Verdict(rssMb <= rssTargetMb));
+}
+
+void PrintCli(const bench::InProcessFigures& f, const bench::ChildRun& run, double roundTripMicros) {
+  std::printf("\nThrough tamsolt-cli on Debian's libusb under umockdev (one device)\n");
+  if (!Succeeded("tamsolt-cli", run)) return;
+  std::printf("  bare round trip on this stack %.1f us\n", roundTripMicros);
+  std::vector<std::string> completions;
+  for (const auto& item : f.items) completions.push_back(item.finishedText);
+  const std::vector<sim::Micros> times = bench::SplitAtCompletionLines(completions, run.lines, run.wall);
+  std::printf("  %-5s %10s %10s %10s %8s\n", "item", "floor s", "stack s", "wall s", "ratio");
+  for (std::size_t i = 0; i < times.size(); ++i) {
+    const double stack = f.items[i].frames * roundTripMicros / 1e6;
+    std::printf("  %-5s %10.3f %10.3f %10.3f %8.3f\n", KindName(f.items[i].kind), Seconds(f.items[i].floor), stack,
+                Seconds(times[i]), Ratio(Seconds(times[i]), Seconds(f.items[i].floor) + stack));
+  }
+  if (times.empty()) std::printf("  (no per-item times: the completion lines were not found in its output)\n");
+  const double stack = f.frames * roundTripMicros / 1e6;
+  const double ratio = Ratio(Seconds(run.wall), Seconds(f.floor) + stack);
+  std::printf("  %-5s %10.3f %10.3f %10.3f %8.3f   target <= %.2f: %s\n", "total", Seconds(f.floor), stack,
+              Seconds(run.wall), ratio, kWallTarget, Verdict(ratio <= kWallTarget));
+  PrintCpuAndRss(run, kCliRssTargetMb);
+}
+
+void PrintStation(const std::vector<int>& devices, const std::vector<bench::ChildRun>& runs) {
+  std::printf("\nStation: tamsolt-cli --all on N emulated devices under umockdev\n");
+  std::printf("  %-8s %10s %10s %10s %8s %10s\n", "devices", "wall s", "relative", "CPU s", "RSS MB", "completed");
+  const double one = runs.empty() ? 0 : Seconds(runs.front().wall);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const double relative = Ratio(Seconds(runs[i].wall), one);
+    std::printf("  %-8d %10.3f %10.3f %10.2f %8.1f %6d/%-3d", devices[i], Seconds(runs[i].wall), relative,
+                runs[i].cpuSeconds, static_cast<double>(runs[i].peakRssKb) / 1024, runs[i].imageSets, devices[i]);
+    if (runs[i].exitCode != 0) std::printf("  exit code %d", runs[i].exitCode);
+    if (devices[i] == 8) std::printf("  target <= %.2f: %s", kStationTarget, Verdict(relative <= kStationTarget));
+    std::printf("\n");
+  }
+}
+
+void PrintWindow(const bench::InProcessFigures& f, const bench::WindowRun& run, double roundTripMicros) {
+  std::printf("\nThe main window, offscreen, on Debian's libusb under umockdev (one device)\n");
+  if (!Succeeded("the window's batch", run)) return;
+  const double stack = f.frames * roundTripMicros / 1e6;
+  const double ratio = Ratio(Seconds(run.wall), Seconds(f.floor) + stack);
+  std::printf("  press to completion message %.3f s, floor %.3f s + stack %.3f s: ratio %.3f   target <= %.2f: %s\n",
+              Seconds(run.wall), Seconds(f.floor), stack, ratio, kWallTarget, Verdict(ratio <= kWallTarget));
+  PrintCpuAndRss(run, kWindowRssTargetMb);
+  std::printf("  longest pause of the event loop %ld ms (the device's 2 s close wait included); %d pauses over 250 ms\n",
+              run.longestGapMs, run.gapsOver250Ms);
+}
+
+void RunUmockdev(const Options& options, const bench::ReferenceBatch& batch, const bench::InProcessFigures& f) {
+  const bench::Programs programs = bench::FindPrograms();
+  if (!programs.HaveRunner()) {
+    std::printf("\numockdev runs skipped: %s and %s are not built\n", programs.simRun.c_str(),
+                programs.usbProbe.c_str());
+    return;
+  }
+  const double roundTrip = bench::UmockdevRoundTripMicros(programs, kRoundTrips);
+  if (programs.HaveCli()) {
+    PrintCli(f, bench::RunCli(programs, batch, g_iniPath, 0), roundTrip);
+  } else {
+    std::printf("\ntamsolt-cli runs skipped: %s is not built\n", programs.cli.c_str());
+  }
+  std::fflush(stdout);
+  if (programs.HaveWindow()) {
+    PrintWindow(f, bench::RunWindow(programs, batch, g_iniPath), roundTrip);
+  } else {
+    std::printf("\nwindow run skipped: %s is built with the window only\n", programs.window.c_str());
+  }
+  std::fflush(stdout);
+  if (!programs.HaveCli()) return;
+  std::vector<bench::ChildRun> station;
+  for (int devices : options.devices) station.push_back(bench::RunCli(programs, batch, g_iniPath, devices));
+  PrintStation(options.devices, station);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  const bool help = argc == 2 && std::string(argv[1]) == "--help";
+  if (help || !Parse(argc, argv, options)) {
+    std::fprintf(help ? stdout : stderr,
+                 "usage: tamsolt-bench [--divisor N] [--floor-only] [--no-umockdev] [--devices 1,4,8]\n"
+                 "  --divisor N     every image but the picture and the test data N times smaller\n"
+                 "  --floor-only    only the pacing floor (virtual clock, no waiting)\n"
+                 "  --no-umockdev   only the in-process run\n"
+                 "  --devices LIST  the station's device counts\n");
+    return help ? 0 : 2;
+  }
+  UseMessageTable();
+  char pattern[] = "/tmp/tamsolt-bench-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) return 1;
+  const bench::ReferenceBatch batch = bench::WriteReferenceBatch(pattern, options.divisor);
+  std::printf("Reference batch (image sizes divided by %u):", options.divisor);
+  for (std::uint8_t kind = 0; kind < kKindCount; ++kind) std::printf(" %s %zu", KindName(kind), batch.sizes[kind]);
+  std::printf(" bytes\n");
+
+  const bench::InProcessFigures figures = options.floorOnly ? bench::FloorOnly(batch) : bench::RunInProcess(batch);
+  int exitCode = 0;
+  if (!figures.failure.empty()) {
+    std::printf("in-process batch failed: %s\n", figures.failure.c_str());
+    exitCode = 1;
+  } else {
+    PrintFloor(figures);
+    if (!options.floorOnly) PrintInProcess(figures);
+    std::fflush(stdout);
+    if (!options.floorOnly && options.umockdev) RunUmockdev(options, batch, figures);
+  }
+  std::error_code ignored;
+  fs::remove_all(pattern, ignored);
+  return exitCode;
+}

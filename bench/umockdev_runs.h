@@ -1,0 +1,65 @@
+// The runs on Debian's libusb under umockdev: tamsolt-cli (and the round-trip
+// probe tamsolt-bench-usb) started under tamsolt-sim-run, timed from outside.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bench/reference_batch.h"
+#include "sim/device_model.h"
+
+namespace bench {
+
+struct Programs {
+  std::string simRun;    // tamsolt-sim-run
+  std::string cli;       // tamsolt-cli
+  std::string usbProbe;  // tamsolt-bench-usb
+  std::string window;    // tamsolt-bench-window (built with the window)
+  // Each run needs its programs built beside this one.
+  bool HaveRunner() const;  // tamsolt-sim-run and tamsolt-bench-usb
+  bool HaveCli() const;
+  bool HaveWindow() const;
+};
+Programs FindPrograms();
+
+struct TimedLine {
+  sim::Micros at = 0;  // since the run started
+  std::string text;
+};
+
+// A program run under tamsolt-sim-run: the figures are the program's own
+// (and its children's), not the runner's.
+struct ChildRun {
+  int exitCode = -1;
+  sim::Micros wall = 0;
+  double cpuSeconds = 0;
+  long peakRssKb = 0;     // the largest of the program and its children
+  int imageSets = 0;      // devices that stored a complete exchange
+  std::vector<TimedLine> lines;  // tamsolt-cli's output, as it arrived
+};
+
+// Each item's time from a program's time-stamped lines: item i ends at the
+// first line after the previous item's end that contains completions[i]; the
+// last item ends at `end`. Empty when a completion line is missing.
+std::vector<sim::Micros> SplitAtCompletionLines(const std::vector<std::string>& completions,
+                                                const std::vector<TimedLine>& lines, sim::Micros end);
+
+// Mean microseconds of a bare round trip on libusb under umockdev; negative on failure.
+double UmockdevRoundTripMicros(const Programs& programs, int count);
+
+// tamsolt-cli with the batch's files under tamsolt-sim-run. devices 0: one
+// device and a plain run; devices N: N emulated devices and --all.
+// messageTable: the setting.ini whose texts it logs (a copy is given to it).
+ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, const std::string& messageTable,
+                int devices);
+
+struct WindowRun : ChildRun {  // wall: from the press to the completion message
+  long longestGapMs = 0;         // the longest pause of the window's event loop
+  int gapsOver250Ms = 0;
+};
+
+// The main window, offscreen, with every row of the batch enabled, under
+// tamsolt-sim-run. messageTable: the setting.ini whose texts it shows.
+WindowRun RunWindow(const Programs& programs, const ReferenceBatch& batch, const std::string& messageTable);
+
+}  // namespace bench
