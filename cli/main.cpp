@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "app/settings_location.h"
 #include "cli/cli_options.h"
 #include "cli/cli_rows.h"
 #include "cli/device_port.h"
@@ -77,18 +78,22 @@ int main(int argc, char** argv) {
                  error.c_str());
     return AsInt(ExitCode::kBadCommandLine);
   }
+  // The same file the window would use: beside the program while this user
+  // may change it there, else the user's own copy.
+  if (options.settingsFile.empty()) LocateSettingsFile();
   if (options.help) {
     std::fputs(CliUsage().c_str(), stdout);
+    std::printf("\nSettings file in use: %s\n",
+                options.settingsFile.empty() ? g_iniPath.c_str() : options.settingsFile.c_str());
     return AsInt(ExitCode::kDone);
   }
-  if (options.settingsFile.empty()) {
-    InitIniPath();
-  } else if (access(options.settingsFile.c_str(), R_OK) != 0) {
-    // A mistyped name would otherwise run with no rows and empty messages.
-    std::fprintf(stderr, "tamsolt-cli: cannot read the settings file %s\n",
-                 options.settingsFile.c_str());
-    return AsInt(ExitCode::kBadCommandLine);
-  } else {
+  if (!options.settingsFile.empty()) {
+    if (access(options.settingsFile.c_str(), R_OK) != 0) {
+      // A mistyped name would otherwise run with no rows and empty messages.
+      std::fprintf(stderr, "tamsolt-cli: cannot read the settings file %s\n",
+                   options.settingsFile.c_str());
+      return AsInt(ExitCode::kBadCommandLine);
+    }
     g_iniPath = options.settingsFile;
   }
   if (options.waitSeconds && !WaitForDevice(options.device, *options.waitSeconds)) {
