@@ -1,13 +1,7 @@
 #include "cli/run_outcome.h"
 
-#include <unistd.h>
-#include <usb.h>
-
-#include <cerrno>
-
 #include "app/messages.h"
 #include "engine/transfer_context.h"
-#include "link/device_choice.h"
 #include "link/usb_link.h"
 
 namespace {
@@ -18,15 +12,6 @@ bool IsOpenFailureText(const std::string& text) {
 }
 
 }  // namespace
-
-bool OpenRefusedForPermission() {
-  const int error = LastOpenError();
-  if (error == EACCES || error == EPERM) return true;
-  if (g_transfer.foundDevice == nullptr) return false;
-  const DeviceAddress address = AddressOf(*g_transfer.foundDevice);
-  const std::string node = "/dev/bus/usb/" + address.bus + "/" + address.device;
-  return access(node.c_str(), F_OK) == 0 && access(node.c_str(), W_OK) != 0;
-}
 
 void RunOutcome::Decide(ExitCode code) {
   if (decided_) return;
@@ -44,7 +29,7 @@ void RunOutcome::MessageShown(const std::string& text, const std::string& title)
     if (text == kTextDeviceNotFound) {
       Decide(ExitCode::kDeviceNotFound);
     } else if (IsOpenFailureText(text)) {
-      Decide(OpenRefusedForPermission() ? ExitCode::kPermissionDenied
+      Decide(LastOpenRefusedForPermission() ? ExitCode::kPermissionDenied
                                         : ExitCode::kDeviceNotOpened);
     } else if (g_transfer.busy == 0) {
       // Every other box of a press that started nothing refuses a row.

@@ -31,7 +31,3 @@ class RunOutcome {
   bool done_ = false;
   ExitCode code_ = ExitCode::kTransferGaveUp;
 };
-
-// True when opening the found device failed for lack of permission: the open
-// step's errno, or its node is not writable for this user.
-bool OpenRefusedForPermission();

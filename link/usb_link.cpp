@@ -16,7 +16,7 @@ void ShowLinkMessage(const char* text) {
   ShowOperatorMessage(text, ApplicationTitle(), MessageIcon::Warning);
 }
 
-int g_openError = 0;
+bool g_openRefusedForPermission = false;
 
 // libusb 0.1 hides why opening failed (it even falls back to a read-only
 // handle, whose configuration and claim the kernel then refuses). Asking the
@@ -28,10 +28,13 @@ bool NodeRefusesWriting(const struct usb_device* device) {
   return ::access(node.c_str(), W_OK) != 0 && (errno == EACCES || errno == EPERM);
 }
 
-// A failed open: the hint first when the node is not writable for this user,
-// so it is in the log while the box is up; the box text stays the same.
-void ShowOpenFailure(const char* text) {
-  if (NodeRefusesWriting(g_transfer.foundDevice)) ShowPermissionHint(kTextPermissionHint);
+// A failed open step with its errno: the hint first when the cause is a
+// permission refusal, so it is in the log while the box is up; the box text
+// stays the same.
+void ShowOpenFailure(const char* text, int error) {
+  g_openRefusedForPermission =
+      error == EACCES || error == EPERM || NodeRefusesWriting(g_transfer.foundDevice);
+  if (g_openRefusedForPermission) ShowPermissionHint(kTextPermissionHint);
   ShowLinkMessage(text);
 }
 
@@ -60,7 +63,7 @@ bool FindDevice() {
 
 bool OpenDevice() {
   if (g_transfer.interfaceClaimed != 0) return true;
-  g_openError = 0;
+  g_openRefusedForPermission = false;
   // A handle may be left from a link that a failed search gave up: it still
   // holds interface 0, so it is released before the device is opened again.
   if (g_transfer.m_dev != nullptr) {
@@ -71,24 +74,21 @@ bool OpenDevice() {
   g_transfer.m_dev =
       g_transfer.foundDevice != nullptr ? usb_open(g_transfer.foundDevice) : nullptr;
   if (g_transfer.m_dev == nullptr) {
-    g_openError = g_transfer.foundDevice != nullptr ? errno : ENODEV;
-    ShowOpenFailure(kTextCouldNotOpen);
+    ShowOpenFailure(kTextCouldNotOpen, g_transfer.foundDevice != nullptr ? errno : ENODEV);
     g_transfer.interfaceClaimed = 0;
     return false;
   }
   // libusb 0.1 hands back the failed ioctl's error as a negative errno.
   if (const int configured = usb_set_configuration(g_transfer.m_dev, kDeviceConfiguration);
       configured < 0) {
-    g_openError = -configured;
-    ShowOpenFailure(kTextCouldNotSetConfiguration);
+    ShowOpenFailure(kTextCouldNotSetConfiguration, -configured);
     usb_close(g_transfer.m_dev);
     g_transfer.m_dev = nullptr;
     g_transfer.interfaceClaimed = 0;
     return false;
   }
   if (const int claimed = usb_claim_interface(g_transfer.m_dev, kDeviceInterface); claimed < 0) {
-    g_openError = -claimed;
-    ShowOpenFailure(kTextInterfaceOccupied);
+    ShowOpenFailure(kTextInterfaceOccupied, -claimed);
     CloseDevice();
     return false;
   }
@@ -106,6 +106,6 @@ void CloseDevice() {
   g_transfer.m_dev = nullptr;
 }
 
-int LastOpenError() { return g_openError; }
+bool LastOpenRefusedForPermission() { return g_openRefusedForPermission; }
 
 void RegisterDeviceNotify(void* /*window*/) {}

@@ -37,9 +37,10 @@ bool FindDevice();
 // Opens foundDevice, sets configuration 1 and claims interface 0, unless the
 // link is open already. False (after telling the operator) with the link closed.
 bool OpenDevice();
-// The errno of the step that failed the last OpenDevice (EACCES or EPERM when
-// the device node is not writable for this user); 0 after a successful open.
-int LastOpenError();
+// Whether the last OpenDevice failed because this user may not write the
+// device node (the step's EACCES or EPERM, or the node's own permissions);
+// false after a successful open.
+bool LastOpenRefusedForPermission();
 // Releases and closes an open handle; always leaves the link closed.
 void CloseDevice();
 // Registration for device arrival and removal. Nothing reacts to those events,
