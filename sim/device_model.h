@@ -38,7 +38,6 @@ struct Faults {
   int unplugAfterFrames = -1;    // the device leaves the bus once the reply to this many frames is read
   Micros replyLatency = 0;       // each report becomes ready this long after its frame
   // Served by the umockdev tier only (the bus and its usbfs handles):
-  bool openDenied = false;       // the node is not writable: a handle's ioctls fail with EPERM
   Micros arriveAfter = 0;        // the device joins the bus this long after the runner started
 };
 

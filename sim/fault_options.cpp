@@ -48,7 +48,6 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
     else if (name == "--claim-fails") faults.claimFails = true;
     else if (name == "--unwritable-node") faults.unwritableNode = true;
     else if (name == "--never-back") faults.neverBack = true;
-    else if (name == "--open-denied") faults.openDenied = true;
     else ok = false;
   } else if (name == "--silent") {
     const auto colon = value.find(':');
@@ -83,8 +82,8 @@ std::string FaultUsage() {
          "  --open-fails          opening the device fails\n"
          "  --set-config-fails    setting configuration 1 fails\n"
          "  --claim-fails         interface 0 is occupied\n"
-         "  --unwritable-node     the node is read-only for its user (no udev rule): usbfs\n"
-         "                        refuses every ioctl of a handle opened without write access\n"
+         "  --unwritable-node     the node is read-only (no udev rule): usbfs refuses every\n"
+         "                        request of a handle, root's too (umockdev only)\n"
          "  --silent=FROM:N       frames FROM .. FROM+N-1 get no reply (frames count from 0)\n"
          "  --wrong-echo=FRAME    the reply to FRAME echoes the next block index\n"
          "  --damaged=FRAME       the reply to FRAME has a bad CRC\n"
@@ -94,7 +93,6 @@ std::string FaultUsage() {
          "  --never-back          a restarting device does not come back\n"
          "  --unplug-after=N      the device leaves once the reply to frame N-1 is read\n"
          "  --latency-ms=MS       each reply is ready this long after its frame\n"
-         "  --open-denied         the node is not writable for the program (umockdev only)\n"
          "  --arrive-ms=MS        the device joins the bus MS after the start (umockdev only)\n";
 }
 

@@ -19,7 +19,6 @@ namespace {
 
 constexpr char kDeviceKey[] = "tamsolt-shared-device";
 constexpr char kNodeKey[] = "tamsolt-open-node";
-constexpr char kReadOnlyKey[] = "tamsolt-read-only";
 
 // What the program does with one open node. libusb's scan opens every node
 // for the connect info and the descriptors; usb_open opens it again for a
@@ -202,7 +201,7 @@ int Serve(OpenNode& node, unsigned long request, UMockdevIoctlData* arg, DeviceS
     // so a refused handle shows up as a bad file descriptor on its first ioctl.
     // A node the program may not write is opened read-only by libusb, and
     // usbfs refuses every request on such a handle with EPERM.
-    if (state.model.GetFaults().openDenied) {
+    if (state.model.GetFaults().unwritableNode) {
       node.use = NodeUse::Denied;
     } else {
       const bool opened = device.model != nullptr ? device.model->Open(now) : device.present;
@@ -243,10 +242,6 @@ OpenNode& NodeOf(UMockdevIoctlBase* handler, UMockdevIoctlClient* client) {
 }
 
 gboolean OnHandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer) {
-  if (g_object_get_data(G_OBJECT(handler), kReadOnlyKey) != nullptr) {
-    umockdev_ioctl_client_complete(client, -1, EPERM);
-    return TRUE;
-  }
   OpenNode& node = NodeOf(handler, client);
   const unsigned long request = umockdev_ioctl_client_get_request(client);
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
@@ -261,10 +256,6 @@ gboolean OnHandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, 
 }
 
 }  // namespace
-
-void MarkHandlesReadOnly(UMockdevIoctlBase* handler) {
-  g_object_set_data(G_OBJECT(handler), kReadOnlyKey, GINT_TO_POINTER(1));
-}
 
 UMockdevIoctlBase* NewUsbfsHandler(std::shared_ptr<SharedDevice> device) {
   UMockdevIoctlBase* handler = umockdev_ioctl_base_new();

@@ -62,8 +62,5 @@ class SharedDevice {
 // keeps device alive for as long as umockdev keeps the handler or one of its
 // clients.
 UMockdevIoctlBase* NewUsbfsHandler(std::shared_ptr<SharedDevice> device);
-// From now on every ioctl through handler fails with EPERM, as usbfs answers
-// a file opened without write access (the scan's ones included).
-void MarkHandlesReadOnly(UMockdevIoctlBase* handler);
 
 }  // namespace sim
