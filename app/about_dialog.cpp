@@ -5,7 +5,7 @@
 
 #include "app/app_icon.h"
 #include "app/dialog_builder.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -21,12 +21,12 @@
 #include "app/about_dialog.h"
 #include "app/app_icon.h"
 #include "app/dialog_builder.h"
-#include "app/messages.h"
+#include "settings/messages.h"
 #include "app/qt_host.h"
 #include "engine/batch.h"
 #include "engine/engine_host.h"
 #include "engine/single_download.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/usb_link.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <QPushButton>
 #include <QString>
 
-#include "app/messages.h"
-#include "app/settings.h"
+#include "settings/messages.h"
+#include "settings/settings.h"
 #include "engine/image_files.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/operator_messages.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include "app/app_icon.h"
 #include "app/main_window.h"
-#include "app/settings.h"
-#include "app/settings_location.h"
+#include "settings/settings.h"
+#include "settings/settings_location.h"
 
 CTamsoltApp::CTamsoltApp(int& argc, char** argv) : QApplication(argc, argv) {
   // No application name of our own: boxes of the device link take the executable's name.

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "bench/inprocess_run.h"
 #include "bench/reference_batch.h"
 #include "bench/umockdev_runs.h"

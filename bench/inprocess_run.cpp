@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 #include "bench/round_trip.h"
 #include "engine/batch.h"
 #include "sim/device_model.h"

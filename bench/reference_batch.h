@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 
 namespace bench {
 

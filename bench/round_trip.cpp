@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/command_frames.h"
 #include "link/reply_frames.h"
 #include "link/usb_link.h"

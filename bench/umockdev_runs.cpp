@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 namespace bench {
 

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "app/messages.h"
+#include "settings/messages.h"
 #include "app/qt_host.h"
-#include "app/settings.h"
-#include "engine/transfer_context.h"
+#include "settings/settings.h"
+#include "record/transfer_context.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "cli/exit_codes.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "cli/cli_rows.h"
 
-#include "app/settings.h"
-#include "engine/transfer_context.h"
+#include "settings/settings.h"
+#include "record/transfer_context.h"
 
 CliRows RowsFor(const CliOptions& options) {
   CliRows rows;

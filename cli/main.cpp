@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/settings_location.h"
+#include "settings/settings.h"
+#include "settings/settings_location.h"
 #include "cli/cli_options.h"
 #include "cli/cli_rows.h"
 #include "cli/device_port.h"
@@ -18,7 +18,7 @@
 #include "cli/exit_codes.h"
 #include "cli/station_run.h"
 #include "cli/terminal_host.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/device_choice.h"
 #include "link/operator_messages.h"
 #include "link/usb_link.h"

@@ -1,7 +1,7 @@
 #include "cli/run_outcome.h"
 
-#include "app/messages.h"
-#include "engine/transfer_context.h"
+#include "settings/messages.h"
+#include "record/transfer_context.h"
 #include "link/usb_link.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "engine/batch.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 
 TerminalHost::TerminalHost(CliRows rows, const std::string& logFile, std::string device)
     : rows_(std::move(rows)),

@@ -4,13 +4,13 @@
 
 #include <cstring>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 #include "engine/engine_host.h"
 #include "engine/image_files.h"
 #include "engine/image_staging.h"
 #include "engine/progress_log.h"
 #include "engine/state_machine.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/command_frames.h"
 #include "link/usb_link.h"
 

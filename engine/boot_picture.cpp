@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 
 namespace {
 

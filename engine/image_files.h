@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/image_refusals.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 
 enum class DownloadMode : std::uint8_t { kBatch, kSingle };
 

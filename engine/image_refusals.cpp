@@ -1,7 +1,7 @@
 #include "engine/image_refusals.h"
 
-#include "app/messages.h"
-#include "engine/transfer_context.h"
+#include "settings/messages.h"
+#include "record/transfer_context.h"
 
 std::string RefusalText(std::uint8_t kind, ImageRefusal refusal, std::uint32_t maxSize) {
   std::string text = KindName(kind);

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 #include "engine/engine_host.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 
 void SetProgressRange() { Host().SetBarRange(0, g_transfer.blockCount); }
 

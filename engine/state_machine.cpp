@@ -5,12 +5,12 @@
 
 #include <cstring>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 #include "engine/batch.h"
 #include "engine/engine_host.h"
 #include "engine/progress_log.h"
 #include "engine/test_data.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/command_frames.h"
 #include "link/reply_frames.h"
 #include "link/usb_link.h"

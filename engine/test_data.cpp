@@ -1,7 +1,7 @@
 #include "engine/test_data.h"
 
 #include "engine/image_files.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/command_frames.h"
 
 const std::uint8_t* TestData() { return g_transfer.fileBuffer + kTestDataHeaderSize; }

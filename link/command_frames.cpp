@@ -4,7 +4,7 @@
 #include <cstring>
 
 // Before <usb.h>: its function usb_device() hides the struct name the record uses.
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 
 #include <usb.h>
 

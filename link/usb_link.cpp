@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <string>
 
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/device_choice.h"
 #include "link/operator_messages.h"
 

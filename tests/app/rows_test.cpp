@@ -15,7 +15,7 @@
 #include <functional>
 #include <tuple>
 
-#include "app/messages.h"
+#include "settings/messages.h"
 #include "tests/app/window_test_support.h"
 #include "tests/engine/bmp_files.h"
 

@@ -12,7 +12,7 @@
 #include <QTimer>
 
 #include "app/about_dialog.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "tests/app/window_test_support.h"
 
 namespace {

@@ -14,8 +14,8 @@
 
 #include "app/main_window.h"
 #include "app/qt_host.h"
-#include "app/settings.h"
-#include "engine/transfer_context.h"
+#include "settings/settings.h"
+#include "record/transfer_context.h"
 
 struct ShownMessage {
   std::string text;

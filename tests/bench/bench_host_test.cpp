@@ -11,7 +11,7 @@
 #include "bench/counting_allocator.h"
 #include "engine/batch.h"
 #include "engine/state_machine.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "scratch_folder.h"
 #include "sim/inprocess_usb.h"
 

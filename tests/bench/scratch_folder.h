@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 class ScratchFolder {
  public:

@@ -6,7 +6,7 @@
 #include "bmp_files.h"
 #include "engine/batch.h"
 #include "engine/image_files.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "engine_fixture.h"
 #include "link/usb_link.h"
 #include "sim/inprocess_usb.h"

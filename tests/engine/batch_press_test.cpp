@@ -5,7 +5,7 @@
 #include "engine/batch.h"
 #include "engine/image_staging.h"
 #include "engine/single_download.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "engine_fixture.h"
 #include "link/usb_link.h"
 #include "sim/inprocess_usb.h"

@@ -17,7 +17,7 @@
 #include "engine/boot_picture.h"
 #include "engine/image_bmp.h"
 #include "engine/image_files.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 
 namespace {
 

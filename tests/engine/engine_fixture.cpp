@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "engine/image_staging.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "sim/inprocess_usb.h"
 
 namespace {

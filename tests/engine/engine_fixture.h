@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "fake_host.h"
 #include "link/command_frames.h"
 #include "sim/device_model.h"

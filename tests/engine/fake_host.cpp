@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 
 namespace {
 constexpr int kTickBudget = 2'000'000;  // a runaway state machine fails the test, not the run

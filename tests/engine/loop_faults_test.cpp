@@ -4,7 +4,7 @@
 
 #include "engine/batch.h"
 #include "engine/single_download.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "engine_fixture.h"
 #include "sim/inprocess_usb.h"
 

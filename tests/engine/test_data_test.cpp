@@ -1,7 +1,7 @@
 // The batch-write file: the 256-byte header is skipped, the data goes out in
 // 53-byte chunks, the last one padded with zeros.
 #include "engine/batch.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "engine_fixture.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "engine/boot_picture.h"
 #include "engine/image_files.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <span>
 #include <vector>
 
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/command_frames.h"
 #include "link/packet_library.h"
 #include "sim/device_model.h"

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 
 namespace fuzz {
 

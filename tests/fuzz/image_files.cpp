@@ -20,7 +20,7 @@
 
 #include "engine/image_files.h"
 #include "engine/test_data.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/usb_link.h"
 #include "sim/device_model.h"
 #include "sim/inprocess_usb.h"

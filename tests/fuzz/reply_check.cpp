@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/packet_library.h"
 #include "link/reply_frames.h"
 #include "sim/device_wire.h"

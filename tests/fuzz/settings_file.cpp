@@ -10,7 +10,7 @@
 // comment line.
 #include <string>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

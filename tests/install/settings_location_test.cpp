@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "app/settings_location.h"
+#include "settings/settings_location.h"
 
 namespace {
 

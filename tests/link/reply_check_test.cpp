@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/reply_frames.h"
 #include "tests/link/frame_reader.h"
 

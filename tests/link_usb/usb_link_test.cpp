@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/command_frames.h"
 #include "link/operator_messages.h"
 #include "link/reply_frames.h"

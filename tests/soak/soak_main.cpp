@@ -28,7 +28,7 @@
 
 #include "bmp_files.h"
 #include "engine/batch.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "engine_fixture.h"
 #include "fake_host.h"
 #include "fault_draw.h"

@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "app/messages.h"
+#include "settings/messages.h"
 #include "batch_window_session.h"
 #include "demo/device_check.h"
 #include "demo/expected_images.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "tests/private_runtime_folder.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/command_frames.h"
 #include "link/operator_messages.h"
 #include "link/reply_frames.h"

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 
 #include <unistd.h>
 
@@ -7,9 +7,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/profile_document.h"
-#include "app/profile_file.h"
-#include "app/text_encoding.h"
+#include "settings/profile_document.h"
+#include "settings/profile_file.h"
+#include "settings/text_encoding.h"
 
 std::string g_iniPath;
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/text_encoding.h"
+#include "settings/text_encoding.h"
 
 struct ProfileTextLine {
   std::size_t begin = 0;       // first byte of the line

@@ -1,7 +1,7 @@
 // Reading setting.ini the way the Windows profile functions read it.
 #include <string>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "settings_test_files.h"
 
 using SettingsRead = SettingsFileTest;

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "settings_test_files.h"
 
 using SettingsWrite = SettingsFileTest;

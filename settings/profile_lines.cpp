@@ -1,4 +1,4 @@
-#include "app/profile_lines.h"
+#include "settings/profile_lines.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/settings_location.h"
+#include "settings/settings_location.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 namespace fs = std::filesystem;
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 #include "link/command_frames.h"
 #include "link/operator_messages.h"
 #include "link/reply_frames.h"

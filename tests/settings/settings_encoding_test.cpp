@@ -2,8 +2,8 @@
 // in the same encoding with only the changed line different.
 #include <string>
 
-#include "app/settings.h"
-#include "app/text_encoding.h"
+#include "settings/settings.h"
+#include "settings/text_encoding.h"
 #include "settings_test_files.h"
 
 namespace {

@@ -1,8 +1,8 @@
-#include "app/messages.h"
+#include "settings/messages.h"
 
 #include <cstdio>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 std::string MessageKey(int number) {
   char key[16];

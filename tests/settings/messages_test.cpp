@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
-#include "app/settings.h"
-#include "app/text_encoding.h"
+#include "settings/messages.h"
+#include "settings/settings.h"
+#include "settings/text_encoding.h"
 #include "link/operator_messages.h"
 #include "settings_test_files.h"
 

@@ -1,4 +1,4 @@
-#include "app/profile_file.h"
+#include "settings/profile_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

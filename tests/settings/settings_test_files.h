@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 class SettingsFileTest : public ::testing::Test {
  public:

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
-#include "app/settings.h"
+#include "settings/messages.h"
+#include "settings/settings.h"
 #include "engine/engine_host.h"
 #include "engine/progress_log.h"
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "app/profile_document.h"
+#include "settings/profile_document.h"
 
-#include "app/profile_lines.h"
+#include "settings/profile_lines.h"
 
 namespace {
 

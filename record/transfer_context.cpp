@@ -1,4 +1,4 @@
-#include "engine/transfer_context.h"
+#include "record/transfer_context.h"
 
 TransferContext g_transfer{};
 
