@@ -93,7 +93,8 @@ TEST_F(SettingsLocation, PackagedDefaultsInEtcServeAFolderWithoutItsOwnFile) {
   EXPECT_EQ(Choose({}), system.string());
   EXPECT_FALSE(fs::exists(shipped_));
   // A user gets a copy of it, made once.
-  for (const auto& readOnly : {std::set<fs::path>{exe_, etc_, system}, std::set<fs::path>{system}}) {
+  for (const auto& readOnly : {std::set<fs::path>{exe_, etc_, system}, std::set<fs::path>{system},
+                               std::set<fs::path>{etc_}}) {
     fs::remove_all(user_);
     EXPECT_EQ(Choose(readOnly), own_.string());
     EXPECT_EQ(ReadFile(own_), "[Strings]\nS0000=packaged\n");
