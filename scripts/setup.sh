@@ -13,6 +13,7 @@ packages=(
   fonts-wqy-microhei
   imagemagick
   xvfb xauth
+  lintian systemd dpkg-dev file
 )
 
 missing=()

@@ -36,6 +36,8 @@ bool CopyShippedSettings(const std::string& shipped, const std::string& copy) {
 
 }  // namespace
 
+const char kSystemSettingsFolder[] = "/etc/tamsolt";
+
 bool MayWrite(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
 
 std::string UserSettingsFolder() {
@@ -47,14 +49,23 @@ std::string UserSettingsFolder() {
   return InFolder(InFolder(home, ".config"), "tamsolt");
 }
 
-std::string ChooseSettingsFile(const std::string& exeFolder, const std::string& userFolder,
-                               const WritableTest& mayWrite) {
-  const std::string shipped = InFolder(exeFolder, kSettingsFileName);
+std::string ChooseSettingsFile(const std::string& exeFolder, const std::string& systemFolder,
+                               const std::string& userFolder, const WritableTest& mayWrite) {
   std::error_code error;
-  const bool shippedExists = fs::exists(shipped, error);
+  std::string shippedFolder = exeFolder;
+  std::string shipped = InFolder(exeFolder, kSettingsFileName);
+  bool shippedExists = fs::exists(shipped, error);
+  if (!shippedExists && !systemFolder.empty()) {
+    const std::string system = InFolder(systemFolder, kSettingsFileName);
+    if (fs::exists(system, error)) {
+      shippedFolder = systemFolder;
+      shipped = system;
+      shippedExists = true;
+    }
+  }
   // Changes replace the whole file through a new one in its folder, so the
   // folder must be writable as well as the file.
-  if (mayWrite(exeFolder) && (!shippedExists || mayWrite(shipped))) return shipped;
+  if (mayWrite(shippedFolder) && (!shippedExists || mayWrite(shipped))) return shipped;
   if (userFolder.empty()) return shipped;
 
   const std::string own = InFolder(userFolder, kSettingsFileName);
@@ -65,4 +76,6 @@ std::string ChooseSettingsFile(const std::string& exeFolder, const std::string& 
   return error ? shipped : own;
 }
 
-void LocateSettingsFile() { g_iniPath = ChooseSettingsFile(GetExeFolder(), UserSettingsFolder()); }
+void LocateSettingsFile() {
+  g_iniPath = ChooseSettingsFile(GetExeFolder(), kSystemSettingsFolder, UserSettingsFolder());
+}

@@ -1,4 +1,4 @@
-# cmake -DBUILD_DIR=... -DSTAGE=... -DPREFIX=... -DEXPECT="path|path..." -DSHIPPED=setting.ini
+# cmake -DBUILD_DIR=... -DSTAGE=... -DSETTINGS_DIR=... -DEXPECT="path|path..." -DSHIPPED=setting.ini
 #       -P install_tree.cmake
 # Installs the build into STAGE (as DESTDIR) twice: the first install holds
 # every EXPECT path and the shipped settings; a settings file edited in between
@@ -21,7 +21,7 @@ foreach(path IN LISTS expected)
     message(SEND_ERROR "not installed: ${path}")
   endif()
 endforeach()
-set(settings "${STAGE}${PREFIX}/setting.ini")
+set(settings "${STAGE}${SETTINGS_DIR}/setting.ini")
 file(READ "${SHIPPED}" shipped)
 file(READ "${settings}" installed)
 if(NOT "${installed}" STREQUAL "${shipped}")

@@ -1,6 +1,8 @@
-# cmake -DBUILD_DIR=... -DOUT=... -DPREFIX=... -DEXPECT="path|path..." -P package_contents.cmake
+# cmake -DBUILD_DIR=... -DOUT=... -DDEB=... -DSETTINGS_DIR=... -DEXPECT="path|path..."
+#       -P package_contents.cmake
 # Packs the build (already built: CPack's own build step is skipped) and lists
-# the .deb: every EXPECT path, the dependencies and the kept settings file.
+# the .deb: every EXPECT path, the dependencies and the kept settings files.
+# The package is left as DEB for the tests that install it.
 cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE "${OUT}")
 execute_process(
@@ -39,6 +41,7 @@ foreach(needed "libusb-0.1-4" "libqt6widgets6" "Recommends: fonts-wqy-microhei")
 endforeach()
 
 dpkg_deb(conffiles -I ${packages} conffiles)
-if(NOT "${conffiles}" STREQUAL "${PREFIX}/setting.ini\n")
+if(NOT "${conffiles}" STREQUAL "${SETTINGS_DIR}/setting.ini\n${SETTINGS_DIR}/station.ini\n")
   message(SEND_ERROR "conffiles: ${conffiles}")
 endif()
+file(RENAME ${packages} ${DEB})

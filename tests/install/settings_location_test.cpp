@@ -1,5 +1,6 @@
-// Which setting.ini is used: beside the program while this user may change it
-// there, otherwise a copy in the user's configuration folder. Writability goes
+// Which setting.ini is used: beside the program (or, with none there, the
+// package's one in /etc/tamsolt) while this user may change it there,
+// otherwise a copy in the user's configuration folder. Writability goes
 // through the seam: tests run as root, who may write anything.
 #include <gtest/gtest.h>
 
@@ -36,7 +37,8 @@ class SettingsLocation : public ::testing::Test {
 
   // Paths listed in readOnly are refused, everything else may be written.
   std::string Choose(const std::set<fs::path>& readOnly) {
-    return ChooseSettingsFile(exe_.string(), user_.string(), [&](const std::string& path) {
+    return ChooseSettingsFile(exe_.string(), etc_.string(), user_.string(),
+                              [&](const std::string& path) {
       return readOnly.count(fs::path(path)) == 0;
     });
   }
@@ -45,6 +47,7 @@ class SettingsLocation : public ::testing::Test {
                    (std::string("tamsolt-location-") +
                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
   fs::path exe_ = root_ / "opt";
+  fs::path etc_ = root_ / "etc" / "tamsolt";
   fs::path user_ = root_ / "config" / "tamsolt";
   fs::path shipped_ = exe_ / "setting.ini";
   fs::path own_ = user_ / "setting.ini";
@@ -81,6 +84,27 @@ TEST_F(SettingsLocation, CopyThatCannotBeMadeLeavesTheShippedFileInUse) {
   WriteFile(shipped_, "x");
   WriteFile(root_ / "config", "a file where the folder should be");
   EXPECT_EQ(Choose({exe_}), shipped_.string());
+}
+
+TEST_F(SettingsLocation, PackagedDefaultsInEtcServeAFolderWithoutItsOwnFile) {
+  const fs::path system = etc_ / "setting.ini";
+  WriteFile(system, "[Strings]\nS0000=packaged\n");
+  // An administrator (who may write /etc) works on the configuration file itself.
+  EXPECT_EQ(Choose({}), system.string());
+  EXPECT_FALSE(fs::exists(shipped_));
+  // A user gets a copy of it, made once.
+  for (const auto& readOnly : {std::set<fs::path>{exe_, etc_, system}, std::set<fs::path>{system},
+                               std::set<fs::path>{etc_}}) {
+    fs::remove_all(user_);
+    EXPECT_EQ(Choose(readOnly), own_.string());
+    EXPECT_EQ(ReadFile(own_), "[Strings]\nS0000=packaged\n");
+  }
+  // A file beside the program (an unpacked folder, an install of 1.0.8) wins.
+  fs::remove_all(user_);
+  WriteFile(shipped_, "[Strings]\nS0000=beside\n");
+  EXPECT_EQ(Choose({}), shipped_.string());
+  EXPECT_EQ(Choose({exe_, shipped_}), own_.string());
+  EXPECT_EQ(ReadFile(own_), "[Strings]\nS0000=beside\n");
 }
 
 TEST_F(SettingsLocation, UserFolderFollowsXdgConfigHome) {
