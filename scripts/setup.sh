@@ -13,6 +13,7 @@ packages=(
   fonts-wqy-microhei
   imagemagick
   xvfb xauth
+  libsqlite3-dev libpq-dev postgresql
 )
 
 missing=()

@@ -1,0 +1,120 @@
+#include "linedb/pg_connection.h"
+
+namespace {
+
+std::string Trimmed(const char* text) {
+  std::string out = text != nullptr ? text : "";
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+// The userinfo password of a URI that libpq could not parse: between the
+// first ':' after "://" and the last '@' before the host part.
+std::string RawUriPassword(const std::string& uri) {
+  const std::size_t scheme = uri.find("://");
+  if (scheme == std::string::npos) return "";
+  const std::size_t start = scheme + 3;
+  const std::size_t hostEnd = uri.find_first_of("/?", start);
+  const std::size_t at = uri.rfind('@', hostEnd == std::string::npos ? std::string::npos : hostEnd);
+  if (at == std::string::npos || at < start) return "";
+  const std::size_t colon = uri.find(':', start);
+  if (colon == std::string::npos || colon > at) return "";
+  return uri.substr(colon + 1, at - colon - 1);
+}
+
+}  // namespace
+
+std::string MaskPassword(std::string message, std::string_view password) {
+  if (password.empty()) return message;
+  for (std::size_t at = message.find(password); at != std::string::npos;
+       at = message.find(password, at + 3)) {
+    message.replace(at, password.size(), "***");
+  }
+  return message;
+}
+
+std::string PasswordIn(const std::string& connectionString) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(connectionString.c_str(), &error);
+  PQfreemem(error);
+  if (options == nullptr) return RawUriPassword(connectionString);
+  std::string password;
+  for (PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+    if (std::string_view(option->keyword) == "password" && option->val != nullptr) {
+      password = option->val;
+    }
+  }
+  PQconninfoFree(options);
+  return password;
+}
+
+PgConnection::PgConnection(const std::string& connectionString)
+    : password_(PasswordIn(connectionString)) {
+  // The string is expanded first, so the time-out and the name after it win.
+  const char* keywords[] = {"dbname", "connect_timeout", "fallback_application_name", nullptr};
+  const char* values[] = {connectionString.c_str(), kLineDbConnectSeconds, "tamsolt", nullptr};
+  connection_.reset(PQconnectdbParams(keywords, values, 1));
+  if (!connection_) {
+    lastError_ = "out of memory";
+    return;
+  }
+  // The server's notices ("already exists, skipping") would go to the host's
+  // stderr: whatever matters comes back as an error instead.
+  PQsetNoticeProcessor(connection_.get(), [](void*, const char*) {}, nullptr);
+}
+
+bool PgConnection::Ok() const {
+  return connection_ && PQstatus(connection_.get()) == CONNECTION_OK;
+}
+
+std::string PgConnection::Error() const {
+  std::string message = !lastError_.empty() ? lastError_
+                        : connection_      ? Trimmed(PQerrorMessage(connection_.get()))
+                                           : "";
+  return MaskPassword(std::move(message), password_);
+}
+
+std::string PgConnection::Describe() const {
+  if (!connection_) return "host=? db=? user=?";
+  auto part = [](const char* value) { return std::string(value != nullptr && *value ? value : "?"); };
+  return MaskPassword("host=" + part(PQhost(connection_.get())) + " db=" +
+                          part(PQdb(connection_.get())) + " user=" + part(PQuser(connection_.get())),
+                      password_);
+}
+
+PgResult PgConnection::Checked(PGresult* raw) {
+  PgResult result(raw);
+  const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+  if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+    lastError_.clear();
+    lastState_.clear();
+    return result;
+  }
+  lastError_ = Trimmed(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(connection_.get()));
+  const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
+  lastState_ = state != nullptr ? state : "";
+  return nullptr;
+}
+
+PgResult PgConnection::Exec(const char* sql, const std::vector<PgValue>& values) {
+  if (!connection_) return nullptr;
+  std::vector<const char*> data;
+  std::vector<int> lengths;
+  std::vector<int> formats;
+  for (const PgValue& value : values) {
+    data.push_back(value.isNull ? nullptr : value.data.data());
+    lengths.push_back(static_cast<int>(value.data.size()));
+    formats.push_back(value.binary ? 1 : 0);
+  }
+  return Checked(PQexecParams(connection_.get(), sql, static_cast<int>(values.size()), nullptr,
+                              data.data(), lengths.data(), formats.data(), 0));
+}
+
+PgResult PgConnection::ExecScript(const char* sql) {
+  if (!connection_) return nullptr;
+  return Checked(PQexec(connection_.get(), sql));
+}
+
+void PgConnection::Rollback() {
+  if (connection_) PQclear(PQexec(connection_.get(), "ROLLBACK"));
+}
