@@ -22,7 +22,41 @@ std::string RawUriPassword(const std::string& uri) {
   return uri.substr(colon + 1, at - colon - 1);
 }
 
+// The length of the valid UTF-8 sequence at text[at], 0 when there is none.
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead >= 0x01 && lead < 0x80) return 1;
+  std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                       : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+  }
+  const unsigned char second = byte(at + 1);
+  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||  // overlong, surrogate
+      (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) {  // overlong, too large
+    return 0;
+  }
+  return length;
+}
+
 }  // namespace
+
+std::string AsPgText(std::string text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = Utf8SequenceAt(text, at);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";  // U+FFFD
+      ++at;
+    } else {
+      out.append(text, at, length);
+      at += length;
+    }
+  }
+  return out;
+}
 
 std::string MaskPassword(std::string message, std::string_view password) {
   if (password.empty()) return message;
@@ -50,9 +84,12 @@ std::string PasswordIn(const std::string& connectionString) {
 
 PgConnection::PgConnection(const std::string& connectionString)
     : password_(PasswordIn(connectionString)) {
-  // The string is expanded first, so the time-out and the name after it win.
-  const char* keywords[] = {"dbname", "connect_timeout", "fallback_application_name", nullptr};
-  const char* values[] = {connectionString.c_str(), kLineDbConnectSeconds, "tamsolt", nullptr};
+  // The string is expanded first, so the values after it win: the time-out,
+  // and UTF-8, which every text value is sent in (PgValue::Text).
+  const char* keywords[] = {"dbname", "connect_timeout", "client_encoding",
+                            "fallback_application_name", nullptr};
+  const char* values[] = {connectionString.c_str(), kLineDbConnectSeconds, "UTF8", "tamsolt",
+                          nullptr};
   connection_.reset(PQconnectdbParams(keywords, values, 1));
   if (!connection_) {
     lastError_ = "out of memory";

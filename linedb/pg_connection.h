@@ -19,10 +19,16 @@ struct PgResultDeleter {
 };
 using PgResult = std::unique_ptr<PGresult, PgResultDeleter>;
 
-// One value of a statement: NULL, text, or bytes sent as binary (bytea).
+// text as the server's text type takes it: UTF-8, each byte that is not part
+// of a valid sequence (or a NUL, which text cannot hold) replaced by U+FFFD,
+// so a host or login name in another encoding cannot keep a record out.
+std::string AsPgText(std::string text);
+
+// One value of a statement: NULL, text (made valid UTF-8), or bytes sent as
+// binary (bytea).
 struct PgValue {
   static PgValue Null() { return {}; }
-  static PgValue Text(std::string text) { return {std::move(text), false, false}; }
+  static PgValue Text(std::string text) { return {AsPgText(std::move(text)), false, false}; }
   static PgValue Bytes(std::string bytes) { return {std::move(bytes), false, true}; }
 
   std::string data;

@@ -43,3 +43,19 @@ TEST(LineConnection, RefusalIsReportedWithoutThePassword) {
       << wrongDb.Error();
   EXPECT_EQ(wrongDb.Describe(), "host=" + host + " db=no_such_db user=postgres");
 }
+
+TEST(LineConnection, TextIsSentAsValidUtf8) {
+  const std::string replacement = "\xEF\xBF\xBD";
+  struct Case {
+    std::string given;
+    std::string sent;
+  } cases[] = {
+      {"station-7 \xE7\xBA\xBF", "station-7 \xE7\xBA\xBF"},       // UTF-8 stays
+      {"op\xB2\xE2", "op" + replacement + replacement},             // GB18030 bytes
+      {std::string("a\0b", 3), "a" + replacement + "b"},            // a NUL
+      {"\xE7\xBA", replacement + replacement},                     // cut short at the end
+      {"\xC0\xAF \xED\xA0\x80", replacement + replacement + " " + replacement + replacement + replacement},
+      {"\xF0\x9F\x98\x80\xF4\x90\x80\x80", "\xF0\x9F\x98\x80" + replacement + replacement + replacement + replacement},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AsPgText(c.given), c.sent) << c.given;
+}
