@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "ledger_builder.h"
 #include "line_server.h"
@@ -199,4 +201,35 @@ TEST(ForwardBacklog, BoardTheDatabaseRefusesStaysQueuedWhileTheOthersGo) {
             std::vector<std::string>{"op\xEF\xBF\xBD\xEF\xBF\xBD"});
   EXPECT_EQ(ledger.Column("SELECT id FROM boards WHERE forwarded_utc IS NULL"),
             std::vector<std::string>{"2"});
+}
+
+TEST(ForwardBacklog, StationRoleWithTheDocumentedRightsOnlyForwards) {
+  const std::string url = FreshLineDatabase();
+  PgConnection admin(url);
+  std::stringstream schema, rights;
+  schema << std::ifstream(TAMSOLT_SOURCE_DIR "/linedb/schema.sql").rdbuf();
+  rights << std::ifstream(TAMSOLT_SOURCE_DIR "/linedb/station_role.sql").rdbuf();
+  ASSERT_TRUE(admin.ExecScript(
+      "DO $$ BEGIN CREATE ROLE tamsolt_station LOGIN; EXCEPTION WHEN duplicate_object THEN END $$"))
+      << admin.Error();
+  ASSERT_TRUE(admin.ExecScript(schema.str().c_str())) << admin.Error();
+  ASSERT_TRUE(admin.ExecScript(rights.str().c_str())) << admin.Error();
+
+  TestLedger ledger;
+  ledger.AddBoard(1);
+  ledger.AddBoard(2);
+  const std::string station = url.substr(0, url.find(" user=")) + " user=tamsolt_station";
+  ForwardResult result = ForwardBacklog(ledger.Path(), station);
+  EXPECT_EQ(result.error, "");
+  EXPECT_EQ(result.forwarded, 2);
+  ledger.Exec("UPDATE boards SET forwarded_utc = NULL WHERE id = 2");  // the mark was lost
+  result = ForwardBacklog(ledger.Path(), station);
+  EXPECT_EQ(result.error, "");
+  EXPECT_EQ(result.forwarded, 1);
+  EXPECT_EQ(LineUuids(url), Uuids({1, 2}));
+  EXPECT_EQ(QueryRows(url, "SELECT count(*) FROM images"), std::vector<std::string>{"18"});
+  // It cannot change a record it has sent.
+  PgConnection asStation(station);
+  EXPECT_FALSE(asStation.Exec("DELETE FROM boards"));
+  EXPECT_EQ(asStation.LastState(), "42501");
 }
