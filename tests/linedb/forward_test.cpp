@@ -89,19 +89,18 @@ TEST(ForwardBacklog, OutageKeepsTheBacklogAndItGoesOnceWhenTheDatabaseIsBack) {
   TestLedger ledger;
   for (int n = 1; n <= 3; ++n) ledger.AddBoard(n);
 
-  // A socket folder where no server listens: the server is down.
-  const std::string down = ledger.Path() + ".nosocket";
-  std::filesystem::create_directory(down);
-  ForwardResult result = ForwardBacklog(ledger.Path(), "host=" + down + " dbname=line user=postgres");
-  EXPECT_NE(result.error.find("line database (host=" + down + " db=line user=postgres): "),
-            std::string::npos) << result.error;
+  SwitchableServer server;  // down
+  const std::string station = server.Through(url);
+  ForwardResult result = ForwardBacklog(ledger.Path(), station);
+  EXPECT_NE(result.error.find("line database (host="), std::string::npos) << result.error;
   EXPECT_EQ(result.forwarded, 0);
   EXPECT_EQ(result.left, 3);
   EXPECT_EQ(LocalCount(ledger, "forwarded_utc IS NULL"), "3");
 
   // Boards finished during the outage join the backlog.
   ledger.AddBoard(4);
-  result = ForwardBacklog(ledger.Path(), url);
+  server.Up();
+  result = ForwardBacklog(ledger.Path(), station);
   EXPECT_EQ(result.error, "");
   EXPECT_EQ(result.forwarded, 4);
   EXPECT_EQ(result.left, 0);
@@ -110,7 +109,7 @@ TEST(ForwardBacklog, OutageKeepsTheBacklogAndItGoesOnceWhenTheDatabaseIsBack) {
   // A send cut after the database committed but before the ledger was marked:
   // sent again, stored once.
   ledger.Exec("UPDATE boards SET forwarded_utc = NULL WHERE id IN (2, 4)");
-  result = ForwardBacklog(ledger.Path(), url);
+  result = ForwardBacklog(ledger.Path(), station);
   EXPECT_EQ(result.error, "");
   EXPECT_EQ(result.forwarded, 2);
   EXPECT_EQ(result.left, 0);

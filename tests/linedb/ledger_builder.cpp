@@ -55,6 +55,7 @@ TestLedger::TestLedger() {
   folder_ = pattern;
   path_ = folder_ + "/ledger.sqlite";
   EXPECT_EQ(sqlite3_open(path_.c_str(), &db_), SQLITE_OK);
+  sqlite3_busy_timeout(db_, 30000);  // a forwarder may be marking a board meanwhile
   Exec(kLedgerSchema);
 }
 

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 
 #include "linedb/pg_connection.h"
@@ -48,4 +49,38 @@ std::vector<std::string> QueryRows(const std::string& url, const std::string& sq
     rows.push_back(line);
   }
   return rows;
+}
+
+namespace {
+constexpr const char* kSocketName = "/.s.PGSQL.5432";
+}  // namespace
+
+SwitchableServer::SwitchableServer() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "tamsolt-socket-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "no temporary folder";
+  folder_ = pattern;
+}
+
+SwitchableServer::~SwitchableServer() {
+  std::error_code error;
+  std::filesystem::remove_all(folder_, error);
+}
+
+std::string SwitchableServer::Through(const std::string& url) const {
+  const std::string host = "host=" + LineServerHost();
+  const std::size_t at = url.find(host);
+  EXPECT_NE(at, std::string::npos) << url;
+  return std::string(url).replace(at, host.size(), "host=" + folder_);
+}
+
+void SwitchableServer::Up() {
+  std::error_code error;
+  std::filesystem::create_symlink(LineServerHost() + kSocketName, folder_ + kSocketName, error);
+  EXPECT_FALSE(error) << error.message();
+}
+
+void SwitchableServer::Down() {
+  std::error_code error;
+  std::filesystem::remove(folder_ + kSocketName, error);
+  EXPECT_FALSE(error) << error.message();
 }

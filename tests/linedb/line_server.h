@@ -17,3 +17,22 @@ std::string LineUrl(const std::string& dbname, const std::string& user = "postgr
 
 // Every row of a query (no values), each row's columns joined by '|'.
 std::vector<std::string> QueryRows(const std::string& url, const std::string& sql);
+
+// A socket folder of its own through which the test server can be reached
+// or not: Down() is what a stopped server or a cut network looks like to a
+// station (no server answers), Up() brings it back. Starts down.
+class SwitchableServer {
+ public:
+  SwitchableServer();
+  ~SwitchableServer();
+  SwitchableServer(const SwitchableServer&) = delete;
+  SwitchableServer& operator=(const SwitchableServer&) = delete;
+
+  // The connection string of url (from FreshLineDatabase) through this folder.
+  std::string Through(const std::string& url) const;
+  void Up();
+  void Down();
+
+ private:
+  std::string folder_;
+};
