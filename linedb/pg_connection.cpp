@@ -84,13 +84,18 @@ std::string PasswordIn(const std::string& connectionString) {
 
 PgConnection::PgConnection(const std::string& connectionString)
     : password_(PasswordIn(connectionString)) {
-  // The string is expanded first, so the values after it win: the time-out,
-  // and UTF-8, which every text value is sent in (PgValue::Text).
-  const char* keywords[] = {"dbname", "connect_timeout", "client_encoding",
-                            "fallback_application_name", nullptr};
-  const char* values[] = {connectionString.c_str(), kLineDbConnectSeconds, "UTF8", "tamsolt",
+  // Defaults the string may change: a send cut half way on TCP (a pulled
+  // cable) and a statement stuck behind a lock end instead of hanging the
+  // forwarder for good. The string is expanded then, and the values after it
+  // win: the short connect time-out, and UTF-8, which every text value is sent
+  // in (PgValue::Text).
+  const char* keywords[] = {"keepalives_idle", "keepalives_interval", "keepalives_count",
+                            "tcp_user_timeout", "options", "dbname", "connect_timeout",
+                            "client_encoding", "fallback_application_name", nullptr};
+  const char* values[] = {"10", "5", "3", "15000", "-c statement_timeout=30000",
+                          connectionString.c_str(), kLineDbConnectSeconds, "UTF8", "tamsolt",
                           nullptr};
-  connection_.reset(PQconnectdbParams(keywords, values, 1));
+  connection_.reset(PQconnectdbParams(keywords, values, 1 /* expand dbname */));
   if (!connection_) {
     lastError_ = "out of memory";
     return;

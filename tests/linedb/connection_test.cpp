@@ -59,3 +59,23 @@ TEST(LineConnection, TextIsSentAsValidUtf8) {
   };
   for (const Case& c : cases) EXPECT_EQ(AsPgText(c.given), c.sent) << c.given;
 }
+
+TEST(LineConnection, SessionKeepsUtf8AndABoundedStatementTimeWhateverTheStringSays) {
+  const std::string url = LineUrl("postgres");
+  struct Case {
+    std::string added;
+    std::string statementTimeout;
+  } cases[] = {
+      {"", "30s"},
+      {" client_encoding=LATIN1", "30s"},
+      {" options='-c statement_timeout=5s'", "5s"},  // the line's own choice
+  };
+  for (const Case& c : cases) {
+    PgConnection db(url + c.added);
+    ASSERT_TRUE(db.Ok()) << db.Error();
+    PgResult shown = db.Exec("SELECT current_setting('client_encoding'), current_setting('statement_timeout')");
+    ASSERT_TRUE(shown) << db.Error();
+    EXPECT_STREQ(PQgetvalue(shown.get(), 0, 0), "UTF8") << c.added;
+    EXPECT_EQ(PQgetvalue(shown.get(), 0, 1), c.statementTimeout) << c.added;
+  }
+}
