@@ -124,6 +124,16 @@ std::string PgConnection::Describe() const {
                       password_);
 }
 
+std::string PgConnection::Option(std::string_view keyword) const {
+  PQconninfoOption* options = connection_ ? PQconninfo(connection_.get()) : nullptr;
+  std::string value;
+  for (PQconninfoOption* option = options; option && option->keyword; ++option) {
+    if (keyword == option->keyword && option->val != nullptr) value = option->val;
+  }
+  PQconninfoFree(options);
+  return value;
+}
+
 PgResult PgConnection::Checked(PGresult* raw) {
   PgResult result(raw);
   const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;

@@ -52,6 +52,9 @@ class PgConnection {
   // "host=… db=… user=…": what may be shown of the connection, never a password.
   std::string Describe() const;
 
+  // The value of a connection option in use (libpq's keyword), "" if unset.
+  std::string Option(std::string_view keyword) const;
+
   // A statement; every value is a bound parameter. Empty on failure (Error()).
   PgResult Exec(const char* sql, const std::vector<PgValue>& values = {});
   // A fixed script of several statements without any value (the schema).

@@ -60,14 +60,14 @@ TEST(LineConnection, TextIsSentAsValidUtf8) {
   for (const Case& c : cases) EXPECT_EQ(AsPgText(c.given), c.sent) << c.given;
 }
 
-TEST(LineConnection, SessionKeepsUtf8AndABoundedStatementTimeWhateverTheStringSays) {
+TEST(LineConnection, SessionKeepsUtf8AndBoundedTimesWhateverTheStringSays) {
   const std::string url = LineUrl("postgres");
   struct Case {
     std::string added;
     std::string statementTimeout;
   } cases[] = {
       {"", "30s"},
-      {" client_encoding=LATIN1", "30s"},
+      {" client_encoding=LATIN1 connect_timeout=60", "30s"},
       {" options='-c statement_timeout=5s'", "5s"},  // the line's own choice
   };
   for (const Case& c : cases) {
@@ -77,5 +77,6 @@ TEST(LineConnection, SessionKeepsUtf8AndABoundedStatementTimeWhateverTheStringSa
     ASSERT_TRUE(shown) << db.Error();
     EXPECT_STREQ(PQgetvalue(shown.get(), 0, 0), "UTF8") << c.added;
     EXPECT_EQ(PQgetvalue(shown.get(), 0, 1), c.statementTimeout) << c.added;
+    EXPECT_EQ(db.Option("connect_timeout"), kLineDbConnectSeconds) << c.added;
   }
 }
