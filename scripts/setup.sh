@@ -14,6 +14,7 @@ packages=(
   imagemagick
   xvfb xauth
   lintian systemd dpkg-dev file
+  libsqlite3-dev libpq-dev postgresql
 )
 
 missing=()

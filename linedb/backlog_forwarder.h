@@ -1,0 +1,47 @@
+// ForwardBacklog off the transfer's thread, for a host that writes board
+// after board (the window, tamsolt-cli's --all and --watch): Request() after
+// each finished board never waits; the forward runs on the forwarder's own
+// thread, one at a time.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "linedb/forward_backlog.h"
+
+class BacklogForwarder {
+ public:
+  // Called on the forwarder's thread after every forward (a window must pass
+  // it on to its own thread). errorIsNew: result.error is set and is not the
+  // one reported last, so an outage is told once, not after every board; it
+  // is told again if it comes back after a forward went through.
+  using Report = std::function<void(const ForwardResult& result, bool errorIsNew)>;
+
+  BacklogForwarder(std::string ledgerPath, std::string connectionString, Report report);
+  // Waits for the forward under way, then runs one still requested unless
+  // the last one failed (the database is likely still away: those boards go
+  // with the next run's first forward).
+  ~BacklogForwarder();
+  BacklogForwarder(const BacklogForwarder&) = delete;
+  BacklogForwarder& operator=(const BacklogForwarder&) = delete;
+
+  // A forward now, or, while one runs, one more after it (requests made
+  // meanwhile are one).
+  void Request();
+
+ private:
+  void Run();
+
+  const std::string ledgerPath_;
+  const std::string connectionString_;
+  const Report report_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool requested_ = false;
+  bool stopping_ = false;
+  std::string lastError_;  // touched by the forwarder's thread only
+  std::thread thread_;     // last: starts once everything above is ready
+};

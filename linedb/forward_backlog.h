@@ -1,0 +1,31 @@
+// Store and forward: the local ledger stays the source of truth; its finished
+// boards go to the line database (PostgreSQL) when it can be reached, each
+// exactly once, and are then marked forwarded in the ledger.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct ForwardResult {
+  std::int64_t forwarded = 0;  // boards now in the line database and marked in the ledger
+  std::int64_t left = -1;      // finished boards still waiting; -1 when the ledger cannot be read
+  // Empty, or the first thing that kept boards back, for the operator: where
+  // (the ledger's path, or the line database as host/db/user, never a
+  // password) and libpq's or SQLite's own message.
+  std::string error;
+};
+
+// Sends every finished, unforwarded board of the ledger at ledgerPath, with
+// its images, to the line database named by connectionString (libpq's format;
+// a password comes from ~/.pgpass or PGPASSWORD). Each board goes in one
+// transaction that inserts nothing when its uuid is already there, so a cut
+// send or two processes forwarding at once store it once. A database that
+// cannot be reached or refuses stops the call at once (after at most the 2 s
+// connect time-out) and leaves the boards queued; a board it refuses for its
+// data stays queued while the others go. Blocks: call it off the transfer's
+// thread. Opens no connection when nothing waits.
+ForwardResult ForwardBacklog(const std::string& ledgerPath, const std::string& connectionString);
+
+// The number of finished boards not yet forwarded (for reports); -1 with
+// error set when the ledger cannot be read.
+std::int64_t CountBacklog(const std::string& ledgerPath, std::string* error);

@@ -1,0 +1,9 @@
+-- The rights of the role the stations connect as (tamsolt_station): add
+-- boards and images, and read only what the inserts need (the schema version,
+-- the id of a board just added, the uuid a duplicate is recognised by). It
+-- can neither change nor delete a record. Run as the tables' owner, after
+-- schema.sql:  CREATE ROLE tamsolt_station LOGIN;  then this file.
+GRANT USAGE ON SCHEMA public TO tamsolt_station;
+GRANT SELECT ON tamsolt_schema_version TO tamsolt_station;
+GRANT SELECT (id, uuid), INSERT ON boards TO tamsolt_station;
+GRANT INSERT ON images TO tamsolt_station;

@@ -1,0 +1,234 @@
+// The ledger forwarded to the line database: each finished board arrives once
+// with its images, whatever happens to the database or the send.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ledger_builder.h"
+#include "line_server.h"
+#include "linedb/forward_backlog.h"
+#include "linedb/pg_connection.h"
+
+namespace {
+
+std::vector<std::string> LineUuids(const std::string& url) {
+  return QueryRows(url, "SELECT uuid FROM boards ORDER BY uuid");
+}
+
+std::vector<std::string> Uuids(std::initializer_list<int> numbers) {
+  std::vector<std::string> out;
+  for (int n : numbers) out.push_back(TestLedger::Uuid(n));
+  return out;
+}
+
+std::string LocalCount(TestLedger& ledger, const char* where) {
+  return ledger.Column(std::string("SELECT count(*) FROM boards WHERE ") + where).at(0);
+}
+
+}  // namespace
+
+TEST(ForwardBacklog, FinishedBoardsArriveWithTheirImagesAndDigests) {
+  const std::string url = FreshLineDatabase();
+  TestLedger ledger;
+  const std::string oddPath = std::string("/share/it's; line\xff\xfe 3.ini");
+  ledger.AddBoard(1);
+  ledger.AddBoard(2, true, oddPath);
+  ledger.AddBoard(3, false);  // still being written: not yet
+
+  ForwardResult result = ForwardBacklog(ledger.Path(), url);
+  EXPECT_EQ(result.error, "");
+  EXPECT_EQ(result.forwarded, 2);
+  EXPECT_EQ(result.left, 0);
+  EXPECT_EQ(LineUuids(url), Uuids({1, 2}));
+  EXPECT_EQ(LocalCount(ledger, "forwarded_utc IS NOT NULL AND id IN (1, 2)"), "2");
+  EXPECT_EQ(LocalCount(ledger, "forwarded_utc IS NULL AND id = 3"), "1");
+
+  // Every column of a board, the path byte for byte.
+  EXPECT_EQ(QueryRows(url,
+                      "SELECT to_char(started_utc AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS.MS'),"
+                      " to_char(finished_utc AT TIME ZONE 'UTC', 'HH24:MI:SS.MS'), seconds, station,"
+                      " slot, device, program, version, operator, encode(settings_path, 'hex'),"
+                      " settings_sha256, outcome_code, outcome, message FROM boards b"
+                      " WHERE uuid = '" + TestLedger::Uuid(2) + "'"),
+            std::vector<std::string>{"2026-12-08 14:03:07.125|14:03:09.625|2.5|station-7|1-1.3|"
+                                     "001:004|tamsolt-cli|1.0.8|op'; drop|"
+                                     "2f73686172652f69742773"
+                                     "3b206c696e65fffe20332e696e69|" +
+                                     TestLedger::Digest(2, 99) + "|0|done|"});
+  // Nine images each, on their own board, with their digests and results.
+  const std::vector<std::string> images = QueryRows(
+      url,
+      "SELECT b.uuid, i.kind, convert_from(i.path, 'UTF8'), i.bytes, i.sha256, i.pinned, i.result,"
+      " i.started_utc IS NULL FROM images i JOIN boards b ON b.id = i.board_id ORDER BY b.uuid, i.id");
+  ASSERT_EQ(images.size(), 18u);
+  EXPECT_EQ(images[0], TestLedger::Uuid(1) + "|BOOT|/share/images/BOOT.bin|1000|" +
+                           TestLedger::Digest(1, 0) + "|f|written|f");
+  EXPECT_EQ(images[17], TestLedger::Uuid(2) + "|TDB|/share/images/TDB.bin|1008|" +
+                            TestLedger::Digest(2, 8) + "|f|not reached|t");
+  EXPECT_EQ(images[10], TestLedger::Uuid(2) + "|HOST|/share/images/HOST.bin|1001|" +
+                            TestLedger::Digest(2, 1) + "|t|written|f");
+
+  // The third board once it is finished; nothing goes twice.
+  ledger.Exec("UPDATE boards SET finished_utc = '2026-12-08T14:05:00Z', outcome_code = 8 WHERE id = 3");
+  std::string error;
+  EXPECT_EQ(CountBacklog(ledger.Path(), &error), 1) << error;
+  result = ForwardBacklog(ledger.Path(), url);
+  EXPECT_EQ(result.forwarded, 1);
+  EXPECT_EQ(result.left, 0);
+  EXPECT_EQ(LineUuids(url), Uuids({1, 2, 3}));
+  EXPECT_EQ(QueryRows(url, "SELECT count(*) FROM images"), std::vector<std::string>{"27"});
+  EXPECT_EQ(QueryRows(url, "SELECT version FROM tamsolt_schema_version"), std::vector<std::string>{"1"});
+}
+
+TEST(ForwardBacklog, OutageKeepsTheBacklogAndItGoesOnceWhenTheDatabaseIsBack) {
+  const std::string url = FreshLineDatabase();
+  TestLedger ledger;
+  for (int n = 1; n <= 3; ++n) ledger.AddBoard(n);
+
+  SwitchableServer server;  // down
+  const std::string station = server.Through(url);
+  ForwardResult result = ForwardBacklog(ledger.Path(), station);
+  EXPECT_NE(result.error.find("line database (host="), std::string::npos) << result.error;
+  EXPECT_EQ(result.forwarded, 0);
+  EXPECT_EQ(result.left, 3);
+  EXPECT_EQ(LocalCount(ledger, "forwarded_utc IS NULL"), "3");
+
+  // Boards finished during the outage join the backlog.
+  ledger.AddBoard(4);
+  server.Up();
+  result = ForwardBacklog(ledger.Path(), station);
+  EXPECT_EQ(result.error, "");
+  EXPECT_EQ(result.forwarded, 4);
+  EXPECT_EQ(result.left, 0);
+  EXPECT_EQ(LineUuids(url), Uuids({1, 2, 3, 4}));
+
+  // A send cut after the database committed but before the ledger was marked:
+  // sent again, stored once.
+  ledger.Exec("UPDATE boards SET forwarded_utc = NULL WHERE id IN (2, 4)");
+  result = ForwardBacklog(ledger.Path(), station);
+  EXPECT_EQ(result.error, "");
+  EXPECT_EQ(result.forwarded, 2);
+  EXPECT_EQ(result.left, 0);
+  EXPECT_EQ(LineUuids(url), Uuids({1, 2, 3, 4}));
+  EXPECT_EQ(QueryRows(url, "SELECT count(*) FROM images"), std::vector<std::string>{"36"});
+}
+
+TEST(ForwardBacklog, TwoProcessesForwardingAtOnceStoreEachBoardOnce) {
+  const std::string url = FreshLineDatabase();  // no tables yet: both create them
+  TestLedger ledger;
+  constexpr int kBoards = 30;
+  for (int n = 1; n <= kBoards; ++n) ledger.AddBoard(n);
+
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  pid_t children[2];
+  for (pid_t& child : children) {
+    child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      char byte;
+      close(go[1]);
+      if (read(go[0], &byte, 1) != 0) _exit(3);  // both start when the pipe closes
+      const ForwardResult result = ForwardBacklog(ledger.Path(), url);
+      _exit(result.error.empty() && result.left == 0 ? 0 : 1);
+    }
+  }
+  close(go[0]);
+  close(go[1]);
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  EXPECT_EQ(QueryRows(url, "SELECT count(*), count(DISTINCT uuid) FROM boards"),
+            std::vector<std::string>{std::to_string(kBoards) + "|" + std::to_string(kBoards)});
+  EXPECT_EQ(QueryRows(url, "SELECT count(*) FROM images"), std::vector<std::string>{std::to_string(9 * kBoards)});
+  EXPECT_EQ(QueryRows(url, "SELECT count(*) FROM tamsolt_schema_version"), std::vector<std::string>{"1"});
+  EXPECT_EQ(LocalCount(ledger, "forwarded_utc IS NULL"), "0");
+}
+
+TEST(ForwardBacklog, RefusingDatabaseIsReportedAndLeavesTheBoardsQueued) {
+  const std::string url = FreshLineDatabase();
+  // A role that may log in but has no rights on the tables.
+  PgConnection admin(url);
+  ASSERT_TRUE(admin.ExecScript("DROP ROLE IF EXISTS no_rights; CREATE ROLE no_rights LOGIN")) << admin.Error();
+  {
+    TestLedger seed;
+    seed.AddBoard(9);
+    ASSERT_EQ(ForwardBacklog(seed.Path(), url).forwarded, 1);  // makes the tables
+  }
+  const std::string dbname = url.substr(url.find("dbname=") + 7, url.find(" user=") - url.find("dbname=") - 7);
+  struct Case {
+    std::string connectionString;
+    std::string message;
+  } cases[] = {
+      {LineUrl("no_such_line"), "database \"no_such_line\" does not exist"},
+      {LineUrl(dbname, "no_rights"), "permission denied for table boards"},
+  };
+  for (const Case& c : cases) {
+    TestLedger ledger;
+    ledger.AddBoard(1);
+    ledger.AddBoard(2);
+    const ForwardResult result = ForwardBacklog(ledger.Path(), c.connectionString);
+    EXPECT_NE(result.error.find(c.message), std::string::npos) << result.error;
+    EXPECT_EQ(result.forwarded, 0);
+    EXPECT_EQ(result.left, 2);
+    EXPECT_EQ(LocalCount(ledger, "forwarded_utc IS NULL"), "2");
+  }
+  EXPECT_EQ(LineUuids(url), Uuids({9}));
+}
+
+TEST(ForwardBacklog, BoardTheDatabaseRefusesStaysQueuedWhileTheOthersGo) {
+  const std::string url = FreshLineDatabase();
+  TestLedger ledger;
+  ledger.AddBoard(1);
+  ledger.AddBoard(2, true, "/etc/line3.ini", "yesterday, about noon");
+  ledger.AddBoard(3);
+  // A login name in another encoding is no reason to keep a board back.
+  ledger.Exec("UPDATE boards SET operator = CAST(X'6f70b2e2' AS TEXT) WHERE id = 3");
+  const ForwardResult result = ForwardBacklog(ledger.Path(), url);
+  EXPECT_NE(result.error.find("yesterday"), std::string::npos) << result.error;
+  EXPECT_EQ(result.forwarded, 2);
+  EXPECT_EQ(result.left, 1);
+  EXPECT_EQ(LineUuids(url), Uuids({1, 3}));
+  EXPECT_EQ(QueryRows(url, "SELECT count(*) FROM images"), std::vector<std::string>{"18"});
+  EXPECT_EQ(QueryRows(url, "SELECT operator FROM boards WHERE uuid = '" + TestLedger::Uuid(3) + "'"),
+            std::vector<std::string>{"op\xEF\xBF\xBD\xEF\xBF\xBD"});
+  EXPECT_EQ(ledger.Column("SELECT id FROM boards WHERE forwarded_utc IS NULL"),
+            std::vector<std::string>{"2"});
+}
+
+TEST(ForwardBacklog, StationRoleWithTheDocumentedRightsOnlyForwards) {
+  const std::string url = FreshLineDatabase();
+  PgConnection admin(url);
+  std::stringstream schema, rights;
+  schema << std::ifstream(TAMSOLT_SOURCE_DIR "/linedb/schema.sql").rdbuf();
+  rights << std::ifstream(TAMSOLT_SOURCE_DIR "/linedb/station_role.sql").rdbuf();
+  ASSERT_TRUE(admin.ExecScript(
+      "DO $$ BEGIN CREATE ROLE tamsolt_station LOGIN; EXCEPTION WHEN duplicate_object THEN END $$"))
+      << admin.Error();
+  ASSERT_TRUE(admin.ExecScript(schema.str().c_str())) << admin.Error();
+  ASSERT_TRUE(admin.ExecScript(rights.str().c_str())) << admin.Error();
+
+  TestLedger ledger;
+  ledger.AddBoard(1);
+  ledger.AddBoard(2);
+  const std::string station = url.substr(0, url.find(" user=")) + " user=tamsolt_station";
+  ForwardResult result = ForwardBacklog(ledger.Path(), station);
+  EXPECT_EQ(result.error, "");
+  EXPECT_EQ(result.forwarded, 2);
+  ledger.Exec("UPDATE boards SET forwarded_utc = NULL WHERE id = 2");  // the mark was lost
+  result = ForwardBacklog(ledger.Path(), station);
+  EXPECT_EQ(result.error, "");
+  EXPECT_EQ(result.forwarded, 1);
+  EXPECT_EQ(LineUuids(url), Uuids({1, 2}));
+  EXPECT_EQ(QueryRows(url, "SELECT count(*) FROM images"), std::vector<std::string>{"18"});
+  // It cannot change a record it has sent.
+  PgConnection asStation(station);
+  EXPECT_FALSE(asStation.Exec("DELETE FROM boards"));
+  EXPECT_EQ(asStation.LastState(), "42501");
+}
