@@ -89,8 +89,12 @@ void SendFirstFrame(std::uint8_t kind) {
   }
 }
 
-// An item that cannot start ends the batch: the reason, then the failure report.
-void EndBatchAtItemStart() { ReportFailure(); }
+// An item that cannot start ends the batch: the reason, then the failure
+// report. The item before may have left a poll counted.
+void EndBatchAtItemStart() {
+  ResetCounters(T());
+  ReportFailure();
+}
 
 // Reads the item's file into the record; false when the batch has been ended.
 bool LoadItem(std::uint8_t kind, const std::string& path) {
@@ -148,7 +152,7 @@ void OnBatchDownload() {
 void StartBatchItem() {
   TransferContext& t = T();
   if (t.batchQueue.empty()) {
-    ReportFailure();  // nothing to start: the transfer must not stay busy
+    EndBatchAtItemStart();  // nothing to start: the transfer must not stay busy
     return;
   }
   const std::uint8_t kind = t.batchQueue.front().kind;
