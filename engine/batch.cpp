@@ -152,7 +152,7 @@ void OnBatchDownload() {
 void StartBatchItem() {
   TransferContext& t = T();
   if (t.batchQueue.empty()) {
-    EndBatchAtItemStart();  // nothing to start: the transfer must not stay busy
+    ReportFailure();  // nothing to start: the transfer must not stay busy
     return;
   }
   const std::uint8_t kind = t.batchQueue.front().kind;
