@@ -89,8 +89,12 @@ void SendFirstFrame(std::uint8_t kind) {
   }
 }
 
-// An item that cannot start ends the batch: the reason, then the failure report.
-void EndBatchAtItemStart() { ReportFailure(); }
+// An item that cannot start ends the batch: the reason, then the failure
+// report. The item before may have left a poll counted.
+void EndBatchAtItemStart() {
+  ResetCounters(T());
+  ReportFailure();
+}
 
 // Reads the item's file into the record; false when the batch has been ended.
 bool LoadItem(std::uint8_t kind, const std::string& path) {

@@ -1,12 +1,17 @@
 // The parts of tamsolt-cli that need no device: the command line, the
-// progress lines, the closing table of --all and the timers.
+// progress lines, --all's children and closing table, --wait and the timers.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/device_presence.h"
 #include "cli/progress_bar.h"
 #include "cli/station_run.h"
 #include "cli/timer_loop.h"
@@ -31,11 +36,15 @@ TEST(CliOptions, RowsDeviceWaitAndLogFileAreTaken) {
   EXPECT_EQ(ChildArguments(options, {"001", "004"}),
             (Args{"--boot", "b.bin", "--tdb", "t.tdb", "--settings", "s.ini", "--log-file",
                   "run.log", "--device", "001:004"}));
+  CliOptions lookOnce;  // --wait 0: look once, do not wait
+  ASSERT_TRUE(ParseCliOptions({"--wait=0"}, lookOnce, error)) << error;
+  EXPECT_EQ(*lookOnce.waitSeconds, 0.0);
 }
 
 TEST(CliOptions, MisuseIsRefusedWithAReason) {
   for (const Args& args : {Args{"--rcdb"}, Args{"--rcdb", "a", "--rcdb", "b"}, Args{"--x"},
-                           Args{"--device", "12"}, Args{"--device", "a:b"}, Args{"--wait", "-1"},
+                           Args{"--device", "12"}, Args{"--device", "a:b"}, Args{"--device", "1:x"},
+                           Args{"--device", "1:"}, Args{"--wait", "-1"},
                            Args{"--wait", "soon"}, Args{"--all", "--device", "1:2"},
                            Args{"--list", "--rcdb", "a"}, Args{"--list=yes"}}) {
     CliOptions options;
@@ -69,6 +78,28 @@ TEST(StationRun, TableNamesEachDeviceItsResultAndTime) {
             "device    result                          time\n"
             "001:002   0 done                          2.3 s\n"
             "001:003   8 transfer gave up              0.5 s\n");
+}
+
+// A child's lines are passed on each with its device once, however many one
+// read brings; a child ended by a signal counts 128 + the signal, which no
+// exit code of its own means.
+TEST(StationRun, LinesReadTogetherArePrefixedOnceAndASignalIsNoExitCode) {
+  const std::string child = testing::TempDir() + "station_child.sh";
+  std::ofstream(child) << "#!/bin/sh\nprintf 'one\\ntwo\\n'\nkill -KILL $$\n";
+  ASSERT_EQ(chmod(child.c_str(), 0700), 0);
+  testing::internal::CaptureStdout();
+  const std::vector<StationResult> results = RunStation(child, CliOptions{}, {{"001", "002"}});
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "[001:002] one\n[001:002] two\n");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].exitCode, 128 + SIGKILL);
+  EXPECT_NE(ResultTable(results).find("001:002   137 failed"), std::string::npos);
+}
+
+// --wait takes fractions of a second: 0.9 s are waited out, not cut to none.
+TEST(DevicePresence, AWaitOfLessThanASecondLastsItsFullTime) {
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(WaitForDevice(DeviceAddress{"255", "255"}, 0.9));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
 }
 
 TEST(TimerLoop, ATimerKilledInItsOwnHandlerFiresNoMoreAndOthersGoOn) {

@@ -131,6 +131,19 @@ TEST_F(BatchPress, FileGoneAtItsStartEndsTheBatch) {
   EXPECT_EQ(g_transfer.busy, 0);
   EXPECT_FALSE(host->AnyTimerArmed());
   EXPECT_EQ(LogTexts(), (std::vector<std::string>{"M32", "M41"}));
+  // BOOT's loop counted a poll before it saw its last chunk sent.
+  EXPECT_EQ(g_transfer.pollCount + g_transfer.retryCount, 0);
+}
+
+// Counts left by a transfer that ended another way are zeroed at the press:
+// otherwise the begin's first poll would reach the limit and, with the
+// resends used up, give up on a device that answered at once.
+TEST_F(BatchPress, ThePressStartsTheBeginWithTheCountersAtZero) {
+  Put(kKindBoot, ImageFile(500));
+  g_transfer.pollCount = 9;
+  g_transfer.retryCount = 3;
+  Press(&OnBatchDownload);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"M50"});
 }
 
 TEST_F(BatchPress, TestDataHandOverWithoutALinkEndsTheBatch) {

@@ -223,6 +223,11 @@ TEST(BmpRle, RunsDeltasAndAbsoluteRunsDecode) {
       {"RLE4", 4, 5, 2,
        {4, 0x12, 0, 0, /**/ 0, 5, 0x31, 0x20, 0x30, 0, /**/ 0, 1},
        {{kWhite, kGreen, kBlue, kRed, kWhite}, {kGreen, kBlue, kGreen, kBlue, kRed}}},
+      // Three absolute nibbles fill two bytes, no pad; the delta moves from
+      // where the run ended.
+      {"RLE4 odd run", 4, 5, 2,
+       {0, 3, 0x12, 0x30, /**/ 0, 2, 1, 1, /**/ 1, 0x20, /**/ 0, 1},
+       {{kRed, kRed, kRed, kRed, kBlue}, {kGreen, kBlue, kWhite, kRed, kRed}}},
   };
   for (const Case& c : cases) {
     const Bytes file = MakeRleBmp(c.bits, c.width, c.height, kFourColours, c.stream);
@@ -276,7 +281,8 @@ class ToolPictures : public EngineTest {
 };
 
 TEST_F(ToolPictures, ImageMagickRle8ConvertsLikeItsUncompressedCopy) {
-  if (!std::filesystem::exists("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is not installed";
+  ASSERT_TRUE(std::filesystem::exists("/usr/bin/convert"))
+      << "ImageMagick's convert is missing: scripts/setup.sh installs it";
   const std::string plain = dir + "/plain.bmp", rle = dir + "/rle.bmp";
   // Built-in colour-mapped pictures (no colour reduction, which is slow): odd
   // widths make padded rows, netscape: has long runs, pattern: two colours.

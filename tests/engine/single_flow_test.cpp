@@ -210,7 +210,8 @@ TEST_F(SingleFlow, PressWhileBusyChangesNothing) {
 }
 
 TEST_F(SingleFlow, PicturesMadeByImageMagickConvertRight) {
-  if (!std::filesystem::exists("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is not installed";
+  ASSERT_TRUE(std::filesystem::exists("/usr/bin/convert"))
+      << "ImageMagick's convert is missing: scripts/setup.sh installs it";
   const Picture picture = {{Rgb{255, 0, 0}, Rgb{255, 255, 255}}};
   struct Variant {
     const char* options;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -218,4 +219,17 @@ TEST_F(UsbLink, UnpluggedBetweenTwoDownloadsIsNotFoundAtTheNextScan) {
   EXPECT_FALSE(FindDevice());
   ExpectOnlyBox("Device NOT found!");
   EXPECT_EQ(g_transfer.foundDevice, nullptr);
+}
+
+// libusb 0.1 leaves open()'s errno: EACCES there is a permission refusal as
+// EPERM is, any other cause is not.
+TEST_F(UsbLink, AnOpenRefusedWithEaccesOrEpermIsForLackOfPermission) {
+  for (const int error : {EACCES, EPERM, EIO}) {
+    Install({.openFails = true});
+    ASSERT_TRUE(FindDevice());
+    errno = error;  // the in-process usb_open fails without touching errno
+    EXPECT_FALSE(OpenDevice());
+    EXPECT_EQ(LastOpenRefusedForPermission(), error != EIO) << error;
+    messages_.shown.clear();
+  }
 }
