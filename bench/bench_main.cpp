@@ -23,7 +23,7 @@ constexpr int kRoundTrips = 1000;
 constexpr double kWallTarget = 1.03;
 constexpr double kCpuTarget = 0.10;
 constexpr double kStationTarget = 1.10;
-constexpr double kGapTargetMs = 250;
+constexpr double kGapTargetMs = 50;
 constexpr double kCliRssTargetMb = 30;
 constexpr double kWindowRssTargetMb = 60;
 
