@@ -176,7 +176,8 @@ WindowRun RunWindow(const Programs& programs, const ReferenceBatch& batch, const
     if (std::sscanf(line.text.c_str(), "window-cpu-s %lf", &seconds) == 1) window.cpuSeconds = seconds;
     if (std::sscanf(line.text.c_str(), "window-peak-rss-kb %lld", &value) == 1) window.peakRssKb = static_cast<long>(value);
     if (std::sscanf(line.text.c_str(), "window-longest-gap-ms %lld", &value) == 1) window.longestGapMs = static_cast<long>(value);
-    if (std::sscanf(line.text.c_str(), "window-gaps-over-250-ms %lld", &value) == 1) window.gapsOver250Ms = static_cast<int>(value);
+    if (std::sscanf(line.text.c_str(), "window-longest-net-gap-ms %lld", &value) == 1) window.longestNetGapMs = static_cast<long>(value);
+    if (std::sscanf(line.text.c_str(), "window-net-gaps-over-50-ms %lld", &value) == 1) window.netGapsOver50Ms = static_cast<int>(value);
   }
   return window;
 }

@@ -55,7 +55,8 @@ ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, const std
 
 struct WindowRun : ChildRun {  // wall: from the press to the completion message
   long longestGapMs = 0;         // the longest pause of the window's event loop
-  int gapsOver250Ms = 0;
+  long longestNetGapMs = 0;      // the same less the device's fixed waits in it
+  int netGapsOver50Ms = 0;       // pauses over 50 ms less the fixed waits in them
 };
 
 // The main window, offscreen, with every row of the batch enabled, under
