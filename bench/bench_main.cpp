@@ -211,19 +211,26 @@ void PrintCli(const bench::InProcessFigures& f, const bench::ChildRun& run, doub
   std::printf("  %-5s %10.3f %10.3f %10.3f %8.3f   target <= %.2f: %s\n", "total", Seconds(f.floor), stack,
               Seconds(run.wall), ratio, kWallTarget, Verdict(ratio <= kWallTarget));
   PrintCpuAndRss(run, kCliRssTargetMb);
+  std::printf("  the device's nine images, byte for byte against their files: %s\n",
+              run.verifiedSets == 1 ? "verified" : "NOT VERIFIED");
+  for (const std::string& verdict : run.unverified) std::printf("    %s\n", verdict.c_str());
 }
 
 void PrintStation(const std::vector<int>& devices, const std::vector<bench::ChildRun>& runs) {
   std::printf("\nStation: tamsolt-cli --all on N emulated devices under umockdev\n");
-  std::printf("  %-8s %10s %10s %10s %8s %10s\n", "devices", "wall s", "relative", "CPU s", "RSS MB", "completed");
+  std::printf("  %-8s %10s %10s %10s %8s %10s %10s\n", "devices", "wall s", "relative", "CPU s", "RSS MB", "completed",
+              "verified");
   const double one = runs.empty() ? 0 : Seconds(runs.front().wall);
   for (std::size_t i = 0; i < runs.size(); ++i) {
     const double relative = Ratio(Seconds(runs[i].wall), one);
-    std::printf("  %-8d %10.3f %10.3f %10.2f %8.1f %6d/%-3d", devices[i], Seconds(runs[i].wall), relative,
-                runs[i].cpuSeconds, static_cast<double>(runs[i].peakRssKb) / 1024, runs[i].imageSets, devices[i]);
+    std::printf("  %-8d %10.3f %10.3f %10.2f %8.1f %6d/%-3d %6d/%-3d", devices[i], Seconds(runs[i].wall), relative,
+                runs[i].cpuSeconds, static_cast<double>(runs[i].peakRssKb) / 1024, runs[i].imageSets, devices[i],
+                runs[i].verifiedSets, devices[i]);
     if (runs[i].exitCode != 0) std::printf("  exit code %d", runs[i].exitCode);
+    if (runs[i].verifiedSets != devices[i]) std::printf("  NOT ALL IMAGES VERIFIED");
     if (devices[i] == 8) std::printf("  target <= %.2f: %s", kStationTarget, Verdict(relative <= kStationTarget));
     std::printf("\n");
+    for (const std::string& verdict : runs[i].unverified) std::printf("    %s\n", verdict.c_str());
   }
 }
 

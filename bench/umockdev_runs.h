@@ -34,7 +34,9 @@ struct ChildRun {
   sim::Micros wall = 0;
   double cpuSeconds = 0;
   long peakRssKb = 0;     // the largest of the program and its children
-  int imageSets = 0;      // devices that stored a complete exchange
+  int imageSets = 0;      // devices that stored a complete exchange (a summary)
+  int verifiedSets = 0;   // of them, those holding all nine images byte for byte
+  std::vector<std::string> unverified;  // the device check's verdict on each of the others
   std::vector<TimedLine> lines;  // tamsolt-cli's output, as it arrived
 };
 
