@@ -11,10 +11,10 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QString>
-#include <QThread>
 #include <QTimer>
 
 #include "app/main_window.h"
+#include "engine/precise_pause.h"
 #include "engine/progress_log.h"
 
 QtEngineHost::QtEngineHost(CTamsoltDlg& dialog) : dialog_(dialog) {}
@@ -77,7 +77,7 @@ void QtEngineHost::KillTimer(std::uint32_t id) {
   if (const auto found = timers_.find(id); found != timers_.end()) found->second->stop();
 }
 
-void QtEngineHost::Sleep(std::uint32_t ms) { QThread::msleep(ms); }
+void QtEngineHost::Sleep(std::uint32_t ms) { PauseAtLeast(std::uint64_t{ms} * 1000); }
 
 void QtEngineHost::PumpMessages() { QCoreApplication::processEvents(); }
 

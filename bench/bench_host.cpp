@@ -46,8 +46,15 @@ void BenchHost::Sleep(std::uint32_t ms) {
   const sim::Micros asked = sim::Micros{ms} * 1000;
   if (ms >= kFixedWaitMs) fixedWaitsSince_ += asked;
   const sim::Micros before = clock_.Now();
-  clock_.Advance(asked);
-  sleepOvershoot += clock_.Now() - before - asked;
+  if (clock_.IsReal()) {
+    PauseAtLeast(static_cast<std::uint64_t>(asked), pauseMethod);
+  } else {
+    clock_.Advance(asked);
+  }
+  const sim::Micros took = clock_.Now() - before;
+  ++pauses;
+  if (took < asked) ++shortPauses;
+  sleepOvershoot += took - asked;
 }
 
 void BenchHost::PumpMessages() {

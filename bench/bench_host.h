@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/engine_host.h"
+#include "engine/precise_pause.h"
 #include "sim/virtual_clock.h"
 
 namespace bench {
@@ -56,6 +57,9 @@ class BenchHost : public EngineHost {
 
   // Frames written so far, when the caller can tell (for the item marks).
   int (*frameCount)() = nullptr;
+  // How the engine's sleeps wait on a real clock (the hosts' method unless
+  // the benchmark compares them).
+  PauseMethod pauseMethod = kHostPauseMethod;
 
   std::vector<ItemMark> items;
   EventGap longestGap;         // by length
@@ -64,6 +68,10 @@ class BenchHost : public EngineHost {
   // operating system's share of any excess over the floor).
   sim::Micros sleepOvershoot = 0;
   sim::Micros timerLateness = 0;
+  // The engine's sleeps, and how many of them came back before the time asked
+  // (the device would have been hurried: must stay 0).
+  std::uint64_t pauses = 0;
+  std::uint64_t shortPauses = 0;
   std::vector<std::string> logLines;
   std::vector<std::string> boxes;
   std::string status;

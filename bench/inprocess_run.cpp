@@ -27,6 +27,8 @@ struct BatchRun {
   EventGap longestNetGap;
   sim::Micros sleepOvershoot = 0;
   sim::Micros timerLateness = 0;
+  std::uint64_t pauses = 0;
+  std::uint64_t shortPauses = 0;
 };
 
 // Between an item's first block (whose pass logs the start line) and its
@@ -57,12 +59,13 @@ std::string Failure(const BenchHost& host, const sim::DeviceModel& model, std::s
 }
 
 // Presses the batch button with every row set and runs to the end on clock.
-BatchRun RunBatch(const ReferenceBatch& batch, sim::VirtualClock& clock) {
+BatchRun RunBatch(const ReferenceBatch& batch, sim::VirtualClock& clock, PauseMethod method = kHostPauseMethod) {
   ResetTransfer();
   sim::DeviceModel model(sim::Faults{}, "");
   sim::InstallInProcessDevice(&model, &clock);
   BenchHost host(clock, RowPaths(batch));
   host.frameCount = [] { return sim::RecordedCalls().bulkWrite; };
+  host.pauseMethod = method;
   BatchRun run;
   const sim::Micros start = clock.Now();
   OnBatchDownload();
@@ -75,6 +78,8 @@ BatchRun RunBatch(const ReferenceBatch& batch, sim::VirtualClock& clock) {
   run.longestNetGap = host.longestNetGap;
   run.sleepOvershoot = host.sleepOvershoot;
   run.timerLateness = host.timerLateness;
+  run.pauses = host.pauses;
+  run.shortPauses = host.shortPauses;
   for (std::size_t i = 0; i < host.items.size(); ++i) {
     const sim::Micros from = i == 0 ? start : host.items[i].at;
     const sim::Micros to = i + 1 < host.items.size() ? host.items[i + 1].at : end;
@@ -117,7 +122,7 @@ InProcessFigures FloorOnly(const ReferenceBatch& batch) {
   return FromFloor(RunBatch(batch, clock));
 }
 
-InProcessFigures RunInProcess(const ReferenceBatch& batch) {
+InProcessFigures RunInProcess(const ReferenceBatch& batch, PauseMethod method) {
   InProcessFigures figures = FloorOnly(batch);
   if (!figures.failure.empty()) return figures;
 
@@ -126,7 +131,7 @@ InProcessFigures RunInProcess(const ReferenceBatch& batch) {
   SetBlockProbe(&MidBlocks);
   rusage before{};
   getrusage(RUSAGE_SELF, &before);
-  const BatchRun run = RunBatch(batch, real);
+  const BatchRun run = RunBatch(batch, real, method);
   rusage after{};
   getrusage(RUSAGE_SELF, &after);
   figures.failure = run.failure;
@@ -140,6 +145,8 @@ InProcessFigures RunInProcess(const ReferenceBatch& batch) {
   figures.longestNetGap = run.longestNetGap;
   figures.sleepOvershoot = run.sleepOvershoot;
   figures.timerLateness = run.timerLateness;
+  figures.pauses = run.pauses;
+  figures.shortPauses = run.shortPauses;
   figures.loopAllocations = CountedAllocations();
   figures.midBlockAllocations = CountedMidBlockAllocations();
   figures.allocationSites = AllocationSites();

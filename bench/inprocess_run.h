@@ -38,10 +38,13 @@ struct InProcessFigures {
   std::uint64_t midBlockAllocations = 0;
   sim::Micros sleepOvershoot = 0;
   sim::Micros timerLateness = 0;
+  std::uint64_t pauses = 0;
+  std::uint64_t shortPauses = 0;  // pauses that came back before the time asked
   std::vector<AllocationSite> allocationSites;
 };
 
-InProcessFigures RunInProcess(const ReferenceBatch& batch);
+// The real-clock run pauses with `method` (the hosts' own by default).
+InProcessFigures RunInProcess(const ReferenceBatch& batch, PauseMethod method = kHostPauseMethod);
 
 // Only the virtual-clock run: the floor of the batch, per item.
 InProcessFigures FloorOnly(const ReferenceBatch& batch);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "demo/device_check.h"
 #include "settings/settings.h"
 
 namespace bench {
@@ -76,13 +77,32 @@ void ReadUsage(const std::string& file, ChildRun& run) {
   }
 }
 
-int CountImageSets(const fs::path& folder) {
-  int sets = 0;
+// The batch's files as the device check names them.
+std::vector<SourceFile> Sources(const ReferenceBatch& batch) {
+  std::vector<SourceFile> sources;
+  for (const RowKind row : kAllRowKinds) {
+    for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
+      if (std::string(KindName(kind)) == KindLabel(row)) sources.push_back({row, batch.paths[kind]});
+    }
+  }
+  return sources;
+}
+
+// Every device folder (one with a summary.txt): how many there are, and how
+// many hold all nine images as their source files demand, byte for byte.
+void CheckImageSets(const fs::path& folder, const ReferenceBatch& batch, ChildRun& run) {
+  const std::vector<SourceFile> sources = Sources(batch);
   std::error_code ignored;
   for (fs::recursive_directory_iterator it(folder, ignored), end; it != end; it.increment(ignored)) {
-    if (it->path().filename() == "summary.txt") ++sets;
+    if (it->path().filename() != "summary.txt") continue;
+    ++run.imageSets;
+    const std::vector<ImageFinding> findings = CheckDeviceImages(sources, it->path().parent_path());
+    if (sources.size() == kKindCount && AllMatch(findings)) {
+      ++run.verifiedSets;
+    } else {
+      run.unverified.push_back(it->path().parent_path().string() + ": " + Verdict(findings));
+    }
   }
-  return sets;
 }
 
 }  // namespace
@@ -145,7 +165,7 @@ ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, const std
   }
   ChildRun run = RunTimed(args);
   ReadUsage(usage, run);
-  run.imageSets = CountImageSets(out);
+  CheckImageSets(out, batch, run);
   return run;
 }
 
@@ -176,7 +196,8 @@ WindowRun RunWindow(const Programs& programs, const ReferenceBatch& batch, const
     if (std::sscanf(line.text.c_str(), "window-cpu-s %lf", &seconds) == 1) window.cpuSeconds = seconds;
     if (std::sscanf(line.text.c_str(), "window-peak-rss-kb %lld", &value) == 1) window.peakRssKb = static_cast<long>(value);
     if (std::sscanf(line.text.c_str(), "window-longest-gap-ms %lld", &value) == 1) window.longestGapMs = static_cast<long>(value);
-    if (std::sscanf(line.text.c_str(), "window-gaps-over-250-ms %lld", &value) == 1) window.gapsOver250Ms = static_cast<int>(value);
+    if (std::sscanf(line.text.c_str(), "window-longest-net-gap-ms %lld", &value) == 1) window.longestNetGapMs = static_cast<long>(value);
+    if (std::sscanf(line.text.c_str(), "window-net-gaps-over-50-ms %lld", &value) == 1) window.netGapsOver50Ms = static_cast<int>(value);
   }
   return window;
 }

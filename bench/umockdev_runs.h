@@ -34,7 +34,9 @@ struct ChildRun {
   sim::Micros wall = 0;
   double cpuSeconds = 0;
   long peakRssKb = 0;     // the largest of the program and its children
-  int imageSets = 0;      // devices that stored a complete exchange
+  int imageSets = 0;      // devices that stored a complete exchange (a summary)
+  int verifiedSets = 0;   // of them, those holding all nine images byte for byte
+  std::vector<std::string> unverified;  // the device check's verdict on each of the others
   std::vector<TimedLine> lines;  // tamsolt-cli's output, as it arrived
 };
 
@@ -55,7 +57,8 @@ ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, const std
 
 struct WindowRun : ChildRun {  // wall: from the press to the completion message
   long longestGapMs = 0;         // the longest pause of the window's event loop
-  int gapsOver250Ms = 0;
+  long longestNetGapMs = 0;      // the same less the device's fixed waits in it
+  int netGapsOver50Ms = 0;       // pauses over 50 ms less the fixed waits in them
 };
 
 // The main window, offscreen, with every row of the batch enabled, under

@@ -2,11 +2,10 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <ctime>
-#include <thread>
 
 #include "engine/batch.h"
+#include "engine/precise_pause.h"
 #include "record/transfer_context.h"
 
 TerminalHost::TerminalHost(CliRows rows, const std::string& logFile, std::string device)
@@ -46,9 +45,7 @@ void TerminalHost::SetTimer(std::uint32_t id, std::uint32_t periodMs) { timers_.
 
 void TerminalHost::KillTimer(std::uint32_t id) { timers_.Kill(id); }
 
-void TerminalHost::Sleep(std::uint32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+void TerminalHost::Sleep(std::uint32_t ms) { PauseAtLeast(std::uint64_t{ms} * 1000); }
 
 void TerminalHost::PumpMessages() { timers_.FireDue(); }
 
