@@ -1,6 +1,7 @@
 #include "ledger/ledger.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -117,7 +118,7 @@ std::unique_ptr<Ledger> Ledger::Open(const std::string& path, std::string& error
   }
   if (!MakeParentFolders(path, error) || !CreateFileWithUmask(path, error)) return nullptr;
   auto ledger = std::unique_ptr<Ledger>(new Ledger);
-  if (!ledger->db_.Open(path, true, error) || !ledger->Prepare(true, error)) {
+  if (!ledger->db_.Open(path, true, error) || !ledger->PrepareWhenFree(true, error)) {
     error = path + ": " + error;
     return nullptr;
   }
@@ -126,18 +127,32 @@ std::unique_ptr<Ledger> Ledger::Open(const std::string& path, std::string& error
 
 std::unique_ptr<Ledger> Ledger::OpenExisting(const std::string& path, std::string& error) {
   auto ledger = std::unique_ptr<Ledger>(new Ledger);
-  if (!ledger->db_.Open(path, false, error) || !ledger->Prepare(false, error)) {
+  if (!ledger->db_.Open(path, false, error) || !ledger->PrepareWhenFree(false, error)) {
     error = path + ": " + error;
     return nullptr;
   }
   return ledger;
 }
 
+bool Ledger::PrepareWhenFree(bool create, std::string& error) {
+  // Switching a new file to WAL, or another process doing so, can fail with
+  // "locked" without waiting on the busy handler: tried again, bounded.
+  constexpr int kPauseMs = 20;
+  for (int waited = 0;; waited += kPauseMs) {
+    db_.NoteFailure(SQLITE_OK);
+    if (Prepare(create, error)) return true;
+    const int code = db_.LastFailure() & 0xff;
+    if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || waited >= kLedgerBusyTimeoutMs) return false;
+    usleep(kPauseMs * 1000);
+  }
+}
+
 bool Ledger::Prepare(bool create, std::string& error) {
   sqlite3_busy_timeout(db_.get(), kLedgerBusyTimeoutMs);
   if (!db_.Execute("PRAGMA journal_mode = WAL", error)) return false;
   SqliteStatement version(db_, "PRAGMA user_version");
-  if (version.Step() != SQLITE_ROW) {
+  if (const int step = version.Step(); step != SQLITE_ROW) {
+    db_.NoteFailure(step);
     error = db_.LastError();
     return false;
   }
@@ -305,6 +320,24 @@ std::string UtcNow() {
   const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
   std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
   return text;
+}
+
+BoardRecord BoardIdentity(const std::string& program, const std::string& settingsPath,
+                          const std::string& settingsSha256) {
+  BoardRecord board;
+  board.program = program;
+  board.version = TAMSOLT_VERSION;
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) == 0) board.station = host;
+  // The account the process runs as; the login name of a terminal may be another.
+  if (const passwd* account = getpwuid(geteuid()); account != nullptr && account->pw_name != nullptr) {
+    board.operatorName = account->pw_name;
+  } else if (const char* user = std::getenv("USER"); user != nullptr) {
+    board.operatorName = user;
+  }
+  board.settingsPath = settingsPath;
+  board.settingsSha256 = settingsSha256;
+  return board;
 }
 
 std::string DefaultLedgerPath() {

@@ -39,6 +39,7 @@ class Ledger {
 
  private:
   bool Prepare(bool create, std::string& error);
+  bool PrepareWhenFree(bool create, std::string& error);
   SqliteDatabase db_;
 };
 
@@ -46,5 +47,9 @@ class Ledger {
 std::string NewUuid();
 // Now in UTC as "YYYY-MM-DDTHH:MM:SS.mmmZ".
 std::string UtcNow();
+// The fields every board of this process shares: program, this build's
+// version, the host name, the login name and the settings file in use.
+BoardRecord BoardIdentity(const std::string& program, const std::string& settingsPath,
+                          const std::string& settingsSha256);
 // $XDG_STATE_HOME/tamsolt/ledger.sqlite, or ~/.local/state/tamsolt/ledger.sqlite.
 std::string DefaultLedgerPath();

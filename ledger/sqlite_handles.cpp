@@ -16,7 +16,9 @@ bool SqliteDatabase::Open(const std::string& path, bool create, std::string& err
 
 bool SqliteDatabase::Execute(const char* sql, std::string& error) {
   char* message = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+  const int code = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
+  if (code == SQLITE_OK) return true;
+  lastFailure_ = code;
   error = message != nullptr ? message : LastError();
   sqlite3_free(message);
   return false;

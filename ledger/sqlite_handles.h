@@ -22,9 +22,13 @@ class SqliteDatabase {
   bool Execute(const char* sql, std::string& error);
   sqlite3* get() const { return db_; }
   std::string LastError() const;
+  // The result code of the last Execute that failed (a later ROLLBACK keeps it).
+  int LastFailure() const { return lastFailure_; }
+  void NoteFailure(int code) { lastFailure_ = code; }
 
  private:
   sqlite3* db_ = nullptr;
+  int lastFailure_ = SQLITE_OK;
 };
 
 class SqliteStatement {
