@@ -150,11 +150,12 @@ void OnBatchDownload() {
     ShowTableMessage(kMsgNoHandle);
     return;
   }
-  Host().BatchDeviceOpened();
   t.busy = 1;
   t.batchBegun = 0;
   ResetCounters(t);
   Host().ClearLog();
+  // After the clear, so what the host says of it stays in the log.
+  Host().BatchDeviceOpened();
   for (const BatchItem& item : t.batchQueue) {
     if (!PinnedDigest(item.kind).empty()) Host().AppendLogLine(TimeText() + PinnedRowLogText(item.kind));
   }

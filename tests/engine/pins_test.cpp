@@ -88,4 +88,16 @@ TEST_F(Pins, ASingleDownloadHonoursThePin) {
   EXPECT_EQ(sim::RecordedCalls().findBusses, 0);
 }
 
+TEST_F(Pins, TheSectionSharesItsKeysWithOtherSectionsWithoutMixingThem) {
+  ASSERT_TRUE(WriteProfileString(g_iniPath, "PATH", "BOOT", "/images/boot.bin"));
+  ASSERT_TRUE(WriteProfileString(g_iniPath, "setup", "BOOT", "1"));
+  Pin(kKindBoot, std::string(64, 'a'));
+  ASSERT_TRUE(WriteProfileString(g_iniPath, "ledger", "path", "/var/lib/tamsolt/ledger.sqlite"));
+  EXPECT_EQ(ReadSetting("BOOT", "PATH"), "/images/boot.bin");
+  EXPECT_EQ(ReadSettingInt("setup", "BOOT"), 1);
+  EXPECT_EQ(PinnedDigest(kKindBoot), std::string(64, 'a'));
+  EXPECT_EQ(PinnedDigest(kKindHost), "");
+  EXPECT_EQ(Text(50), "M50");  // the message table reads as before
+}
+
 }  // namespace
