@@ -269,6 +269,26 @@ TEST(BatchWindow, RefusedBeginEndsTheBatchWithItsOwnBoxAndStoresNothing) {
   EXPECT_EQ(boards[0].outcome->message, MessageText(kMsgBeginRefused));
 }
 
+// Runs under --unplug-after=4: the device leaves during the database.
+TEST(BatchWindow, AGiveUpIsRecordedWithItsCode) {
+  ForgetRecordedBoards();
+  BatchWindowSession session(g_receivedDir);
+  ASSERT_TRUE(session.Ready());
+  ASSERT_FALSE(session.PlaceRow(kKindRcdb, PatternBytes(530, 31), ".rdb").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindFv, PatternBytes(106, 32), ".fv").empty());
+  session.OpenWindow();
+  ASSERT_TRUE(session.PressBatchAndWait()) << "the give-up did not end the batch within a minute";
+  session.PrintOutcome();
+  const std::vector<StoredBoard> boards = RecordedBoards();
+  ASSERT_EQ(boards.size(), 1u);
+  ASSERT_TRUE(boards[0].outcome);
+  EXPECT_EQ(boards[0].outcome->code, 8);
+  EXPECT_EQ(boards[0].outcome->word, "transfer gave up");
+  ASSERT_EQ(boards[0].images.size(), 2u);
+  EXPECT_EQ(boards[0].images[0].result, "failed");
+  EXPECT_EQ(boards[0].images[1].result, "not reached");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
