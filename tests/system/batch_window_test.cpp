@@ -178,11 +178,12 @@ TEST(BatchWindow, AllNineRowsArriveInTheFormTheDeviceStores) {
   EXPECT_EQ(boards[0].board.program, "tamsolt");
   EXPECT_FALSE(boards[0].board.slot.empty());
   ASSERT_EQ(boards[0].images.size(), 9u);
+  const std::vector<SourceFile> sources = session.Sources();
   for (const ImageRecord& image : boards[0].images) {
     std::string bytes;
-    const auto source = std::find_if(session.Sources().begin(), session.Sources().end(),
+    const auto source = std::find_if(sources.begin(), sources.end(),
                                      [&](const SourceFile& s) { return s.path.string() == image.path; });
-    ASSERT_NE(source, session.Sources().end()) << image.path;
+    ASSERT_NE(source, sources.end()) << image.path;
     std::ifstream in(image.path, std::ios::binary);
     bytes.assign(std::istreambuf_iterator<char>(in), {});
     EXPECT_EQ(image.sha256, Sha256Hex(bytes)) << image.kind;
