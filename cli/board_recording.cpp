@@ -44,6 +44,18 @@ int BoardRecording::Finish(int code) {
   return code;
 }
 
+int StationExitCode(const std::vector<StationResult>& results) {
+  bool unrecorded = false;
+  for (const StationResult& result : results) {
+    if (result.exitCode == AsInt(ExitCode::kLedgerNotWritten)) {
+      unrecorded = true;
+    } else if (result.exitCode != AsInt(ExitCode::kDone)) {
+      return AsInt(ExitCode::kSomeDeviceFailed);
+    }
+  }
+  return AsInt(unrecorded ? ExitCode::kLedgerNotWritten : ExitCode::kDone);
+}
+
 void RecordingTerminalHost::ShowMessage(const std::string& text, const std::string& title,
                                         MessageIcon icon) {
   TerminalHost::ShowMessage(text, title, icon);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/cli_options.h"
+#include "cli/station_run.h"
 #include "cli/terminal_host.h"
 #include "ledger/board_recorder.h"
 
@@ -24,6 +25,10 @@ class BoardRecording {
   std::unique_ptr<Ledger> ledger_;
   BoardRecorder recorder_;
 };
+
+// The exit code of --all: 1 when a device failed; else 11 when a device was
+// done but its child could not record it; else 0.
+int StationExitCode(const std::vector<StationResult>& results);
 
 // The terminal host, telling the recorder what the engine does.
 class RecordingTerminalHost final : public TerminalHost {

@@ -48,10 +48,7 @@ int WriteEveryDevice(const CliOptions& options) {
   }
   const std::vector<StationResult> results = RunStation(OwnExecutable(), options, devices);
   std::printf("%s", ResultTable(results).c_str());
-  for (const StationResult& result : results) {
-    if (result.exitCode != 0) return AsInt(ExitCode::kSomeDeviceFailed);
-  }
-  return AsInt(ExitCode::kDone);
+  return StationExitCode(results);  // a device done without its record is no failure
 }
 
 int WriteOneDevice(const CliOptions& options) {

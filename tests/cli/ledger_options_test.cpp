@@ -2,6 +2,7 @@
 // --all is given.
 #include <gtest/gtest.h>
 
+#include "cli/board_recording.h"
 #include "cli/cli_options.h"
 
 namespace {
@@ -45,6 +46,18 @@ TEST(LedgerOptions, ChildrenRecordWhereTheirParentWould) {
   CliOptions off;
   ASSERT_TRUE(ParseCliOptions({"--all", "--no-ledger"}, off, error));
   EXPECT_EQ(ChildArguments(off, *ParseDeviceAddress("001:004"))[0], "--no-ledger");
+}
+
+TEST(LedgerOptions, StationExitCodeKeepsADeviceFailureFirst) {
+  const struct {
+    std::vector<int> children;
+    int code;
+  } cases[] = {{{0, 0}, 0}, {{0, 11}, 11}, {{11, 7}, 1}, {{8, 0}, 1}};
+  for (const auto& c : cases) {
+    std::vector<StationResult> results;
+    for (const int code : c.children) results.push_back({*ParseDeviceAddress("001:002"), code, 1.0});
+    EXPECT_EQ(StationExitCode(results), c.code) << c.children[0] << " " << c.children[1];
+  }
 }
 
 }  // namespace

@@ -66,6 +66,9 @@ unwritable_ledger)
   run 11 --quiet -- "$cli" --settings "$settings" --ledger /proc/tamsolt/ledger.sqlite --rcdb "$work/rcdb"
   grep -q "RCDB" "$work/out" || fail "no transfer"
   grep -q "ledger: cannot create /proc/tamsolt" "$work/err" || fail "not reported"
+  # A station: every device done, none recorded.
+  run 11 --quiet --devices=2 -- "$cli" --settings "$settings" --ledger /proc/tamsolt/l.sqlite --all --rcdb "$work/rcdb"
+  [ "$(grep -c '11 done, ledger not written' "$work/out")" -eq 2 ] || fail "table"
   # The device's outcome stays the result when it failed.
   run 7 --quiet --begin-status=5 -- "$cli" --settings "$settings" --ledger /proc/tamsolt/l.sqlite --rcdb "$work/rcdb"
   ;;
