@@ -17,7 +17,8 @@
 #include "engine/precise_pause.h"
 #include "engine/progress_log.h"
 
-QtEngineHost::QtEngineHost(CTamsoltDlg& dialog) : dialog_(dialog) {}
+QtEngineHost::QtEngineHost(CTamsoltDlg& dialog)
+    : dialog_(dialog), recording_([this](const std::string& line) { ShowPermissionHint(line); }) {}
 
 QtEngineHost::~QtEngineHost() = default;
 
@@ -42,6 +43,7 @@ bool QtEngineHost::IsTimerRunning(std::uint32_t id) const {
 
 void QtEngineHost::ShowMessage(const std::string& text, const std::string& title,
                                MessageIcon icon) {
+  recording_.BoxComing(text, title);
   if (presenter_) {
     presenter_(text, title, icon);
   } else {
@@ -107,6 +109,7 @@ void QtEngineHost::SelectLogLine(int index) {
 void QtEngineHost::ClearLog() { dialog_.LogList()->clear(); }
 
 void QtEngineHost::SetStatusText(const std::string& text) {
+  recording_.StatusShown();
   dialog_.StatusLine()->setText(QString::fromStdString(text));
 }
 

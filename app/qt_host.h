@@ -11,6 +11,7 @@
 
 #include <QObject>
 
+#include "app/window_recording.h"
 #include "engine/engine_host.h"
 
 class CTamsoltDlg;
@@ -52,6 +53,13 @@ class QtEngineHost final : public QObject, public EngineHost {
   void SetStatusText(const std::string& text) override;
   bool IsRowChecked(std::uint8_t kind) override;
   std::string RowPath(std::uint8_t kind) override;
+  // The ledger's record of each batch (app/window_recording.h).
+  void BatchDeviceOpened() override { recording_.DeviceOpened(); }
+  void BatchItemStarted(std::uint8_t kind, const std::string&, std::uint64_t bytes,
+                        const std::string& sha256) override {
+    recording_.ItemStarted(kind, bytes, sha256);
+  }
+  void BatchItemFinished(std::uint8_t kind) override { recording_.ItemFinished(kind); }
 
  private:
   void Tick(std::uint32_t id);
@@ -61,4 +69,5 @@ class QtEngineHost final : public QObject, public EngineHost {
   MessagePresenter presenter_;
   TimerHandler timerHandler_;
   std::map<std::uint32_t, std::unique_ptr<QTimer>> timers_;
+  WindowRecording recording_;
 };

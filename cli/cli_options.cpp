@@ -79,6 +79,12 @@ bool CliOptions::RowsNamed() const {
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
                      std::string& error) {
   for (std::size_t i = 0; i < args.size(); ++i) {
+    // The ledger's options (cli/ledger_options.cpp).
+    if (const LedgerParse ledger = ParseLedgerOption(args, i, options.ledger, error);
+        ledger != LedgerParse::kNotMine) {
+      if (ledger == LedgerParse::kError) return false;
+      continue;
+    }
     std::string option = args[i];
     std::optional<std::string> value;
     if (const auto equals = option.find('='); option.rfind("--", 0) == 0 &&
@@ -120,6 +126,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
     error = "--list only lists the devices (with --device and --wait at most)";
     return false;
   }
+  if (!CheckLedgerOptions(options.ledger, options.all || options.list, error)) return false;
   return true;
 }
 
@@ -130,6 +137,7 @@ std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceA
   }
   if (!options.settingsFile.empty()) args.insert(args.end(), {"--settings", options.settingsFile});
   if (!options.logFile.empty()) args.insert(args.end(), {"--log-file", options.logFile});
+  AppendLedgerArguments(options.ledger, args);
   args.insert(args.end(), {"--device", device.Text()});
   return args;
 }
@@ -160,5 +168,6 @@ std::string CliUsage() {
   for (int code = 0; code <= AsInt(ExitCode::kNoDeviceInTime); ++code) {
     usage += "  " + std::to_string(code) + "  " + ExitCodeMeaning(code) + "\n";
   }
+  usage += "  11  done, but the ledger could not be written (said on standard error)\n\n" + LedgerUsage();
   return usage;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/ledger_options.h"
 #include "link/device_choice.h"
 
 struct CliOptions {
@@ -18,6 +19,7 @@ struct CliOptions {
   bool list = false;
   bool all = false;
   bool help = false;
+  LedgerOptions ledger;  // --ledger, --no-ledger, --report, --export, --pin
 
   bool RowsNamed() const;
 };

@@ -12,6 +12,7 @@ const char* ExitCodeMeaning(int code) {
     case ExitCode::kBeginRefused: return "begin refused";
     case ExitCode::kTransferGaveUp: return "transfer gave up";
     case ExitCode::kNoDeviceInTime: return "no device in time";
+    case ExitCode::kLedgerNotWritten: return "done, ledger not written";
   }
   return "failed";
 }

@@ -13,6 +13,7 @@ enum class ExitCode : int {
   kBeginRefused = 7,      // the device answered the begin with a refusing status
   kTransferGaveUp = 8,    // any failure after the transfer started
   kNoDeviceInTime = 9,    // --wait: no device came
+  kLedgerNotWritten = 11, // the device is done, but the ledger could not record it
 };
 
 inline int AsInt(ExitCode code) { return static_cast<int>(code); }

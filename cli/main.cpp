@@ -12,10 +12,13 @@
 #include "settings/settings.h"
 #include "settings/settings_location.h"
 #include "cli/cli_options.h"
+#include "cli/board_recording.h"
 #include "cli/cli_rows.h"
 #include "cli/device_port.h"
 #include "cli/device_presence.h"
 #include "cli/exit_codes.h"
+#include "cli/pin_command.h"
+#include "cli/report_command.h"
 #include "cli/station_run.h"
 #include "cli/terminal_host.h"
 #include "record/transfer_context.h"
@@ -45,16 +48,14 @@ int WriteEveryDevice(const CliOptions& options) {
   }
   const std::vector<StationResult> results = RunStation(OwnExecutable(), options, devices);
   std::printf("%s", ResultTable(results).c_str());
-  for (const StationResult& result : results) {
-    if (result.exitCode != 0) return AsInt(ExitCode::kSomeDeviceFailed);
-  }
-  return AsInt(ExitCode::kDone);
+  return StationExitCode(results);  // a device done without its record is no failure
 }
 
 int WriteOneDevice(const CliOptions& options) {
   if (options.device) ChooseDevice(FollowDevice(*options.device));
-  TerminalHost host(RowsFor(options), options.logFile,
-                    options.device ? options.device->Text() : std::string());
+  BoardRecording recording(options);  // the ledger (cli/board_recording.h)
+  RecordingTerminalHost host(recording.Recorder(), RowsFor(options), options.logFile,
+                             options.device ? options.device->Text() : std::string());
   if (!host.LogFileOpen()) {
     std::fprintf(stderr, "tamsolt-cli: cannot append to %s\n", options.logFile.c_str());
     return AsInt(ExitCode::kBadCommandLine);
@@ -65,7 +66,7 @@ int WriteOneDevice(const CliOptions& options) {
   const ExitCode code = host.RunBatch();
   SetEngineHost(nullptr);
   CloseDevice();  // as the window's teardown does
-  return AsInt(code);
+  return recording.Finish(AsInt(code));
 }
 
 }  // namespace
@@ -96,6 +97,10 @@ int main(int argc, char** argv) {
     }
     g_iniPath = options.settingsFile;
   }
+  // The ledger's commands write no device (cli/report_command.h, cli/pin_command.h).
+  if (options.ledger.report) return RunReportCommand(options);
+  if (options.ledger.exportFormat) return RunExportCommand(options);
+  if (options.ledger.pin) return RunPinCommand(options);
   if (options.waitSeconds && !WaitForDevice(options.device, *options.waitSeconds)) {
     std::fprintf(stderr, "tamsolt-cli: no VX742%s appeared within %g s\n",
                  options.device ? (" at " + options.device->Text()).c_str() : "",

@@ -13,7 +13,7 @@
 #include "cli/timer_loop.h"
 #include "engine/engine_host.h"
 
-class TerminalHost final : public EngineHost {
+class TerminalHost : public EngineHost {
  public:
   // logFile: appended to (empty: none); device: named in its lines (empty: none).
   TerminalHost(CliRows rows, const std::string& logFile, std::string device);

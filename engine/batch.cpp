@@ -7,6 +7,7 @@
 #include "settings/messages.h"
 #include "engine/engine_host.h"
 #include "engine/image_files.h"
+#include "engine/image_pins.h"
 #include "engine/image_staging.h"
 #include "engine/progress_log.h"
 #include "engine/state_machine.h"
@@ -108,12 +109,19 @@ bool LoadItem(std::uint8_t kind, const std::string& path) {
       return false;
     }
   }
-  const ImageCheck check = LoadImageFile(kind, path, DownloadMode::kBatch, staging.get());
+  LoadedFile loaded;
+  const ImageCheck check = LoadImageFile(kind, path, DownloadMode::kBatch, staging.get(), &loaded);
   if (!check.ok()) {
     ShowRefusal(kind, check.refusal, check.maxSize);
     EndBatchAtItemStart();
     return false;
   }
+  // A file replaced since the press must not go out under its pin.
+  if (!CheckPinOfLoadedBytes(kind, loaded.sha256)) {
+    EndBatchAtItemStart();
+    return false;
+  }
+  Host().BatchItemStarted(kind, path, loaded.bytes, loaded.sha256);
   return true;
 }
 
@@ -133,6 +141,10 @@ void OnBatchDownload() {
     ShowTableMessage(kMsgQueueEmpty);
     return;
   }
+  // Pinned rows are read whole here, before the device is touched.
+  for (const BatchItem& item : t.batchQueue) {
+    if (!CheckPinAtPress(item.kind, item.path)) return;
+  }
   if (!FindDevice()) {
     t.interfaceClaimed = 0;
     return;
@@ -146,6 +158,11 @@ void OnBatchDownload() {
   t.batchBegun = 0;
   ResetCounters(t);
   Host().ClearLog();
+  // After the clear, so what the host says of it stays in the log.
+  Host().BatchDeviceOpened();
+  for (const BatchItem& item : t.batchQueue) {
+    if (!PinnedDigest(item.kind).empty()) Host().AppendLogLine(TimeText() + PinnedRowLogText(item.kind));
+  }
   StartBatchItem();
 }
 

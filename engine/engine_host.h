@@ -39,6 +39,15 @@ class EngineHost : public OperatorMessages {
 
   // Wall-clock time for log time stamps.
   virtual std::time_t Now() { return std::time(nullptr); }
+
+  // What a host may record of a batch (the ledger); nothing by default.
+  // The device was opened for a batch that is about to begin.
+  virtual void BatchDeviceOpened() {}
+  // An item's file was read for sending: its size and SHA-256 as read.
+  virtual void BatchItemStarted(std::uint8_t /*kind*/, const std::string& /*path*/,
+                                std::uint64_t /*bytes*/, const std::string& /*sha256*/) {}
+  // The device took the whole item.
+  virtual void BatchItemFinished(std::uint8_t /*kind*/) {}
 };
 
 // Installs the host (also as the operator-message sink); null removes it.

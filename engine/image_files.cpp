@@ -12,6 +12,7 @@
 #include "engine/boot_picture.h"
 #include "engine/image_bmp.h"
 #include "engine/image_staging.h"
+#include "engine/sha256.h"
 
 namespace {
 
@@ -83,11 +84,13 @@ ImageCheck CheckSize(std::uint8_t kind, std::uint64_t size, DownloadMode mode) {
 // Reads a picture file of `size` bytes and decodes it whole. The picture's
 // size is checked first, from the headers alone, so a picture too large for
 // the device is called that whatever else is wrong with the file.
-ImageCheck ReadPicture(int fd, std::uint64_t size, BmpPicture& picture) try {
+ImageCheck ReadPicture(int fd, std::uint64_t size, BmpPicture& picture,
+                       std::string* digest = nullptr) try {
   const std::uint32_t max = MaxFileSize(kKindBmp, DownloadMode::kSingle);
   // A file too large to read whole still tells its picture size.
   std::vector<std::uint8_t> file(static_cast<std::size_t>(size <= max ? size : kBmpHeadersMaxSize));
   if (!ReadExactly(fd, file.data(), file.size())) return Refuse(ImageRefusal::kUnreadable);
+  if (digest != nullptr) *digest = Sha256Hex(file.data(), file.size());
   BmpInfo info;
   if (!ReadBmpInfo(file.data(), file.size(), info)) return Refuse(ImageRefusal::kNotBitmap);
   if (info.width > kPictureMaxWidth || info.height > kPictureMaxHeight) {
@@ -161,16 +164,23 @@ ImageCheck CheckImageFile(std::uint8_t kind, const std::string& path, DownloadMo
 }
 
 ImageCheck LoadImageFile(std::uint8_t kind, const std::string& path, DownloadMode mode,
-                         std::uint8_t* staging) {
+                         std::uint8_t* staging, LoadedFile* loaded) {
   FileDescriptor fd;
   std::uint64_t size = 0;
   if (const ImageCheck check = OpenAndCheck(kind, path, mode, fd, size); !check.ok()) return check;
   const auto length = static_cast<std::uint32_t>(size);
+  // The digest of what was read, before any conversion or scrambling.
+  const auto note = [&](const std::uint8_t* bytes) {
+    if (loaded == nullptr) return;
+    loaded->bytes = size;
+    if (bytes != nullptr) loaded->sha256 = Sha256Hex(bytes, length);
+  };
 
   if (IsBootOrHost(kind)) {
     if (staging == nullptr || !ReadExactly(fd.get(), staging, length)) {
       return Refuse(ImageRefusal::kUnreadable);
     }
+    note(staging);
     std::memcpy(g_transfer.imageHeader, staging, kImageHeaderSize);
     g_transfer.headerByte108 = staging[108];
     g_transfer.altCodeSet = staging[110];
@@ -181,12 +191,18 @@ ImageCheck LoadImageFile(std::uint8_t kind, const std::string& path, DownloadMod
   }
   if (kind == kKindBmp) {
     BmpPicture picture;
-    if (const ImageCheck check = ReadPicture(fd.get(), size, picture); !check.ok()) return check;
+    note(nullptr);
+    if (const ImageCheck check =
+            ReadPicture(fd.get(), size, picture, loaded != nullptr ? &loaded->sha256 : nullptr);
+        !check.ok()) {
+      return check;
+    }
     ConvertBootPicture(DescribeBitmap(picture));
     if (g_transfer.fileLength == 0) return Refuse(ImageRefusal::kNotBitmap);
     return {};
   }
   if (!ReadExactly(fd.get(), g_transfer.fileBuffer, length)) return Refuse(ImageRefusal::kUnreadable);
+  note(g_transfer.fileBuffer);
   g_transfer.fileLength = length;
   return {};
 }

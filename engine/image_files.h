@@ -37,8 +37,14 @@ ImageCheck CheckImageFile(std::uint8_t kind, const std::string& path, DownloadMo
 // HOST through staging (MaxFileSize bytes), their header into imageHeader,
 // headerByte108 and altCodeSet; BMP converted to the device picture. The
 // checks run again, so a file changed since it was checked is refused too.
+// loaded, when given, receives the size and SHA-256 of the file's bytes as
+// read here: the bytes that are sent.
+struct LoadedFile {
+  std::uint64_t bytes = 0;
+  std::string sha256;
+};
 ImageCheck LoadImageFile(std::uint8_t kind, const std::string& path, DownloadMode mode,
-                         std::uint8_t* staging);
+                         std::uint8_t* staging, LoadedFile* loaded = nullptr);
 
 // Blocks of the loaded image: 44-byte chunks (BOOT, HOST), 53-byte short
 // blocks (RCDB, FV), 2048-byte blocks (FONT, LANG, BMP, PIC) or 53-byte

@@ -5,6 +5,7 @@
 #include "settings/messages.h"
 #include "engine/engine_host.h"
 #include "engine/image_files.h"
+#include "engine/image_pins.h"
 #include "engine/image_staging.h"
 #include "engine/progress_log.h"
 #include "engine/state_machine.h"
@@ -80,6 +81,7 @@ void DownloadSingle(std::uint8_t kind) {
     ShowRefusal(kind, check.refusal, check.maxSize);
     return;
   }
+  if (!CheckPinAtPress(kind, path)) return;
   StagingBuffer staging;
   if (IsBootOrHost(kind)) {
     staging = AllocateStaging(kind == kKindBoot ? kBootStagingSize : kHostStagingSize);
@@ -96,11 +98,14 @@ void DownloadSingle(std::uint8_t kind) {
   if (t.interfaceClaimed == 0 && !OpenDevice()) return;
   // Loaded before busy is set, so a file that changed since its check is
   // refused with nothing started.
-  if (const ImageCheck check = LoadImageFile(kind, path, DownloadMode::kSingle, staging.get());
+  LoadedFile loaded;
+  if (const ImageCheck check =
+          LoadImageFile(kind, path, DownloadMode::kSingle, staging.get(), &loaded);
       !check.ok()) {
     ShowRefusal(kind, check.refusal, check.maxSize);
     return;
   }
+  if (!CheckPinOfLoadedBytes(kind, loaded.sha256)) return;
   staging.reset();
 
   // Items a failed batch left behind must not follow this download.

@@ -276,11 +276,13 @@ void HandOverOrEnd() {
 void FinishItem() {
   LogLine(MsgItemFinished(T().itemKind), T().itemKind != kKindTdb);
   SetProgressPos(0);
+  Host().BatchItemFinished(T().itemKind);
   if (!T().batchQueue.empty()) T().batchQueue.pop_front();
   HandOverOrEnd();
 }
 
 void FinishTestData() {
+  Host().BatchItemFinished(kKindTdb);
   if (!T().batchQueue.empty()) T().batchQueue.pop_front();
   if (!T().batchQueue.empty()) {
     StartBatchItem();

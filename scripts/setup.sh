@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-dev
   qt6-base-dev
   libusb-dev
+  libsqlite3-dev nlohmann-json3-dev
   umockdev libumockdev-dev libglib2.0-dev
   fonts-wqy-microhei
   imagemagick

@@ -33,7 +33,7 @@ foreach(path IN LISTS expected)
 endforeach()
 
 dpkg_deb(fields -f ${packages} Depends Recommends)
-foreach(needed "libusb-0.1-4" "libqt6widgets6" "Recommends: fonts-wqy-microhei")
+foreach(needed "libusb-0.1-4" "libsqlite3-0" "libqt6widgets6" "Recommends: fonts-wqy-microhei")
   string(FIND "${fields}" "${needed}" at)
   if(at EQUAL -1)
     message(SEND_ERROR "not declared: ${needed}\n${fields}")

@@ -14,10 +14,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/main_window.h"
+#include "engine/sha256.h"
+#include "ledger/ledger.h"
 #include "settings/messages.h"
 #include "batch_window_session.h"
 #include "demo/device_check.h"
@@ -75,10 +79,24 @@ void ExpectOnlyBox(const BatchWindowSession& session, int key) {
   EXPECT_EQ(session.Boxes()[0].icon, MessageIcon::Warning);
 }
 
+// The boards this test's window recorded (its ledger is the test's own,
+// through XDG_STATE_HOME).
+std::vector<StoredBoard> RecordedBoards() {
+  std::vector<StoredBoard> boards;
+  std::string error;
+  const auto ledger = Ledger::OpenExisting(DefaultLedgerPath(), error);
+  EXPECT_TRUE(ledger) << error;
+  if (ledger) ledger->ForEachBoard("", [&](const StoredBoard& b) { boards.push_back(b); }, error);
+  return boards;
+}
+
+void ForgetRecordedBoards() { std::filesystem::remove(DefaultLedgerPath()); }
+
 constexpr int kBegin = 0x43, kBeginAlt = 0x49, kChunk = 0x42, kChunkAlt = 0x48, kEnd = 0x44,
               kEndAlt = 0x4A;
 
 TEST(BatchWindow, AllNineRowsArriveInTheFormTheDeviceStores) {
+  ForgetRecordedBoards();
   BatchWindowSession session(g_receivedDir);
   ASSERT_TRUE(session.Ready());
   constexpr int kWidth = 6, kHeight = 4;  // 18-byte rows: the file pads each by 2
@@ -151,6 +169,27 @@ TEST(BatchWindow, AllNineRowsArriveInTheFormTheDeviceStores) {
   EXPECT_EQ(device.CommandCount(kChunk), 5);
   EXPECT_EQ(device.CommandCount(kEnd), 1);
   EXPECT_EQ(device.CommandCount(kEndAlt), 0);
+
+  // One board, done, with every image written and the digest of its file.
+  const std::vector<StoredBoard> boards = RecordedBoards();
+  ASSERT_EQ(boards.size(), 1u);
+  ASSERT_TRUE(boards[0].outcome);
+  EXPECT_EQ(boards[0].outcome->code, 0);
+  EXPECT_EQ(boards[0].board.program, "tamsolt");
+  EXPECT_FALSE(boards[0].board.slot.empty());
+  ASSERT_EQ(boards[0].images.size(), 9u);
+  const std::vector<SourceFile> sources = session.Sources();
+  for (const ImageRecord& image : boards[0].images) {
+    std::string bytes;
+    const auto source = std::find_if(sources.begin(), sources.end(),
+                                     [&](const SourceFile& s) { return s.path.string() == image.path; });
+    ASSERT_NE(source, sources.end()) << image.path;
+    std::ifstream in(image.path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+    EXPECT_EQ(image.sha256, Sha256Hex(bytes)) << image.kind;
+    EXPECT_EQ(image.bytes, bytes.size()) << image.kind;
+    EXPECT_EQ(image.result, "written") << image.kind;
+  }
 }
 
 TEST(BatchWindow, SecondPressStartsOverWithTheCodesTheLastProgramLeft) {
@@ -207,6 +246,7 @@ TEST(BatchWindow, SecondPressStartsOverWithTheCodesTheLastProgramLeft) {
 
 // Runs under --begin-status=5: the device refuses every begin.
 TEST(BatchWindow, RefusedBeginEndsTheBatchWithItsOwnBoxAndStoresNothing) {
+  ForgetRecordedBoards();
   BatchWindowSession session(g_receivedDir);
   ASSERT_TRUE(session.Ready());
   ASSERT_FALSE(session.PlaceRow(kKindBoot, ProgramFile(PatternBytes(100, 21), 0), ".bin").empty());
@@ -223,6 +263,31 @@ TEST(BatchWindow, RefusedBeginEndsTheBatchWithItsOwnBoxAndStoresNothing) {
   EXPECT_TRUE(window.StatusLine()->text().isEmpty()) << "a refusal is no failure report";
   EXPECT_FALSE(session.WasReceived("boot"));
   EXPECT_EQ(session.Summary().exchanges, -1) << "the device saw an end command";
+  const std::vector<StoredBoard> boards = RecordedBoards();
+  ASSERT_EQ(boards.size(), 1u);
+  ASSERT_TRUE(boards[0].outcome);
+  EXPECT_EQ(boards[0].outcome->code, 7);
+  EXPECT_EQ(boards[0].outcome->message, MessageText(kMsgBeginRefused));
+}
+
+// Runs under --unplug-after=4: the device leaves during the database.
+TEST(BatchWindow, AGiveUpIsRecordedWithItsCode) {
+  ForgetRecordedBoards();
+  BatchWindowSession session(g_receivedDir);
+  ASSERT_TRUE(session.Ready());
+  ASSERT_FALSE(session.PlaceRow(kKindRcdb, PatternBytes(530, 31), ".rdb").empty());
+  ASSERT_FALSE(session.PlaceRow(kKindFv, PatternBytes(106, 32), ".fv").empty());
+  session.OpenWindow();
+  ASSERT_TRUE(session.PressBatchAndWait()) << "the give-up did not end the batch within a minute";
+  session.PrintOutcome();
+  const std::vector<StoredBoard> boards = RecordedBoards();
+  ASSERT_EQ(boards.size(), 1u);
+  ASSERT_TRUE(boards[0].outcome);
+  EXPECT_EQ(boards[0].outcome->code, 8);
+  EXPECT_EQ(boards[0].outcome->word, "transfer gave up");
+  ASSERT_EQ(boards[0].images.size(), 2u);
+  EXPECT_EQ(boards[0].images[0].result, "failed");
+  EXPECT_EQ(boards[0].images[1].result, "not reached");
 }
 
 }  // namespace

@@ -1,0 +1,87 @@
+#include "app/window_recording.h"
+
+#include "engine/image_pins.h"
+#include "engine/sha256.h"
+#include "link/device_choice.h"
+#include "link/usb_port.h"
+#include "record/transfer_context.h"
+#include "settings/messages.h"
+#include "settings/settings.h"
+
+namespace {
+
+// tamsolt-cli's exit codes for the ways a batch with an open device ends.
+constexpr int kDone = 0;
+constexpr int kBeginRefused = 7;
+constexpr int kGaveUp = 8;
+
+std::string LedgerPath() {
+  const std::string configured = ReadSetting("path", "ledger");
+  return configured.empty() ? DefaultLedgerPath() : configured;
+}
+
+}  // namespace
+
+WindowRecording::WindowRecording(Report report) : report_(std::move(report)) {}
+
+void WindowRecording::DeviceOpened() {
+  if (!ledger_) {
+    std::string error;
+    ledger_ = Ledger::Open(LedgerPath(), error);
+    if (!ledger_) {
+      report_("ledger: " + error + " (this board is not recorded)");
+      return;
+    }
+  }
+  recorder_ = std::make_unique<BoardRecorder>(
+      ledger_.get(), BoardIdentity("tamsolt", g_iniPath, Sha256OfFile(g_iniPath)), report_);
+  failureReported_ = false;
+  std::string device;
+  std::string slot;
+  if (g_transfer.foundDevice != nullptr) {
+    const DeviceAddress address = AddressOf(*g_transfer.foundDevice);
+    device = address.Text();
+    slot = UsbPortOf(address);
+  }
+  std::vector<ImageRecord> rows;
+  for (const BatchItem& item : g_transfer.batchQueue) {
+    ImageRecord row;
+    row.kind = KindName(item.kind);
+    row.path = item.path;
+    row.pinned = !PinnedDigest(item.kind).empty();
+    rows.push_back(std::move(row));
+  }
+  recorder_->DeviceOpened(device, slot, std::move(rows));
+}
+
+void WindowRecording::ItemStarted(std::uint8_t kind, std::uint64_t bytes, const std::string& sha256) {
+  if (recorder_) recorder_->ItemStarted(KindName(kind), bytes, sha256);
+}
+
+void WindowRecording::ItemFinished(std::uint8_t kind) {
+  if (recorder_) recorder_->ItemFinished(KindName(kind));
+}
+
+void WindowRecording::StatusShown() {
+  if (recorder_ && recorder_->Running()) failureReported_ = true;
+}
+
+void WindowRecording::BoxComing(const std::string& text, const std::string& title) {
+  if (!recorder_ || !recorder_->Running()) return;
+  recorder_->BoxShown(text);
+  if (failureReported_) {
+    Finish(kGaveUp, "transfer gave up");
+  } else if (g_transfer.m_dev == nullptr && text == MessageText(kMsgDone) &&
+             title == MessageText(kMsgTitle)) {
+    // The completion box comes after the end reply closed the link.
+    Finish(kDone, "done");
+  } else if (g_transfer.busy == 0) {
+    // Only the refused begin ends a transfer with a box but no failure report.
+    Finish(kBeginRefused, "begin refused");
+  }
+}
+
+void WindowRecording::Finish(int code, const char* word) {
+  recorder_->Finish(code, word);
+  recorder_.reset();
+}

@@ -1,0 +1,91 @@
+#include "cli/board_recording.h"
+
+#include <cstdio>
+
+#include "cli/device_port.h"
+#include "cli/exit_codes.h"
+#include "cli/ledger_options.h"
+#include "engine/image_pins.h"
+#include "engine/sha256.h"
+#include "link/device_choice.h"
+#include "record/transfer_context.h"
+#include "settings/settings.h"
+
+namespace {
+
+void ReportProblem(const std::string& problem) {
+  std::fprintf(stderr, "tamsolt-cli: %s\n", problem.c_str());
+  std::fflush(stderr);
+}
+
+std::unique_ptr<Ledger> OpenLedger(const std::string& path, bool& failed) {
+  if (path.empty()) return nullptr;
+  std::string error;
+  auto ledger = Ledger::Open(path, error);
+  if (!ledger) {
+    ReportProblem("ledger: " + error + " (this run is not recorded)");
+    failed = true;
+  }
+  return ledger;
+}
+
+}  // namespace
+
+BoardRecording::BoardRecording(const CliOptions& options)
+    : ledger_(OpenLedger(LedgerPathFor(options.ledger), openFailed_)),
+      recorder_(ledger_.get(), BoardIdentity("tamsolt-cli", g_iniPath, Sha256OfFile(g_iniPath)),
+                &ReportProblem) {
+  if (openFailed_) recorder_.MarkFailed();
+}
+
+int BoardRecording::Finish(int code) {
+  recorder_.Finish(code, ExitCodeMeaning(code));
+  if (code == AsInt(ExitCode::kDone) && recorder_.Failed()) return AsInt(ExitCode::kLedgerNotWritten);
+  return code;
+}
+
+int StationExitCode(const std::vector<StationResult>& results) {
+  bool unrecorded = false;
+  for (const StationResult& result : results) {
+    if (result.exitCode == AsInt(ExitCode::kLedgerNotWritten)) {
+      unrecorded = true;
+    } else if (result.exitCode != AsInt(ExitCode::kDone)) {
+      return AsInt(ExitCode::kSomeDeviceFailed);
+    }
+  }
+  return AsInt(unrecorded ? ExitCode::kLedgerNotWritten : ExitCode::kDone);
+}
+
+void RecordingTerminalHost::ShowMessage(const std::string& text, const std::string& title,
+                                        MessageIcon icon) {
+  TerminalHost::ShowMessage(text, title, icon);
+  recorder_.BoxShown(text);
+}
+
+void RecordingTerminalHost::BatchDeviceOpened() {
+  std::string device;
+  std::string slot;
+  if (g_transfer.foundDevice != nullptr) {
+    const DeviceAddress address = AddressOf(*g_transfer.foundDevice);
+    device = address.Text();
+    slot = PortOf(address);
+  }
+  std::vector<ImageRecord> rows;
+  for (const BatchItem& item : g_transfer.batchQueue) {
+    ImageRecord row;
+    row.kind = KindName(item.kind);
+    row.path = item.path;
+    row.pinned = !PinnedDigest(item.kind).empty();
+    rows.push_back(std::move(row));
+  }
+  recorder_.DeviceOpened(device, slot, std::move(rows));
+}
+
+void RecordingTerminalHost::BatchItemStarted(std::uint8_t kind, const std::string&,
+                                             std::uint64_t bytes, const std::string& sha256) {
+  recorder_.ItemStarted(KindName(kind), bytes, sha256);
+}
+
+void RecordingTerminalHost::BatchItemFinished(std::uint8_t kind) {
+  recorder_.ItemFinished(KindName(kind));
+}

@@ -1,0 +1,48 @@
+// Recording a single device's run of tamsolt-cli (also each child of --all)
+// in the ledger. A ledger that cannot be opened or written is said on
+// standard error and never stops the transfer; the device's outcome stays the
+// result, unless the device was done: then the exit code tells the ledger failed.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "cli/cli_options.h"
+#include "cli/station_run.h"
+#include "cli/terminal_host.h"
+#include "ledger/board_recorder.h"
+
+class BoardRecording {
+ public:
+  // Opens the ledger of options (none with --no-ledger).
+  explicit BoardRecording(const CliOptions& options);
+  BoardRecorder& Recorder() { return recorder_; }
+  // Finishes the board with the run's exit code; the code to exit with.
+  int Finish(int code);
+
+ private:
+  bool openFailed_ = false;
+  std::unique_ptr<Ledger> ledger_;
+  BoardRecorder recorder_;
+};
+
+// The exit code of --all: 1 when a device failed; else 11 when a device was
+// done but its child could not record it; else 0.
+int StationExitCode(const std::vector<StationResult>& results);
+
+// The terminal host, telling the recorder what the engine does.
+class RecordingTerminalHost final : public TerminalHost {
+ public:
+  RecordingTerminalHost(BoardRecorder& recorder, CliRows rows, const std::string& logFile,
+                        std::string device)
+      : TerminalHost(std::move(rows), logFile, std::move(device)), recorder_(recorder) {}
+
+  void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
+  void BatchDeviceOpened() override;
+  void BatchItemStarted(std::uint8_t kind, const std::string& path, std::uint64_t bytes,
+                        const std::string& sha256) override;
+  void BatchItemFinished(std::uint8_t kind) override;
+
+ private:
+  BoardRecorder& recorder_;
+};

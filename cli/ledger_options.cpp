@@ -1,0 +1,123 @@
+#include "cli/ledger_options.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "ledger/ledger.h"
+#include "settings/settings.h"
+
+namespace {
+
+// "2026-12-08" or a longer ISO 8601 time beginning with it.
+bool IsDate(const std::string& text) {
+  if (text.size() < 10) return false;
+  for (std::size_t i = 0; i < 10; ++i) {
+    const bool dash = i == 4 || i == 7;
+    if (dash ? text[i] != '-' : !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+  }
+  return text.size() == 10 || text[10] == 'T';
+}
+
+}  // namespace
+
+LedgerParse ParseLedgerOption(const std::vector<std::string>& args, std::size_t& i,
+                              LedgerOptions& options, std::string& error) {
+  std::string option = args[i];
+  std::optional<std::string> value;
+  if (const auto equals = option.find('='); option.rfind("--", 0) == 0 && equals != std::string::npos) {
+    value = option.substr(equals + 1);
+    option.erase(equals);
+  }
+  const bool takesValue = option == "--ledger" || option == "--export" || option == "--since";
+  const bool reportNamed = std::find(args.begin(), args.end(), "--report") != args.end();
+  const bool flag = option == "--no-ledger" || option == "--report" || option == "--pin" ||
+                    (reportNamed && (option == "--csv" || option == "--json"));
+  if (!takesValue && !flag) return LedgerParse::kNotMine;
+  if (flag && value) {
+    error = option + " takes no value";
+    return LedgerParse::kError;
+  }
+  if (takesValue && !value) {
+    if (i + 1 == args.size()) {
+      error = option + " needs a value";
+      return LedgerParse::kError;
+    }
+    value = args[++i];
+  }
+  if (takesValue && value->empty()) {
+    error = option + " needs a value";
+    return LedgerParse::kError;
+  }
+  if (option == "--ledger") {
+    options.path = *value;
+  } else if (option == "--export") {
+    if (*value != "csv" && *value != "jsonl") {
+      error = "--export wants csv or jsonl, not \"" + *value + "\"";
+      return LedgerParse::kError;
+    }
+    options.exportFormat = *value;
+  } else if (option == "--since") {
+    if (!IsDate(*value)) {
+      error = "--since wants a date as YYYY-MM-DD (UTC), not \"" + *value + "\"";
+      return LedgerParse::kError;
+    }
+    options.since = *value;
+  } else if (option == "--no-ledger") {
+    options.off = true;
+  } else if (option == "--report") {
+    options.report = true;
+  } else if (option == "--pin") {
+    options.pin = true;
+  } else {
+    const auto format = option == "--csv" ? LedgerOptions::Format::kCsv : LedgerOptions::Format::kJson;
+    if (options.reportFormat != LedgerOptions::Format::kText && options.reportFormat != format) {
+      error = "--csv and --json exclude each other";
+      return LedgerParse::kError;
+    }
+    options.reportFormat = format;
+  }
+  return LedgerParse::kTaken;
+}
+
+bool CheckLedgerOptions(const LedgerOptions& options, bool allOrList, std::string& error) {
+  const int commands = (options.report ? 1 : 0) + (options.exportFormat ? 1 : 0) + (options.pin ? 1 : 0);
+  if (commands > 1) {
+    error = "--report, --export and --pin are separate commands";
+  } else if (commands == 1 && allOrList) {
+    error = "--report, --export and --pin write no device; not with --all or --list";
+  } else if (options.off && !options.path.empty()) {
+    error = "--ledger and --no-ledger exclude each other";
+  } else if (options.off && (options.report || options.exportFormat)) {
+    error = "--no-ledger leaves nothing to read";
+  } else if (options.since && !options.report && !options.exportFormat) {
+    error = "--since goes with --report or --export";
+  } else {
+    return true;
+  }
+  return false;
+}
+
+void AppendLedgerArguments(const LedgerOptions& options, std::vector<std::string>& args) {
+  if (options.off) args.push_back("--no-ledger");
+  if (!options.path.empty()) args.insert(args.end(), {"--ledger", options.path});
+}
+
+std::string LedgerPathFor(const LedgerOptions& options) {
+  if (options.off) return {};
+  if (!options.path.empty()) return options.path;
+  const std::string configured = ReadSetting("path", "ledger");
+  return configured.empty() ? DefaultLedgerPath() : configured;
+}
+
+std::string LedgerUsage() {
+  return "ledger (a record of every board written; docs/ledger.md):\n"
+         "  --ledger PATH       record into PATH instead of [ledger] path of the settings file\n"
+         "                      or ~/.local/state/tamsolt/ledger.sqlite\n"
+         "  --no-ledger         do not record this run\n"
+         "  --report [--since DATE] [--csv|--json]\n"
+         "                      boards per outcome, slot and day, mean and slowest time\n"
+         "  --export csv|jsonl [--since DATE]\n"
+         "                      every board with its images, on standard output\n"
+         "  --pin               write the SHA-256 of this run's rows into section [SHA256] of\n"
+         "                      the settings file; no device is touched\n";
+}

@@ -1,0 +1,42 @@
+// The ledger's options of tamsolt-cli: where it is (--ledger, --no-ledger),
+// and the commands that read it or pin rows instead of writing a device
+// (--report, --export, --pin). Parsed before the other options.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct LedgerOptions {
+  std::string path;  // --ledger PATH
+  bool off = false;  // --no-ledger
+  bool report = false;
+  enum class Format { kText, kCsv, kJson } reportFormat = Format::kText;
+  std::optional<std::string> exportFormat;  // --export csv|jsonl
+  std::optional<std::string> since;         // --since DATE
+  bool pin = false;
+
+  // --report, --export or --pin: no device is written.
+  bool Command() const { return report || exportFormat || pin; }
+};
+
+enum class LedgerParse { kNotMine, kTaken, kError };
+
+// Takes args[i] (and its value, advancing i) when it is a ledger option.
+// --csv and --json are taken only when --report is among the arguments.
+LedgerParse ParseLedgerOption(const std::vector<std::string>& args, std::size_t& i,
+                              LedgerOptions& options, std::string& error);
+
+// The combinations that make no sense; false with the reason in error.
+// writesDevices: the rest of the command line names --all or --list.
+bool CheckLedgerOptions(const LedgerOptions& options, bool allOrList, std::string& error);
+
+// What a child of --all is given, so it records where its parent would.
+void AppendLedgerArguments(const LedgerOptions& options, std::vector<std::string>& args);
+
+// The ledger in use: --ledger, else [ledger] path of the settings file, else
+// the default; empty with --no-ledger.
+std::string LedgerPathFor(const LedgerOptions& options);
+
+// The options' and exit code's part of --help.
+std::string LedgerUsage();

@@ -1,0 +1,348 @@
+#include "ledger/ledger.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE boards (
+  id              INTEGER PRIMARY KEY,
+  uuid            TEXT NOT NULL UNIQUE,
+  started_utc     TEXT NOT NULL,
+  finished_utc    TEXT,
+  seconds         REAL,
+  station         TEXT NOT NULL,
+  slot            TEXT NOT NULL,
+  device          TEXT NOT NULL,
+  program         TEXT NOT NULL,
+  version         TEXT NOT NULL,
+  operator        TEXT NOT NULL,
+  settings_path   BLOB NOT NULL,
+  settings_sha256 TEXT NOT NULL,
+  outcome_code    INTEGER,
+  outcome         TEXT,
+  message         TEXT NOT NULL DEFAULT '',
+  forwarded_utc   TEXT
+);
+CREATE TABLE images (
+  id            INTEGER PRIMARY KEY,
+  board_id      INTEGER NOT NULL REFERENCES boards(id),
+  kind          TEXT NOT NULL,
+  path          BLOB NOT NULL,
+  bytes         INTEGER NOT NULL,
+  sha256        TEXT NOT NULL,
+  pinned        INTEGER NOT NULL,
+  started_utc   TEXT,
+  finished_utc  TEXT,
+  result        TEXT NOT NULL
+);
+CREATE INDEX boards_unforwarded ON boards(forwarded_utc) WHERE forwarded_utc IS NULL;
+PRAGMA user_version = 1;
+)sql";
+
+// Folders on the way to path, as mkdir -p makes them (mode from the umask).
+bool MakeParentFolders(const std::string& path, std::string& error) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    const std::string folder = path.substr(0, slash);
+    if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+      error = "cannot create " + folder + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+// SQLite would create the file 0644 whatever the umask; made here it follows
+// the umask (a shared folder with umask 002 gets a group-writable file), less
+// the world's write bit. Its -wal and -shm files take the same mode.
+bool CreateFileWithUmask(const std::string& path, std::string& error) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
+  if (fd >= 0) {
+    close(fd);
+    return true;
+  }
+  if (errno == EEXIST) return true;
+  error = "cannot create " + path + ": " + std::strerror(errno);
+  return false;
+}
+
+void BindOptionalText(SqliteStatement& statement, int index, const std::string& text) {
+  if (text.empty()) {
+    statement.BindNull(index);
+  } else {
+    statement.BindText(index, text);
+  }
+}
+
+// Rolls back unless committed.
+class WriteTransaction {
+ public:
+  WriteTransaction(SqliteDatabase& db, std::string& error)
+      : db_(db), open_(db.Execute("BEGIN IMMEDIATE", error)) {}
+  ~WriteTransaction() {
+    std::string ignored;
+    if (open_) db_.Execute("ROLLBACK", ignored);
+  }
+  WriteTransaction(const WriteTransaction&) = delete;
+  WriteTransaction& operator=(const WriteTransaction&) = delete;
+  bool open() const { return open_; }
+  bool Commit(std::string& error) {
+    if (!db_.Execute("COMMIT", error)) return false;
+    open_ = false;
+    return true;
+  }
+
+ private:
+  SqliteDatabase& db_;
+  bool open_;
+};
+
+}  // namespace
+
+std::unique_ptr<Ledger> Ledger::Open(const std::string& path, std::string& error) {
+  if (path.empty()) {
+    error = "no ledger path";
+    return nullptr;
+  }
+  if (!MakeParentFolders(path, error) || !CreateFileWithUmask(path, error)) return nullptr;
+  auto ledger = std::unique_ptr<Ledger>(new Ledger);
+  if (!ledger->db_.Open(path, true, error) || !ledger->PrepareWhenFree(true, error)) {
+    error = path + ": " + error;
+    return nullptr;
+  }
+  return ledger;
+}
+
+std::unique_ptr<Ledger> Ledger::OpenExisting(const std::string& path, std::string& error) {
+  auto ledger = std::unique_ptr<Ledger>(new Ledger);
+  if (!ledger->db_.Open(path, false, error) || !ledger->PrepareWhenFree(false, error)) {
+    error = path + ": " + error;
+    return nullptr;
+  }
+  return ledger;
+}
+
+bool Ledger::PrepareWhenFree(bool create, std::string& error) {
+  // Switching a new file to WAL, or another process doing so, can fail with
+  // "locked" without waiting on the busy handler: tried again, bounded.
+  constexpr int kPauseMs = 20;
+  for (int waited = 0;; waited += kPauseMs) {
+    db_.NoteFailure(SQLITE_OK);
+    if (Prepare(create, error)) return true;
+    const int code = db_.LastFailure() & 0xff;
+    if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || waited >= kLedgerBusyTimeoutMs) return false;
+    usleep(kPauseMs * 1000);
+  }
+}
+
+bool Ledger::Prepare(bool create, std::string& error) {
+  sqlite3_busy_timeout(db_.get(), kLedgerBusyTimeoutMs);
+  if (!db_.Execute("PRAGMA journal_mode = WAL", error)) return false;
+  SqliteStatement version(db_, "PRAGMA user_version");
+  if (const int step = version.Step(); step != SQLITE_ROW) {
+    db_.NoteFailure(step);
+    error = db_.LastError();
+    return false;
+  }
+  const std::int64_t found = version.Int(0);
+  if (found == kLedgerSchemaVersion) return true;
+  if (found != 0) {
+    error = "schema version " + std::to_string(found) + ", this program knows " +
+            std::to_string(kLedgerSchemaVersion);
+    return false;
+  }
+  if (!create) {
+    error = "not a ledger (no schema)";
+    return false;
+  }
+  WriteTransaction transaction(db_, error);
+  if (!transaction.open()) return false;
+  // Another process may have made the schema while this one waited.
+  SqliteStatement again(db_, "PRAGMA user_version");
+  if (again.Step() == SQLITE_ROW && again.Int(0) == kLedgerSchemaVersion) return transaction.Commit(error);
+  return db_.Execute(kSchema, error) && transaction.Commit(error);
+}
+
+std::optional<std::int64_t> Ledger::BeginBoard(const BoardRecord& board, std::string& error) {
+  SqliteStatement insert(db_,
+                         "INSERT INTO boards (uuid, started_utc, station, slot, device, program, "
+                         "version, operator, settings_path, settings_sha256) "
+                         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+  insert.BindText(1, board.uuid);
+  insert.BindText(2, board.startedUtc);
+  insert.BindText(3, board.station);
+  insert.BindText(4, board.slot);
+  insert.BindText(5, board.device);
+  insert.BindText(6, board.program);
+  insert.BindText(7, board.version);
+  insert.BindText(8, board.operatorName);
+  insert.BindBlob(9, board.settingsPath);
+  insert.BindText(10, board.settingsSha256);
+  if (!insert.Run()) {
+    error = db_.LastError();
+    return std::nullopt;
+  }
+  return sqlite3_last_insert_rowid(db_.get());
+}
+
+bool Ledger::FinishBoard(std::int64_t id, const BoardOutcome& outcome,
+                         const std::vector<ImageRecord>& images, std::string& error) {
+  WriteTransaction transaction(db_, error);
+  if (!transaction.open()) return false;
+  SqliteStatement update(db_,
+                         "UPDATE boards SET finished_utc = ?2, seconds = ?3, outcome_code = ?4, "
+                         "outcome = ?5, message = ?6 WHERE id = ?1 AND finished_utc IS NULL");
+  update.BindInt(1, id);
+  update.BindText(2, outcome.finishedUtc);
+  update.BindReal(3, outcome.seconds);
+  update.BindInt(4, outcome.code);
+  update.BindText(5, outcome.word);
+  update.BindText(6, outcome.message);
+  if (!update.Run()) {
+    error = db_.LastError();
+    return false;
+  }
+  if (sqlite3_changes(db_.get()) != 1) {
+    error = "board " + std::to_string(id) + " is not running";
+    return false;
+  }
+  for (const ImageRecord& image : images) {
+    SqliteStatement insert(db_,
+                           "INSERT INTO images (board_id, kind, path, bytes, sha256, pinned, "
+                           "started_utc, finished_utc, result) "
+                           "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+    insert.BindInt(1, id);
+    insert.BindText(2, image.kind);
+    insert.BindBlob(3, image.path);
+    insert.BindInt(4, static_cast<std::int64_t>(image.bytes));
+    insert.BindText(5, image.sha256);
+    insert.BindInt(6, image.pinned ? 1 : 0);
+    BindOptionalText(insert, 7, image.startedUtc);
+    BindOptionalText(insert, 8, image.finishedUtc);
+    insert.BindText(9, image.result);
+    if (!insert.Run()) {
+      error = db_.LastError();
+      return false;
+    }
+  }
+  return transaction.Commit(error);
+}
+
+bool Ledger::ForEachBoard(const std::string& since,
+                          const std::function<void(const StoredBoard&)>& visit, std::string& error) {
+  // One read transaction, so the boards and their images agree.
+  if (!db_.Execute("BEGIN", error)) return false;
+  SqliteStatement boards(db_,
+                         "SELECT id, uuid, started_utc, finished_utc, seconds, station, slot, "
+                         "device, program, version, operator, settings_path, settings_sha256, "
+                         "outcome_code, outcome, message FROM boards "
+                         "WHERE started_utc >= ?1 ORDER BY started_utc, id");
+  boards.BindText(1, since);
+  SqliteStatement images(db_,
+                         "SELECT kind, path, bytes, sha256, pinned, started_utc, finished_utc, "
+                         "result FROM images WHERE board_id = ?1 ORDER BY id");
+  int step = SQLITE_ROW;
+  while ((step = boards.Step()) == SQLITE_ROW) {
+    StoredBoard stored;
+    stored.id = boards.Int(0);
+    BoardRecord& b = stored.board;
+    b.uuid = boards.Bytes(1);
+    b.startedUtc = boards.Bytes(2);
+    b.station = boards.Bytes(5);
+    b.slot = boards.Bytes(6);
+    b.device = boards.Bytes(7);
+    b.program = boards.Bytes(8);
+    b.version = boards.Bytes(9);
+    b.operatorName = boards.Bytes(10);
+    b.settingsPath = boards.Bytes(11);
+    b.settingsSha256 = boards.Bytes(12);
+    if (!boards.IsNull(3)) {
+      stored.outcome = BoardOutcome{boards.Bytes(3), boards.Real(4), static_cast<int>(boards.Int(13)),
+                                    boards.Bytes(14), boards.Bytes(15)};
+    }
+    images.BindInt(1, stored.id);
+    while (images.Step() == SQLITE_ROW) {
+      stored.images.push_back(ImageRecord{images.Bytes(0), images.Bytes(1),
+                                          static_cast<std::uint64_t>(images.Int(2)), images.Bytes(3),
+                                          images.Int(4) != 0, images.Bytes(5), images.Bytes(6),
+                                          images.Bytes(7)});
+    }
+    images.Reset();
+    visit(stored);
+  }
+  std::string ignored;
+  db_.Execute("COMMIT", ignored);
+  if (step != SQLITE_DONE) {
+    error = db_.LastError();
+    return false;
+  }
+  return true;
+}
+
+std::string NewUuid() {
+  unsigned char bytes[16] = {};
+  std::size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0f) | 0x40);  // version 4
+  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3f) | 0x80);  // RFC 4122 variant
+  char text[37];
+  std::snprintf(text, sizeof text,
+                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", bytes[0],
+                bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
+                bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+  return text;
+}
+
+std::string UtcNow() {
+  const auto now = std::chrono::system_clock::now();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[40];
+  const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+  std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
+  return text;
+}
+
+BoardRecord BoardIdentity(const std::string& program, const std::string& settingsPath,
+                          const std::string& settingsSha256) {
+  BoardRecord board;
+  board.program = program;
+  board.version = TAMSOLT_VERSION;
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) == 0) board.station = host;
+  // The account the process runs as; the login name of a terminal may be another.
+  if (const passwd* account = getpwuid(geteuid()); account != nullptr && account->pw_name != nullptr) {
+    board.operatorName = account->pw_name;
+  } else if (const char* user = std::getenv("USER"); user != nullptr) {
+    board.operatorName = user;
+  }
+  board.settingsPath = settingsPath;
+  board.settingsSha256 = settingsSha256;
+  return board;
+}
+
+std::string DefaultLedgerPath() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return std::string(state) + "/tamsolt/ledger.sqlite";
+  const char* home = std::getenv("HOME");
+  return std::string(home != nullptr ? home : "") + "/.local/state/tamsolt/ledger.sqlite";
+}

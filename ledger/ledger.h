@@ -1,0 +1,55 @@
+// The local ledger: an SQLite file with a row per board written or attempted
+// and a row per image of its run (docs/ledger.md has the schema). WAL mode and
+// a bounded busy wait let several processes record at once.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ledger/ledger_records.h"
+#include "ledger/sqlite_handles.h"
+
+inline constexpr int kLedgerSchemaVersion = 1;
+// How long a write waits for another process holding the lock.
+inline constexpr int kLedgerBusyTimeoutMs = 3000;
+
+class Ledger {
+ public:
+  // Opens the file, creating it (and its folder) with the user's umask, never
+  // world-writable; creates the schema in a new file. Null with the reason in error.
+  static std::unique_ptr<Ledger> Open(const std::string& path, std::string& error);
+  // An existing file only, for reading.
+  static std::unique_ptr<Ledger> OpenExisting(const std::string& path, std::string& error);
+
+  // Inserts the board's row (still running); its id.
+  std::optional<std::int64_t> BeginBoard(const BoardRecord& board, std::string& error);
+  // Finishes the board and adds its images, in one transaction.
+  bool FinishBoard(std::int64_t id, const BoardOutcome& outcome,
+                   const std::vector<ImageRecord>& images, std::string& error);
+
+  // Every board started at or after since ("" for all), oldest first, with its images.
+  bool ForEachBoard(const std::string& since, const std::function<void(const StoredBoard&)>& visit,
+                    std::string& error);
+
+  const SqliteDatabase& Database() const { return db_; }
+
+ private:
+  bool Prepare(bool create, std::string& error);
+  bool PrepareWhenFree(bool create, std::string& error);
+  SqliteDatabase db_;
+};
+
+// A random UUID, version 4, lower case.
+std::string NewUuid();
+// Now in UTC as "YYYY-MM-DDTHH:MM:SS.mmmZ".
+std::string UtcNow();
+// The fields every board of this process shares: program, this build's
+// version, the host name, the login name and the settings file in use.
+BoardRecord BoardIdentity(const std::string& program, const std::string& settingsPath,
+                          const std::string& settingsSha256);
+// $XDG_STATE_HOME/tamsolt/ledger.sqlite, or ~/.local/state/tamsolt/ledger.sqlite.
+std::string DefaultLedgerPath();

@@ -1,0 +1,67 @@
+#include "ledger/sqlite_handles.h"
+
+SqliteDatabase::~SqliteDatabase() {
+  if (db_ != nullptr) sqlite3_close_v2(db_);
+}
+
+bool SqliteDatabase::Open(const std::string& path, bool create, std::string& error) {
+  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    error = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
+    return false;
+  }
+  sqlite3_extended_result_codes(db_, 1);
+  return true;
+}
+
+bool SqliteDatabase::Execute(const char* sql, std::string& error) {
+  char* message = nullptr;
+  const int code = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
+  if (code == SQLITE_OK) return true;
+  lastFailure_ = code;
+  error = message != nullptr ? message : LastError();
+  sqlite3_free(message);
+  return false;
+}
+
+std::string SqliteDatabase::LastError() const {
+  return db_ != nullptr ? sqlite3_errmsg(db_) : "no database";
+}
+
+SqliteStatement::SqliteStatement(const SqliteDatabase& db, const char* sql) {
+  if (sqlite3_prepare_v2(db.get(), sql, -1, &statement_, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(statement_);
+    statement_ = nullptr;
+  }
+}
+
+SqliteStatement::~SqliteStatement() { sqlite3_finalize(statement_); }
+
+void SqliteStatement::BindText(int index, std::string_view text) {
+  sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void SqliteStatement::BindBlob(int index, std::string_view bytes) {
+  // A zero-length blob must stay a blob, not become NULL.
+  sqlite3_bind_blob(statement_, index, bytes.empty() ? "" : bytes.data(),
+                    static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+}
+
+void SqliteStatement::BindInt(int index, std::int64_t value) { sqlite3_bind_int64(statement_, index, value); }
+void SqliteStatement::BindReal(int index, double value) { sqlite3_bind_double(statement_, index, value); }
+void SqliteStatement::BindNull(int index) { sqlite3_bind_null(statement_, index); }
+
+int SqliteStatement::Step() { return statement_ != nullptr ? sqlite3_step(statement_) : SQLITE_MISUSE; }
+
+bool SqliteStatement::IsNull(int column) const {
+  return sqlite3_column_type(statement_, column) == SQLITE_NULL;
+}
+std::int64_t SqliteStatement::Int(int column) const { return sqlite3_column_int64(statement_, column); }
+double SqliteStatement::Real(int column) const { return sqlite3_column_double(statement_, column); }
+
+std::string SqliteStatement::Bytes(int column) const {
+  const void* data = sqlite3_column_blob(statement_, column);
+  const int size = sqlite3_column_bytes(statement_, column);
+  return data != nullptr ? std::string(static_cast<const char*>(data), static_cast<std::size_t>(size))
+                         : std::string();
+}

@@ -1,0 +1,66 @@
+// A thin RAII layer over SQLite's C API: the connection and a prepared
+// statement, each closed by its destructor. Values only ever go in as bound
+// parameters.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class SqliteDatabase {
+ public:
+  SqliteDatabase() = default;
+  ~SqliteDatabase();
+  SqliteDatabase(const SqliteDatabase&) = delete;
+  SqliteDatabase& operator=(const SqliteDatabase&) = delete;
+
+  // Opens (creating when create is true) the file; false with the reason in error.
+  bool Open(const std::string& path, bool create, std::string& error);
+  // Runs SQL without parameters (schema, pragmas, transactions).
+  bool Execute(const char* sql, std::string& error);
+  sqlite3* get() const { return db_; }
+  std::string LastError() const;
+  // The result code of the last Execute that failed (a later ROLLBACK keeps it).
+  int LastFailure() const { return lastFailure_; }
+  void NoteFailure(int code) { lastFailure_ = code; }
+
+ private:
+  sqlite3* db_ = nullptr;
+  int lastFailure_ = SQLITE_OK;
+};
+
+class SqliteStatement {
+ public:
+  SqliteStatement(const SqliteDatabase& db, const char* sql);
+  ~SqliteStatement();
+  SqliteStatement(const SqliteStatement&) = delete;
+  SqliteStatement& operator=(const SqliteStatement&) = delete;
+
+  bool ok() const { return statement_ != nullptr; }
+  // Parameters count from 1. Text is stored as text, bytes as a blob.
+  void BindText(int index, std::string_view text);
+  void BindBlob(int index, std::string_view bytes);
+  void BindInt(int index, std::int64_t value);
+  void BindReal(int index, double value);
+  void BindNull(int index);
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int Step();
+  // True when the statement ran to its end.
+  bool Run() { return Step() == SQLITE_DONE; }
+  // Ready to run again with new bindings.
+  void Reset() {
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+  }
+
+  bool IsNull(int column) const;
+  std::int64_t Int(int column) const;
+  double Real(int column) const;
+  // Text or blob bytes as stored.
+  std::string Bytes(int column) const;
+
+ private:
+  sqlite3_stmt* statement_ = nullptr;
+};

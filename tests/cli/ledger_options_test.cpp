@@ -1,0 +1,63 @@
+// The ledger's options on tamsolt-cli's command line, and what a child of
+// --all is given.
+#include <gtest/gtest.h>
+
+#include "cli/board_recording.h"
+#include "cli/cli_options.h"
+
+namespace {
+
+TEST(LedgerOptions, CommandLines) {
+  const struct {
+    std::vector<std::string> args;
+    const char* error;  // "" when accepted
+  } cases[] = {
+      {{"--ledger", "/var/lib/tamsolt/ledger.sqlite", "--rcdb", "r"}, ""},
+      {{"--report", "--since", "2026-12-01", "--json"}, ""},
+      {{"--json", "--report"}, ""},
+      {{"--export=jsonl", "--since=2026-12-01T08:00"}, ""},
+      {{"--pin", "--settings", "line3.ini", "--boot", "b"}, ""},
+      {{"--json"}, "unknown option \"--json\""},  // only --report's
+      {{"--report", "--csv", "--json"}, "--csv and --json exclude each other"},
+      {{"--export", "xml"}, "--export wants csv or jsonl, not \"xml\""},
+      {{"--report", "--since", "1.12.2026"}, "--since wants a date as YYYY-MM-DD (UTC), not \"1.12.2026\""},
+      {{"--since", "2026-12-01"}, "--since goes with --report or --export"},
+      {{"--ledger", "x", "--no-ledger"}, "--ledger and --no-ledger exclude each other"},
+      {{"--report", "--pin"}, "--report, --export and --pin are separate commands"},
+      {{"--pin", "--all"}, "--report, --export and --pin write no device; not with --all or --list"},
+      {{"--ledger"}, "--ledger needs a value"},
+      {{"--no-ledger=1"}, "--no-ledger takes no value"},
+  };
+  for (const auto& c : cases) {
+    CliOptions options;
+    std::string error;
+    const bool accepted = ParseCliOptions(c.args, options, error);
+    EXPECT_EQ(accepted, error.empty()) << c.args[0];
+    EXPECT_EQ(error, c.error) << c.args[0];
+  }
+}
+
+TEST(LedgerOptions, ChildrenRecordWhereTheirParentWould) {
+  CliOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseCliOptions({"--all", "--ledger", "/l.sqlite", "--rcdb", "r"}, options, error)) << error;
+  const auto args = ChildArguments(options, *ParseDeviceAddress("001:004"));
+  EXPECT_EQ(args, (std::vector<std::string>{"--rcdb", "r", "--ledger", "/l.sqlite", "--device", "001:004"}));
+  CliOptions off;
+  ASSERT_TRUE(ParseCliOptions({"--all", "--no-ledger"}, off, error));
+  EXPECT_EQ(ChildArguments(off, *ParseDeviceAddress("001:004"))[0], "--no-ledger");
+}
+
+TEST(LedgerOptions, StationExitCodeKeepsADeviceFailureFirst) {
+  const struct {
+    std::vector<int> children;
+    int code;
+  } cases[] = {{{0, 0}, 0}, {{0, 11}, 11}, {{11, 7}, 1}, {{8, 0}, 1}};
+  for (const auto& c : cases) {
+    std::vector<StationResult> results;
+    for (const int code : c.children) results.push_back({*ParseDeviceAddress("001:002"), code, 1.0});
+    EXPECT_EQ(StationExitCode(results), c.code) << c.children[0] << " " << c.children[1];
+  }
+}
+
+}  // namespace

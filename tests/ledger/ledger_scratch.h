@@ -1,0 +1,38 @@
+// A fresh folder per test for ledger files, removed afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "ledger/ledger.h"
+
+class LedgerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/ledger-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    path = dir + "/state/tamsolt/ledger.sqlite";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  static BoardRecord Board(const std::string& slot = "1-1.3") {
+    BoardRecord board;
+    board.uuid = NewUuid();
+    board.startedUtc = UtcNow();
+    board.station = "station";
+    board.slot = slot;
+    board.device = "001:004";
+    board.program = "tamsolt-cli";
+    board.version = "1.0.8";
+    board.operatorName = "op";
+    board.settingsPath = "/etc/setting.ini";
+    board.settingsSha256 = std::string(64, 'a');
+    return board;
+  }
+
+  std::string dir;
+  std::string path;
+};

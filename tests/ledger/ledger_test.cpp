@@ -1,0 +1,131 @@
+// The ledger file: created with the umask, its schema, any bytes stored
+// exactly, and two processes writing at once.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "ledger_scratch.h"
+
+namespace {
+
+int CountRows(Ledger& ledger, const char* sql) {
+  SqliteStatement count(ledger.Database(), sql);
+  return count.Step() == SQLITE_ROW ? static_cast<int>(count.Int(0)) : -1;
+}
+
+TEST_F(LedgerTest, FileModeFollowsTheUmaskButNeverTheWorldsWrite) {
+  const struct {
+    mode_t umask;
+    mode_t mode;
+  } cases[] = {{022, 0644}, {002, 0664}, {000, 0664}, {077, 0600}};
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(dir + "/state");
+    const mode_t before = umask(c.umask);
+    std::string error;
+    const auto ledger = Ledger::Open(path, error);
+    umask(before);
+    ASSERT_TRUE(ledger) << error;
+    struct stat facts {};
+    ASSERT_EQ(stat(path.c_str(), &facts), 0);
+    EXPECT_EQ(facts.st_mode & 0777, c.mode) << std::oct << c.umask;
+  }
+}
+
+TEST_F(LedgerTest, SchemaVersionWalAndAFutureVersionRefused) {
+  std::string error;
+  {
+    const auto ledger = Ledger::Open(path, error);
+    ASSERT_TRUE(ledger) << error;
+    EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), 1);
+    SqliteStatement mode(ledger->Database(), "PRAGMA journal_mode");
+    ASSERT_EQ(mode.Step(), SQLITE_ROW);
+    EXPECT_EQ(mode.Bytes(0), "wal");
+    ASSERT_TRUE(ledger->Database().get() != nullptr);
+    SqliteDatabase raw;
+    ASSERT_TRUE(raw.Open(path, false, error));
+    ASSERT_TRUE(raw.Execute("PRAGMA user_version = 2", error)) << error;
+  }
+  EXPECT_FALSE(Ledger::Open(path, error));
+  EXPECT_NE(error.find("schema version 2"), std::string::npos) << error;
+}
+
+TEST_F(LedgerTest, UnwritablePlacesAreRefusedWithTheReason) {
+  std::string error;
+  EXPECT_FALSE(Ledger::Open("/proc/tamsolt/ledger.sqlite", error));
+  EXPECT_NE(error.find("/proc/tamsolt"), std::string::npos) << error;
+  EXPECT_FALSE(Ledger::OpenExisting(dir + "/none.sqlite", error));
+}
+
+TEST_F(LedgerTest, AnyBytesAreStoredAndReadBackExactly) {
+  std::string error;
+  const auto ledger = Ledger::Open(path, error);
+  ASSERT_TRUE(ledger) << error;
+  const std::string odd = std::string("/share/it's; DROP TABLE boards;--\xff\xfe\x80/") + '\0' + "x.bin";
+  BoardRecord board = Board("1-1'; --");
+  board.operatorName = "o'brien\"; --";
+  board.settingsPath = odd;
+  const auto id = ledger->BeginBoard(board, error);
+  ASSERT_TRUE(id) << error;
+  ImageRecord image{"BOOT", odd, 512, std::string(64, 'b'), true, UtcNow(), UtcNow(), "written"};
+  ASSERT_TRUE(ledger->FinishBoard(*id, {UtcNow(), 2.5, 7, "begin refused", "it's \"refused\";"},
+                                  {image}, error))
+      << error;
+  std::vector<StoredBoard> stored;
+  ASSERT_TRUE(ledger->ForEachBoard("", [&](const StoredBoard& b) { stored.push_back(b); }, error));
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0].board.settingsPath, odd);
+  EXPECT_EQ(stored[0].board.operatorName, board.operatorName);
+  EXPECT_EQ(stored[0].board.slot, board.slot);
+  ASSERT_TRUE(stored[0].outcome);
+  EXPECT_EQ(stored[0].outcome->message, "it's \"refused\";");
+  EXPECT_EQ(stored[0].outcome->code, 7);
+  ASSERT_EQ(stored[0].images.size(), 1u);
+  EXPECT_EQ(stored[0].images[0].path, odd);
+  EXPECT_TRUE(stored[0].images[0].pinned);
+  EXPECT_EQ(CountRows(*ledger, "SELECT COUNT(*) FROM boards WHERE typeof(settings_path) = 'blob'"), 1);
+  // A board is finished once only.
+  EXPECT_FALSE(ledger->FinishBoard(*id, {UtcNow(), 1, 0, "done", ""}, {}, error));
+  EXPECT_EQ(CountRows(*ledger, "SELECT COUNT(*) FROM images"), 1);
+}
+
+TEST_F(LedgerTest, TwoProcessesRecordingAtOnceBothLand) {
+  constexpr int kBoardsEach = 40;
+  std::string error;
+  int ready[2];  // both children create the file and its schema at once
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t children[2];
+  for (pid_t& child : children) {
+    child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      char go = 0;
+      close(ready[1]);
+      if (read(ready[0], &go, 1) < 0) _exit(3);  // both start together
+      std::string childError;
+      const auto ledger = Ledger::Open(path, childError);
+      if (!ledger) _exit(1);
+      for (int i = 0; i < kBoardsEach; ++i) {
+        const auto id = ledger->BeginBoard(Board(), childError);
+        ImageRecord image{"RCDB", "/x", 1, std::string(64, 'c'), false, "", "", "not reached"};
+        if (!id || !ledger->FinishBoard(*id, {UtcNow(), 1, 0, "done", ""}, {image}, childError)) _exit(2);
+      }
+      _exit(0);
+    }
+  }
+  close(ready[0]);
+  close(ready[1]);  // releases both children at once
+  for (const pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  const auto ledger = Ledger::Open(path, error);
+  ASSERT_TRUE(ledger);
+  EXPECT_EQ(CountRows(*ledger, "SELECT COUNT(*) FROM boards WHERE finished_utc IS NOT NULL"), 2 * kBoardsEach);
+  EXPECT_EQ(CountRows(*ledger, "SELECT COUNT(*) FROM images"), 2 * kBoardsEach);
+  SqliteStatement check(ledger->Database(), "PRAGMA integrity_check");
+  ASSERT_EQ(check.Step(), SQLITE_ROW);
+  EXPECT_EQ(check.Bytes(0), "ok");
+}
+
+}  // namespace
