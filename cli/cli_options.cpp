@@ -1,6 +1,7 @@
 #include "cli/cli_options.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 #include "cli/exit_codes.h"
@@ -24,7 +25,7 @@ std::optional<std::uint8_t> RowKindOf(const std::string& option) {
 
 bool TakesValue(const std::string& option) {
   return RowKindOf(option) || option == "--settings" || option == "--device" ||
-         option == "--wait" || option == "--log-file";
+         option == "--wait" || option == "--settle" || option == "--log-file";
 }
 
 bool ParseSeconds(const std::string& text, double& seconds) {
@@ -32,6 +33,14 @@ bool ParseSeconds(const std::string& text, double& seconds) {
   char* end = nullptr;
   seconds = std::strtod(text.c_str(), &end);
   return end == text.c_str() + text.size() && seconds >= 0 && seconds <= 86400;
+}
+
+// "1:4" becomes "001:004", the label --list and --all use.
+DeviceAddress Padded(const DeviceAddress& address) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%03lu:%03lu", std::strtoul(address.bus.c_str(), nullptr, 10),
+                std::strtoul(address.device.c_str(), nullptr, 10));
+  return *ParseDeviceAddress(text);
 }
 
 bool SetValue(const std::string& option, const std::string& value, CliOptions& options,
@@ -54,6 +63,7 @@ bool SetValue(const std::string& option, const std::string& value, CliOptions& o
       error = "--device wants BUS:ADDR, as --list prints it, not \"" + value + "\"";
       return false;
     }
+    options.device = Padded(*options.device);
   } else if (option == "--wait") {
     double seconds = 0;
     if (!ParseSeconds(value, seconds)) {
@@ -61,6 +71,12 @@ bool SetValue(const std::string& option, const std::string& value, CliOptions& o
       return false;
     }
     options.waitSeconds = seconds;
+  } else if (option == "--settle") {
+    if (!ParseSeconds(value, options.settleSeconds)) {
+      error = "--settle wants seconds from 0 to 86400, not \"" + value + "\"";
+      return false;
+    }
+    options.settled = true;
   } else if (option == "--log-file") {
     options.logFile = value;
   }
@@ -116,6 +132,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
     error = "--all writes every device; it cannot be combined with --device";
     return false;
   }
+  if (options.settled && !(options.all && options.waitSeconds)) {
+    error = "--settle belongs to --all --wait";
+    return false;
+  }
   if (options.list && (options.all || options.RowsNamed() || !options.logFile.empty())) {
     error = "--list only lists the devices (with --device and --wait at most)";
     return false;
@@ -137,7 +157,7 @@ std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceA
 std::string CliUsage() {
   std::string usage =
       "usage: tamsolt-cli [rows] [--settings FILE] [--device BUS:ADDR | --all] [--wait SECONDS]\n"
-      "                   [--log-file PATH]\n"
+      "                   [--settle SECONDS] [--log-file PATH]\n"
       "       tamsolt-cli --list [--device BUS:ADDR] [--wait SECONDS]\n"
       "Writes the enabled rows to a VX742, as the window's batch button does, without a display.\n"
       "\n"
@@ -152,12 +172,18 @@ std::string CliUsage() {
       "  --device BUS:ADDR   write that device instead of the last one found\n"
       "  --all               write every attached VX742 at once, one child process each\n"
       "  --wait SECONDS      wait for a device (or the named one) to appear before starting\n"
-      "  --log-file PATH     append every log line, with the date, to PATH\n"
+      "  --settle SECONDS    --all --wait: after the first device, keep looking until no new\n"
+      "                      one has appeared for SECONDS (default 2), then write them all\n"
+      "  --log-file PATH     append every log line and message box, with the date, to PATH\n"
       "  --help              this text\n"
       "Log lines go to standard output; progress and message boxes to standard error.\n"
+      "SIGINT (Ctrl-C), SIGTERM or SIGHUP stop the run between two frames: the device is\n"
+      "released, a line says where the transfer stood, and the exit status is 10; with\n"
+      "--all every child is stopped so and the table says which were cut. A second signal\n"
+      "while stopping ends the children at once.\n"
       "\n"
       "exit status:\n";
-  for (int code = 0; code <= AsInt(ExitCode::kNoDeviceInTime); ++code) {
+  for (int code = 0; code <= AsInt(kLastExitCode); ++code) {
     usage += "  " + std::to_string(code) + "  " + ExitCodeMeaning(code) + "\n";
   }
   return usage;

@@ -14,6 +14,8 @@ struct CliOptions {
   std::string settingsFile;  // --settings: another setting.ini
   std::optional<DeviceAddress> device;
   std::optional<double> waitSeconds;
+  double settleSeconds = 2;  // --all --wait: how long no new device must appear
+  bool settled = false;  // --settle given
   std::string logFile;
   bool list = false;
   bool all = false;

@@ -13,7 +13,10 @@ enum class ExitCode : int {
   kBeginRefused = 7,      // the device answered the begin with a refusing status
   kTransferGaveUp = 8,    // any failure after the transfer started
   kNoDeviceInTime = 9,    // --wait: no device came
+  kInterrupted = 10,      // SIGINT, SIGTERM or SIGHUP stopped the run
+  kLogLinesLost = 11,     // the device is done, but the log file lost lines
 };
+inline constexpr ExitCode kLastExitCode = ExitCode::kLogLinesLost;
 
 inline int AsInt(ExitCode code) { return static_cast<int>(code); }
 

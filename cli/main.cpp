@@ -4,8 +4,10 @@
 // (tamsolt-cli --help, README "Command line").
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,14 +18,44 @@
 #include "cli/device_port.h"
 #include "cli/device_presence.h"
 #include "cli/exit_codes.h"
+#include "cli/log_file.h"
+#include "cli/permission_grace.h"
+#include "cli/settings_check.h"
 #include "cli/station_run.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_host.h"
 #include "record/transfer_context.h"
 #include "link/device_choice.h"
 #include "link/operator_messages.h"
+#include "engine/progress_log.h"
 #include "link/usb_link.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A device met while --wait runs, or within this time of the run's start, may
+// still lack its udev permission.
+constexpr auto kPermissionGrace = std::chrono::seconds(2);
+
+// The file LocateSettingsFile would choose, without making the user's copy.
+std::string SettingsFileInUse() {
+  const std::string besideProgram = GetExeFolder() + "/setting.ini";
+  std::error_code error;
+  const std::string user = UserSettingsFolder();
+  if ((MayWrite(GetExeFolder()) &&
+       (!std::filesystem::exists(besideProgram, error) || MayWrite(besideProgram))) ||
+      user.empty()) {
+    return besideProgram;
+  }
+  return user + "/setting.ini";
+}
+
+int Interrupted(int signal) {
+  std::fprintf(stderr, "tamsolt-cli: interrupted by %s before any device was written\n",
+               StopSignalName(signal));
+  return AsInt(ExitCode::kInterrupted);
+}
 
 std::string OwnExecutable() {
   char path[PATH_MAX];
@@ -38,20 +70,27 @@ int ListDevices(const CliOptions& options) {
 }
 
 int WriteEveryDevice(const CliOptions& options) {
-  const std::vector<DeviceAddress> devices = AttachedDevices(std::nullopt);
+  int signal = 0;
+  const std::vector<DeviceAddress> devices = options.waitSeconds
+                                                 ? SettledDevices(options.settleSeconds, signal)
+                                                 : AttachedDevices(std::nullopt);
+  if (signal != 0) return Interrupted(signal);
   if (devices.empty()) {
     ShowOperatorMessage(kTextDeviceNotFound, ApplicationTitle());
     return AsInt(ExitCode::kDeviceNotFound);
   }
-  const std::vector<StationResult> results = RunStation(OwnExecutable(), options, devices);
-  std::printf("%s", ResultTable(results).c_str());
-  for (const StationResult& result : results) {
+  const StationRun run = RunStation(OwnExecutable(), options, devices);
+  std::printf("%s", ResultTable(run).c_str());
+  std::fflush(stdout);
+  if (run.interrupted) return AsInt(ExitCode::kInterrupted);
+  if (!run.late.empty()) return AsInt(ExitCode::kSomeDeviceFailed);
+  for (const StationResult& result : run.results) {
     if (result.exitCode != 0) return AsInt(ExitCode::kSomeDeviceFailed);
   }
   return AsInt(ExitCode::kDone);
 }
 
-int WriteOneDevice(const CliOptions& options) {
+int WriteOneDevice(const CliOptions& options, Clock::time_point graceEnd) {
   if (options.device) ChooseDevice(FollowDevice(*options.device));
   TerminalHost host(RowsFor(options), options.logFile,
                     options.device ? options.device->Text() : std::string());
@@ -62,6 +101,10 @@ int WriteOneDevice(const CliOptions& options) {
   g_transfer.busy = 0;
   g_transfer.expectedImageTag = 0;
   SetEngineHost(&host);
+  const int signal = OpenWithPermissionGrace(
+      graceEnd, [&host](const std::string& line) { host.AppendLogLine(TimeText() + line); });
+  SetEngineHost(&host);  // its boxes again, after the quiet tries
+  if (signal != 0) host.Interrupt(signal);
   const ExitCode code = host.RunBatch();
   SetEngineHost(nullptr);
   CloseDevice();  // as the window's teardown does
@@ -71,6 +114,8 @@ int WriteOneDevice(const CliOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  InstallStopSignals();
+  const Clock::time_point started = Clock::now();
   CliOptions options;
   std::string error;
   if (!ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
@@ -78,31 +123,46 @@ int main(int argc, char** argv) {
                  error.c_str());
     return AsInt(ExitCode::kBadCommandLine);
   }
+  if (options.help) {
+    std::fputs(CliUsage().c_str(), stdout);
+    std::printf("\nSettings file in use: %s\n", options.settingsFile.empty()
+                                                     ? SettingsFileInUse().c_str()
+                                                     : options.settingsFile.c_str());
+    return AsInt(ExitCode::kDone);
+  }
   // The same file the window would use: beside the program while this user
   // may change it there, else the user's own copy.
   if (options.settingsFile.empty()) LocateSettingsFile();
-  if (options.help) {
-    std::fputs(CliUsage().c_str(), stdout);
-    std::printf("\nSettings file in use: %s\n",
-                options.settingsFile.empty() ? g_iniPath.c_str() : options.settingsFile.c_str());
-    return AsInt(ExitCode::kDone);
-  }
   if (!options.settingsFile.empty()) {
-    if (access(options.settingsFile.c_str(), R_OK) != 0) {
-      // A mistyped name would otherwise run with no rows and empty messages.
-      std::fprintf(stderr, "tamsolt-cli: cannot read the settings file %s\n",
-                   options.settingsFile.c_str());
+    if (std::string error; !SettingsFileUsable(options.settingsFile, error)) {
+      std::fprintf(stderr, "tamsolt-cli: %s\n", error.c_str());
       return AsInt(ExitCode::kBadCommandLine);
     }
     g_iniPath = options.settingsFile;
   }
-  if (options.waitSeconds && !WaitForDevice(options.device, *options.waitSeconds)) {
-    std::fprintf(stderr, "tamsolt-cli: no VX742%s appeared within %g s\n",
-                 options.device ? (" at " + options.device->Text()).c_str() : "",
-                 *options.waitSeconds);
-    return AsInt(ExitCode::kNoDeviceInTime);
+  // Before any device is touched, and once for all the children of --all.
+  if (std::string error; !options.logFile.empty() && !CanAppendTo(options.logFile, error)) {
+    std::fprintf(stderr, "tamsolt-cli: cannot append to the log file %s: %s\n",
+                 options.logFile.c_str(), error.c_str());
+    return AsInt(ExitCode::kBadCommandLine);
+  }
+  Clock::time_point graceEnd = started + kPermissionGrace;
+  if (options.waitSeconds) {
+    int signal = 0;
+    switch (WaitForDevice(options.device, *options.waitSeconds, signal)) {
+      case WaitEnd::kInterrupted: return Interrupted(signal);
+      case WaitEnd::kTimedOut:
+        std::fprintf(stderr, "tamsolt-cli: no VX742%s appeared within %g s\n",
+                     options.device ? (" at " + options.device->Text()).c_str() : "",
+                     *options.waitSeconds);
+        return AsInt(ExitCode::kNoDeviceInTime);
+      case WaitEnd::kArrived: break;
+    }
+    graceEnd = std::max(Clock::now() + kPermissionGrace,
+                        started + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(*options.waitSeconds)));
   }
   if (options.list) return ListDevices(options);
   if (options.all) return WriteEveryDevice(options);
-  return WriteOneDevice(options);
+  return WriteOneDevice(options, graceEnd);
 }

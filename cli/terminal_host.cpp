@@ -3,24 +3,36 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <ctime>
-#include <thread>
+#include <algorithm>
+#include <cstdlib>
 
+#include "cli/stop_signals.h"
 #include "engine/batch.h"
+#include "engine/progress_log.h"
+#include "link/usb_link.h"
 #include "record/transfer_context.h"
+
+namespace {
+
+// Where the transfer stood, for the line of an interrupted run.
+std::string TransferPosition() {
+  if (g_transfer.busy == 0) return "before the transfer started";
+  return std::string("at ") + KindName(g_transfer.itemKind) + " block " +
+         std::to_string(g_transfer.blockIndex) + " of " + std::to_string(g_transfer.blockCount);
+}
+
+}  // namespace
 
 TerminalHost::TerminalHost(CliRows rows, const std::string& logFile, std::string device)
     : rows_(std::move(rows)),
-      logPath_(logFile),
-      device_(std::move(device)),
+      logFile_(logFile, std::move(device)),
       bar_(stderr, isatty(STDERR_FILENO) != 0),
-      timers_([](std::uint32_t id) { OnTimer(id); }) {
-  if (!logPath_.empty()) logFile_ = std::fopen(logPath_.c_str(), "a");
-}
-
-TerminalHost::~TerminalHost() {
-  if (logFile_ != nullptr) std::fclose(logFile_);
-}
+      timers_([](std::uint32_t id) { OnTimer(id); },
+              [this](TimerLoop::Clock::time_point due) {
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                    due - TimerLoop::Clock::now());
+                if (const int signal = WaitForStopSignal(std::max(left, {}))) Interrupt(signal);
+              }) {}
 
 ExitCode TerminalHost::RunBatch() {
   outcome_.PressStarted();
@@ -30,7 +42,17 @@ ExitCode TerminalHost::RunBatch() {
   while (g_transfer.busy != 0 && timers_.WaitAndFireNext()) {
   }
   bar_.Clear();
-  return outcome_.Result();
+  const ExitCode code = outcome_.Result();
+  return code == ExitCode::kDone && logFile_.LinesLost() ? ExitCode::kLogLinesLost : code;
+}
+
+void TerminalHost::Interrupt(int signal) {
+  const std::string position = TransferPosition();
+  CloseDevice();  // released and closed, as after any failure: no frame follows
+  AppendLogLine(TimeText() + "Interrupted by " + StopSignalName(signal) + " " + position +
+                "; the device was released");
+  bar_.Clear();
+  std::exit(AsInt(ExitCode::kInterrupted));
 }
 
 void TerminalHost::ShowMessage(const std::string& text, const std::string& title, MessageIcon) {
@@ -39,6 +61,7 @@ void TerminalHost::ShowMessage(const std::string& text, const std::string& title
   while (!shown.empty() && shown.back() == '\n') shown.pop_back();
   std::fprintf(stderr, "[%s] %s\n", title.c_str(), shown.c_str());
   std::fflush(stderr);
+  logFile_.Append("[" + title + "] " + shown);
   outcome_.MessageShown(text, title);
 }
 
@@ -47,10 +70,13 @@ void TerminalHost::SetTimer(std::uint32_t id, std::uint32_t periodMs) { timers_.
 void TerminalHost::KillTimer(std::uint32_t id) { timers_.Kill(id); }
 
 void TerminalHost::Sleep(std::uint32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  if (const int signal = WaitForStopSignal(std::chrono::milliseconds(ms))) Interrupt(signal);
 }
 
-void TerminalHost::PumpMessages() { timers_.FireDue(); }
+void TerminalHost::PumpMessages() {
+  if (const int signal = TakeStopSignal()) Interrupt(signal);
+  timers_.FireDue();
+}
 
 void TerminalHost::SetBarRange(std::uint16_t low, std::uint16_t high) {
   // The range is set while the item is the front of the queue.
@@ -67,14 +93,7 @@ void TerminalHost::AppendLogLine(const std::string& line) {
   bar_.Clear();
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
-  if (logFile_ == nullptr) return;
-  const std::time_t now = Now();
-  std::tm local{};
-  char date[16] = "";
-  if (localtime_r(&now, &local) != nullptr) std::strftime(date, sizeof date, "%Y-%m-%d ", &local);
-  std::fprintf(logFile_, "%s%s%s\n", date, device_.empty() ? "" : (device_ + " ").c_str(),
-               line.c_str());
-  std::fflush(logFile_);
+  logFile_.Append(line);
 }
 
 void TerminalHost::SetStatusText(const std::string&) { outcome_.FailureReported(); }

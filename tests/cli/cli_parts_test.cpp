@@ -25,7 +25,7 @@ TEST(CliOptions, RowsDeviceWaitAndLogFileAreTaken) {
   EXPECT_EQ(options.rows[0], "b.bin");
   EXPECT_EQ(options.rows[8], "t.tdb");
   EXPECT_FALSE(options.rows[2].has_value());
-  EXPECT_TRUE(options.device->SameAs({"001", "012"}));
+  EXPECT_EQ(options.device->Text(), "001:012");  // labelled as --all labels it
   EXPECT_EQ(*options.waitSeconds, 2.5);
   // A child of --all gets the same rows, settings and log file, and its device.
   EXPECT_EQ(ChildArguments(options, {"001", "004"}),
@@ -37,7 +37,9 @@ TEST(CliOptions, MisuseIsRefusedWithAReason) {
   for (const Args& args : {Args{"--rcdb"}, Args{"--rcdb", "a", "--rcdb", "b"}, Args{"--x"},
                            Args{"--device", "12"}, Args{"--device", "a:b"}, Args{"--wait", "-1"},
                            Args{"--wait", "soon"}, Args{"--all", "--device", "1:2"},
-                           Args{"--list", "--rcdb", "a"}, Args{"--list=yes"}}) {
+                           Args{"--list", "--rcdb", "a"}, Args{"--list=yes"},
+                           Args{"--all", "--settle", "1"}, Args{"--wait", "1", "--settle", "1"},
+                           Args{"--all", "--wait", "1", "--settle", "x"}}) {
     CliOptions options;
     std::string error;
     EXPECT_FALSE(ParseCliOptions(args, options, error)) << args[0];
@@ -64,11 +66,26 @@ TEST(ProgressBar, PlainOutputHasALinePerTenthAndTheTerminalLineEverything) {
             "RCDB [#########           ]  45%  1234/2742 bytes  1:15 left");
 }
 
-TEST(StationRun, TableNamesEachDeviceItsResultAndTime) {
-  EXPECT_EQ(ResultTable({{{"001", "002"}, 0, 2.34}, {{"001", "003"}, 8, 0.5}}),
+TEST(CliOptions, SettleBelongsToAllWithWait) {
+  CliOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseCliOptions({"--all", "--wait", "10", "--settle", "0.5"}, options, error));
+  EXPECT_EQ(options.settleSeconds, 0.5);
+}
+
+TEST(StationRun, TableNamesEachDeviceItsResultAndTimeAndTheLateOnes) {
+  EXPECT_EQ(ResultTable({{{{"001", "002"}, 0, 2.34},
+                          {{"001", "003"}, 8, 0.5},
+                          {{"001", "004"}, 10, 1},
+                          {{"001", "005"}, 137, 1}},
+                         {{"001", "009"}},
+                         true}),
             "device    result                          time\n"
             "001:002   0 done                          2.3 s\n"
-            "001:003   8 transfer gave up              0.5 s\n");
+            "001:003   8 transfer gave up              0.5 s\n"
+            "001:004   10 interrupted                  1.0 s\n"
+            "001:005   137 ended by a signal           1.0 s\n"
+            "001:009   not written: came after the others had started\n");
 }
 
 TEST(TimerLoop, ATimerKilledInItsOwnHandlerFiresNoMoreAndOthersGoOn) {
