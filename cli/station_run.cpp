@@ -181,8 +181,9 @@ StationRun RunStation(const std::string& program, const CliOptions& options,
     if (owners.empty()) break;
     const int ready = poll(fds.data(), fds.size(), kScanPeriodMs);
     if (const int signal = TakeStopSignal()) {
-      // The first stops the children, a second ends them at once.
-      SignalAll(children, run.interrupted ? SIGKILL : SIGTERM);
+      // The first is passed on, so the children stop as a single run does; a
+      // second ends them at once.
+      SignalAll(children, run.interrupted ? SIGKILL : signal);
       if (!run.interrupted) killAt = Clock::now() + kStopBound;
       run.interrupted = true;
       std::fprintf(stderr, "tamsolt-cli: %s: stopping %zu device(s)\n", StopSignalName(signal),

@@ -2,7 +2,7 @@
 // transfer record is process-wide, so one engine per process). Each child's
 // lines are passed on with its device in front; a table closes the run.
 // Children run in their own process groups, so a terminal's Ctrl-C reaches
-// only this parent, which stops them: SIGTERM to each group, and SIGKILL when
+// only this parent, which passes it on to each group, and SIGKILL when
 // they have not ended within a bound or a second signal comes. A child whose
 // parent dies is sent SIGTERM by the kernel, so none outlives it.
 #pragma once
