@@ -121,6 +121,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
       options.list = true;
     } else if (option == "--all") {
       options.all = true;
+    } else if (option == "--json") {
+      options.json = true;
     } else if (option == "--help" || option == "-h") {
       options.help = true;
     } else {
@@ -137,7 +139,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
     return false;
   }
   if (options.list && (options.all || options.RowsNamed() || !options.logFile.empty())) {
-    error = "--list only lists the devices (with --device and --wait at most)";
+    error = "--list only lists the devices (with --device, --wait and --json at most)";
     return false;
   }
   return true;
@@ -150,6 +152,7 @@ std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceA
   }
   if (!options.settingsFile.empty()) args.insert(args.end(), {"--settings", options.settingsFile});
   if (!options.logFile.empty()) args.insert(args.end(), {"--log-file", options.logFile});
+  if (options.json) args.push_back("--json");
   args.insert(args.end(), {"--device", device.Text()});
   return args;
 }
@@ -157,8 +160,8 @@ std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceA
 std::string CliUsage() {
   std::string usage =
       "usage: tamsolt-cli [rows] [--settings FILE] [--device BUS:ADDR | --all] [--wait SECONDS]\n"
-      "                   [--settle SECONDS] [--log-file PATH]\n"
-      "       tamsolt-cli --list [--device BUS:ADDR] [--wait SECONDS]\n"
+      "                   [--settle SECONDS] [--log-file PATH] [--json]\n"
+      "       tamsolt-cli --list [--device BUS:ADDR] [--wait SECONDS] [--json]\n"
       "Writes the enabled rows to a VX742, as the window's batch button does, without a display.\n"
       "\n"
       "rows (naming any uses exactly the rows named, for this run only; none: the rows\n"
@@ -175,6 +178,8 @@ std::string CliUsage() {
       "  --settle SECONDS    --all --wait: after the first device, keep looking until no new\n"
       "                      one has appeared for SECONDS (default 2), then write them all\n"
       "  --log-file PATH     append every log line and message box, with the date, to PATH\n"
+      "  --json              standard output carries events, one JSON object a line, and\n"
+      "                      nothing else (docs/events.md)\n"
       "  --help              this text\n"
       "Log lines go to standard output; progress and message boxes to standard error.\n"
       "SIGINT (Ctrl-C), SIGTERM or SIGHUP stop the run between two frames: the device is\n"

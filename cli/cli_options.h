@@ -20,6 +20,7 @@ struct CliOptions {
   bool list = false;
   bool all = false;
   bool help = false;
+  bool json = false;  // events on standard output, one JSON object a line
 
   bool RowsNamed() const;
 };

@@ -16,6 +16,7 @@
 #include "cli/device_port.h"
 #include "cli/device_presence.h"
 #include "cli/exit_codes.h"
+#include "cli/json_events.h"
 #include "cli/stop_signals.h"
 
 namespace {
@@ -26,49 +27,52 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kStopBound = std::chrono::seconds(5);
 constexpr int kScanPeriodMs = 250;
 
-// One output stream of a child, passed on line by line.
+// One output stream of a child, passed on line by line with its device in
+// front; a child's events (--json) are passed on whole, they name it already.
 struct Stream {
   int fd = -1;
   std::FILE* to = nullptr;
+  std::string prefix;
   std::string pending;
 };
 
 struct Child {
   pid_t pid = -1;
   bool reaped = false;
-  std::string prefix;
+  std::string device;
   std::string port;  // where the device comes back after a restart
   Stream out;
   Stream err;
   Clock::time_point started;
 };
 
-void PassOn(const std::string& prefix, Stream& stream, bool atEnd) {
+void PassOn(Stream& stream, bool atEnd) {
   std::size_t start = 0;
   for (std::size_t newline; (newline = stream.pending.find('\n', start)) != std::string::npos;
        start = newline + 1) {
-    std::fprintf(stream.to, "%s%.*s\n", prefix.c_str(), static_cast<int>(newline - start),
+    std::fprintf(stream.to, "%s%.*s\n", stream.prefix.c_str(), static_cast<int>(newline - start),
                  stream.pending.c_str() + start);
   }
   stream.pending.erase(0, start);
-  if (atEnd && !stream.pending.empty()) {
-    std::fprintf(stream.to, "%s%s\n", prefix.c_str(), stream.pending.c_str());
-    stream.pending.clear();
+  // A child cut short may leave half an event: it is not passed on as one.
+  if (atEnd && !stream.pending.empty() && !(JsonEventsOn() && stream.to == stdout)) {
+    std::fprintf(stream.to, "%s%s\n", stream.prefix.c_str(), stream.pending.c_str());
   }
+  if (atEnd) stream.pending.clear();
   std::fflush(stream.to);
 }
 
 // Reads what is there; closes the stream at its end (not on an interrupted read).
-void Drain(const std::string& prefix, Stream& stream) {
+void Drain(Stream& stream) {
   char buffer[4096];
   const ssize_t n = read(stream.fd, buffer, sizeof buffer);
   if (n > 0) {
     stream.pending.append(buffer, static_cast<std::size_t>(n));
-    PassOn(prefix, stream, false);
+    PassOn(stream, false);
     return;
   }
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-  PassOn(prefix, stream, true);
+  PassOn(stream, true);
   close(stream.fd);
   stream.fd = -1;
 }
@@ -76,7 +80,7 @@ void Drain(const std::string& prefix, Stream& stream) {
 Child Start(const std::string& program, const std::vector<std::string>& args,
             const DeviceAddress& device) {
   Child child;
-  child.prefix = "[" + device.Text() + "] ";
+  child.device = device.Text();
   child.port = PortOf(device);
   int out[2];
   int err[2];
@@ -115,8 +119,9 @@ Child Start(const std::string& program, const std::vector<std::string>& args,
     close(err[0]);
     return child;
   }
-  child.out = {out[0], stdout, {}};
-  child.err = {err[0], stderr, {}};
+  const std::string prefix = "[" + child.device + "] ";
+  child.out = {out[0], stdout, JsonEventsOn() ? std::string() : prefix, {}};
+  child.err = {err[0], stderr, prefix, {}};
   return child;
 }
 
@@ -135,6 +140,11 @@ void Reap(Child& child, StationResult& result) {
   child.reaped = true;
   result.exitCode = ExitCodeOf(status);
   result.seconds = std::chrono::duration<double>(Clock::now() - child.started).count();
+  EmitEvent("device-result",
+            {{"exit_code", result.exitCode},
+             {"exit_name", ExitCodeMeaning(result.exitCode)},
+             {"seconds", result.seconds}},
+            child.device, child.port);
 }
 
 // Never a reaped child: its pid may belong to another process by now.
@@ -186,9 +196,11 @@ StationRun RunStation(const std::string& program, const CliOptions& options,
       SignalAll(children, run.interrupted ? SIGKILL : signal);
       if (!run.interrupted) killAt = Clock::now() + kStopBound;
       run.interrupted = true;
-      std::fprintf(stderr, "tamsolt-cli: %s: stopping %zu device(s)\n", StopSignalName(signal),
-                   static_cast<std::size_t>(std::count_if(children.begin(), children.end(),
-                                                          [](const Child& c) { return !c.reaped; })));
+      const auto running = std::count_if(children.begin(), children.end(),
+                                         [](const Child& c) { return !c.reaped; });
+      std::fprintf(stderr, "tamsolt-cli: %s: stopping %ld device(s)\n", StopSignalName(signal),
+                   static_cast<long>(running));
+      EmitEvent("stopping", {{"signal", StopSignalName(signal)}, {"running", running}});
     }
     if (killAt && Clock::now() >= *killAt) {
       SignalAll(children, SIGKILL);
@@ -197,14 +209,16 @@ StationRun RunStation(const std::string& program, const CliOptions& options,
     if (!run.interrupted && Clock::now() >= nextScan) {
       nextScan = Clock::now() + std::chrono::milliseconds(kScanPeriodMs);
       for (const DeviceAddress& device : AttachedDevices(std::nullopt)) {
-        if (!Known(children, devices, run.late, device)) run.late.push_back(device);
+        if (Known(children, devices, run.late, device)) continue;
+        run.late.push_back(device);
+        EmitEvent("device-late", {{"address", device.Text()}}, device.Text(), PortOf(device));
       }
     }
     if (ready <= 0) continue;
     for (std::size_t i = 0; i < owners.size(); ++i) {
       if (fds[i + 1].revents == 0) continue;
       Child& child = children[owners[i].first];
-      Drain(child.prefix, *owners[i].second);
+      Drain(*owners[i].second);
       if (child.out.fd < 0 && child.err.fd < 0) Reap(child, run.results[owners[i].first]);
     }
   }

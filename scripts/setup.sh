@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-dev
   qt6-base-dev
   libusb-dev
+  nlohmann-json3-dev
   umockdev libumockdev-dev libglib2.0-dev
   fonts-wqy-microhei
   imagemagick

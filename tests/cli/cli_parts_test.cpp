@@ -6,8 +6,14 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
 #include "cli/cli_options.h"
+#include "cli/json_events.h"
 #include "cli/progress_bar.h"
+#include "cli/progress_events.h"
 #include "cli/station_run.h"
 #include "cli/timer_loop.h"
 
@@ -106,6 +112,55 @@ TEST(TimerLoop, ATimerKilledInItsOwnHandlerFiresNoMoreAndOthersGoOn) {
   while (timers.WaitAndFireNext()) {
   }
   EXPECT_EQ(fired, (std::vector<std::uint32_t>{1, 2}));
+}
+
+// The events that body writes to standard output, one parsed object each.
+template <typename Body>
+std::vector<nlohmann::json> EventsOf(Body body) {
+  std::FILE* capture = std::tmpfile();
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  dup2(fileno(capture), STDOUT_FILENO);
+  EnableJsonEvents("001:002", "1-1");
+  body();
+  std::fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+  std::rewind(capture);
+  std::vector<nlohmann::json> events;
+  char line[4096];
+  while (std::fgets(line, sizeof line, capture) != nullptr) events.push_back(nlohmann::json::parse(line));
+  std::fclose(capture);
+  return events;
+}
+
+TEST(JsonEvents, APathThatIsNotUtf8IsCarriedWithAReplacementCharacter) {
+  const auto events = EventsOf([] { EmitEvent("item-start", {{"file", "/media/\xff.rdb"}}); });
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0]["data"]["file"], "/media/\xef\xbf\xbd.rdb");
+  EXPECT_EQ(events[0]["slot"], "1-1");
+}
+
+TEST(JsonEvents, ProgressComesAtEveryTenthAndTheItemEndsAtItsDone) {
+  const auto events = EventsOf([] {
+    ProgressEvents progress;
+    progress.Start("FV", "voice.fv", 200, 2000);
+    for (int block = 1; block <= 200; ++block) progress.Move(block);
+    progress.Finish();
+    progress.Finish();  // once only
+  });
+  // Start, 0 % and every tenth to 100 %, done (a stall of a second may add one).
+  ASSERT_GE(events.size(), 13u);
+  ASSERT_LT(events.size(), 20u);
+  std::vector<int> tenths;
+  for (const auto& event : events) {
+    const int percent = event["data"].value("percent", -1);
+    if (percent % 10 == 0 && (tenths.empty() || tenths.back() != percent)) tenths.push_back(percent);
+  }
+  EXPECT_EQ(tenths, (std::vector<int>{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100}));
+  EXPECT_EQ(events.front()["kind"], "item-start");
+  EXPECT_EQ(events.back()["kind"], "item-done");
+  EXPECT_EQ(events[events.size() - 2]["data"]["bytes_done"], 2000);
 }
 
 }  // namespace
