@@ -147,11 +147,11 @@ TEST(DeviceFaults, BusAndOpeningFaultsFailTheirOwnStepOnly) {
     EXPECT_EQ(model.ListedDevices(0), row.listed);
     EXPECT_EQ(model.Open(0), row.opens);
     EXPECT_EQ(model.SetConfiguration(1), row.configures);
-    EXPECT_EQ(model.ClaimInterface(0), row.claims);
+    EXPECT_EQ(model.ClaimInterface(0, 1), row.claims);
   }
   sim::DeviceModel healthy = WithFaults(sim::Faults{});
   EXPECT_FALSE(healthy.SetConfiguration(2)) << "the device has configuration 1 only";
-  EXPECT_FALSE(healthy.ClaimInterface(1)) << "the device has interface 0 only";
+  EXPECT_FALSE(healthy.ClaimInterface(1, 1)) << "the device has interface 0 only";
 
   sim::Faults faults;
   faults.absent = true;
@@ -159,6 +159,25 @@ TEST(DeviceFaults, BusAndOpeningFaultsFailTheirOwnStepOnly) {
   EXPECT_EQ(absent.ListedDevices(0), 0);
   EXPECT_FALSE(absent.Open(0));
   EXPECT_FALSE(Send(absent, Block(0)));
+}
+
+// Interface 0 belongs to one handle at a time, as usbfs binds a claim to its
+// file: a second handle is refused until the first releases or closes.
+TEST(DeviceFaults, InterfaceHeldByOneHandleIsRefusedToAnother) {
+  sim::DeviceModel model = WithFaults(sim::Faults{});
+  constexpr sim::DeviceModel::HandleId kFirst = 1, kSecond = 2;
+  ASSERT_TRUE(model.ClaimInterface(0, kFirst));
+  EXPECT_TRUE(model.ClaimInterface(0, kFirst)) << "a claim again by its holder stands";
+  EXPECT_FALSE(model.InterfaceFreeFor(kSecond));
+  EXPECT_FALSE(model.ClaimInterface(0, kSecond));
+  EXPECT_FALSE(model.ReleaseInterface(0, kSecond)) << "only the holder releases";
+  EXPECT_TRUE(model.ReleaseInterface(0, kFirst));
+  EXPECT_TRUE(model.ClaimInterface(0, kSecond));
+  EXPECT_FALSE(model.InterfaceFreeFor(kFirst));
+  model.Close(kFirst);
+  EXPECT_FALSE(model.InterfaceFreeFor(kFirst)) << "closing another handle frees nothing";
+  model.Close(kSecond);
+  EXPECT_TRUE(model.ClaimInterface(0, kFirst)) << "closing the holder frees the interface";
 }
 
 TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
