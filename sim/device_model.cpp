@@ -91,6 +91,7 @@ struct DeviceModel::Impl {
 
   bool AwayAt(Micros now) const {
     if (faults.absent || unplugged) return true;
+    if (faults.leaveAt >= 0 && now >= faults.leaveAt) return true;
     return restarting && (faults.neverBack || now < backAt);
   }
 

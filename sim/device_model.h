@@ -37,6 +37,7 @@ struct Faults {
   bool neverBack = false;        // after status 3 the device does not come back
   int unplugAfterFrames = -1;    // the device leaves the bus once the reply to this many frames is read
   Micros replyLatency = 0;       // each report becomes ready this long after its frame
+  Micros leaveAt = -1;           // the board is unplugged at this time (-1: never)
   // Served by the umockdev tier only (the bus and its usbfs handles):
   Micros arriveAfter = 0;        // the device joins the bus this long after the runner started
 };

@@ -161,6 +161,19 @@ TEST(DeviceFaults, BusAndOpeningFaultsFailTheirOwnStepOnly) {
   EXPECT_FALSE(Send(absent, Block(0)));
 }
 
+// An unplugged board is gone from its leave time on, mid-exchange too.
+TEST(DeviceFaults, BoardLeavesTheBusAtItsLeaveTime) {
+  sim::Faults faults;
+  faults.leaveAt = 1000;
+  sim::DeviceModel model = WithFaults(faults);
+  EXPECT_EQ(model.ListedDevices(999), 1);
+  EXPECT_TRUE(Send(model, Begin(0x43, 3), 500));
+  EXPECT_FALSE(Take(model, 1000)) << "the reply goes with the board";
+  EXPECT_EQ(model.ListedDevices(1000), 0);
+  EXPECT_FALSE(Send(model, Block(0), 1000));
+  EXPECT_EQ(model.ListedDevices(60'000'000), 0) << "for good";
+}
+
 // Interface 0 belongs to one handle at a time, as usbfs binds a claim to its
 // file: a second handle is refused until the first releases or closes.
 TEST(DeviceFaults, InterfaceHeldByOneHandleIsRefusedToAnother) {
@@ -187,7 +200,7 @@ TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
        {"--absent", "--no-busses", "--two-devices", "--open-fails", "--set-config-fails",
         "--claim-fails", "--silent=4:3", "--wrong-echo=5", "--damaged=6", "--stale-code=7",
         "--begin-status=3", "--restart-ms=1500", "--never-back", "--unplug-after=9",
-        "--latency-ms=2"}) {
+        "--latency-ms=2", "--leave-ms=40"}) {
     EXPECT_TRUE(sim::ParseFault(option, f, error)) << option << ": " << error;
   }
   EXPECT_TRUE(f.absent && f.noBusses && f.twoDevices && f.openFails && f.setConfigFails &&
@@ -201,6 +214,7 @@ TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
   EXPECT_EQ(f.restartAbsentFor, 1'500'000);
   EXPECT_EQ(f.unplugAfterFrames, 9);
   EXPECT_EQ(f.replyLatency, 2000);
+  EXPECT_EQ(f.leaveAt, 40'000);
 }
 
 TEST(DeviceFaultOptions, RefusesUnknownAndMalformedOptions) {
