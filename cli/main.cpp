@@ -24,6 +24,7 @@
 #include "cli/run_events.h"
 #include "cli/settings_check.h"
 #include "cli/station_run.h"
+#include "cli/station_watch.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_host.h"
 #include "record/transfer_context.h"
@@ -181,6 +182,7 @@ int Run(const CliOptions& options) {
   }
   if (options.list) return ListDevices(options);
   if (options.all) return WriteEveryDevice(options);
+  if (options.watch) return WatchStation(OwnExecutable(), options);
   return WriteOneDevice(options, graceEnd);
 }
 

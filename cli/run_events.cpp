@@ -11,6 +11,7 @@ namespace {
 const char* Mode(const CliOptions& options) {
   if (options.list) return "list";
   if (options.all) return "all";
+  if (options.watch) return "watch";
   return "single";
 }
 

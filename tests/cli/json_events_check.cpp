@@ -1,7 +1,8 @@
 // json_events_check FILE MODE EXIT: reads what tamsolt-cli --json wrote on
 // standard output and fails unless every line is one event of the documented
 // envelope, and the run's events are there in order (docs/events.md).
-// MODE single: one device written; all: every device of --all, each named.
+// MODE single: one device written; all: every device of --all, each named;
+// watch: the slot states and the tally too.
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -55,6 +56,12 @@ int main(int argc, char** argv) {
     if (event["kind"] == "outcome") outcomes[event["device"]] = event["data"];
   }
   if (kinds.empty()) return Fail("no event names a device");
+  if (mode == "watch") {
+    const auto has = [&](const char* kind) {
+      return std::any_of(events.begin(), events.end(), [&](const auto& e) { return e["kind"] == kind; });
+    };
+    if (!has("slot-state") || !has("tally")) return Fail("no slot-state or tally");
+  }
   const std::vector<std::string> written{"device-opened", "item-start", "progress", "log",
                                          "message", "item-done", "outcome"};
   for (const auto& [device, seen] : kinds) {
