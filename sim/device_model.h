@@ -40,6 +40,7 @@ struct Faults {
   Micros leaveAt = -1;           // the board is unplugged at this time (-1: never)
   // Served by the umockdev tier only (the bus and its usbfs handles):
   Micros arriveAfter = 0;        // the device joins the bus this long after the runner started
+  Micros unwritableFor = 0;      // each new node is read-only this long (udev's rule comes late)
 };
 
 // Parses fault options ("--absent", "--silent=FROM:N", "--begin-status=3", ...);

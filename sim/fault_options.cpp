@@ -67,6 +67,8 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
     ok = ParseInt(value, faults.unplugAfterFrames);
   } else if (name == "--latency-ms") {
     ok = ParseMillis(value, faults.replyLatency);
+  } else if (name == "--unwritable-for-ms") {
+    ok = ParseMillis(value, faults.unwritableFor);
   } else if (name == "--leave-ms") {
     ok = ParseMillis(value, faults.leaveAt);
   } else if (name == "--arrive-ms") {
@@ -86,6 +88,9 @@ std::string FaultUsage() {
          "  --claim-fails         interface 0 is occupied\n"
          "  --unwritable-node     the node is read-only (no udev rule): usbfs refuses every\n"
          "                        request of a handle, root's too (umockdev only)\n"
+         "  --unwritable-for-ms=MS  each new node is read-only for its first MS, as before udev\n"
+         "                        applies the rule; a handle opened meanwhile stays refused\n"
+         "                        (umockdev only)\n"
          "  --silent=FROM:N       frames FROM .. FROM+N-1 get no reply (frames count from 0)\n"
          "  --wrong-echo=FRAME    the reply to FRAME echoes the next block index\n"
          "  --damaged=FRAME       the reply to FRAME has a bad CRC\n"

@@ -200,7 +200,7 @@ TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
        {"--absent", "--no-busses", "--two-devices", "--open-fails", "--set-config-fails",
         "--claim-fails", "--silent=4:3", "--wrong-echo=5", "--damaged=6", "--stale-code=7",
         "--begin-status=3", "--restart-ms=1500", "--never-back", "--unplug-after=9",
-        "--latency-ms=2", "--leave-ms=40"}) {
+        "--latency-ms=2", "--leave-ms=40", "--unwritable-for-ms=700"}) {
     EXPECT_TRUE(sim::ParseFault(option, f, error)) << option << ": " << error;
   }
   EXPECT_TRUE(f.absent && f.noBusses && f.twoDevices && f.openFails && f.setConfigFails &&
@@ -215,6 +215,7 @@ TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
   EXPECT_EQ(f.unplugAfterFrames, 9);
   EXPECT_EQ(f.replyLatency, 2000);
   EXPECT_EQ(f.leaveAt, 40'000);
+  EXPECT_EQ(f.unwritableFor, 700'000);
 }
 
 TEST(DeviceFaultOptions, RefusesUnknownAndMalformedOptions) {
