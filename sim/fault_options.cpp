@@ -69,6 +69,8 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
     ok = ParseMillis(value, faults.replyLatency);
   } else if (name == "--unwritable-for-ms") {
     ok = ParseMillis(value, faults.unwritableFor);
+  } else if (name == "--reboot-after-end-ms") {
+    ok = ParseMillis(value, faults.rebootAfterEnd);
   } else if (name == "--leave-ms") {
     ok = ParseMillis(value, faults.leaveAt);
   } else if (name == "--arrive-ms") {
@@ -98,6 +100,8 @@ std::string FaultUsage() {
          "  --begin-status=S      status of the first begin reply (3 restart, 4 ready, 5 refused)\n"
          "  --restart-ms=MS       how long a restarting device is off the bus (default 3000)\n"
          "  --never-back          a restarting device does not come back\n"
+         "  --reboot-after-end-ms=MS  once the end reply is read the device reboots: it leaves\n"
+         "                        the bus and comes back on its port MS later\n"
          "  --unplug-after=N      the device leaves once the reply to frame N-1 is read\n"
          "  --latency-ms=MS       each reply is ready this long after its frame\n"
          "  --arrive-ms=MS        the device joins the bus MS after the start (umockdev only)\n"
