@@ -68,6 +68,7 @@ class Station {
 
  private:
   void Scan();
+  void Comings();
   void Read(const std::string& slot, Board& board, ChildOutput& output);
   void Ended(const std::string& slot, Board& board);
   void Stop(int signal);
@@ -79,6 +80,7 @@ class Station {
   SlotView view_;
   Clock::time_point started_;
   std::map<std::string, Board> boards_;  // running, by slot
+  std::map<std::string, bool> present_;  // as the events said last
   Tally tally_;
   long taken_ = 0;
   bool json_;  // this station's own output is events
@@ -87,9 +89,21 @@ class Station {
   std::optional<Clock::time_point> killAt_;
 };
 
+// device-found and device-gone as boards come into slots and leave them.
+void Station::Comings() {
+  for (const auto& [name, slot] : book_.Slots()) {
+    if (present_[name] == slot.present) continue;
+    present_[name] = slot.present;
+    EmitEvent(slot.present ? "device-found" : "device-gone",
+              {{"address", slot.device}, {"slot", name}}, slot.device, name);
+  }
+}
+
 void Station::Scan() {
   const bool taking = !stopping_;
-  for (const std::string& slot : book_.Scan(BoardsBySlot(), taking, Clock::now())) {
+  const std::vector<std::string> start = book_.Scan(BoardsBySlot(), taking, Clock::now());
+  Comings();
+  for (const std::string& slot : start) {
     const std::string device = book_.Slots().at(slot).device;
     boards_[slot].process = StartChild(program_, ChildArguments(options_, *ParseDeviceAddress(device)));
     if (options_.maxBoards > 0 && ++taken_ >= options_.maxBoards) {
@@ -179,6 +193,7 @@ int Station::Run() {
       Scan();
     } else if (stopping_) {
       book_.Scan(BoardsBySlot(), false, Clock::now());  // slots still show boards leaving
+      Comings();
     }
     Show();
     std::vector<pollfd> fds{{StopSignalFd(), POLLIN, 0}};
