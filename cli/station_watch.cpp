@@ -224,6 +224,7 @@ int Station::Run() {
     }
   }
   Show();
+  view_.Keep();
   view_.Note("tamsolt-cli: stopped; " + TallyText(tally_));
   if (interrupted_) return AsInt(ExitCode::kInterrupted);
   return AsInt(tally_.failed > 0 ? ExitCode::kSomeDeviceFailed : ExitCode::kDone);
