@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <optional>
 
@@ -117,8 +118,12 @@ void Station::Scan() {
 void Station::Read(const std::string& slot, Board& board, ChildOutput& output) {
   const bool events = &output == &board.process.out;
   ReadLines(output, !events, [&](const std::string& line) {
-    if (!events) {
-      view_.Line(slot, line);  // a child's own error, as text
+    if (!events) {  // a child's own error, as text: on standard error beside events
+      if (json_) {
+        std::fprintf(stderr, "[%s] %s\n", slot.c_str(), line.c_str());
+      } else {
+        view_.Line(slot, line);
+      }
       return;
     }
     const Event event = Event::parse(line, nullptr, false);
