@@ -106,10 +106,15 @@ int WriteEveryDevice(const CliOptions& options) {
   }
   if (run.interrupted) return AsInt(ExitCode::kInterrupted);
   if (!run.late.empty()) return AsInt(ExitCode::kSomeDeviceFailed);
+  // Every device written but a log file lost lines: that code, not a failure.
+  bool linesLost = false;
   for (const StationResult& result : run.results) {
-    if (result.exitCode != 0) return AsInt(ExitCode::kSomeDeviceFailed);
+    linesLost = linesLost || result.exitCode == AsInt(ExitCode::kLogLinesLost);
+    if (result.exitCode != 0 && result.exitCode != AsInt(ExitCode::kLogLinesLost)) {
+      return AsInt(ExitCode::kSomeDeviceFailed);
+    }
   }
-  return AsInt(ExitCode::kDone);
+  return AsInt(linesLost ? ExitCode::kLogLinesLost : ExitCode::kDone);
 }
 
 int WriteOneDevice(const CliOptions& options, Clock::time_point graceEnd) {

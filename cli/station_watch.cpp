@@ -85,6 +85,7 @@ class Station {
   Tally tally_;
   long taken_ = 0;
   bool json_;  // this station's own output is events
+  bool linesLost_ = false;  // a board written, but its log file lost lines
   bool stopping_ = false;
   bool interrupted_ = false;
   std::optional<Clock::time_point> killAt_;
@@ -148,6 +149,7 @@ void Station::Ended(const std::string& slot, Board& board) {
   // Done, or done with lines lost from the log file: the board is written.
   const bool done = code == AsInt(ExitCode::kDone) || code == AsInt(ExitCode::kLogLinesLost);
   if (board.reason.empty()) board.reason = ExitCodeMeaning(code);
+  linesLost_ = linesLost_ || code == AsInt(ExitCode::kLogLinesLost);
   book_.Finished(slot, done, board.reason, Clock::now());
   ++(done ? tally_.written : tally_.failed);
   const double hours = std::chrono::duration<double>(Clock::now() - started_).count() / 3600;
@@ -232,7 +234,8 @@ int Station::Run() {
   view_.Keep();
   view_.Note("tamsolt-cli: stopped; " + TallyText(tally_));
   if (interrupted_) return AsInt(ExitCode::kInterrupted);
-  return AsInt(tally_.failed > 0 ? ExitCode::kSomeDeviceFailed : ExitCode::kDone);
+  if (tally_.failed > 0) return AsInt(ExitCode::kSomeDeviceFailed);
+  return AsInt(linesLost_ ? ExitCode::kLogLinesLost : ExitCode::kDone);
 }
 
 }  // namespace
