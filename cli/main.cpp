@@ -1,7 +1,9 @@
 // tamsolt-cli: the window's batch download without a display. Rows from
 // setting.ini or the command line, log lines on standard output, progress and
-// message boxes on standard error, and an exit code per way the run ended
-// (tamsolt-cli --help, README "Command line").
+// message boxes on standard error (with --json: events on standard output
+// instead), and an exit code per way the run ended (tamsolt-cli --help,
+// README "Command line"). One device, every device (--all) or a station that
+// runs until stopped (--watch); stop signals are read in its loops.
 #include <unistd.h>
 
 #include <chrono>
