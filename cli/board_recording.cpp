@@ -40,20 +40,8 @@ BoardRecording::BoardRecording(const CliOptions& options)
 
 int BoardRecording::Finish(int code) {
   recorder_.Finish(code, ExitCodeMeaning(code));
-  if (code == AsInt(ExitCode::kDone) && recorder_.Failed()) return AsInt(ExitCode::kLedgerNotWritten);
+  if (code == AsInt(ExitCode::kDone) && recorder_.Failed()) return AsInt(ExitCode::kRecordLost);
   return code;
-}
-
-int StationExitCode(const std::vector<StationResult>& results) {
-  bool unrecorded = false;
-  for (const StationResult& result : results) {
-    if (result.exitCode == AsInt(ExitCode::kLedgerNotWritten)) {
-      unrecorded = true;
-    } else if (result.exitCode != AsInt(ExitCode::kDone)) {
-      return AsInt(ExitCode::kSomeDeviceFailed);
-    }
-  }
-  return AsInt(unrecorded ? ExitCode::kLedgerNotWritten : ExitCode::kDone);
 }
 
 void RecordingTerminalHost::ShowMessage(const std::string& text, const std::string& title,
@@ -88,4 +76,8 @@ void RecordingTerminalHost::BatchItemStarted(std::uint8_t kind, const std::strin
 
 void RecordingTerminalHost::BatchItemFinished(std::uint8_t kind) {
   recorder_.ItemFinished(KindName(kind));
+}
+
+void RecordingTerminalHost::BeforeInterruptedExit(int code) {
+  recorder_.Finish(code, ExitCodeMeaning(code));
 }

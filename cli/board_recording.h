@@ -8,7 +8,6 @@
 #include <string>
 
 #include "cli/cli_options.h"
-#include "cli/station_run.h"
 #include "cli/terminal_host.h"
 #include "ledger/board_recorder.h"
 
@@ -26,9 +25,6 @@ class BoardRecording {
   BoardRecorder recorder_;
 };
 
-// The exit code of --all: 1 when a device failed; else 11 when a device was
-// done but its child could not record it; else 0.
-int StationExitCode(const std::vector<StationResult>& results);
 
 // The terminal host, telling the recorder what the engine does.
 class RecordingTerminalHost final : public TerminalHost {
@@ -42,6 +38,10 @@ class RecordingTerminalHost final : public TerminalHost {
   void BatchItemStarted(std::uint8_t kind, const std::string& path, std::uint64_t bytes,
                         const std::string& sha256) override;
   void BatchItemFinished(std::uint8_t kind) override;
+
+ protected:
+  // An interrupted run still finishes its board row, with code 10.
+  void BeforeInterruptedExit(int code) override;
 
  private:
   BoardRecorder& recorder_;

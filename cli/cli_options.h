@@ -15,10 +15,16 @@ struct CliOptions {
   std::string settingsFile;  // --settings: another setting.ini
   std::optional<DeviceAddress> device;
   std::optional<double> waitSeconds;
+  double settleSeconds = 2;  // --all --wait: how long no new device must appear
+  bool settled = false;  // --settle given
   std::string logFile;
   bool list = false;
   bool all = false;
   bool help = false;
+  bool json = false;
+  bool watch = false;        // --watch: a station that runs until stopped
+  double rearmAfter = 3;     // --watch: seconds a written slot stays empty before it takes a board
+  long maxBoards = 0;        // --watch: stop after this many boards (0: no limit)
   LedgerOptions ledger;  // --ledger, --no-ledger, --report, --export, --pin
 
   bool RowsNamed() const;

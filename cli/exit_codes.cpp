@@ -12,7 +12,9 @@ const char* ExitCodeMeaning(int code) {
     case ExitCode::kBeginRefused: return "begin refused";
     case ExitCode::kTransferGaveUp: return "transfer gave up";
     case ExitCode::kNoDeviceInTime: return "no device in time";
-    case ExitCode::kLedgerNotWritten: return "done, ledger not written";
+    case ExitCode::kInterrupted: return "interrupted";
+    case ExitCode::kRecordLost: return "done, record lost";
   }
-  return "failed";
+  // A child ended by a signal (128 + N), as the shell reports it.
+  return code > 128 ? "failed: ended by a signal" : "failed";
 }

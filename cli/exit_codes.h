@@ -13,8 +13,10 @@ enum class ExitCode : int {
   kBeginRefused = 7,      // the device answered the begin with a refusing status
   kTransferGaveUp = 8,    // any failure after the transfer started
   kNoDeviceInTime = 9,    // --wait: no device came
-  kLedgerNotWritten = 11, // the device is done, but the ledger could not record it
+  kInterrupted = 10,      // SIGINT, SIGTERM or SIGHUP stopped the run
+  kRecordLost = 11,       // the device is done, but the log file or the ledger lost its record
 };
+inline constexpr ExitCode kLastExitCode = ExitCode::kRecordLost;
 
 inline int AsInt(ExitCode code) { return static_cast<int>(code); }
 

@@ -1,11 +1,15 @@
 // tamsolt-cli: the window's batch download without a display. Rows from
 // setting.ini or the command line, log lines on standard output, progress and
-// message boxes on standard error, and an exit code per way the run ended
-// (tamsolt-cli --help, README "Command line").
+// message boxes on standard error (with --json: events on standard output
+// instead), and an exit code per way the run ended (tamsolt-cli --help,
+// README "Command line"). One device, every device (--all) or a station that
+// runs until stopped (--watch); stop signals are read in its loops.
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,14 +23,47 @@
 #include "cli/exit_codes.h"
 #include "cli/pin_command.h"
 #include "cli/report_command.h"
+#include "cli/json_events.h"
+#include "cli/log_file.h"
+#include "cli/permission_grace.h"
+#include "cli/run_events.h"
+#include "cli/settings_check.h"
 #include "cli/station_run.h"
+#include "cli/station_watch.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_host.h"
 #include "record/transfer_context.h"
 #include "link/device_choice.h"
 #include "link/operator_messages.h"
+#include "engine/progress_log.h"
 #include "link/usb_link.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A device met while --wait runs, or within this time of the run's start, may
+// still lack its udev permission.
+constexpr auto kPermissionGrace = std::chrono::seconds(2);
+
+// The file LocateSettingsFile would choose, without making the user's copy.
+std::string SettingsFileInUse() {
+  const std::string besideProgram = GetExeFolder() + "/setting.ini";
+  std::error_code error;
+  const std::string user = UserSettingsFolder();
+  if ((MayWrite(GetExeFolder()) &&
+       (!std::filesystem::exists(besideProgram, error) || MayWrite(besideProgram))) ||
+      user.empty()) {
+    return besideProgram;
+  }
+  return user + "/setting.ini";
+}
+
+int Interrupted(int signal) {
+  std::fprintf(stderr, "tamsolt-cli: interrupted by %s before any device was written\n",
+               StopSignalName(signal));
+  return AsInt(ExitCode::kInterrupted);
+}
 
 std::string OwnExecutable() {
   char path[PATH_MAX];
@@ -34,24 +71,48 @@ std::string OwnExecutable() {
   return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("tamsolt-cli");
 }
 
+// A box of this program's own, before any engine runs.
+void ShowBox(const char* text) {
+  NoteFailureReason(text);
+  if (JsonEventsOn()) {
+    EmitEvent("message", {{"title", ApplicationTitle()}, {"text", text}});
+  } else {
+    ShowOperatorMessage(text, ApplicationTitle());
+  }
+}
+
 int ListDevices(const CliOptions& options) {
   const std::vector<DeviceAddress> devices = AttachedDevices(options.device);
-  for (const DeviceAddress& device : devices) std::printf("%s\n", device.Text().c_str());
+  for (const DeviceAddress& device : devices) {
+    if (JsonEventsOn()) {
+      EmitDeviceFound(device);
+    } else {
+      std::printf("%s\n", device.Text().c_str());
+    }
+  }
   return AsInt(devices.empty() ? ExitCode::kDeviceNotFound : ExitCode::kDone);
 }
 
 int WriteEveryDevice(const CliOptions& options) {
-  const std::vector<DeviceAddress> devices = AttachedDevices(std::nullopt);
+  int signal = 0;
+  const std::vector<DeviceAddress> devices = options.waitSeconds
+                                                 ? SettledDevices(options.settleSeconds, signal)
+                                                 : AttachedDevices(std::nullopt);
+  if (signal != 0) return Interrupted(signal);
   if (devices.empty()) {
-    ShowOperatorMessage(kTextDeviceNotFound, ApplicationTitle());
+    ShowBox(kTextDeviceNotFound);
     return AsInt(ExitCode::kDeviceNotFound);
   }
-  const std::vector<StationResult> results = RunStation(OwnExecutable(), options, devices);
-  std::printf("%s", ResultTable(results).c_str());
-  return StationExitCode(results);  // a device done without its record is no failure
+  for (const DeviceAddress& device : devices) EmitDeviceFound(device);
+  const StationRun run = RunStation(OwnExecutable(), options, devices);
+  if (!JsonEventsOn()) {  // the device-result events say the same
+    std::printf("%s", ResultTable(run).c_str());
+    std::fflush(stdout);
+  }
+  return StationExitCode(run);
 }
 
-int WriteOneDevice(const CliOptions& options) {
+int WriteOneDevice(const CliOptions& options, Clock::time_point graceEnd) {
   if (options.device) ChooseDevice(FollowDevice(*options.device));
   BoardRecording recording(options);  // the ledger (cli/board_recording.h)
   RecordingTerminalHost host(recording.Recorder(), RowsFor(options), options.logFile,
@@ -63,36 +124,36 @@ int WriteOneDevice(const CliOptions& options) {
   g_transfer.busy = 0;
   g_transfer.expectedImageTag = 0;
   SetEngineHost(&host);
+  const int signal = OpenWithPermissionGrace(
+      graceEnd, [&host](const std::string& line) { host.AppendLogLine(TimeText() + line); });
+  SetEngineHost(&host);  // its boxes again, after the quiet tries
+  if (signal != 0) host.Interrupt(signal);
+  if (JsonEventsOn() && g_transfer.interfaceClaimed != 0 && g_transfer.foundDevice != nullptr) {
+    const DeviceAddress device = AddressOf(*g_transfer.foundDevice);
+    EnableJsonEvents(device.Text(), PortOf(device));  // now known when it was not named
+    EmitEvent("device-opened", {{"address", device.Text()}});
+  }
   const ExitCode code = host.RunBatch();
   SetEngineHost(nullptr);
   CloseDevice();  // as the window's teardown does
   return recording.Finish(AsInt(code));
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CliOptions options;
-  std::string error;
-  if (!ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-    std::fprintf(stderr, "tamsolt-cli: %s\n(tamsolt-cli --help shows the options)\n",
-                 error.c_str());
-    return AsInt(ExitCode::kBadCommandLine);
+int Run(const CliOptions& options) {
+  const Clock::time_point started = Clock::now();
+  if (options.help) {
+    std::fputs(CliUsage().c_str(), stdout);
+    std::printf("\nSettings file in use: %s\n", options.settingsFile.empty()
+                                                     ? SettingsFileInUse().c_str()
+                                                     : options.settingsFile.c_str());
+    return AsInt(ExitCode::kDone);
   }
   // The same file the window would use: beside the program while this user
   // may change it there, else the user's own copy.
   if (options.settingsFile.empty()) LocateSettingsFile();
-  if (options.help) {
-    std::fputs(CliUsage().c_str(), stdout);
-    std::printf("\nSettings file in use: %s\n",
-                options.settingsFile.empty() ? g_iniPath.c_str() : options.settingsFile.c_str());
-    return AsInt(ExitCode::kDone);
-  }
   if (!options.settingsFile.empty()) {
-    if (access(options.settingsFile.c_str(), R_OK) != 0) {
-      // A mistyped name would otherwise run with no rows and empty messages.
-      std::fprintf(stderr, "tamsolt-cli: cannot read the settings file %s\n",
-                   options.settingsFile.c_str());
+    if (std::string error; !SettingsFileUsable(options.settingsFile, error)) {
+      std::fprintf(stderr, "tamsolt-cli: %s\n", error.c_str());
       return AsInt(ExitCode::kBadCommandLine);
     }
     g_iniPath = options.settingsFile;
@@ -101,13 +162,51 @@ int main(int argc, char** argv) {
   if (options.ledger.report) return RunReportCommand(options);
   if (options.ledger.exportFormat) return RunExportCommand(options);
   if (options.ledger.pin) return RunPinCommand(options);
-  if (options.waitSeconds && !WaitForDevice(options.device, *options.waitSeconds)) {
-    std::fprintf(stderr, "tamsolt-cli: no VX742%s appeared within %g s\n",
-                 options.device ? (" at " + options.device->Text()).c_str() : "",
-                 *options.waitSeconds);
-    return AsInt(ExitCode::kNoDeviceInTime);
+  EmitRunStart(options);
+  // Before any device is touched, and once for all the children of --all.
+  if (std::string error; !options.logFile.empty() && !CanAppendTo(options.logFile, error)) {
+    std::fprintf(stderr, "tamsolt-cli: cannot append to the log file %s: %s\n",
+                 options.logFile.c_str(), error.c_str());
+    return AsInt(ExitCode::kBadCommandLine);
+  }
+  Clock::time_point graceEnd = started + kPermissionGrace;
+  if (options.waitSeconds) {
+    int signal = 0;
+    switch (WaitForDevice(options.device, *options.waitSeconds, signal)) {
+      case WaitEnd::kInterrupted: return Interrupted(signal);
+      case WaitEnd::kTimedOut:
+        std::fprintf(stderr, "tamsolt-cli: no VX742%s appeared within %g s\n",
+                     options.device ? (" at " + options.device->Text()).c_str() : "",
+                     *options.waitSeconds);
+        return AsInt(ExitCode::kNoDeviceInTime);
+      case WaitEnd::kArrived: break;
+    }
+    graceEnd = std::max(Clock::now() + kPermissionGrace,
+                        started + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(*options.waitSeconds)));
   }
   if (options.list) return ListDevices(options);
   if (options.all) return WriteEveryDevice(options);
-  return WriteOneDevice(options);
+  if (options.watch) return WatchStation(OwnExecutable(), options);
+  return WriteOneDevice(options, graceEnd);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  InstallStopSignals();
+  CliOptions options;
+  std::string error;
+  if (!ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    std::fprintf(stderr, "tamsolt-cli: %s\n(tamsolt-cli --help shows the options)\n",
+                 error.c_str());
+    return AsInt(ExitCode::kBadCommandLine);
+  }
+  if (options.json && !options.help) {
+    EnableJsonEvents(options.device ? options.device->Text() : std::string(),
+                     options.device ? PortOf(*options.device) : std::string());
+  }
+  const int code = Run(options);
+  if (JsonEventsOn()) EmitOutcome(code);
+  return code;
 }

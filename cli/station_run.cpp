@@ -1,157 +1,138 @@
 #include "cli/station_run.h"
 
 #include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <signal.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
+#include "cli/child_process.h"
+#include "cli/device_port.h"
+#include "cli/device_presence.h"
 #include "cli/exit_codes.h"
+#include "cli/json_events.h"
+#include "cli/stop_signals.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// One output stream of a child, passed on line by line.
-struct Stream {
-  int fd = -1;
-  std::FILE* to = nullptr;
-  std::string pending;
-};
+// How long stopped children may take to release their devices before they are killed.
+constexpr auto kStopBound = std::chrono::seconds(5);
+constexpr int kScanPeriodMs = 250;
 
 struct Child {
-  pid_t pid = -1;
-  std::string prefix;
-  Stream out;
-  Stream err;
-  Clock::time_point started;
+  ChildProcess process;
+  std::string device;
+  std::string port;  // where the device comes back after a restart
 };
 
-void PassOn(const std::string& prefix, Stream& stream, bool atEnd) {
-  std::size_t start = 0;
-  for (std::size_t newline; (newline = stream.pending.find('\n', start)) != std::string::npos;
-       start = newline + 1) {
-    std::fprintf(stream.to, "%s%.*s\n", prefix.c_str(), static_cast<int>(newline - start),
-                 stream.pending.c_str() + start);
-  }
-  stream.pending.erase(0, start);
-  if (atEnd && !stream.pending.empty()) {
-    std::fprintf(stream.to, "%s%s\n", prefix.c_str(), stream.pending.c_str());
-    stream.pending.clear();
-  }
-  std::fflush(stream.to);
+// A child's lines with its device in front; its events (--json) whole, they
+// name it already, and never half of one that was cut short.
+void PassOn(Child& child, ChildOutput& output) {
+  const bool events = JsonEventsOn() && &output == &child.process.out;
+  std::FILE* to = &output == &child.process.out ? stdout : stderr;
+  ReadLines(output, !events, [&](const std::string& line) {
+    if (events) {
+      PassOnEventLine(line);
+    } else {
+      std::fprintf(to, "[%s] %s\n", child.device.c_str(), line.c_str());
+    }
+  });
+  std::fflush(to);
 }
 
-// Reads what is there; closes the stream at its end.
-void Drain(const std::string& prefix, Stream& stream) {
-  char buffer[4096];
-  const ssize_t n = read(stream.fd, buffer, sizeof buffer);
-  if (n > 0) {
-    stream.pending.append(buffer, static_cast<std::size_t>(n));
-    PassOn(prefix, stream, false);
-    return;
-  }
-  PassOn(prefix, stream, true);
-  close(stream.fd);
-  stream.fd = -1;
+void Reap(Child& child, StationResult& result) {
+  result.exitCode = ReapChild(child.process);
+  result.seconds = std::chrono::duration<double>(Clock::now() - child.process.started).count();
+  EmitEvent("device-result",
+            {{"exit_code", result.exitCode},
+             {"exit_name", ExitCodeMeaning(result.exitCode)},
+             {"seconds", result.seconds}},
+            child.device, child.port);
 }
 
-Child Start(const std::string& program, const std::vector<std::string>& args,
-            const DeviceAddress& device) {
-  Child child;
-  child.prefix = "[" + device.Text() + "] ";
-  int out[2];
-  int err[2];
-  if (pipe(out) != 0) return child;
-  if (pipe(err) != 0) {
-    close(out[0]);
-    close(out[1]);
-    return child;
-  }
-  std::vector<std::string> argvStrings{program};
-  argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : argvStrings) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  std::fflush(nullptr);
-  child.started = Clock::now();
-  child.pid = fork();
-  if (child.pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    dup2(err[1], STDERR_FILENO);
-    close(out[0]);
-    close(out[1]);
-    close(err[0]);
-    close(err[1]);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  if (child.pid < 0) {
-    close(out[0]);
-    close(err[0]);
-    return child;
-  }
-  child.out = {out[0], stdout, {}};
-  child.err = {err[0], stderr, {}};
-  return child;
+void SignalAll(const std::vector<Child>& children, int signal) {
+  for (const Child& child : children) SignalChild(child.process, signal);
 }
 
-int ExitCodeOf(int status) {
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return 1;
-}
-
-// Once a child has closed its output it has ended or is about to.
-void Reap(const Child& child, StationResult& result) {
-  int status = 0;
-  while (waitpid(child.pid, &status, 0) < 0) {
-    if (errno != EINTR) return;
+bool Known(const std::vector<Child>& children, const std::vector<DeviceAddress>& devices,
+           const std::vector<DeviceAddress>& late, const DeviceAddress& device) {
+  const auto same = [&](const DeviceAddress& other) { return other.SameAs(device); };
+  if (std::any_of(devices.begin(), devices.end(), same) ||
+      std::any_of(late.begin(), late.end(), same)) {
+    return true;
   }
-  result.exitCode = ExitCodeOf(status);
-  result.seconds = std::chrono::duration<double>(Clock::now() - child.started).count();
+  const std::string port = PortOf(device);
+  return !port.empty() && std::any_of(children.begin(), children.end(),
+                                      [&](const Child& child) { return child.port == port; });
 }
 
 }  // namespace
 
-std::vector<StationResult> RunStation(const std::string& program, const CliOptions& options,
-                                      const std::vector<DeviceAddress>& devices) {
+StationRun RunStation(const std::string& program, const CliOptions& options,
+                      const std::vector<DeviceAddress>& devices) {
   std::vector<Child> children;
-  std::vector<StationResult> results;
+  StationRun run;
   for (const DeviceAddress& device : devices) {
-    children.push_back(Start(program, ChildArguments(options, device), device));
-    results.push_back({device, 127, 0});
+    children.push_back(
+        {StartChild(program, ChildArguments(options, device)), device.Text(), PortOf(device)});
+    run.results.push_back({device, 127, 0});
   }
+  std::optional<Clock::time_point> killAt;
+  Clock::time_point nextScan = Clock::now();
   for (;;) {
-    std::vector<pollfd> fds;
-    std::vector<std::pair<std::size_t, Stream*>> owners;  // child index, stream
+    std::vector<pollfd> fds{{StopSignalFd(), POLLIN, 0}};
+    std::vector<std::pair<std::size_t, ChildOutput*>> owners;  // child index, output
     for (std::size_t c = 0; c < children.size(); ++c) {
-      for (Stream* stream : {&children[c].out, &children[c].err}) {
-        if (stream->fd < 0) continue;
-        fds.push_back({stream->fd, POLLIN, 0});
-        owners.emplace_back(c, stream);
+      for (ChildOutput* output : {&children[c].process.out, &children[c].process.err}) {
+        if (output->fd < 0) continue;
+        fds.push_back({output->fd, POLLIN, 0});
+        owners.emplace_back(c, output);
       }
     }
-    if (fds.empty()) break;
-    if (poll(fds.data(), fds.size(), -1) < 0) continue;  // interrupted: poll again
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-      if (fds[i].revents == 0) continue;
+    if (owners.empty()) break;
+    const int ready = poll(fds.data(), fds.size(), kScanPeriodMs);
+    if (const int signal = TakeStopSignal()) {
+      // The first is passed on, so the children stop as a single run does; a
+      // second ends them at once.
+      SignalAll(children, run.interrupted ? SIGKILL : signal);
+      if (!run.interrupted) killAt = Clock::now() + kStopBound;
+      run.interrupted = true;
+      const auto running = std::count_if(children.begin(), children.end(),
+                                         [](const Child& c) { return !c.process.reaped; });
+      std::fprintf(stderr, "tamsolt-cli: %s: stopping %ld device(s)\n", StopSignalName(signal),
+                   static_cast<long>(running));
+      EmitEvent("stopping", {{"signal", StopSignalName(signal)}, {"running", running}});
+    }
+    if (killAt && Clock::now() >= *killAt) {
+      SignalAll(children, SIGKILL);
+      killAt.reset();
+    }
+    if (!run.interrupted && Clock::now() >= nextScan) {
+      nextScan = Clock::now() + std::chrono::milliseconds(kScanPeriodMs);
+      for (const DeviceAddress& device : AttachedDevices(std::nullopt)) {
+        if (Known(children, devices, run.late, device)) continue;
+        run.late.push_back(device);
+        EmitEvent("device-late", {{"address", device.Text()}}, device.Text(), PortOf(device));
+      }
+    }
+    if (ready <= 0) continue;
+    for (std::size_t i = 0; i < owners.size(); ++i) {
+      if (fds[i + 1].revents == 0) continue;
       Child& child = children[owners[i].first];
-      Drain(child.prefix, *owners[i].second);
-      if (child.out.fd < 0 && child.err.fd < 0) Reap(child, results[owners[i].first]);
+      PassOn(child, *owners[i].second);
+      if (!child.process.OutputOpen()) Reap(child, run.results[owners[i].first]);
     }
   }
-  return results;
+  return run;
 }
 
-std::string ResultTable(const std::vector<StationResult>& results) {
+std::string ResultTable(const StationRun& run) {
   std::string table = "device    result                          time\n";
-  for (const StationResult& result : results) {
+  for (const StationResult& result : run.results) {
     char row[128];
     const std::string outcome =
         std::to_string(result.exitCode) + " " + ExitCodeMeaning(result.exitCode);
@@ -159,5 +140,22 @@ std::string ResultTable(const std::vector<StationResult>& results) {
                   outcome.c_str(), result.seconds);
     table += row;
   }
+  for (const DeviceAddress& device : run.late) {
+    table += device.Text() + "   not written: came after the others had started\n";
+  }
   return table;
+}
+
+int StationExitCode(const StationRun& run) {
+  if (run.interrupted) return AsInt(ExitCode::kInterrupted);
+  if (!run.late.empty()) return AsInt(ExitCode::kSomeDeviceFailed);
+  bool recordLost = false;
+  for (const StationResult& result : run.results) {
+    if (result.exitCode == AsInt(ExitCode::kRecordLost)) {
+      recordLost = true;
+    } else if (result.exitCode != AsInt(ExitCode::kDone)) {
+      return AsInt(ExitCode::kSomeDeviceFailed);
+    }
+  }
+  return AsInt(recordLost ? ExitCode::kRecordLost : ExitCode::kDone);
 }

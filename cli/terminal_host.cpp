@@ -2,24 +2,39 @@
 
 #include <unistd.h>
 
-#include <ctime>
+#include <chrono>
+#include <algorithm>
+#include <cstdlib>
 
+#include "cli/json_events.h"
+#include "cli/stop_signals.h"
 #include "engine/batch.h"
-#include "engine/precise_pause.h"
+#include "engine/progress_log.h"
+#include "link/usb_link.h"
 #include "record/transfer_context.h"
+
+namespace {
+
+// Where the transfer stood, for the line of an interrupted run.
+std::string TransferPosition() {
+  if (g_transfer.busy == 0) return "before the transfer started";
+  return std::string("at ") + KindName(g_transfer.itemKind) + " block " +
+         std::to_string(g_transfer.blockIndex) + " of " + std::to_string(g_transfer.blockCount);
+}
+
+}  // namespace
 
 TerminalHost::TerminalHost(CliRows rows, const std::string& logFile, std::string device)
     : rows_(std::move(rows)),
-      logPath_(logFile),
-      device_(std::move(device)),
+      logFile_(logFile, std::move(device)),
       bar_(stderr, isatty(STDERR_FILENO) != 0),
-      timers_([](std::uint32_t id) { OnTimer(id); }) {
-  if (!logPath_.empty()) logFile_ = std::fopen(logPath_.c_str(), "a");
-}
-
-TerminalHost::~TerminalHost() {
-  if (logFile_ != nullptr) std::fclose(logFile_);
-}
+      json_(JsonEventsOn()),
+      timers_([](std::uint32_t id) { OnTimer(id); },
+              [this](TimerLoop::Clock::time_point due) {
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                    due - TimerLoop::Clock::now());
+                if (const int signal = WaitForStopSignal(std::max(left, {}))) Interrupt(signal);
+              }) {}
 
 ExitCode TerminalHost::RunBatch() {
   outcome_.PressStarted();
@@ -29,15 +44,34 @@ ExitCode TerminalHost::RunBatch() {
   while (g_transfer.busy != 0 && timers_.WaitAndFireNext()) {
   }
   bar_.Clear();
-  return outcome_.Result();
+  const ExitCode code = outcome_.Result();
+  if (code == ExitCode::kDone) events_.Finish();
+  return code == ExitCode::kDone && logFile_.LinesLost() ? ExitCode::kRecordLost : code;
+}
+
+void TerminalHost::Interrupt(int signal) {
+  const std::string position = TransferPosition();
+  CloseDevice();  // released and closed, as after any failure: no frame follows
+  AppendLogLine(TimeText() + "Interrupted by " + StopSignalName(signal) + " " + position +
+                "; the device was released");
+  bar_.Clear();
+  BeforeInterruptedExit(AsInt(ExitCode::kInterrupted));
+  EmitOutcome(AsInt(ExitCode::kInterrupted));
+  std::exit(AsInt(ExitCode::kInterrupted));
 }
 
 void TerminalHost::ShowMessage(const std::string& text, const std::string& title, MessageIcon) {
   bar_.Clear();
   std::string shown = text;
   while (!shown.empty() && shown.back() == '\n') shown.pop_back();
-  std::fprintf(stderr, "[%s] %s\n", title.c_str(), shown.c_str());
-  std::fflush(stderr);
+  NoteFailureReason(shown);
+  if (json_) {
+    EmitEvent("message", {{"title", title}, {"text", shown}});
+  } else {
+    std::fprintf(stderr, "[%s] %s\n", title.c_str(), shown.c_str());
+    std::fflush(stderr);
+  }
+  logFile_.Append("[" + title + "] " + shown);
   outcome_.MessageShown(text, title);
 }
 
@@ -45,33 +79,45 @@ void TerminalHost::SetTimer(std::uint32_t id, std::uint32_t periodMs) { timers_.
 
 void TerminalHost::KillTimer(std::uint32_t id) { timers_.Kill(id); }
 
-void TerminalHost::Sleep(std::uint32_t ms) { PauseAtLeast(std::uint64_t{ms} * 1000); }
+void TerminalHost::Sleep(std::uint32_t ms) {
+  if (const int signal = WaitForStopSignal(std::chrono::milliseconds(ms))) Interrupt(signal);
+}
 
-void TerminalHost::PumpMessages() { timers_.FireDue(); }
+void TerminalHost::PumpMessages() {
+  if (const int signal = TakeStopSignal()) Interrupt(signal);
+  timers_.FireDue();
+}
 
 void TerminalHost::SetBarRange(std::uint16_t low, std::uint16_t high) {
   // The range is set while the item is the front of the queue.
   const std::uint8_t kind =
       g_transfer.batchQueue.empty() ? g_transfer.itemKind : g_transfer.batchQueue.front().kind;
   barLow_ = low;
-  bar_.Start(KindName(kind), high - low, g_transfer.fileLength);
+  if (json_) {
+    events_.Start(KindName(kind), RowPath(kind), high - low, g_transfer.fileLength);
+  } else {
+    bar_.Start(KindName(kind), high - low, g_transfer.fileLength);
+  }
 }
 
-void TerminalHost::SetBarPos(int pos) { bar_.Move(pos - barLow_); }
+void TerminalHost::SetBarPos(int pos) {
+  if (json_) {
+    events_.Move(pos - barLow_);
+  } else {
+    bar_.Move(pos - barLow_);
+  }
+}
 
 void TerminalHost::AppendLogLine(const std::string& line) {
   ++logLines_;
-  bar_.Clear();
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
-  if (logFile_ == nullptr) return;
-  const std::time_t now = Now();
-  std::tm local{};
-  char date[16] = "";
-  if (localtime_r(&now, &local) != nullptr) std::strftime(date, sizeof date, "%Y-%m-%d ", &local);
-  std::fprintf(logFile_, "%s%s%s\n", date, device_.empty() ? "" : (device_ + " ").c_str(),
-               line.c_str());
-  std::fflush(logFile_);
+  if (json_) {
+    EmitEvent("log", {{"text", line}});
+  } else {
+    bar_.Clear();
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  }
+  logFile_.Append(line);
 }
 
 void TerminalHost::SetStatusText(const std::string&) { outcome_.FailureReported(); }

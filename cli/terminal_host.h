@@ -1,14 +1,20 @@
 // The engine's host on a terminal: timers on a TimerLoop, log lines on
 // standard output (and appended to a log file), the progress bar and every
 // message box on standard error. Boxes are answered at once. What the engine
-// shows is also handed to a RunOutcome, which tells how the run ended.
+// shows is also handed to a RunOutcome, which tells how the run ended. A stop
+// signal met while the engine waits ends the run there: the link is closed as
+// on any failure, a line says where the transfer stood, and the program exits
+// with "interrupted". With --json, log lines, boxes and progress are events
+// on standard output instead.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
 #include "cli/cli_rows.h"
+#include "cli/log_file.h"
 #include "cli/progress_bar.h"
+#include "cli/progress_events.h"
 #include "cli/run_outcome.h"
 #include "cli/timer_loop.h"
 #include "engine/engine_host.h"
@@ -17,15 +23,16 @@ class TerminalHost : public EngineHost {
  public:
   // logFile: appended to (empty: none); device: named in its lines (empty: none).
   TerminalHost(CliRows rows, const std::string& logFile, std::string device);
-  ~TerminalHost() override;
   TerminalHost(const TerminalHost&) = delete;
   TerminalHost& operator=(const TerminalHost&) = delete;
 
   // False when the log file cannot be opened for appending.
-  bool LogFileOpen() const { return logPath_.empty() || logFile_ != nullptr; }
+  bool LogFileOpen() const { return logFile_.Open(); }
 
   // Presses the batch button and runs the transfer to its end.
   ExitCode RunBatch();
+  // Ends the program after a stop signal (see above).
+  [[noreturn]] void Interrupt(int signal);
 
   void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
   void SetTimer(std::uint32_t id, std::uint32_t periodMs) override;
@@ -44,14 +51,19 @@ class TerminalHost : public EngineHost {
     return kind < rows_.size() ? rows_[kind].path : std::string();
   }
 
+ protected:
+  // Called by Interrupt just before the program exits with code: the last
+  // chance to finish what outlives the run (the ledger's board row).
+  virtual void BeforeInterruptedExit(int /*code*/) {}
+
  private:
   CliRows rows_;
-  std::string logPath_;
-  std::FILE* logFile_ = nullptr;
-  std::string device_;
+  LogFile logFile_;
   int logLines_ = 0;
   int barLow_ = 0;
   ProgressBar bar_;
+  ProgressEvents events_;  // with --json, instead of the bar
+  bool json_;
   RunOutcome outcome_;
   TimerLoop timers_;
 };

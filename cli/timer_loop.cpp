@@ -49,7 +49,12 @@ bool TimerLoop::WaitAndFireNext() {
     }
   }
   if (next == nullptr) return false;
-  std::this_thread::sleep_until(next->due);
-  Fire(nextId);
+  const Clock::time_point due = next->due;
+  if (sleeper_) {
+    sleeper_(due);
+  } else {
+    std::this_thread::sleep_until(due);
+  }
+  if (Clock::now() >= due) Fire(nextId);
   return true;
 }

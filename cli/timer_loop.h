@@ -12,8 +12,12 @@ class TimerLoop {
  public:
   using Clock = std::chrono::steady_clock;
   using Handler = std::function<void(std::uint32_t id)>;
+  // Waits until the time point; may return early (the next timer is then
+  // not fired until it is due).
+  using Sleeper = std::function<void(Clock::time_point)>;
 
-  explicit TimerLoop(Handler handler) : handler_(std::move(handler)) {}
+  explicit TimerLoop(Handler handler, Sleeper sleeper = nullptr)
+      : handler_(std::move(handler)), sleeper_(std::move(sleeper)) {}
 
   // Arms id with period (restarting it when armed); Kill disarms it.
   void Set(std::uint32_t id, std::uint32_t periodMs);
@@ -34,5 +38,6 @@ class TimerLoop {
   void Fire(std::uint32_t id);
 
   Handler handler_;
+  Sleeper sleeper_;
   std::map<std::uint32_t, Timer> timers_;
 };

@@ -55,7 +55,7 @@ const char* ChunkImageName(std::uint8_t target) {
 struct QueuedReport {
   Micros readyAt = 0;
   std::array<std::uint8_t, kReportBytes> bytes{};
-  bool restartsDevice = false;  // once read, the device leaves to restart
+  Micros restartsFor = -1;      // once read, the device leaves to restart, this long (-1: stays)
   bool unplugsDevice = false;   // once read, the device leaves for good
 };
 
@@ -76,6 +76,7 @@ struct DeviceModel::Impl {
   Summary summary;
   std::string lastRejection;
 
+  DeviceModel::HandleId interfaceHolder = 0;  // 0: interface 0 is free
   bool unplugged = false;
   bool restarting = false;
   Micros backAt = 0;
@@ -90,6 +91,7 @@ struct DeviceModel::Impl {
 
   bool AwayAt(Micros now) const {
     if (faults.absent || unplugged) return true;
+    if (faults.leaveAt >= 0 && now >= faults.leaveAt) return true;
     return restarting && (faults.neverBack || now < backAt);
   }
 
@@ -239,7 +241,8 @@ struct DeviceModel::Impl {
     if (frameNumber == faults.wrongEchoAtFrame) echo = static_cast<std::uint16_t>(echo + 1);
     QueuedReport report;
     report.readyAt = now + faults.replyLatency;
-    report.restartsDevice = answer.restarts;
+    if (answer.restarts) report.restartsFor = faults.restartAbsentFor;
+    if (answer.endsExchange && faults.rebootAfterEnd >= 0) report.restartsFor = faults.rebootAfterEnd;
     report.unplugsDevice = lastBeforeUnplug;
     BuildReport(code, echo, answer.status, report.bytes.data());
     if (frameNumber == faults.damagedAtFrame) report.bytes[kReportBytes - 1] ^= 0x5A;
@@ -252,9 +255,9 @@ struct DeviceModel::Impl {
     reports.clear();
   }
 
-  void Restart(Micros now) {
+  void Restart(Micros now, Micros awayFor) {
     restarting = true;
-    backAt = now + faults.restartAbsentFor;
+    backAt = now + awayFor;
     ++summary.restarts;
     reports.clear();
     images.Forget();
@@ -283,12 +286,27 @@ bool DeviceModel::SetConfiguration(int value) {
   return !impl_->faults.setConfigFails && value == kConfigurationValue;
 }
 
-bool DeviceModel::ClaimInterface(int number) {
-  return !impl_->faults.claimFails && number == kInterfaceNumber;
+bool DeviceModel::InterfaceFreeFor(HandleId handle) const {
+  return impl_->interfaceHolder == 0 || impl_->interfaceHolder == handle;
 }
 
-void DeviceModel::ReleaseInterface(int) {}
-void DeviceModel::Close() {}
+bool DeviceModel::ClaimInterface(int number, HandleId handle) {
+  if (impl_->faults.claimFails || number != kInterfaceNumber || !InterfaceFreeFor(handle)) {
+    return false;
+  }
+  impl_->interfaceHolder = handle;
+  return true;
+}
+
+bool DeviceModel::ReleaseInterface(int number, HandleId handle) {
+  if (number != kInterfaceNumber || impl_->interfaceHolder != handle || handle == 0) return false;
+  impl_->interfaceHolder = 0;
+  return true;
+}
+
+void DeviceModel::Close(HandleId handle) {
+  if (impl_->interfaceHolder == handle) impl_->interfaceHolder = 0;
+}
 
 bool DeviceModel::ReceiveFrame(const std::uint8_t* data, std::size_t length, Micros now) {
   Impl& d = *impl_;
@@ -330,7 +348,7 @@ bool DeviceModel::TakeReport(Micros now, std::uint8_t* out) {
   const QueuedReport report = d.reports.front();
   d.reports.pop_front();
   std::copy(report.bytes.begin(), report.bytes.end(), out);
-  if (report.restartsDevice) d.Restart(now);
+  if (report.restartsFor >= 0) d.Restart(now, report.restartsFor);
   if (report.unplugsDevice) d.LeaveForGood();
   return true;
 }

@@ -10,9 +10,16 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
 #include "cli/cli_options.h"
 #include "cli/device_presence.h"
+#include "cli/json_events.h"
 #include "cli/progress_bar.h"
+#include "cli/progress_events.h"
+#include "cli/slot_book.h"
 #include "cli/station_run.h"
 #include "cli/timer_loop.h"
 
@@ -30,7 +37,7 @@ TEST(CliOptions, RowsDeviceWaitAndLogFileAreTaken) {
   EXPECT_EQ(options.rows[0], "b.bin");
   EXPECT_EQ(options.rows[8], "t.tdb");
   EXPECT_FALSE(options.rows[2].has_value());
-  EXPECT_TRUE(options.device->SameAs({"001", "012"}));
+  EXPECT_EQ(options.device->Text(), "001:012");  // labelled as --all labels it
   EXPECT_EQ(*options.waitSeconds, 2.5);
   // A child of --all gets the same rows, settings and log file, and its device.
   EXPECT_EQ(ChildArguments(options, {"001", "004"}),
@@ -46,7 +53,9 @@ TEST(CliOptions, MisuseIsRefusedWithAReason) {
                            Args{"--device", "12"}, Args{"--device", "a:b"}, Args{"--device", "1:x"},
                            Args{"--device", "1:"}, Args{"--wait", "-1"},
                            Args{"--wait", "soon"}, Args{"--all", "--device", "1:2"},
-                           Args{"--list", "--rcdb", "a"}, Args{"--list=yes"}}) {
+                           Args{"--list", "--rcdb", "a"}, Args{"--list=yes"},
+                           Args{"--all", "--settle", "1"}, Args{"--wait", "1", "--settle", "1"},
+                           Args{"--all", "--wait", "1", "--settle", "x"}}) {
     CliOptions options;
     std::string error;
     EXPECT_FALSE(ParseCliOptions(args, options, error)) << args[0];
@@ -73,11 +82,26 @@ TEST(ProgressBar, PlainOutputHasALinePerTenthAndTheTerminalLineEverything) {
             "RCDB [#########           ]  45%  1234/2742 bytes  1:15 left");
 }
 
-TEST(StationRun, TableNamesEachDeviceItsResultAndTime) {
-  EXPECT_EQ(ResultTable({{{"001", "002"}, 0, 2.34}, {{"001", "003"}, 8, 0.5}}),
+TEST(CliOptions, SettleBelongsToAllWithWait) {
+  CliOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseCliOptions({"--all", "--wait", "10", "--settle", "0.5"}, options, error));
+  EXPECT_EQ(options.settleSeconds, 0.5);
+}
+
+TEST(StationRun, TableNamesEachDeviceItsResultAndTimeAndTheLateOnes) {
+  EXPECT_EQ(ResultTable({{{{"001", "002"}, 0, 2.34},
+                          {{"001", "003"}, 8, 0.5},
+                          {{"001", "004"}, 10, 1},
+                          {{"001", "005"}, 137, 1}},
+                         {{"001", "009"}},
+                         true}),
             "device    result                          time\n"
             "001:002   0 done                          2.3 s\n"
-            "001:003   8 transfer gave up              0.5 s\n");
+            "001:003   8 transfer gave up              0.5 s\n"
+            "001:004   10 interrupted                  1.0 s\n"
+            "001:005   137 failed: ended by a signal   1.0 s\n"
+            "001:009   not written: came after the others had started\n");
 }
 
 // A child's lines are passed on each with its device once, however many one
@@ -88,17 +112,18 @@ TEST(StationRun, LinesReadTogetherArePrefixedOnceAndASignalIsNoExitCode) {
   std::ofstream(child) << "#!/bin/sh\nprintf 'one\\ntwo\\n'\nkill -KILL $$\n";
   ASSERT_EQ(chmod(child.c_str(), 0700), 0);
   testing::internal::CaptureStdout();
-  const std::vector<StationResult> results = RunStation(child, CliOptions{}, {{"001", "002"}});
+  const StationRun run = RunStation(child, CliOptions{}, {{"001", "002"}});
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "[001:002] one\n[001:002] two\n");
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_EQ(results[0].exitCode, 128 + SIGKILL);
-  EXPECT_NE(ResultTable(results).find("001:002   137 failed"), std::string::npos);
+  ASSERT_EQ(run.results.size(), 1u);
+  EXPECT_EQ(run.results[0].exitCode, 128 + SIGKILL);
+  EXPECT_NE(ResultTable(run).find("001:002   137 failed: ended by a signal"), std::string::npos);
 }
 
 // --wait takes fractions of a second: 0.9 s are waited out, not cut to none.
 TEST(DevicePresence, AWaitOfLessThanASecondLastsItsFullTime) {
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_FALSE(WaitForDevice(DeviceAddress{"255", "255"}, 0.9));
+  int signal = 0;
+  EXPECT_EQ(WaitForDevice(DeviceAddress{"255", "255"}, 0.9, signal), WaitEnd::kTimedOut);
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
 }
 
@@ -120,6 +145,114 @@ TEST(TimerLoop, ATimerKilledInItsOwnHandlerFiresNoMoreAndOthersGoOn) {
   while (timers.WaitAndFireNext()) {
   }
   EXPECT_EQ(fired, (std::vector<std::uint32_t>{1, 2}));
+}
+
+// The events that body writes to standard output, one parsed object each.
+template <typename Body>
+std::vector<nlohmann::json> EventsOf(Body body) {
+  std::FILE* capture = std::tmpfile();
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  dup2(fileno(capture), STDOUT_FILENO);
+  EnableJsonEvents("001:002", "1-1");
+  body();
+  std::fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+  std::rewind(capture);
+  std::vector<nlohmann::json> events;
+  char line[4096];
+  while (std::fgets(line, sizeof line, capture) != nullptr) events.push_back(nlohmann::json::parse(line));
+  std::fclose(capture);
+  return events;
+}
+
+TEST(JsonEvents, APathThatIsNotUtf8IsCarriedWithAReplacementCharacter) {
+  const auto events = EventsOf([] { EmitEvent("item-start", {{"file", "/media/\xff.rdb"}}); });
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0]["data"]["file"], "/media/\xef\xbf\xbd.rdb");
+  EXPECT_EQ(events[0]["slot"], "1-1");
+}
+
+TEST(JsonEvents, ProgressComesAtEveryTenthAndTheItemEndsAtItsDone) {
+  const auto events = EventsOf([] {
+    ProgressEvents progress;
+    progress.Start("FV", "voice.fv", 200, 2000);
+    for (int block = 1; block <= 200; ++block) progress.Move(block);
+    progress.Finish();
+    progress.Finish();  // once only
+  });
+  // Start, 0 % and every tenth to 100 %, done (a stall of a second may add one).
+  ASSERT_GE(events.size(), 13u);
+  ASSERT_LT(events.size(), 20u);
+  std::vector<int> tenths;
+  for (const auto& event : events) {
+    const int percent = event["data"].value("percent", -1);
+    if (percent % 10 == 0 && (tenths.empty() || tenths.back() != percent)) tenths.push_back(percent);
+  }
+  EXPECT_EQ(tenths, (std::vector<int>{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100}));
+  EXPECT_EQ(events.front()["kind"], "item-start");
+  EXPECT_EQ(events.back()["kind"], "item-done");
+  EXPECT_EQ(events[events.size() - 2]["data"]["bytes_done"], 2000);
+}
+
+// A slot over time: each step a scan at t ms with the board in the slot or
+// not, and whether that scan takes it; a write ends in between when done_at.
+TEST(SlotBook, EachBoardIsWrittenOnceAndASlotReArmsOnlyAfterItWasEmptyLongEnough) {
+  struct Step {
+    int ms;
+    bool present;
+    bool taken;
+    const char* text;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+  };
+  const std::vector<Case> cases = {
+      {"board stays after its write",
+       {{0, true, true, "writing"}, {3000, true, false, "done, waiting for removal"},
+        {9000, true, false, "done, waiting for removal"}}},
+      {"board reboots after its write and comes back before the re-arm",
+       {{0, true, true, "writing"}, {3000, false, false, "done, empty"},
+        {4000, true, false, "done, waiting for removal"}, {9000, true, false, "done, waiting for removal"}}},
+      {"a new board after the slot was empty for the re-arm time",
+       {{0, true, true, "writing"}, {3000, false, false, "done, empty"},
+        {5999, false, false, "done, empty"}, {6000, false, false, "empty"},
+        {6500, true, true, "writing"}}},
+      {"a board plugged in too soon is taken once it was out long enough",
+       {{0, true, true, "writing"}, {3000, false, false, "done, empty"},
+        {4000, true, false, "done, waiting for removal"}, {5000, false, false, "done, empty"},
+        {8000, false, false, "empty"}, {8100, true, true, "writing"}}},
+  };
+  const auto t0 = SlotBook::Clock::time_point{};
+  for (const Case& c : cases) {
+    SlotBook book(std::chrono::seconds(3));
+    for (const Step& step : c.steps) {
+      const auto now = t0 + std::chrono::milliseconds(step.ms);
+      std::map<std::string, std::string> boards;
+      if (step.present) boards["1-1.2"] = "001:007";
+      if (step.ms == 3000) book.Finished("1-1.2", true, "", now - std::chrono::milliseconds(1));
+      const auto taken = book.Scan(boards, true, now);
+      EXPECT_EQ(!taken.empty(), step.taken) << c.name << " at " << step.ms;
+      EXPECT_EQ(book.Text("1-1.2", now, false), step.text) << c.name << " at " << step.ms;
+    }
+  }
+}
+
+TEST(SlotBook, AFailedSlotSaysWhyAndCountsDownOnATerminal) {
+  SlotBook book(std::chrono::seconds(3));
+  const auto t0 = SlotBook::Clock::time_point{};
+  book.Scan({{"1-1.3", "001:004"}}, true, t0);
+  book.Progress("1-1.3", "FV", 45);
+  EXPECT_EQ(book.Text("1-1.3", t0, true), "writing FV 45%");
+  book.Finished("1-1.3", false, "设备拒绝开始下载", t0);
+  book.Scan({}, true, t0 + std::chrono::milliseconds(500));
+  EXPECT_EQ(book.Text("1-1.3", t0 + std::chrono::milliseconds(900), true),
+            "failed: 设备拒绝开始下载, re-arms in 3 s");
+  book.Scan({}, true, t0 + std::chrono::milliseconds(3600));  // re-armed
+  EXPECT_TRUE(book.Scan({{"1-1.3", "001:005"}}, false, t0 + std::chrono::seconds(4)).empty());
+  EXPECT_EQ(book.Text("1-1.3", t0 + std::chrono::seconds(4), true), "board not taken");
 }
 
 }  // namespace

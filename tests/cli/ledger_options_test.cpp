@@ -4,6 +4,7 @@
 
 #include "cli/board_recording.h"
 #include "cli/cli_options.h"
+#include "cli/station_run.h"
 
 namespace {
 
@@ -54,9 +55,9 @@ TEST(LedgerOptions, StationExitCodeKeepsADeviceFailureFirst) {
     int code;
   } cases[] = {{{0, 0}, 0}, {{0, 11}, 11}, {{11, 7}, 1}, {{8, 0}, 1}};
   for (const auto& c : cases) {
-    std::vector<StationResult> results;
-    for (const int code : c.children) results.push_back({*ParseDeviceAddress("001:002"), code, 1.0});
-    EXPECT_EQ(StationExitCode(results), c.code) << c.children[0] << " " << c.children[1];
+    StationRun run;
+    for (const int code : c.children) run.results.push_back({*ParseDeviceAddress("001:002"), code, 1.0});
+    EXPECT_EQ(StationExitCode(run), c.code) << c.children[0] << " " << c.children[1];
   }
 }
 

@@ -4,10 +4,12 @@
 // run by hand:  tamsolt-sim-run --absent -- tamsolt_link_system_tests
 //                 --gtest_filter='*AbsentDevice*'
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <usb.h>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -155,6 +157,56 @@ TEST_F(LinkBehindLibusb, LargestFrameArrivesWholeAndIsStoredAtTheEnd) {
   const std::vector<std::uint8_t> received((std::istreambuf_iterator<char>(stored)),
                                            std::istreambuf_iterator<char>());
   EXPECT_EQ(received, image);
+}
+
+// A second handle on the device, as a second program holds one, is refused
+// what the link's handle holds (EBUSY, as usbfs answers), and gets it once the
+// link has let go: by a release, or by closing without one.
+TEST_F(LinkBehindLibusb, InterfaceHeldByTheLinkIsBusyForASecondHandle) {
+  ASSERT_TRUE(FindDevice());
+  ASSERT_TRUE(OpenDevice());
+  usb_dev_handle* second = usb_open(g_transfer.foundDevice);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(usb_set_configuration(second, 1), -EBUSY);
+  EXPECT_EQ(usb_claim_interface(second, 0), -EBUSY);
+  char frame[64] = {};
+  EXPECT_EQ(usb_bulk_write(second, 0x02, frame, sizeof frame, 100), -EBUSY);
+  EXPECT_EQ(BeginStatus(), kBeginStatusReady) << "the link's exchange goes on";
+
+  CloseDevice();
+  ASSERT_EQ(usb_claim_interface(second, 0), 0) << "released by the link";
+  ASSERT_TRUE(FindDevice());
+  EXPECT_FALSE(OpenDevice()) << "now the link is the second";
+  usb_close(second);  // without a release: the device sees the file close a moment later
+  ASSERT_TRUE(ScanUntil(true, 100ms));
+  const auto end = std::chrono::steady_clock::now() + 2000ms;
+  while (!OpenDevice() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(g_transfer.interfaceClaimed, 1) << "a closed handle still holds the interface";
+}
+
+// --- --unwritable-for-ms=1500 -----------------------------------------------
+
+// udev applies the rule a moment after the node appears: a handle opened
+// before is a read-only one and stays refused; one opened after works.
+TEST_F(LinkBehindLibusb, NodeWritableOnlyAfterAMomentRefusesAnEarlyHandleOnly) {
+  ASSERT_TRUE(FindDevice());
+  const std::string node = std::string("/dev/bus/usb/") + g_transfer.foundDevice->bus->dirname +
+                           "/" + g_transfer.foundDevice->filename;
+  struct stat status {};
+  ASSERT_EQ(::stat(node.c_str(), &status), 0) << node;
+  ASSERT_EQ(status.st_mode & 0777, 0444u) << "started after the node's read-only moment";
+  EXPECT_FALSE(OpenDevice());
+  EXPECT_EQ(messages_.hints, std::vector<std::string>{kTextPermissionHint});
+
+  const auto end = std::chrono::steady_clock::now() + 5000ms;
+  while (::stat(node.c_str(), &status) == 0 && (status.st_mode & 0777) == 0444 &&
+         std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_EQ(status.st_mode & 0777, 0644u) << "the rule never came";
+  ASSERT_TRUE(FindDevice());
+  ASSERT_TRUE(OpenDevice());
+  EXPECT_EQ(BeginStatus(), kBeginStatusReady);
 }
 
 // --- --silent=0:1 -----------------------------------------------------------
