@@ -259,8 +259,9 @@ OpenNode& NodeOf(UMockdevIoctlBase* handler, UMockdevIoctlClient* client) {
   return *node;
 }
 
-gboolean OnHandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer) {
-  OpenNode& node = NodeOf(handler, client);
+// On the device's serving thread.
+void AnswerIoctl(UMockdevIoctlClient* client, void* context) {
+  OpenNode& node = *static_cast<OpenNode*>(context);
   const unsigned long request = umockdev_ioctl_client_get_request(client);
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
   const int result = node.device->With(
@@ -270,10 +271,58 @@ gboolean OnHandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, 
   } else {
     umockdev_ioctl_client_complete(client, result, 0);
   }
+}
+
+// A poll of a handle with nothing to reap reads and writes none of the
+// program's memory; libusb polls about every millisecond while it waits for a
+// report, so these are answered at once, without a trip to the device's thread.
+bool NothingToReap(OpenNode& node, unsigned long request) {
+  if (request != USBDEVFS_REAPURBNDELAY) return false;
+  return node.device->With([&node](DeviceState& state, Micros now) {
+    if (node.use != NodeUse::Handle) return false;
+    DeviceModel* model = node.path != state.silentNode ? &state.model : nullptr;
+    const bool present = state.model.Present(now);
+    return present && !node.urbs.Completed(model, present, now);
+  });
+}
+
+// On umockdev's worker thread: the request goes on to the device's thread.
+gboolean OnHandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer) {
+  OpenNode& node = NodeOf(handler, client);
+  if (NothingToReap(node, umockdev_ioctl_client_get_request(client))) {
+    umockdev_ioctl_client_complete(client, -1, EAGAIN);
+  } else {
+    node.device->Post(client, &node);
+  }
   return TRUE;
 }
 
 }  // namespace
+
+SharedDevice::SharedDevice(Faults faults, std::string outputDir)
+    : state_{DeviceModel(faults, std::move(outputDir)), {}, {}},
+      server_(std::make_unique<ServingThread>(AnswerIoctl)) {}
+
+SharedDevice::~SharedDevice() { StopServing(); }
+
+void SharedDevice::Post(UMockdevIoctlClient* client, void* node) {
+  std::lock_guard<std::mutex> lock(serverMutex_);
+  if (server_ != nullptr) {
+    server_->Post(client, node);
+  } else {
+    // A process the program left behind, after the runner stopped serving.
+    umockdev_ioctl_client_complete(client, -1, ENODEV);
+  }
+}
+
+void SharedDevice::StopServing() {
+  std::unique_ptr<ServingThread> server;
+  {
+    std::lock_guard<std::mutex> lock(serverMutex_);
+    server = std::move(server_);
+  }
+  server.reset();
+}
 
 UMockdevIoctlBase* NewUsbfsHandler(std::shared_ptr<SharedDevice> device) {
   UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
