@@ -31,6 +31,24 @@ struct OpenNode {
   int devnum = 0;
   NodeUse use = NodeUse::Unknown;
   UrbQueue urbs;
+
+  OpenNode() = default;
+  OpenNode(const OpenNode&) = delete;
+  OpenNode& operator=(const OpenNode&) = delete;
+  // umockdev lets go of a client once the program has closed its file
+  // (usb_close, or the program ended): the kernel releases what the file
+  // held. (umockdev 0.17 does not tell of the close itself.)
+  ~OpenNode() { Closed(); }
+
+  void Closed() {
+    device->With([this](DeviceState& state, Micros) {
+      if (use == NodeUse::Handle && path != state.silentNode) {
+        state.model.Close(reinterpret_cast<DeviceModel::HandleId>(this));
+      }
+      use = NodeUse::Closed;
+      return 0;
+    });
+  }
 };
 
 // What one ioctl sees of the device: the model (null on the silent node of
@@ -232,15 +250,7 @@ int Serve(OpenNode& node, unsigned long request, UMockdevIoctlData* arg, DeviceS
 void OnConnectedChanged(GObject* client, GParamSpec*, gpointer) {
   if (umockdev_ioctl_client_get_connected(UMOCKDEV_IOCTL_CLIENT(client))) return;
   auto* node = static_cast<OpenNode*>(g_object_get_data(client, kNodeKey));
-  if (node == nullptr) return;
-  node->device->With([node](DeviceState& state, Micros) {
-    // usb_close, or the program ended: the kernel releases what the file held.
-    if (node->use == NodeUse::Handle && node->path != state.silentNode) {
-      state.model.Close(HandleIdOf(*node));
-    }
-    node->use = NodeUse::Closed;
-    return 0;
-  });
+  if (node != nullptr) node->Closed();
 }
 
 OpenNode& NodeOf(UMockdevIoctlBase* handler, UMockdevIoctlClient* client) {
