@@ -4,6 +4,7 @@
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
@@ -25,7 +26,15 @@ constexpr char kNodeKey[] = "tamsolt-open-node";
 // handle that configures, claims and moves URBs.
 enum class NodeUse { Unknown, Scan, Handle, Refused, Denied, Closed };
 
+// Names a handle for its claims. Not its address: a new handle may get the
+// memory of one closed before, and must not inherit its claim.
+DeviceModel::HandleId NextHandleId() {
+  static std::atomic<DeviceModel::HandleId> last{0};
+  return ++last;
+}
+
 struct OpenNode {
+  const DeviceModel::HandleId id = NextHandleId();
   std::shared_ptr<SharedDevice> device;
   std::string path;  // "/dev/bus/usb/001/002"
   int devnum = 0;
@@ -43,7 +52,7 @@ struct OpenNode {
   void Closed() {
     device->With([this](DeviceState& state, Micros) {
       if (use == NodeUse::Handle && path != state.silentNode) {
-        state.model.Close(reinterpret_cast<DeviceModel::HandleId>(this));
+        state.model.Close(id);
       }
       use = NodeUse::Closed;
       return 0;
@@ -84,10 +93,6 @@ class ClientMemory {
   UMockdevIoctlData* data_ = nullptr;
 };
 
-DeviceModel::HandleId HandleIdOf(const OpenNode& node) {
-  return reinterpret_cast<DeviceModel::HandleId>(&node);
-}
-
 int DevnumOfNode(const char* devnode) {
   const char* slash = devnode != nullptr ? std::strrchr(devnode, '/') : nullptr;
   return slash != nullptr ? std::atoi(slash + 1) : 0;
@@ -126,7 +131,7 @@ int SubmitUrb(OpenNode& node, UMockdevIoctlData* arg, const DeviceView& device) 
   const std::uint64_t address = urbMemory.clientAddress();
   // usbfs claims the endpoint's interface for a handle that has not: under
   // another handle's claim the URB is refused.
-  if (device.model != nullptr && !device.model->ClaimInterface(0, HandleIdOf(node))) return -EBUSY;
+  if (device.model != nullptr && !device.model->ClaimInterface(0, node.id)) return -EBUSY;
   if ((urb.endpoint & 0x80) != 0) {
     return node.urbs.SubmitIn(device.present, address, urb.endpoint, urb.buffer_length);
   }
@@ -174,7 +179,7 @@ int ServeHandle(OpenNode& node, unsigned long request, UMockdevIoctlData* arg,
       int value = 0;
       if (!ReadArgument(arg, value)) return -EFAULT;
       // usbfs leaves the configuration alone while another handle holds an interface.
-      return device.model == nullptr || (device.model->InterfaceFreeFor(HandleIdOf(node)) &&
+      return device.model == nullptr || (device.model->InterfaceFreeFor(node.id) &&
                                          device.model->SetConfiguration(value))
                  ? 0
                  : -EBUSY;
@@ -183,7 +188,7 @@ int ServeHandle(OpenNode& node, unsigned long request, UMockdevIoctlData* arg,
       unsigned int number = 0;
       if (!ReadArgument(arg, number)) return -EFAULT;
       return device.model == nullptr ||
-                     device.model->ClaimInterface(static_cast<int>(number), HandleIdOf(node))
+                     device.model->ClaimInterface(static_cast<int>(number), node.id)
                  ? 0
                  : -EBUSY;
     }
@@ -191,7 +196,7 @@ int ServeHandle(OpenNode& node, unsigned long request, UMockdevIoctlData* arg,
       unsigned int number = 0;
       if (!ReadArgument(arg, number)) return -EFAULT;
       return device.model == nullptr ||
-                     device.model->ReleaseInterface(static_cast<int>(number), HandleIdOf(node))
+                     device.model->ReleaseInterface(static_cast<int>(number), node.id)
                  ? 0
                  : -EINVAL;
     }
