@@ -252,12 +252,16 @@ struct DeviceModel::Impl {
 
   void LeaveForGood() {
     unplugged = true;
+    interfaceHolder = 0;
     reports.clear();
   }
 
   void Restart(Micros now, Micros awayFor) {
     restarting = true;
     backAt = now + awayFor;
+    // The kernel drops the claims on a device that leaves the bus; a handle
+    // kept from before claims anew (a URB claims its interface).
+    interfaceHolder = 0;
     ++summary.restarts;
     reports.clear();
     images.Forget();

@@ -126,7 +126,10 @@ bool EmulatedBus::AddNode(Slot& slot, std::string& error) {
   // Decided before the node appears, so that no handle opened at once escapes it.
   const bool unwritable = slot.device->With([&](DeviceState& state, Micros now) {
     const Faults& faults = state.model.GetFaults();
-    if (faults.unwritableFor > 0) node.writableAt = state.writableAt[path] = now + faults.unwritableFor;
+    // (A node that never gets the rule, --unwritable-node, keeps its mode.)
+    if (faults.unwritableFor > 0 && !faults.unwritableNode) {
+      node.writableAt = state.writableAt[path] = now + faults.unwritableFor;
+    }
     return faults.unwritableNode || faults.unwritableFor > 0;
   });
   const std::string description =

@@ -4,6 +4,7 @@
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
@@ -25,12 +26,38 @@ constexpr char kNodeKey[] = "tamsolt-open-node";
 // handle that configures, claims and moves URBs.
 enum class NodeUse { Unknown, Scan, Handle, Refused, Denied, Closed };
 
+// Names a handle for its claims. Not its address: a new handle may get the
+// memory of one closed before, and must not inherit its claim.
+DeviceModel::HandleId NextHandleId() {
+  static std::atomic<DeviceModel::HandleId> last{0};
+  return ++last;
+}
+
 struct OpenNode {
+  const DeviceModel::HandleId id = NextHandleId();
   std::shared_ptr<SharedDevice> device;
   std::string path;  // "/dev/bus/usb/001/002"
   int devnum = 0;
   NodeUse use = NodeUse::Unknown;
   UrbQueue urbs;
+
+  OpenNode() = default;
+  OpenNode(const OpenNode&) = delete;
+  OpenNode& operator=(const OpenNode&) = delete;
+  // umockdev lets go of a client once the program has closed its file
+  // (usb_close, or the program ended): the kernel releases what the file
+  // held. (umockdev 0.17 does not tell of the close itself.)
+  ~OpenNode() { Closed(); }
+
+  void Closed() {
+    device->With([this](DeviceState& state, Micros) {
+      if (use == NodeUse::Handle && path != state.silentNode) {
+        state.model.Close(id);
+      }
+      use = NodeUse::Closed;
+      return 0;
+    });
+  }
 };
 
 // What one ioctl sees of the device: the model (null on the silent node of
@@ -65,10 +92,6 @@ class ClientMemory {
  private:
   UMockdevIoctlData* data_ = nullptr;
 };
-
-DeviceModel::HandleId HandleIdOf(const OpenNode& node) {
-  return reinterpret_cast<DeviceModel::HandleId>(&node);
-}
 
 int DevnumOfNode(const char* devnode) {
   const char* slash = devnode != nullptr ? std::strrchr(devnode, '/') : nullptr;
@@ -108,7 +131,7 @@ int SubmitUrb(OpenNode& node, UMockdevIoctlData* arg, const DeviceView& device) 
   const std::uint64_t address = urbMemory.clientAddress();
   // usbfs claims the endpoint's interface for a handle that has not: under
   // another handle's claim the URB is refused.
-  if (device.model != nullptr && !device.model->ClaimInterface(0, HandleIdOf(node))) return -EBUSY;
+  if (device.model != nullptr && !device.model->ClaimInterface(0, node.id)) return -EBUSY;
   if ((urb.endpoint & 0x80) != 0) {
     return node.urbs.SubmitIn(device.present, address, urb.endpoint, urb.buffer_length);
   }
@@ -156,7 +179,7 @@ int ServeHandle(OpenNode& node, unsigned long request, UMockdevIoctlData* arg,
       int value = 0;
       if (!ReadArgument(arg, value)) return -EFAULT;
       // usbfs leaves the configuration alone while another handle holds an interface.
-      return device.model == nullptr || (device.model->InterfaceFreeFor(HandleIdOf(node)) &&
+      return device.model == nullptr || (device.model->InterfaceFreeFor(node.id) &&
                                          device.model->SetConfiguration(value))
                  ? 0
                  : -EBUSY;
@@ -165,7 +188,7 @@ int ServeHandle(OpenNode& node, unsigned long request, UMockdevIoctlData* arg,
       unsigned int number = 0;
       if (!ReadArgument(arg, number)) return -EFAULT;
       return device.model == nullptr ||
-                     device.model->ClaimInterface(static_cast<int>(number), HandleIdOf(node))
+                     device.model->ClaimInterface(static_cast<int>(number), node.id)
                  ? 0
                  : -EBUSY;
     }
@@ -173,7 +196,7 @@ int ServeHandle(OpenNode& node, unsigned long request, UMockdevIoctlData* arg,
       unsigned int number = 0;
       if (!ReadArgument(arg, number)) return -EFAULT;
       return device.model == nullptr ||
-                     device.model->ReleaseInterface(static_cast<int>(number), HandleIdOf(node))
+                     device.model->ReleaseInterface(static_cast<int>(number), node.id)
                  ? 0
                  : -EINVAL;
     }
@@ -232,15 +255,7 @@ int Serve(OpenNode& node, unsigned long request, UMockdevIoctlData* arg, DeviceS
 void OnConnectedChanged(GObject* client, GParamSpec*, gpointer) {
   if (umockdev_ioctl_client_get_connected(UMOCKDEV_IOCTL_CLIENT(client))) return;
   auto* node = static_cast<OpenNode*>(g_object_get_data(client, kNodeKey));
-  if (node == nullptr) return;
-  node->device->With([node](DeviceState& state, Micros) {
-    // usb_close, or the program ended: the kernel releases what the file held.
-    if (node->use == NodeUse::Handle && node->path != state.silentNode) {
-      state.model.Close(HandleIdOf(*node));
-    }
-    node->use = NodeUse::Closed;
-    return 0;
-  });
+  if (node != nullptr) node->Closed();
 }
 
 OpenNode& NodeOf(UMockdevIoctlBase* handler, UMockdevIoctlClient* client) {
@@ -259,8 +274,9 @@ OpenNode& NodeOf(UMockdevIoctlBase* handler, UMockdevIoctlClient* client) {
   return *node;
 }
 
-gboolean OnHandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer) {
-  OpenNode& node = NodeOf(handler, client);
+// On the device's serving thread.
+void AnswerIoctl(UMockdevIoctlClient* client, void* context) {
+  OpenNode& node = *static_cast<OpenNode*>(context);
   const unsigned long request = umockdev_ioctl_client_get_request(client);
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
   const int result = node.device->With(
@@ -270,10 +286,58 @@ gboolean OnHandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, 
   } else {
     umockdev_ioctl_client_complete(client, result, 0);
   }
+}
+
+// A poll of a handle with nothing to reap reads and writes none of the
+// program's memory; libusb polls about every millisecond while it waits for a
+// report, so these are answered at once, without a trip to the device's thread.
+bool NothingToReap(OpenNode& node, unsigned long request) {
+  if (request != USBDEVFS_REAPURBNDELAY) return false;
+  return node.device->With([&node](DeviceState& state, Micros now) {
+    if (node.use != NodeUse::Handle) return false;
+    DeviceModel* model = node.path != state.silentNode ? &state.model : nullptr;
+    const bool present = state.model.Present(now);
+    return present && !node.urbs.Completed(model, present, now);
+  });
+}
+
+// On umockdev's worker thread: the request goes on to the device's thread.
+gboolean OnHandleIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer) {
+  OpenNode& node = NodeOf(handler, client);
+  if (NothingToReap(node, umockdev_ioctl_client_get_request(client))) {
+    umockdev_ioctl_client_complete(client, -1, EAGAIN);
+  } else {
+    node.device->Post(client, &node);
+  }
   return TRUE;
 }
 
 }  // namespace
+
+SharedDevice::SharedDevice(Faults faults, std::string outputDir)
+    : state_{DeviceModel(faults, std::move(outputDir)), {}, {}},
+      server_(std::make_unique<ServingThread>(AnswerIoctl)) {}
+
+SharedDevice::~SharedDevice() { StopServing(); }
+
+void SharedDevice::Post(UMockdevIoctlClient* client, void* node) {
+  std::lock_guard<std::mutex> lock(serverMutex_);
+  if (server_ != nullptr) {
+    server_->Post(client, node);
+  } else {
+    // A process the program left behind, after the runner stopped serving.
+    umockdev_ioctl_client_complete(client, -1, ENODEV);
+  }
+}
+
+void SharedDevice::StopServing() {
+  std::unique_ptr<ServingThread> server;
+  {
+    std::lock_guard<std::mutex> lock(serverMutex_);
+    server = std::move(server_);
+  }
+  server.reset();
+}
 
 UMockdevIoctlBase* NewUsbfsHandler(std::shared_ptr<SharedDevice> device) {
   UMockdevIoctlBase* handler = umockdev_ioctl_base_new();

@@ -1,8 +1,9 @@
 // The usbfs side of the emulated device: an umockdev ioctl handler that
 // answers what Debian's libusb 0.1 asks of /dev/bus/usb nodes (connect info,
 // configuration, interface claims, URBs) from one DeviceModel on the real
-// clock. umockdev calls it on its own worker thread, so the model is reached
-// only under the lock of SharedDevice.
+// clock. umockdev calls it on its one worker thread for every node; it passes
+// each request on to the device's own serving thread, and the model is
+// reached only under the lock of SharedDevice.
 #pragma once
 
 #include <chrono>
@@ -12,8 +13,10 @@
 #include <string>
 
 #include "sim/device_model.h"
+#include "sim/umockdev_serving_thread.h"
 
 typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
+typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
 
 namespace sim {
 
@@ -42,12 +45,17 @@ struct DeviceState {
   std::map<std::string, Micros> writableAt;
 };
 
-// The state every node and handle of the testbed shares, and the lock that
-// serialises the ioctl worker and the runner's main loop.
+// The state every node and handle of the device shares, the lock that
+// serialises the device's serving thread, umockdev's worker (handles closing)
+// and the runner's main loop (the bus), and the device's serving thread.
 class SharedDevice {
  public:
-  SharedDevice(Faults faults, std::string outputDir)
-      : state_{DeviceModel(faults, std::move(outputDir)), {}, {}} {}
+  // Starts the device's serving thread.
+  SharedDevice(Faults faults, std::string outputDir);
+  // Stops the serving thread, if StopServing has not.
+  ~SharedDevice();
+  SharedDevice(const SharedDevice&) = delete;
+  SharedDevice& operator=(const SharedDevice&) = delete;
 
   // Runs use(state, now) under the lock and returns its result.
   template <typename Use>
@@ -56,10 +64,18 @@ class SharedDevice {
     return use(state_, clock_.Now());
   }
 
+  // Hands an ioctl of one of the device's nodes to its serving thread.
+  void Post(UMockdevIoctlClient* client, void* node);
+  // Answers what is queued and ends the thread; the runner calls it once
+  // its program has ended, before the testbed goes.
+  void StopServing();
+
  private:
   std::mutex mutex_;
   RealClock clock_;
   DeviceState state_;
+  std::mutex serverMutex_;                 // Post against StopServing
+  std::unique_ptr<ServingThread> server_;  // last: stops before the rest goes
 };
 
 // A new handler for the nodes of device (the caller owns the reference). It

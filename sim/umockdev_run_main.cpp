@@ -141,6 +141,8 @@ int main(int argc, char** argv) {
     g_main_loop_unref(run.loop);
     g_spawn_close_pid(run.program);
     exitCode = sim::ExitCodeOfWaitStatus(run.waitStatus);
+    // The devices' threads end before the testbed they answer for.
+    for (const auto& device : devices) device->StopServing();
   }
   if (options.summary) {
     for (std::size_t k = 0; k < devices.size(); ++k) {

@@ -194,6 +194,9 @@ std::string RunUsage() {
          "  --out=DIR          write the images a device received at each end command into DIR\n"
          "                     (with N > 1 device K writes into DIR/device-K)\n"
          "  --quiet            no frame counters on standard error at the end\n"
+         "Each device is served on its own thread. As the kernel, a device's interface 0\n"
+         "belongs to one open handle at a time: another handle's set-configuration, claim\n"
+         "and URBs fail with EBUSY until the holder releases it or closes.\n"
          "faults:\n" +
          FaultUsage();
 }

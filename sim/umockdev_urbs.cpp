@@ -73,6 +73,11 @@ void UrbQueue::CompleteReadyReports(DeviceModel* model, bool present, Micros now
   completed_.push_back(done);
 }
 
+bool UrbQueue::Completed(DeviceModel* model, bool present, Micros now) {
+  CompleteReadyReports(model, present, now);
+  return !completed_.empty();
+}
+
 int UrbQueue::Reap(DeviceModel* model, bool present, Micros now, ReapedUrb& reaped) {
   CompleteReadyReports(model, present, now);
   if (completed_.empty()) return present ? -EAGAIN : -ENODEV;

@@ -37,6 +37,9 @@ class UrbQueue {
   // completed; -ENODEV once the device has gone and nothing is left.
   int Reap(DeviceModel* model, bool present, Micros now, ReapedUrb& reaped);
 
+  // Whether a reap would hand back a URB now (a report that is ready completes its URB).
+  bool Completed(DeviceModel* model, bool present, Micros now);
+
   std::size_t Pending() const { return pending_.size(); }
 
  private:

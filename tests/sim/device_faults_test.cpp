@@ -212,6 +212,14 @@ TEST(DeviceFaults, InterfaceHeldByOneHandleIsRefusedToAnother) {
   EXPECT_FALSE(model.InterfaceFreeFor(kFirst)) << "closing another handle frees nothing";
   model.Close(kSecond);
   EXPECT_TRUE(model.ClaimInterface(0, kFirst)) << "closing the holder frees the interface";
+
+  sim::Faults faults;
+  faults.beginStatus = 3;
+  sim::DeviceModel restarting = WithFaults(faults);
+  ASSERT_TRUE(restarting.ClaimInterface(0, kFirst));
+  Send(restarting, Begin(0x43, 3));
+  ASSERT_TRUE(Take(restarting));
+  EXPECT_TRUE(restarting.InterfaceFreeFor(kSecond)) << "a device that left keeps no claim";
 }
 
 TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
