@@ -85,7 +85,7 @@ class Station {
   Tally tally_;
   long taken_ = 0;
   bool json_;  // this station's own output is events
-  bool linesLost_ = false;  // a board written, but its log file lost lines
+  bool linesLost_ = false;  // a board written, but its log file or ledger lost its record
   bool stopping_ = false;
   bool interrupted_ = false;
   std::optional<Clock::time_point> killAt_;

@@ -10,5 +10,5 @@
 #include "cli/cli_options.h"
 
 // The exit code: 0 every board of the session written, 1 any failed, 10
-// interrupted, 11 all written but a log file lost lines.
+// interrupted, 11 all written but a record (log file or ledger) was lost.
 int WatchStation(const std::string& program, const CliOptions& options);

@@ -18,7 +18,7 @@ TEST(LedgerOptions, CommandLines) {
       {{"--json", "--report"}, ""},
       {{"--export=jsonl", "--since=2026-12-01T08:00"}, ""},
       {{"--pin", "--settings", "line3.ini", "--boot", "b"}, ""},
-      {{"--json"}, "unknown option \"--json\""},  // only --report's
+      {{"--json", "--rcdb", "r"}, ""},  // events, not the report
       {{"--report", "--csv", "--json"}, "--csv and --json exclude each other"},
       {{"--export", "xml"}, "--export wants csv or jsonl, not \"xml\""},
       {{"--report", "--since", "1.12.2026"}, "--since wants a date as YYYY-MM-DD (UTC), not \"1.12.2026\""},

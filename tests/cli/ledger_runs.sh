@@ -68,7 +68,7 @@ unwritable_ledger)
   grep -q "ledger: cannot create /proc/tamsolt" "$work/err" || fail "not reported"
   # A station: every device done, none recorded.
   run 11 --quiet --devices=2 -- "$cli" --settings "$settings" --ledger /proc/tamsolt/l.sqlite --all --rcdb "$work/rcdb"
-  [ "$(grep -c '11 done, ledger not written' "$work/out")" -eq 2 ] || fail "table"
+  [ "$(grep -c '11 done, record lost' "$work/out")" -eq 2 ] || fail "table"
   # The device's outcome stays the result when it failed.
   run 7 --quiet --begin-status=5 -- "$cli" --settings "$settings" --ledger /proc/tamsolt/l.sqlite --rcdb "$work/rcdb"
   ;;
