@@ -3,7 +3,8 @@
 # Starts a slow batch, sends SIGNAL to tamsolt-cli once a transfer has started
 # (TIMES 2: again once it has said it takes no new board, as --watch wants),
 # and checks that it exits 10 saying where it stood, with --all the table
-# naming the cut boards, and that no tamsolt-cli is left running. --watch
+# naming the cut boards, every board's ledger row finished with 10, and that
+# no tamsolt-cli is left running. --watch
 # stopped once lets the board finish: exit 0, the board written.
 set -u
 runner=$1 cli=$2 settings=$3 rcdb=$4 work=$5 signal=$6 devices=$7 times=$8
@@ -11,7 +12,8 @@ shift 8
 rm -rf "$work"
 mkdir -p "$work"
 "$runner" --quiet --devices "$devices" --latency-ms=10 -- sh -c 'echo $$ > "$0"; exec "$@"' \
-  "$work/pid" "$cli" --settings "$settings" --log-file "$work/log" --rcdb "$rcdb" "$@" \
+  "$work/pid" "$cli" --settings "$settings" --log-file "$work/log" --ledger "$work/ledger.sqlite" \
+  --rcdb "$rcdb" "$@" \
   > "$work/out" 2>&1 &
 runner_pid=$!
 for _ in $(seq 300); do
@@ -44,3 +46,6 @@ if [ "$devices" -gt 1 ]; then
     fail "the table does not name every board as interrupted"
 fi
 ! pgrep -f -- "--log-file $work/log" > /dev/null || fail "a tamsolt-cli is still running"
+"$cli" --settings "$settings" --ledger "$work/ledger.sqlite" --export jsonl > "$work/boards"
+[ "$(grep -c '"outcome":"interrupted","outcome_code":10' "$work/boards")" -eq "$devices" ] ||
+  fail "the ledger does not hold every board as interrupted: $(cat "$work/boards")"
