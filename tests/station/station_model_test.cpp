@@ -1,0 +1,196 @@
+// The event reader and the slot model, without a display.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "station/slot_model.h"
+#include "station/station_event.h"
+#include "station/station_settings.h"
+#include "station/today_report.h"
+
+namespace {
+
+std::string Line(const std::string& kind, const std::string& slot, const std::string& data,
+                 const std::string& time = "2026-12-08T14:00:00.000Z") {
+  std::string line = R"({"schema":1,"kind":")" + kind + R"(","time":")" + time + "\"";
+  if (!slot.empty()) line += R"(,"slot":")" + slot + "\"";
+  return line + R"(,"data":)" + data + "}";
+}
+
+StationModel Fed(const std::vector<std::string>& lines) {
+  StationModel model;
+  for (const std::string& line : lines) {
+    if (const auto event = ParseEventLine(line)) model.Apply(*event);
+  }
+  return model;
+}
+
+TEST(StationEventReader, TakesWhatItKnowsAndIgnoresTheRest) {
+  struct Case {
+    const char* line;
+    bool read;
+    EventKind kind;
+  };
+  const Case cases[] = {
+      {R"({"schema":1,"kind":"progress","slot":"1-1.2","data":{"item":"HOST","percent":42}})", true, EventKind::kProgress},
+      {R"({"schema":2,"kind":"brand-new","data":{}})", true, EventKind::kUnknown},
+      {R"({"kind":"outcome","data":"not an object","more":[1]})", true, EventKind::kOutcome},
+      {R"({"schema":1,"kind":"outc)", false, EventKind::kUnknown},
+      {R"(["kind","outcome"])", false, EventKind::kUnknown},
+      {R"({"schema":1,"data":{}})", false, EventKind::kUnknown},
+      {"tamsolt-cli: stopping 2 device(s)", false, EventKind::kUnknown},
+      {"", false, EventKind::kUnknown},
+  };
+  for (const Case& c : cases) {
+    const auto event = ParseEventLine(c.line);
+    ASSERT_EQ(event.has_value(), c.read) << c.line;
+    if (event) {
+      EXPECT_EQ(event->kind, c.kind) << c.line;
+    }
+  }
+}
+
+TEST(StationEventReader, ReadsEnvelopeAndData) {
+  const auto event = ParseEventLine(
+      R"({"schema":1,"kind":"outcome","time":"2026-12-08T14:11:37.123Z","device":"001:004","slot":"1-1.3",)"
+      R"("data":{"exit_code":8,"exit_name":"transfer gave up","reason":"下载失败","percent":"x"}})");
+  ASSERT_TRUE(event);
+  EXPECT_EQ(event->slot, "1-1.3");
+  EXPECT_EQ(event->device, "001:004");
+  EXPECT_EQ(event->exitCode, 8);
+  EXPECT_EQ(event->exitName, "transfer gave up");
+  EXPECT_EQ(event->text, "下载失败");
+  EXPECT_EQ(event->percent, 0);  // a field of the wrong type is absent
+  EXPECT_EQ(event->timeMs, 1796739097123LL);
+  // Without a port the device names the slot.
+  EXPECT_EQ(ParseEventLine(R"({"kind":"item-start","device":"001:009","data":{}})")->slot, "001:009");
+  EXPECT_EQ(ParseEventTime("yesterday"), 0);
+}
+
+TEST(StationEventReader, RunStartKeepsEnabledRowsWithTheirPins) {
+  const auto event = ParseEventLine(Line("run-start", "",
+      R"({"rows":[{"item":"BOOT","enabled":true,"file":"/a/boot.bin","sha256":"abcd"},)"
+      R"({"item":"FONT","enabled":false,"file":"/a/f.pack"},{"item":"HOST","file":"/a/host.bin"},7]})"));
+  ASSERT_TRUE(event);
+  ASSERT_EQ(event->rows.size(), 2u);
+  EXPECT_EQ(event->rows[0].sha256, "abcd");
+  EXPECT_EQ(event->rows[1].item, "HOST");
+}
+
+TEST(SlotOrder, FollowsTheHub) {
+  const std::pair<const char*, const char*> before[] = {
+      {"1-1.2", "1-1.10"}, {"1-1.9", "1-1.9.1"}, {"1-2", "2-1"}, {"1-1.3", "001:004"}, {"001:004", "001:005"}};
+  for (const auto& [a, b] : before) {
+    EXPECT_TRUE(PortBefore(a, b)) << a << " < " << b;
+    EXPECT_FALSE(PortBefore(b, a)) << b << " < " << a;
+  }
+}
+
+TEST(SlotModel, ABoardEndsOnceWhicheverEventComesFirst) {
+  const std::string t0 = "2026-12-08T14:00:00.000Z", t1 = "2026-12-08T14:00:30.500Z";
+  const StationModel model = Fed({
+      Line("run-start", "", "{}", t0),
+      Line("item-start", "1-1.2", R"({"item":"BOOT"})", t0),
+      Line("message-box", "1-1.2", R"({"title":"VX742","text":"下载失败"})", t1),
+      Line("outcome", "1-1.2", R"({"exit_code":8,"exit_name":"transfer gave up"})", t1),
+      Line("device-result", "1-1.2", R"({"exit_code":8,"exit_name":"transfer gave up"})", t1),
+      Line("item-start", "1-1.3", R"({"item":"BOOT"})", t0),
+      Line("device-result", "1-1.3", R"({"exit_code":11,"exit_name":"done, log file lost lines"})", t1),
+      Line("outcome", "1-1.3", R"({"exit_code":11})", t1),
+      Line("item-start", "1-1.4", R"({"item":"HOST"})", t0),
+      Line("device-result", "1-1.4", R"({"exit_code":137,"exit_name":"ended by a signal"})", t1),
+  });
+  const Slot* failed = model.Find("1-1.2");
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->state, SlotState::kFailed);
+  EXPECT_EQ(failed->reason, "下载失败");  // the box's words, not the exit code's name
+  EXPECT_DOUBLE_EQ(StationModel::ElapsedSeconds(*failed, 0), 30.5);
+  EXPECT_EQ(model.Find("1-1.3")->state, SlotState::kDone);
+  EXPECT_EQ(model.Find("1-1.4")->reason, "ended by a signal");
+  const Tally tally = model.TallyAt(0);
+  EXPECT_EQ(tally.written, 1);
+  EXPECT_EQ(tally.failed, 2);
+}
+
+TEST(SlotModel, RestartKeepsTheBoardAndRemovalClearsAFinishedOne) {
+  StationModel model = Fed({
+      Line("item-start", "1-1.2", R"({"item":"HOST"})"),
+      Line("device-gone", "1-1.2", "{}"),  // restarts during its write
+      Line("progress", "1-1.2", R"({"item":"HOST","percent":60})"),
+  });
+  EXPECT_EQ(model.Find("1-1.2")->state, SlotState::kWriting);
+  EXPECT_EQ(model.Find("1-1.2")->percent, 60);
+  for (const std::string& line : {Line("outcome", "1-1.2", R"({"exit_code":8,"reason":"r"})"),
+                                  Line("progress", "1-1.2", R"({"percent":70})")}) {
+    model.Apply(*ParseEventLine(line));
+  }
+  EXPECT_EQ(model.Find("1-1.2")->state, SlotState::kFailed);  // stays red until removed
+  EXPECT_EQ(model.TakeNewFailures(), 1);
+  EXPECT_EQ(model.TakeNewFailures(), 0);
+  model.Apply(*ParseEventLine(Line("device-gone", "1-1.2", "{}")));
+  EXPECT_EQ(model.Find("1-1.2")->state, SlotState::kEmpty);
+  EXPECT_EQ(model.Find("1-1.2")->reason, "");
+}
+
+TEST(SlotModel, SlotStatesFromTheCliAndARunThatEnds) {
+  StationModel model;
+  model.NameSlots({{"1-1.8", "A8"}});
+  const std::pair<const char*, SlotState> states[] = {
+      {"writing", SlotState::kWriting},           {"done", SlotState::kDone},
+      {"waiting-for-removal", SlotState::kWaitingRemoval}, {"failed", SlotState::kFailed},
+      {"interrupted", SlotState::kInterrupted},   {"no-such-state", SlotState::kInterrupted},
+      {"empty", SlotState::kEmpty}};
+  for (const auto& [word, state] : states) {
+    model.Apply(*ParseEventLine(Line("slot-state", "1-1.8", std::string(R"({"state":")") + word + "\"}")));
+    EXPECT_EQ(model.Find("1-1.8")->state, state) << word;
+  }
+  EXPECT_EQ(model.Find("1-1.8")->name, "A8");
+  model.Apply(*ParseEventLine(Line("item-start", "1-1.8", R"({"item":"BOOT"})")));
+  model.RunEnded(0, "ended");
+  EXPECT_EQ(model.Find("1-1.8")->state, SlotState::kInterrupted);
+  EXPECT_FALSE(model.AnyWriting());
+}
+
+TEST(SlotModel, TallyRateAndTheCliOwnFigures) {
+  StationModel model = Fed({
+      Line("run-start", "", "{}", "2026-12-08T14:00:00.000Z"),
+      Line("outcome", "1-1.1", R"({"exit_code":0})", "2026-12-08T14:05:00.000Z"),
+  });
+  const std::int64_t start = ParseEventTime("2026-12-08T14:00:00.000Z");
+  EXPECT_FALSE(model.TallyAt(start + 30 * 1000).perHour);  // too soon to say
+  EXPECT_DOUBLE_EQ(*model.TallyAt(start + 30 * 60 * 1000).perHour, 2.0);
+  model.Apply(*ParseEventLine(Line("tally", "", R"({"written":7,"failed":1,"per_hour":55.5})")));
+  const Tally tally = model.TallyAt(start);
+  EXPECT_EQ(tally.written, 7);
+  EXPECT_DOUBLE_EQ(*tally.perHour, 55.5);
+}
+
+TEST(StationSettings, ReadsSlotNamesAndBeep) {
+  char path[] = "/tmp/station-settings-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  std::ofstream(path) << "[Strings]\r\nS0000=x\r\n[SLOTS]\r\n1-1.2 = A1\r\n;1-1.3=B\r\n1-1.4=\"A 3\"\r\n"
+                         "[station]\r\nbeep=1\r\n[other]\r\n1-1.5=no\r\n";
+  const StationSettings settings = ReadStationSettings(path);
+  std::remove(path);
+  EXPECT_EQ(settings.slotNames, (std::map<std::string, std::string>{{"1-1.2", "A1"}, {"1-1.4", "A 3"}}));
+  EXPECT_TRUE(settings.beep);
+  EXPECT_FALSE(ReadStationSettings("/nonexistent/setting.ini").beep);
+}
+
+TEST(TodayReport, ReadsTheLedgerReport) {
+  const auto report = ParseTodayReport(
+      R"({"since":"2026-12-08","boards":5,"done":4,"per_outcome":[{"code":0,"outcome":"done","boards":4},)"
+      R"({"code":8,"outcome":"transfer gave up","boards":1}],"per_slot":[{"slot":"1-1.2","boards":3,"done":2}]})");
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->boards, 5);
+  ASSERT_EQ(report->perOutcome.size(), 2u);
+  EXPECT_EQ(report->perOutcome[1].key, "transfer gave up");
+  EXPECT_EQ(report->perSlot[0].done, 2);
+  EXPECT_FALSE(ParseTodayReport("tamsolt-cli: unknown option --report"));
+}
+
+}  // namespace
