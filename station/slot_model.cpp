@@ -70,6 +70,7 @@ void StationModel::StartWriting(Slot& slot, std::int64_t timeMs) {
   slot.item.clear();
   slot.percent = 0;
   slot.reason.clear();
+  slot.lastBox.clear();
   slot.startedMs = timeMs;
   slot.endedMs = 0;
   slot.counted = false;
@@ -104,8 +105,10 @@ void StationModel::Finish(Slot& slot, const StationEvent& event) {
     slot.reason.clear();
   } else {
     slot.state = code == kInterruptedCode ? SlotState::kInterrupted : SlotState::kFailed;
-    // The box's words first; the exit code's name only when no box came.
+    // The outcome's reason, else the last box's words; the exit code's name
+    // only when no box came.
     if (!event.text.empty()) slot.reason = event.text;
+    if (slot.reason.empty()) slot.reason = slot.lastBox;
     if (slot.reason.empty()) slot.reason = event.exitName;
   }
   Count(slot);
@@ -182,7 +185,7 @@ void StationModel::Apply(const StationEvent& event) {
       }
       return;
     case EventKind::kMessageBox:
-      if (aboutSlot && !event.text.empty()) At(event.slot).reason = event.text;
+      if (aboutSlot && !event.text.empty()) At(event.slot).lastBox = event.text;
       return;
     case EventKind::kOutcome:
       if (!aboutSlot) {

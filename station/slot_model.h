@@ -22,6 +22,7 @@ struct Slot {
   std::int64_t startedMs = 0;  // when this board's write began
   std::int64_t endedMs = 0;    // when it ended; 0 while writing
   std::string reason;          // why it failed (the message table's words)
+  std::string lastBox;         // the last box's text; success has one too
   bool counted = false;        // this board is in the tally already
   bool alert = false;          // failed since the last look: the window beeps once
 };

@@ -14,11 +14,11 @@ struct KindName {
   EventKind kind;
 };
 
-// Several names where the CLI's wording is still settling; all mean the same.
+// The kinds of docs/events.md; --watch's slot kinds under both names it may take.
 constexpr KindName kKinds[] = {
     {"run-start", EventKind::kRunStart},         {"device-found", EventKind::kDeviceFound},
-    {"device-gone", EventKind::kDeviceGone},     {"item-start", EventKind::kItemStart},
-    {"progress", EventKind::kProgress},          {"message-box", EventKind::kMessageBox},
+    {"device-opened", EventKind::kDeviceFound},  {"device-gone", EventKind::kDeviceGone},
+    {"item-start", EventKind::kItemStart},       {"progress", EventKind::kProgress},
     {"message", EventKind::kMessageBox},         {"device-result", EventKind::kDeviceResult},
     {"outcome", EventKind::kOutcome},            {"slot-state", EventKind::kSlotState},
     {"slot", EventKind::kSlotState},             {"tally", EventKind::kTally},

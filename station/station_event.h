@@ -12,11 +12,11 @@
 enum class EventKind {
   kUnknown,
   kRunStart,      // the rows this run writes
-  kDeviceFound,   // a board is there and will be written
+  kDeviceFound,   // a board is there and will be written (or was opened)
   kDeviceGone,    // the board left its slot
   kItemStart,     // an item's transfer begins
   kProgress,      // how far the item is
-  kMessageBox,    // a box the window would show (a failure's words)
+  kMessageBox,    // "message": a box the window would show (a failure's words)
   kDeviceResult,  // a board's outcome, as the supervisor saw its child end
   kOutcome,       // a run's outcome (a child's names its slot)
   kSlotState,     // --watch: a slot changed state

@@ -93,10 +93,11 @@ TEST(SlotModel, ABoardEndsOnceWhicheverEventComesFirst) {
   const StationModel model = Fed({
       Line("run-start", "", "{}", t0),
       Line("item-start", "1-1.2", R"({"item":"BOOT"})", t0),
-      Line("message-box", "1-1.2", R"({"title":"VX742","text":"下载失败"})", t1),
+      Line("message", "1-1.2", R"({"title":"提示","text":"下载失败"})", t1),
       Line("outcome", "1-1.2", R"({"exit_code":8,"exit_name":"transfer gave up"})", t1),
-      Line("device-result", "1-1.2", R"({"exit_code":8,"exit_name":"transfer gave up"})", t1),
       Line("item-start", "1-1.3", R"({"item":"BOOT"})", t0),
+      Line("message", "1-1.3", R"({"title":"提示","text":"下载完成！"})", t1),
+      Line("device-result", "1-1.2", R"({"exit_code":8,"exit_name":"transfer gave up"})", t1),
       Line("device-result", "1-1.3", R"({"exit_code":11,"exit_name":"done, log file lost lines"})", t1),
       Line("outcome", "1-1.3", R"({"exit_code":11})", t1),
       Line("item-start", "1-1.4", R"({"item":"HOST"})", t0),
@@ -108,6 +109,7 @@ TEST(SlotModel, ABoardEndsOnceWhicheverEventComesFirst) {
   EXPECT_EQ(failed->reason, "下载失败");  // the box's words, not the exit code's name
   EXPECT_DOUBLE_EQ(StationModel::ElapsedSeconds(*failed, 0), 30.5);
   EXPECT_EQ(model.Find("1-1.3")->state, SlotState::kDone);
+  EXPECT_EQ(model.Find("1-1.3")->reason, "");  // a success's box is no reason
   EXPECT_EQ(model.Find("1-1.4")->reason, "ended by a signal");
   const Tally tally = model.TallyAt(0);
   EXPECT_EQ(tally.written, 1);
