@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +26,8 @@ std::optional<std::uint8_t> RowKindOf(const std::string& option) {
 
 bool TakesValue(const std::string& option) {
   return RowKindOf(option) || option == "--settings" || option == "--device" ||
-         option == "--wait" || option == "--settle" || option == "--log-file";
+         option == "--wait" || option == "--settle" || option == "--log-file" ||
+         option == "--rearm-after" || option == "--max-boards";
 }
 
 bool ParseSeconds(const std::string& text, double& seconds) {
@@ -77,6 +79,18 @@ bool SetValue(const std::string& option, const std::string& value, CliOptions& o
       return false;
     }
     options.settled = true;
+  } else if (option == "--rearm-after") {
+    if (!ParseSeconds(value, options.rearmAfter)) {
+      error = "--rearm-after wants seconds from 0 to 86400, not \"" + value + "\"";
+      return false;
+    }
+  } else if (option == "--max-boards") {
+    char* end = nullptr;
+    options.maxBoards = std::strtol(value.c_str(), &end, 10);
+    if (end != value.c_str() + value.size() || options.maxBoards < 1) {
+      error = "--max-boards wants a number of boards from 1, not \"" + value + "\"";
+      return false;
+    }
   } else if (option == "--log-file") {
     options.logFile = value;
   }
@@ -121,6 +135,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
       options.list = true;
     } else if (option == "--all") {
       options.all = true;
+    } else if (option == "--watch") {
+      options.watch = true;
+    } else if (option == "--json") {
+      options.json = true;
     } else if (option == "--help" || option == "-h") {
       options.help = true;
     } else {
@@ -132,12 +150,24 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
     error = "--all writes every device; it cannot be combined with --device";
     return false;
   }
+  const bool watchOnly = std::any_of(args.begin(), args.end(), [](const std::string& arg) {
+    return arg.rfind("--rearm-after", 0) == 0 || arg.rfind("--max-boards", 0) == 0;
+  });
+  if (watchOnly && !options.watch) {
+    error = "--rearm-after and --max-boards belong to --watch";
+    return false;
+  }
+  if (options.watch && (options.all || options.device || options.list || options.waitSeconds)) {
+    error = "--watch takes every board as it comes; it cannot be combined with --all, --device, "
+            "--list or --wait";
+    return false;
+  }
   if (options.settled && !(options.all && options.waitSeconds)) {
     error = "--settle belongs to --all --wait";
     return false;
   }
   if (options.list && (options.all || options.RowsNamed() || !options.logFile.empty())) {
-    error = "--list only lists the devices (with --device and --wait at most)";
+    error = "--list only lists the devices (with --device, --wait and --json at most)";
     return false;
   }
   return true;
@@ -150,6 +180,7 @@ std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceA
   }
   if (!options.settingsFile.empty()) args.insert(args.end(), {"--settings", options.settingsFile});
   if (!options.logFile.empty()) args.insert(args.end(), {"--log-file", options.logFile});
+  if (options.json) args.push_back("--json");
   args.insert(args.end(), {"--device", device.Text()});
   return args;
 }
@@ -157,8 +188,10 @@ std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceA
 std::string CliUsage() {
   std::string usage =
       "usage: tamsolt-cli [rows] [--settings FILE] [--device BUS:ADDR | --all] [--wait SECONDS]\n"
-      "                   [--settle SECONDS] [--log-file PATH]\n"
-      "       tamsolt-cli --list [--device BUS:ADDR] [--wait SECONDS]\n"
+      "                   [--settle SECONDS] [--log-file PATH] [--json]\n"
+      "       tamsolt-cli --watch [rows] [--rearm-after SECONDS] [--max-boards N] [--settings FILE]\n"
+      "                   [--log-file PATH] [--json]\n"
+      "       tamsolt-cli --list [--device BUS:ADDR] [--wait SECONDS] [--json]\n"
       "Writes the enabled rows to a VX742, as the window's batch button does, without a display.\n"
       "\n"
       "rows (naming any uses exactly the rows named, for this run only; none: the rows\n"
@@ -171,16 +204,24 @@ std::string CliUsage() {
       "  --list              print every attached VX742 as BUS:ADDR, one a line, in scan order\n"
       "  --device BUS:ADDR   write that device instead of the last one found\n"
       "  --all               write every attached VX742 at once, one child process each\n"
+      "  --watch             a station: write every VX742 as it is plugged in, each once, one\n"
+      "                      child process each, until stopped; one line per slot (hub port)\n"
+      "  --rearm-after SECS  --watch: a written slot takes a board again once it has been\n"
+      "                      empty this long (default 3); a board back sooner is not rewritten\n"
+      "  --max-boards N      --watch: take N boards, let them finish, then stop\n"
       "  --wait SECONDS      wait for a device (or the named one) to appear before starting\n"
       "  --settle SECONDS    --all --wait: after the first device, keep looking until no new\n"
       "                      one has appeared for SECONDS (default 2), then write them all\n"
       "  --log-file PATH     append every log line and message box, with the date, to PATH\n"
+      "  --json              standard output carries events, one JSON object a line, and\n"
+      "                      nothing else (docs/events.md)\n"
       "  --help              this text\n"
       "Log lines go to standard output; progress and message boxes to standard error.\n"
       "SIGINT (Ctrl-C), SIGTERM or SIGHUP stop the run between two frames: the device is\n"
       "released, a line says where the transfer stood, and the exit status is 10; with\n"
       "--all every child is stopped so and the table says which were cut. A second signal\n"
-      "while stopping ends the children at once.\n"
+      "while stopping ends the children at once. --watch: the first signal takes no new\n"
+      "board and lets running ones finish; a second interrupts them.\n"
       "\n"
       "exit status:\n";
   for (int code = 0; code <= AsInt(kLastExitCode); ++code) {

@@ -20,6 +20,10 @@ struct CliOptions {
   bool list = false;
   bool all = false;
   bool help = false;
+  bool json = false;
+  bool watch = false;        // --watch: a station that runs until stopped
+  double rearmAfter = 3;     // --watch: seconds a written slot stays empty before it takes a board
+  long maxBoards = 0;        // --watch: stop after this many boards (0: no limit)  // events on standard output, one JSON object a line
 
   bool RowsNamed() const;
 };

@@ -18,10 +18,13 @@
 #include "cli/device_port.h"
 #include "cli/device_presence.h"
 #include "cli/exit_codes.h"
+#include "cli/json_events.h"
 #include "cli/log_file.h"
 #include "cli/permission_grace.h"
+#include "cli/run_events.h"
 #include "cli/settings_check.h"
 #include "cli/station_run.h"
+#include "cli/station_watch.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_host.h"
 #include "record/transfer_context.h"
@@ -63,9 +66,25 @@ std::string OwnExecutable() {
   return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("tamsolt-cli");
 }
 
+// A box of this program's own, before any engine runs.
+void ShowBox(const char* text) {
+  NoteFailureReason(text);
+  if (JsonEventsOn()) {
+    EmitEvent("message", {{"title", ApplicationTitle()}, {"text", text}});
+  } else {
+    ShowOperatorMessage(text, ApplicationTitle());
+  }
+}
+
 int ListDevices(const CliOptions& options) {
   const std::vector<DeviceAddress> devices = AttachedDevices(options.device);
-  for (const DeviceAddress& device : devices) std::printf("%s\n", device.Text().c_str());
+  for (const DeviceAddress& device : devices) {
+    if (JsonEventsOn()) {
+      EmitDeviceFound(device);
+    } else {
+      std::printf("%s\n", device.Text().c_str());
+    }
+  }
   return AsInt(devices.empty() ? ExitCode::kDeviceNotFound : ExitCode::kDone);
 }
 
@@ -76,12 +95,15 @@ int WriteEveryDevice(const CliOptions& options) {
                                                  : AttachedDevices(std::nullopt);
   if (signal != 0) return Interrupted(signal);
   if (devices.empty()) {
-    ShowOperatorMessage(kTextDeviceNotFound, ApplicationTitle());
+    ShowBox(kTextDeviceNotFound);
     return AsInt(ExitCode::kDeviceNotFound);
   }
+  for (const DeviceAddress& device : devices) EmitDeviceFound(device);
   const StationRun run = RunStation(OwnExecutable(), options, devices);
-  std::printf("%s", ResultTable(run).c_str());
-  std::fflush(stdout);
+  if (!JsonEventsOn()) {  // the device-result events say the same
+    std::printf("%s", ResultTable(run).c_str());
+    std::fflush(stdout);
+  }
   if (run.interrupted) return AsInt(ExitCode::kInterrupted);
   if (!run.late.empty()) return AsInt(ExitCode::kSomeDeviceFailed);
   for (const StationResult& result : run.results) {
@@ -105,24 +127,19 @@ int WriteOneDevice(const CliOptions& options, Clock::time_point graceEnd) {
       graceEnd, [&host](const std::string& line) { host.AppendLogLine(TimeText() + line); });
   SetEngineHost(&host);  // its boxes again, after the quiet tries
   if (signal != 0) host.Interrupt(signal);
+  if (JsonEventsOn() && g_transfer.interfaceClaimed != 0 && g_transfer.foundDevice != nullptr) {
+    const DeviceAddress device = AddressOf(*g_transfer.foundDevice);
+    EnableJsonEvents(device.Text(), PortOf(device));  // now known when it was not named
+    EmitEvent("device-opened", {{"address", device.Text()}});
+  }
   const ExitCode code = host.RunBatch();
   SetEngineHost(nullptr);
   CloseDevice();  // as the window's teardown does
   return AsInt(code);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  InstallStopSignals();
+int Run(const CliOptions& options) {
   const Clock::time_point started = Clock::now();
-  CliOptions options;
-  std::string error;
-  if (!ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-    std::fprintf(stderr, "tamsolt-cli: %s\n(tamsolt-cli --help shows the options)\n",
-                 error.c_str());
-    return AsInt(ExitCode::kBadCommandLine);
-  }
   if (options.help) {
     std::fputs(CliUsage().c_str(), stdout);
     std::printf("\nSettings file in use: %s\n", options.settingsFile.empty()
@@ -140,6 +157,7 @@ int main(int argc, char** argv) {
     }
     g_iniPath = options.settingsFile;
   }
+  EmitRunStart(options);
   // Before any device is touched, and once for all the children of --all.
   if (std::string error; !options.logFile.empty() && !CanAppendTo(options.logFile, error)) {
     std::fprintf(stderr, "tamsolt-cli: cannot append to the log file %s: %s\n",
@@ -164,5 +182,26 @@ int main(int argc, char** argv) {
   }
   if (options.list) return ListDevices(options);
   if (options.all) return WriteEveryDevice(options);
+  if (options.watch) return WatchStation(OwnExecutable(), options);
   return WriteOneDevice(options, graceEnd);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  InstallStopSignals();
+  CliOptions options;
+  std::string error;
+  if (!ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    std::fprintf(stderr, "tamsolt-cli: %s\n(tamsolt-cli --help shows the options)\n",
+                 error.c_str());
+    return AsInt(ExitCode::kBadCommandLine);
+  }
+  if (options.json && !options.help) {
+    EnableJsonEvents(options.device ? options.device->Text() : std::string(),
+                     options.device ? PortOf(*options.device) : std::string());
+  }
+  const int code = Run(options);
+  if (JsonEventsOn()) EmitOutcome(code);
+  return code;
 }

@@ -1,21 +1,18 @@
 #include "cli/station_run.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <optional>
 
+#include "cli/child_process.h"
 #include "cli/device_port.h"
 #include "cli/device_presence.h"
 #include "cli/exit_codes.h"
+#include "cli/json_events.h"
 #include "cli/stop_signals.h"
 
 namespace {
@@ -26,122 +23,39 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kStopBound = std::chrono::seconds(5);
 constexpr int kScanPeriodMs = 250;
 
-// One output stream of a child, passed on line by line.
-struct Stream {
-  int fd = -1;
-  std::FILE* to = nullptr;
-  std::string pending;
-};
-
 struct Child {
-  pid_t pid = -1;
-  bool reaped = false;
-  std::string prefix;
+  ChildProcess process;
+  std::string device;
   std::string port;  // where the device comes back after a restart
-  Stream out;
-  Stream err;
-  Clock::time_point started;
 };
 
-void PassOn(const std::string& prefix, Stream& stream, bool atEnd) {
-  std::size_t start = 0;
-  for (std::size_t newline; (newline = stream.pending.find('\n', start)) != std::string::npos;
-       start = newline + 1) {
-    std::fprintf(stream.to, "%s%.*s\n", prefix.c_str(), static_cast<int>(newline - start),
-                 stream.pending.c_str() + start);
-  }
-  stream.pending.erase(0, start);
-  if (atEnd && !stream.pending.empty()) {
-    std::fprintf(stream.to, "%s%s\n", prefix.c_str(), stream.pending.c_str());
-    stream.pending.clear();
-  }
-  std::fflush(stream.to);
+// A child's lines with its device in front; its events (--json) whole, they
+// name it already, and never half of one that was cut short.
+void PassOn(Child& child, ChildOutput& output) {
+  const bool events = JsonEventsOn() && &output == &child.process.out;
+  std::FILE* to = &output == &child.process.out ? stdout : stderr;
+  ReadLines(output, !events, [&](const std::string& line) {
+    if (events) {
+      PassOnEventLine(line);
+    } else {
+      std::fprintf(to, "[%s] %s\n", child.device.c_str(), line.c_str());
+    }
+  });
+  std::fflush(to);
 }
 
-// Reads what is there; closes the stream at its end (not on an interrupted read).
-void Drain(const std::string& prefix, Stream& stream) {
-  char buffer[4096];
-  const ssize_t n = read(stream.fd, buffer, sizeof buffer);
-  if (n > 0) {
-    stream.pending.append(buffer, static_cast<std::size_t>(n));
-    PassOn(prefix, stream, false);
-    return;
-  }
-  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-  PassOn(prefix, stream, true);
-  close(stream.fd);
-  stream.fd = -1;
-}
-
-Child Start(const std::string& program, const std::vector<std::string>& args,
-            const DeviceAddress& device) {
-  Child child;
-  child.prefix = "[" + device.Text() + "] ";
-  child.port = PortOf(device);
-  int out[2];
-  int err[2];
-  // Close-on-exec: a later child must not hold this one's pipes open.
-  if (pipe2(out, O_CLOEXEC) != 0) return child;
-  if (pipe2(err, O_CLOEXEC) != 0) {
-    close(out[0]);
-    close(out[1]);
-    return child;
-  }
-  std::vector<std::string> argvStrings{program};
-  argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : argvStrings) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  std::fflush(nullptr);
-  child.started = Clock::now();
-  const pid_t parent = getpid();
-  child.pid = fork();
-  if (child.pid == 0) {
-    setpgid(0, 0);
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent) _exit(AsInt(ExitCode::kInterrupted));  // the parent is gone already
-    ResetStopSignalsForExec();
-    dup2(out[1], STDOUT_FILENO);
-    dup2(err[1], STDERR_FILENO);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  if (child.pid > 0) setpgid(child.pid, child.pid);  // either side may come first
-  close(out[1]);
-  close(err[1]);
-  if (child.pid < 0) {
-    close(out[0]);
-    close(err[0]);
-    return child;
-  }
-  child.out = {out[0], stdout, {}};
-  child.err = {err[0], stderr, {}};
-  return child;
-}
-
-int ExitCodeOf(int status) {
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return 1;
-}
-
-// Once a child has closed its output it has ended or is about to.
 void Reap(Child& child, StationResult& result) {
-  int status = 0;
-  while (waitpid(child.pid, &status, 0) < 0) {
-    if (errno != EINTR) return;
-  }
-  child.reaped = true;
-  result.exitCode = ExitCodeOf(status);
-  result.seconds = std::chrono::duration<double>(Clock::now() - child.started).count();
+  result.exitCode = ReapChild(child.process);
+  result.seconds = std::chrono::duration<double>(Clock::now() - child.process.started).count();
+  EmitEvent("device-result",
+            {{"exit_code", result.exitCode},
+             {"exit_name", ExitCodeMeaning(result.exitCode)},
+             {"seconds", result.seconds}},
+            child.device, child.port);
 }
 
-// Never a reaped child: its pid may belong to another process by now.
-void SignalAll(std::vector<Child>& children, int signal) {
-  for (const Child& child : children) {
-    if (child.pid > 0 && !child.reaped) kill(-child.pid, signal);
-  }
+void SignalAll(const std::vector<Child>& children, int signal) {
+  for (const Child& child : children) SignalChild(child.process, signal);
 }
 
 bool Known(const std::vector<Child>& children, const std::vector<DeviceAddress>& devices,
@@ -163,19 +77,20 @@ StationRun RunStation(const std::string& program, const CliOptions& options,
   std::vector<Child> children;
   StationRun run;
   for (const DeviceAddress& device : devices) {
-    children.push_back(Start(program, ChildArguments(options, device), device));
+    children.push_back(
+        {StartChild(program, ChildArguments(options, device)), device.Text(), PortOf(device)});
     run.results.push_back({device, 127, 0});
   }
   std::optional<Clock::time_point> killAt;
   Clock::time_point nextScan = Clock::now();
   for (;;) {
     std::vector<pollfd> fds{{StopSignalFd(), POLLIN, 0}};
-    std::vector<std::pair<std::size_t, Stream*>> owners;  // child index, stream
+    std::vector<std::pair<std::size_t, ChildOutput*>> owners;  // child index, output
     for (std::size_t c = 0; c < children.size(); ++c) {
-      for (Stream* stream : {&children[c].out, &children[c].err}) {
-        if (stream->fd < 0) continue;
-        fds.push_back({stream->fd, POLLIN, 0});
-        owners.emplace_back(c, stream);
+      for (ChildOutput* output : {&children[c].process.out, &children[c].process.err}) {
+        if (output->fd < 0) continue;
+        fds.push_back({output->fd, POLLIN, 0});
+        owners.emplace_back(c, output);
       }
     }
     if (owners.empty()) break;
@@ -186,9 +101,11 @@ StationRun RunStation(const std::string& program, const CliOptions& options,
       SignalAll(children, run.interrupted ? SIGKILL : signal);
       if (!run.interrupted) killAt = Clock::now() + kStopBound;
       run.interrupted = true;
-      std::fprintf(stderr, "tamsolt-cli: %s: stopping %zu device(s)\n", StopSignalName(signal),
-                   static_cast<std::size_t>(std::count_if(children.begin(), children.end(),
-                                                          [](const Child& c) { return !c.reaped; })));
+      const auto running = std::count_if(children.begin(), children.end(),
+                                         [](const Child& c) { return !c.process.reaped; });
+      std::fprintf(stderr, "tamsolt-cli: %s: stopping %ld device(s)\n", StopSignalName(signal),
+                   static_cast<long>(running));
+      EmitEvent("stopping", {{"signal", StopSignalName(signal)}, {"running", running}});
     }
     if (killAt && Clock::now() >= *killAt) {
       SignalAll(children, SIGKILL);
@@ -197,15 +114,17 @@ StationRun RunStation(const std::string& program, const CliOptions& options,
     if (!run.interrupted && Clock::now() >= nextScan) {
       nextScan = Clock::now() + std::chrono::milliseconds(kScanPeriodMs);
       for (const DeviceAddress& device : AttachedDevices(std::nullopt)) {
-        if (!Known(children, devices, run.late, device)) run.late.push_back(device);
+        if (Known(children, devices, run.late, device)) continue;
+        run.late.push_back(device);
+        EmitEvent("device-late", {{"address", device.Text()}}, device.Text(), PortOf(device));
       }
     }
     if (ready <= 0) continue;
     for (std::size_t i = 0; i < owners.size(); ++i) {
       if (fds[i + 1].revents == 0) continue;
       Child& child = children[owners[i].first];
-      Drain(child.prefix, *owners[i].second);
-      if (child.out.fd < 0 && child.err.fd < 0) Reap(child, run.results[owners[i].first]);
+      PassOn(child, *owners[i].second);
+      if (!child.process.OutputOpen()) Reap(child, run.results[owners[i].first]);
     }
   }
   return run;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "cli/json_events.h"
 #include "cli/stop_signals.h"
 #include "engine/batch.h"
 #include "engine/progress_log.h"
@@ -27,6 +28,7 @@ TerminalHost::TerminalHost(CliRows rows, const std::string& logFile, std::string
     : rows_(std::move(rows)),
       logFile_(logFile, std::move(device)),
       bar_(stderr, isatty(STDERR_FILENO) != 0),
+      json_(JsonEventsOn()),
       timers_([](std::uint32_t id) { OnTimer(id); },
               [this](TimerLoop::Clock::time_point due) {
                 const auto left = std::chrono::ceil<std::chrono::milliseconds>(
@@ -43,6 +45,7 @@ ExitCode TerminalHost::RunBatch() {
   }
   bar_.Clear();
   const ExitCode code = outcome_.Result();
+  if (code == ExitCode::kDone) events_.Finish();
   return code == ExitCode::kDone && logFile_.LinesLost() ? ExitCode::kLogLinesLost : code;
 }
 
@@ -52,6 +55,7 @@ void TerminalHost::Interrupt(int signal) {
   AppendLogLine(TimeText() + "Interrupted by " + StopSignalName(signal) + " " + position +
                 "; the device was released");
   bar_.Clear();
+  EmitOutcome(AsInt(ExitCode::kInterrupted));
   std::exit(AsInt(ExitCode::kInterrupted));
 }
 
@@ -59,8 +63,13 @@ void TerminalHost::ShowMessage(const std::string& text, const std::string& title
   bar_.Clear();
   std::string shown = text;
   while (!shown.empty() && shown.back() == '\n') shown.pop_back();
-  std::fprintf(stderr, "[%s] %s\n", title.c_str(), shown.c_str());
-  std::fflush(stderr);
+  NoteFailureReason(shown);
+  if (json_) {
+    EmitEvent("message", {{"title", title}, {"text", shown}});
+  } else {
+    std::fprintf(stderr, "[%s] %s\n", title.c_str(), shown.c_str());
+    std::fflush(stderr);
+  }
   logFile_.Append("[" + title + "] " + shown);
   outcome_.MessageShown(text, title);
 }
@@ -83,16 +92,30 @@ void TerminalHost::SetBarRange(std::uint16_t low, std::uint16_t high) {
   const std::uint8_t kind =
       g_transfer.batchQueue.empty() ? g_transfer.itemKind : g_transfer.batchQueue.front().kind;
   barLow_ = low;
-  bar_.Start(KindName(kind), high - low, g_transfer.fileLength);
+  if (json_) {
+    events_.Start(KindName(kind), RowPath(kind), high - low, g_transfer.fileLength);
+  } else {
+    bar_.Start(KindName(kind), high - low, g_transfer.fileLength);
+  }
 }
 
-void TerminalHost::SetBarPos(int pos) { bar_.Move(pos - barLow_); }
+void TerminalHost::SetBarPos(int pos) {
+  if (json_) {
+    events_.Move(pos - barLow_);
+  } else {
+    bar_.Move(pos - barLow_);
+  }
+}
 
 void TerminalHost::AppendLogLine(const std::string& line) {
   ++logLines_;
-  bar_.Clear();
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
+  if (json_) {
+    EmitEvent("log", {{"text", line}});
+  } else {
+    bar_.Clear();
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  }
   logFile_.Append(line);
 }
 

@@ -4,7 +4,8 @@
 // shows is also handed to a RunOutcome, which tells how the run ended. A stop
 // signal met while the engine waits ends the run there: the link is closed as
 // on any failure, a line says where the transfer stood, and the program exits
-// with "interrupted".
+// with "interrupted". With --json, log lines, boxes and progress are events
+// on standard output instead.
 #pragma once
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "cli/cli_rows.h"
 #include "cli/log_file.h"
 #include "cli/progress_bar.h"
+#include "cli/progress_events.h"
 #include "cli/run_outcome.h"
 #include "cli/timer_loop.h"
 #include "engine/engine_host.h"
@@ -55,6 +57,8 @@ class TerminalHost final : public EngineHost {
   int logLines_ = 0;
   int barLow_ = 0;
   ProgressBar bar_;
+  ProgressEvents events_;  // with --json, instead of the bar
+  bool json_;
   RunOutcome outcome_;
   TimerLoop timers_;
 };

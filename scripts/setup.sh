@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-dev
   qt6-base-dev qt6-tools-dev qt6-l10n-tools
   libusb-dev
+  nlohmann-json3-dev
   umockdev libumockdev-dev libglib2.0-dev
   fonts-wqy-microhei
   imagemagick

@@ -76,6 +76,7 @@ struct DeviceModel::Impl {
   Summary summary;
   std::string lastRejection;
 
+  DeviceModel::HandleId interfaceHolder = 0;  // 0: interface 0 is free
   bool unplugged = false;
   bool restarting = false;
   Micros backAt = 0;
@@ -90,6 +91,7 @@ struct DeviceModel::Impl {
 
   bool AwayAt(Micros now) const {
     if (faults.absent || unplugged) return true;
+    if (faults.leaveAt >= 0 && now >= faults.leaveAt) return true;
     return restarting && (faults.neverBack || now < backAt);
   }
 
@@ -283,12 +285,27 @@ bool DeviceModel::SetConfiguration(int value) {
   return !impl_->faults.setConfigFails && value == kConfigurationValue;
 }
 
-bool DeviceModel::ClaimInterface(int number) {
-  return !impl_->faults.claimFails && number == kInterfaceNumber;
+bool DeviceModel::InterfaceFreeFor(HandleId handle) const {
+  return impl_->interfaceHolder == 0 || impl_->interfaceHolder == handle;
 }
 
-void DeviceModel::ReleaseInterface(int) {}
-void DeviceModel::Close() {}
+bool DeviceModel::ClaimInterface(int number, HandleId handle) {
+  if (impl_->faults.claimFails || number != kInterfaceNumber || !InterfaceFreeFor(handle)) {
+    return false;
+  }
+  impl_->interfaceHolder = handle;
+  return true;
+}
+
+bool DeviceModel::ReleaseInterface(int number, HandleId handle) {
+  if (number != kInterfaceNumber || impl_->interfaceHolder != handle || handle == 0) return false;
+  impl_->interfaceHolder = 0;
+  return true;
+}
+
+void DeviceModel::Close(HandleId handle) {
+  if (impl_->interfaceHolder == handle) impl_->interfaceHolder = 0;
+}
 
 bool DeviceModel::ReceiveFrame(const std::uint8_t* data, std::size_t length, Micros now) {
   Impl& d = *impl_;

@@ -37,6 +37,7 @@ struct Faults {
   bool neverBack = false;        // after status 3 the device does not come back
   int unplugAfterFrames = -1;    // the device leaves the bus once the reply to this many frames is read
   Micros replyLatency = 0;       // each report becomes ready this long after its frame
+  Micros leaveAt = -1;           // the board is unplugged at this time (-1: never)
   // Served by the umockdev tier only (the bus and its usbfs handles):
   Micros arriveAfter = 0;        // the device joins the bus this long after the runner started
 };
@@ -67,12 +68,22 @@ class DeviceModel {
   int ListedDevices(Micros now) const;
   bool Present(Micros now) const { return ListedDevices(now) > 0; }
 
+  // An open handle of the device, named by the caller (any value but 0): as
+  // usbfs binds a claim to the file that made it, interface 0 belongs to at
+  // most one handle at a time.
+  using HandleId = std::uintptr_t;
+
   // usb_open / usb_set_configuration / usb_claim_interface outcomes.
   bool Open(Micros now);
   bool SetConfiguration(int value);
-  bool ClaimInterface(int number);
-  void ReleaseInterface(int number);
-  void Close();
+  // False while another handle holds interface 0 (EBUSY): the kernel does not
+  // let a handle change the configuration, nor claim, under another's claim.
+  bool InterfaceFreeFor(HandleId handle) const;
+  bool ClaimInterface(int number, HandleId handle);
+  // False when handle does not hold the interface (EINVAL).
+  bool ReleaseInterface(int number, HandleId handle);
+  // The handle is closed: whatever it held is released.
+  void Close(HandleId handle);
 
   // One bulk OUT transfer. False when the device is not there (the write fails).
   bool ReceiveFrame(const std::uint8_t* data, std::size_t length, Micros now);

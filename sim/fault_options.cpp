@@ -67,6 +67,8 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
     ok = ParseInt(value, faults.unplugAfterFrames);
   } else if (name == "--latency-ms") {
     ok = ParseMillis(value, faults.replyLatency);
+  } else if (name == "--leave-ms") {
+    ok = ParseMillis(value, faults.leaveAt);
   } else if (name == "--arrive-ms") {
     ok = ParseMillis(value, faults.arriveAfter);
   }
@@ -93,7 +95,8 @@ std::string FaultUsage() {
          "  --never-back          a restarting device does not come back\n"
          "  --unplug-after=N      the device leaves once the reply to frame N-1 is read\n"
          "  --latency-ms=MS       each reply is ready this long after its frame\n"
-         "  --arrive-ms=MS        the device joins the bus MS after the start (umockdev only)\n";
+         "  --arrive-ms=MS        the device joins the bus MS after the start (umockdev only)\n"
+         "  --leave-ms=MS         the device is unplugged MS after the start, for good\n";
 }
 
 }  // namespace sim

@@ -153,6 +153,11 @@ BusWorld& World() {
   return world;
 }
 
+// Claims belong to the handle that made them.
+sim::DeviceModel::HandleId HandleIdOf(const usb_dev_handle* handle) {
+  return reinterpret_cast<sim::DeviceModel::HandleId>(handle);
+}
+
 int Unsupported() {
   ++World().calls.otherCalls;
   return -ENOSYS;
@@ -232,7 +237,7 @@ int usb_close(usb_dev_handle* dev) {
   ++world.calls.close;
   usb_dev_handle* handle = world.Checked(dev);
   if (handle == nullptr) return -EBADF;
-  if (world.Served(handle)) world.model->Close();
+  if (world.Served(handle)) world.model->Close(HandleIdOf(handle));
   handle->open = false;
   --world.calls.openHandles;
   return 0;
@@ -246,6 +251,7 @@ int usb_set_configuration(usb_dev_handle* dev, int configuration) {
   if (handle == nullptr) return -EBADF;
   if (!world.Served(handle)) return 0;
   if (!world.model->Present(world.Clock().Now())) return -ENODEV;
+  if (!world.model->InterfaceFreeFor(HandleIdOf(handle))) return -EBUSY;
   return world.model->SetConfiguration(configuration) ? 0 : -EPIPE;
 }
 
@@ -257,7 +263,7 @@ int usb_claim_interface(usb_dev_handle* dev, int interface) {
   if (handle == nullptr) return -EBADF;
   if (!world.Served(handle)) return 0;
   if (!world.model->Present(world.Clock().Now())) return -ENODEV;
-  return world.model->ClaimInterface(interface) ? 0 : -EBUSY;
+  return world.model->ClaimInterface(interface, HandleIdOf(handle)) ? 0 : -EBUSY;
 }
 
 int usb_release_interface(usb_dev_handle* dev, int interface) {
@@ -266,7 +272,9 @@ int usb_release_interface(usb_dev_handle* dev, int interface) {
   world.calls.lastInterface = interface;
   usb_dev_handle* handle = world.Checked(dev);
   if (handle == nullptr) return -EBADF;
-  if (world.Served(handle)) world.model->ReleaseInterface(interface);
+  if (world.Served(handle) && !world.model->ReleaseInterface(interface, HandleIdOf(handle))) {
+    return -EINVAL;
+  }
   return 0;
 }
 

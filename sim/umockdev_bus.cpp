@@ -44,17 +44,17 @@ std::string NodeUsedByLink(const std::vector<std::string>& readdirOrder,
   return used;
 }
 
-EmulatedBus::EmulatedBus(std::vector<std::shared_ptr<SharedDevice>> devices, bool usbFileSystem)
+EmulatedBus::EmulatedBus(std::vector<std::shared_ptr<SharedDevice>> devices,
+                         const std::vector<std::string>& ports, bool usbFileSystem)
     : testbed_(umockdev_testbed_new()), usbFileSystem_(usbFileSystem) {
-  // Two ports per device: the second for the two-devices fault.
-  for (auto& device : devices) {
-    slots_.push_back(Slot{std::move(device), 2 * static_cast<int>(slots_.size()) + 1, {}, {}});
+  for (std::size_t k = 0; k < devices.size(); ++k) {
+    slots_.push_back(Slot{std::move(devices[k]), ports.at(k), {}, {}});
   }
   if (usbFileSystem_) {
     // The root hub keeps the bus folder in place while no VX742 is listed; it
     // needs no handler (its ioctls fail as on a plain file).
     umockdev_testbed_add_from_string(
-        testbed_, DeviceDescription(kEmulatedBus, kRootHubDevnum, 0, RootHubIdentity()).c_str(),
+        testbed_, DeviceDescription(kEmulatedBus, kRootHubDevnum, "", RootHubIdentity()).c_str(),
         nullptr);
   } else {
     // An empty /dev/bus/usb keeps the scan inside the testbed and finds no bus.
@@ -90,10 +90,23 @@ bool EmulatedBus::SyncSlot(Slot& slot, std::string& error) {
                                     : 0;
   if (static_cast<int>(slot.nodes.size()) == listed) return true;
   bool ok = true;
-  while (ok && static_cast<int>(slot.nodes.size()) < listed) ok = AddNode(slot, error);
+  while (ok && static_cast<int>(slot.nodes.size()) < listed) {
+    if (PortTaken(slot, slot.nodes.empty() ? slot.port : NeighbourPortPath(slot.port))) break;
+    ok = AddNode(slot, error);
+  }
   while (static_cast<int>(slot.nodes.size()) > listed) RemoveNode(slot);
   ChooseSilentNode(slot);
   return ok;
+}
+
+bool EmulatedBus::PortTaken(const Slot& slot, const std::string& port) const {
+  for (const Slot& other : slots_) {
+    if (&other == &slot) continue;
+    for (const Node& node : other.nodes) {
+      if (node.port == port) return true;
+    }
+  }
+  return false;
 }
 
 bool EmulatedBus::AddNode(Slot& slot, std::string& error) {
@@ -108,7 +121,7 @@ bool EmulatedBus::AddNode(Slot& slot, std::string& error) {
     g_object_unref(handler);
     return false;
   }
-  const Node node{devnum, slot.firstPort + static_cast<int>(slot.nodes.size()), handler};
+  const Node node{devnum, slot.nodes.empty() ? slot.port : NeighbourPortPath(slot.port), handler};
   const std::string description =
       DeviceDescription(kEmulatedBus, devnum, node.port, Vx742Identity());
   if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &failure)) {

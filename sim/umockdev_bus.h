@@ -21,7 +21,9 @@ class EmulatedBus {
   // Creates the testbed; it sets UMOCKDEV_DIR in this process's environment.
   // usbFileSystem false: /dev/bus/usb stays empty, as on a host without usbfs.
   // Devices that are listed together get device numbers in the order given.
-  EmulatedBus(std::vector<std::shared_ptr<SharedDevice>> devices, bool usbFileSystem);
+  // ports: where each device is plugged ("1-1.3"), one per device.
+  EmulatedBus(std::vector<std::shared_ptr<SharedDevice>> devices,
+              const std::vector<std::string>& ports, bool usbFileSystem);
   // A device whose faults say --unwritable-node gets read-only (0444) nodes.
   ~EmulatedBus();
   EmulatedBus(const EmulatedBus&) = delete;
@@ -37,18 +39,20 @@ class EmulatedBus {
  private:
   struct Node {
     int devnum;
-    int port;  // on the root hub; kept when the device comes back
+    std::string port;  // kept when the device comes back
     UMockdevIoctlBase* handler;
   };
   // One emulated device and its nodes.
   struct Slot {
     std::shared_ptr<SharedDevice> device;
-    int firstPort;              // its nodes take the ports from here on
+    std::string port;           // its node's; the two-devices fault's second takes the neighbour
     std::vector<Node> nodes;    // on the bus now
     std::vector<Node> retired;  // left the bus; their handlers still serve open handles
   };
 
   bool SyncSlot(Slot& slot, std::string& error);
+  // Another device's node on port: a board plugged in there waits until it has gone.
+  bool PortTaken(const Slot& slot, const std::string& port) const;
   bool AddNode(Slot& slot, std::string& error);
   void RemoveNode(Slot& slot);
   void Detach(const Node& node);

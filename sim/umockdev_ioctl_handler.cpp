@@ -66,6 +66,10 @@ class ClientMemory {
   UMockdevIoctlData* data_ = nullptr;
 };
 
+DeviceModel::HandleId HandleIdOf(const OpenNode& node) {
+  return reinterpret_cast<DeviceModel::HandleId>(&node);
+}
+
 int DevnumOfNode(const char* devnode) {
   const char* slash = devnode != nullptr ? std::strrchr(devnode, '/') : nullptr;
   return slash != nullptr ? std::atoi(slash + 1) : 0;
@@ -102,6 +106,9 @@ int SubmitUrb(OpenNode& node, UMockdevIoctlData* arg, const DeviceView& device) 
   usbdevfs_urb urb;
   std::memcpy(&urb, urbMemory.bytes(), sizeof urb);
   const std::uint64_t address = urbMemory.clientAddress();
+  // usbfs claims the endpoint's interface for a handle that has not: under
+  // another handle's claim the URB is refused.
+  if (device.model != nullptr && !device.model->ClaimInterface(0, HandleIdOf(node))) return -EBUSY;
   if ((urb.endpoint & 0x80) != 0) {
     return node.urbs.SubmitIn(device.present, address, urb.endpoint, urb.buffer_length);
   }
@@ -148,20 +155,27 @@ int ServeHandle(OpenNode& node, unsigned long request, UMockdevIoctlData* arg,
     case USBDEVFS_SETCONFIGURATION: {
       int value = 0;
       if (!ReadArgument(arg, value)) return -EFAULT;
-      return device.model == nullptr || device.model->SetConfiguration(value) ? 0 : -EBUSY;
+      // usbfs leaves the configuration alone while another handle holds an interface.
+      return device.model == nullptr || (device.model->InterfaceFreeFor(HandleIdOf(node)) &&
+                                         device.model->SetConfiguration(value))
+                 ? 0
+                 : -EBUSY;
     }
     case USBDEVFS_CLAIMINTERFACE: {
       unsigned int number = 0;
       if (!ReadArgument(arg, number)) return -EFAULT;
-      return device.model == nullptr || device.model->ClaimInterface(static_cast<int>(number))
+      return device.model == nullptr ||
+                     device.model->ClaimInterface(static_cast<int>(number), HandleIdOf(node))
                  ? 0
                  : -EBUSY;
     }
     case USBDEVFS_RELEASEINTERFACE: {
       unsigned int number = 0;
       if (!ReadArgument(arg, number)) return -EFAULT;
-      if (device.model != nullptr) device.model->ReleaseInterface(static_cast<int>(number));
-      return 0;
+      return device.model == nullptr ||
+                     device.model->ReleaseInterface(static_cast<int>(number), HandleIdOf(node))
+                 ? 0
+                 : -EINVAL;
     }
     case USBDEVFS_SUBMITURB:
       return SubmitUrb(node, arg, device);
@@ -218,8 +232,10 @@ void OnConnectedChanged(GObject* client, GParamSpec*, gpointer) {
   auto* node = static_cast<OpenNode*>(g_object_get_data(client, kNodeKey));
   if (node == nullptr) return;
   node->device->With([node](DeviceState& state, Micros) {
-    // usb_close, or the program ended.
-    if (node->use == NodeUse::Handle && node->path != state.silentNode) state.model.Close();
+    // usb_close, or the program ended: the kernel releases what the file held.
+    if (node->use == NodeUse::Handle && node->path != state.silentNode) {
+      state.model.Close(HandleIdOf(*node));
+    }
     node->use = NodeUse::Closed;
     return 0;
   });

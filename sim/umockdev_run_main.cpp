@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
   }
   int exitCode = 0;
   {
-    sim::EmulatedBus bus(devices, usbFileSystem);
+    sim::EmulatedBus bus(devices, options.ports, usbFileSystem);
     if (!bus.Sync(error)) {
       std::fprintf(stderr, "tamsolt-sim-run: %s\n", error.c_str());
       return 2;

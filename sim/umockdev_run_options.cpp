@@ -5,6 +5,8 @@
 #include <charconv>
 #include <utility>
 
+#include "sim/umockdev_usbfs.h"
+
 namespace sim {
 
 namespace {
@@ -36,7 +38,49 @@ bool ParseDeviceFault(const std::string& value, std::pair<int, std::string>& fau
   return ParseFault(fault.second, scratch, error);
 }
 
+// One --plug: the board's port and when it is on the bus.
+struct Plug {
+  std::string port;
+  Micros at = 0;
+  Micros leave = -1;  // never
+};
+
+bool ParseMillisField(const std::string& text, Micros& value) {
+  int millis = 0;
+  if (!ParseCount(text, millis) || millis < 0 || millis > 86'400'000) return false;
+  value = Micros{millis} * 1000;
+  return true;
+}
+
+// "PORT:AT_MS[:LEAVE_MS]", as --plug=1-1.3:500:4000.
+bool ParsePlug(const std::string& value, Plug& plug, std::string& error) {
+  const auto first = value.find(':');
+  const auto second = first == std::string::npos ? first : value.find(':', first + 1);
+  plug.port = value.substr(0, first);
+  const bool ok =
+      first != std::string::npos && ValidPortPath(plug.port) &&
+      ParseMillisField(value.substr(first + 1, second - first - 1), plug.at) &&
+      (second == std::string::npos ||
+       (ParseMillisField(value.substr(second + 1), plug.leave) && plug.leave > plug.at));
+  if (!ok) {
+    error = "--plug wants PORT:AT_MS[:LEAVE_MS] with a port as the kernel names it and "
+            "LEAVE_MS after AT_MS, as in --plug=1-1.3:500:4000";
+  }
+  return ok;
+}
+
+// Two boards on one port at once: the later one could not be plugged in.
+bool Overlap(const Plug& a, const Plug& b) {
+  const bool aEndsFirst = a.leave >= 0 && a.leave <= b.at;
+  const bool bEndsFirst = b.leave >= 0 && b.leave <= a.at;
+  return a.port == b.port && !aEndsFirst && !bEndsFirst;
+}
+
 }  // namespace
+
+std::string DefaultPortPath(std::size_t index) {
+  return "1-" + std::to_string(1 + 2 * (index / 16)) + "." + std::to_string(index % 16 + 1);
+}
 
 std::string DeviceOutputDir(const std::string& outputDir, std::size_t index, std::size_t count) {
   if (outputDir.empty() || count == 1) return outputDir;
@@ -45,7 +89,8 @@ std::string DeviceOutputDir(const std::string& outputDir, std::size_t index, std
 
 bool ParseRunOptions(const std::vector<std::string>& args, RunOptions& options,
                      std::string& error) {
-  int deviceCount = 1;
+  int deviceCount = -1;  // not given
+  std::vector<Plug> plugs;
   std::vector<std::string> everyDevice;
   std::vector<std::pair<int, std::string>> oneDevice;
   std::size_t i = 0;
@@ -54,10 +99,14 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions& options,
     if (option == "--devices" || StartsWith(option, "--devices=")) {
       const std::string value =
           option == "--devices" ? (i + 1 < args.size() ? args[++i] : "") : option.substr(10);
-      if (!ParseCount(value, deviceCount) || deviceCount < 1 || deviceCount > kMaxDevices) {
-        error = "--devices wants a number from 1 to " + std::to_string(kMaxDevices);
+      if (!ParseCount(value, deviceCount) || deviceCount < 0 || deviceCount > kMaxDevices) {
+        error = "--devices wants a number from 0 (with --plug) to " + std::to_string(kMaxDevices);
         return false;
       }
+    } else if (StartsWith(option, "--plug=")) {
+      Plug plug;
+      if (!ParsePlug(option.substr(7), plug, error)) return false;
+      plugs.push_back(plug);
     } else if (StartsWith(option, "--fault-on=")) {
       std::pair<int, std::string> fault;
       if (!ParseDeviceFault(option.substr(11), fault, error)) return false;
@@ -76,9 +125,33 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions& options,
       everyDevice.push_back(option);
     }
   }
-  options.devices.assign(static_cast<std::size_t>(deviceCount), Faults{});
-  for (Faults& faults : options.devices) {
+  if (deviceCount < 0) deviceCount = plugs.empty() ? 1 : 0;
+  // The devices of --devices are plugged in from the start, and stay.
+  std::vector<Plug> station;
+  for (int k = 0; k < deviceCount; ++k) station.push_back({DefaultPortPath(k), 0, -1});
+  station.insert(station.end(), plugs.begin(), plugs.end());
+  if (station.size() > static_cast<std::size_t>(kMaxDevices)) {
+    error = "at most " + std::to_string(kMaxDevices) + " devices, --plug ones included";
+    return false;
+  }
+  for (std::size_t a = 0; a < station.size(); ++a) {
+    for (std::size_t b = a + 1; b < station.size(); ++b) {
+      if (Overlap(station[a], station[b])) {
+        error = "devices " + std::to_string(a + 1) + " and " + std::to_string(b + 1) +
+                " are on port " + station[a].port + " at the same time";
+        return false;
+      }
+    }
+  }
+  deviceCount = static_cast<int>(station.size());
+  options.devices.assign(station.size(), Faults{});
+  options.ports.clear();
+  for (std::size_t k = 0; k < station.size(); ++k) {
+    Faults& faults = options.devices[k];
     for (const std::string& fault : everyDevice) ParseFault(fault, faults, error);
+    options.ports.push_back(station[k].port);
+    if (station[k].at > 0) faults.arriveAfter = station[k].at;
+    if (station[k].leave >= 0) faults.leaveAt = station[k].leave;
   }
   for (const auto& [device, fault] : oneDevice) {
     if (device > deviceCount) {
@@ -87,6 +160,10 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions& options,
       return false;
     }
     ParseFault(fault, options.devices[static_cast<std::size_t>(device - 1)], error);
+  }
+  if (options.devices.empty()) {
+    error = "no device: --devices 0 wants a --plug";
+    return false;
   }
   if (i == args.size()) {
     error = "missing \"--\" before the program to run";
@@ -101,11 +178,17 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions& options,
 }
 
 std::string RunUsage() {
-  return "usage: tamsolt-sim-run [--devices N] [faults] [--fault-on=K:FAULT] [--out=DIR] "
-         "[--quiet]\n"
-         "                       -- program [args...]\n"
+  return "usage: tamsolt-sim-run [--devices N] [--plug=PORT:AT_MS[:LEAVE_MS]]... [faults]\n"
+         "                       [--fault-on=K:FAULT] [--out=DIR] [--quiet] -- program [args...]\n"
          "Runs program against emulated VX742s on the USB bus of an umockdev testbed.\n"
-         "  --devices N        N devices on the bus (default 1), each with its own model\n"
+         "  --devices N        N devices on the bus from the start (default 1, or 0 with --plug),\n"
+         "                     each with its own model; device K sits on port 1-1.K\n"
+         "                     (1-3.K-16 from the 17th on)\n"
+         "  --plug=PORT:AT_MS[:LEAVE_MS]\n"
+         "                     one more board (numbered after those of --devices, in order):\n"
+         "                     plugged into PORT (as the kernel names it, 1-1.3) AT_MS after\n"
+         "                     the start and, with LEAVE_MS, unplugged then; repeat it for a\n"
+         "                     station, and for boards plugged into a port one after another\n"
          "  --fault-on=K:FAULT the fault for device K only (from 1), as --fault-on=2:--silent=3:2;\n"
          "                     a fault without it applies to every device\n"
          "  --out=DIR          write the images a device received at each end command into DIR\n"

@@ -13,15 +13,29 @@ struct RunOptions {
   // One entry per emulated device (--devices N, default 1): the faults given
   // without --fault-on, then those of --fault-on=K:FAULT for device K.
   std::vector<Faults> devices{Faults{}};
+  // Where each device is plugged, as the kernel names the port ("1-1.3"): its
+  // --plug port, or DefaultPortPath for the devices of --devices.
+  std::vector<std::string> ports{"1-1.1"};
   std::string outputDir;             // --out=DIR: where the device stores what it received
   bool summary = true;               // --quiet clears it: no counters on standard error at the end
   std::vector<std::string> command;  // the program and its arguments, after "--"
 };
 
-// Parses "[--devices N] [faults] [--fault-on=K:FAULT] [--out=DIR] [--quiet] --
-// program args..." (args without the runner's own name). False with the reason in error.
+// Parses "[--devices N] [--plug=PORT:AT_MS[:LEAVE_MS]]... [faults]
+// [--fault-on=K:FAULT] [--out=DIR] [--quiet] -- program args..." (args without
+// the runner's own name). False with the reason in error.
+//
+// The devices of --devices (1 when no --plug is given, else 0 unless given)
+// come first, on the bus from the start; each --plug adds one more board,
+// arriving at AT_MS and, with LEAVE_MS, unplugged then. Boards on one port
+// must not be there at the same time.
 bool ParseRunOptions(const std::vector<std::string>& args, RunOptions& options, std::string& error);
 std::string RunUsage();
+
+// The port of device index (from 0) of --devices: sixteen to a hub, on root
+// ports 1 and 3 ("1-1.1" .. "1-1.16", "1-3.1" ..), so the neighbour ports of the
+// two-devices fault (1-2.K, 1-4.K) stay free.
+std::string DefaultPortPath(std::size_t index);
 
 // Where device number index (from 0) of count stores what it received: DIR
 // itself for a single device, DIR/device-K (K from 1) on a station; empty

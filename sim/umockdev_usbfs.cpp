@@ -1,5 +1,6 @@
 #include "sim/umockdev_usbfs.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace sim {
@@ -60,9 +61,38 @@ std::string DeviceNodeName(int bus, int devnum) { return Printed("bus/usb/%03d/%
 
 std::string DeviceNodePath(int bus, int devnum) { return "/dev/" + DeviceNodeName(bus, devnum); }
 
-std::string DeviceSysfsPath(int bus, int port) {
-  const std::string hub = Printed("/sys/devices/platform/tamsolt-hcd/usb%d", bus);
-  return port == 0 ? hub : hub + Printed("/%d-%d", bus, port);
+bool ValidPortPath(const std::string& port) {
+  const std::string prefix = std::to_string(kEmulatedBus) + "-";
+  if (port.compare(0, prefix.size(), prefix) != 0) return false;
+  int ports = 0;
+  std::size_t at = prefix.size();
+  while (true) {
+    const std::size_t end = std::min(port.find('.', at), port.size());
+    const std::string number = port.substr(at, end - at);
+    if (number.empty() || number.size() > 2 || number[0] == '0' ||
+        number.find_first_not_of("0123456789") != std::string::npos || std::stoi(number) > 31) {
+      return false;
+    }
+    ++ports;
+    if (end == port.size()) return ports <= 6;
+    at = end + 1;
+  }
+}
+
+std::string NeighbourPortPath(const std::string& port) {
+  const std::size_t dash = port.find('-');
+  const std::size_t end = std::min(port.find('.', dash + 1), port.size());
+  const int root = std::stoi(port.substr(dash + 1, end - dash - 1));
+  return port.substr(0, dash + 1) + std::to_string(root + 1) + port.substr(end);
+}
+
+std::string DeviceSysfsPath(int bus, const std::string& port) {
+  std::string path = Printed("/sys/devices/platform/tamsolt-hcd/usb%d", bus);
+  // Each hub on the way is a folder of its own: 1-1, then 1-1.3 inside it.
+  for (std::size_t dot = port.find('.'); dot != std::string::npos; dot = port.find('.', dot + 1)) {
+    path += "/" + port.substr(0, dot);
+  }
+  return port.empty() ? path : path + "/" + port;
 }
 
 std::string UpperHex(const std::uint8_t* bytes, std::size_t length) {
@@ -76,7 +106,8 @@ std::string UpperHex(const std::uint8_t* bytes, std::size_t length) {
   return hex;
 }
 
-std::string DeviceDescription(int bus, int devnum, int port, const UsbIdentity& identity) {
+std::string DeviceDescription(int bus, int devnum, const std::string& port,
+                              const UsbIdentity& identity) {
   const std::string hex = UpperHex(identity.descriptors.data(), identity.descriptors.size());
   // The P: line takes the path below /sys.
   return "P: " + DeviceSysfsPath(bus, port).substr(4) + "\n" +
@@ -88,6 +119,7 @@ std::string DeviceDescription(int bus, int devnum, int port, const UsbIdentity& 
          Printed("E: PRODUCT=%x/%x/100\n", identity.vendorId, identity.productId) +
          Printed("A: busnum=%d\nA: devnum=%d\n", bus, devnum) +
          Printed("A: idVendor=%04x\nA: idProduct=%04x\n", identity.vendorId, identity.productId) +
+         (port.empty() ? "" : "A: devpath=" + port.substr(port.find('-') + 1) + "\n") +
          "A: bConfigurationValue=1\n"
          "A: bNumConfigurations=1\n"
          "A: speed=12\n"

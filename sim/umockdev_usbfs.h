@@ -37,14 +37,24 @@ std::string BusDirectoryName(int bus);
 std::string DeviceNodeName(int bus, int devnum);
 // "/dev/bus/usb/001/002".
 std::string DeviceNodePath(int bus, int devnum);
-// Where the device on port of the bus's root hub sits in the testbed's sysfs,
-// "/sys/devices/.../usb1/1-PORT" (port 0: the root hub itself). The port
-// stays when the device re-enumerates under a new device number.
-std::string DeviceSysfsPath(int bus, int port);
+// A port path as the kernel names a device by where it is plugged: the bus,
+// then the ports from the root hub down ("1-1.3": bus 1, root port 1, port 3
+// of the hub there). True for bus kEmulatedBus, one to six ports of 1 to 31.
+bool ValidPortPath(const std::string& port);
+// The same place one hub further along, "1-2.3" for "1-1.3": where the second
+// matching device of the two-devices fault sits.
+std::string NeighbourPortPath(const std::string& port);
+
+// Where the device on port sits in the testbed's sysfs,
+// "/sys/devices/.../usb1/1-1/1-1.3" (port empty: the root hub itself), so that
+// /sys/bus/usb/devices lists it under its port path as the kernel does. The
+// port stays when the device re-enumerates under a new device number.
+std::string DeviceSysfsPath(int bus, const std::string& port);
 
 // The testbed's text description of one device (umockdev-record format): the
 // node with the descriptors as its content, sysfs attributes, udev properties.
-std::string DeviceDescription(int bus, int devnum, int port, const UsbIdentity& identity);
+std::string DeviceDescription(int bus, int devnum, const std::string& port,
+                              const UsbIdentity& identity);
 
 // Continuous upper-case hex, the only form the description's node content takes.
 std::string UpperHex(const std::uint8_t* bytes, std::size_t length);

@@ -6,8 +6,15 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
 #include "cli/cli_options.h"
+#include "cli/json_events.h"
 #include "cli/progress_bar.h"
+#include "cli/progress_events.h"
+#include "cli/slot_book.h"
 #include "cli/station_run.h"
 #include "cli/timer_loop.h"
 
@@ -106,6 +113,114 @@ TEST(TimerLoop, ATimerKilledInItsOwnHandlerFiresNoMoreAndOthersGoOn) {
   while (timers.WaitAndFireNext()) {
   }
   EXPECT_EQ(fired, (std::vector<std::uint32_t>{1, 2}));
+}
+
+// The events that body writes to standard output, one parsed object each.
+template <typename Body>
+std::vector<nlohmann::json> EventsOf(Body body) {
+  std::FILE* capture = std::tmpfile();
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  dup2(fileno(capture), STDOUT_FILENO);
+  EnableJsonEvents("001:002", "1-1");
+  body();
+  std::fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+  std::rewind(capture);
+  std::vector<nlohmann::json> events;
+  char line[4096];
+  while (std::fgets(line, sizeof line, capture) != nullptr) events.push_back(nlohmann::json::parse(line));
+  std::fclose(capture);
+  return events;
+}
+
+TEST(JsonEvents, APathThatIsNotUtf8IsCarriedWithAReplacementCharacter) {
+  const auto events = EventsOf([] { EmitEvent("item-start", {{"file", "/media/\xff.rdb"}}); });
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0]["data"]["file"], "/media/\xef\xbf\xbd.rdb");
+  EXPECT_EQ(events[0]["slot"], "1-1");
+}
+
+TEST(JsonEvents, ProgressComesAtEveryTenthAndTheItemEndsAtItsDone) {
+  const auto events = EventsOf([] {
+    ProgressEvents progress;
+    progress.Start("FV", "voice.fv", 200, 2000);
+    for (int block = 1; block <= 200; ++block) progress.Move(block);
+    progress.Finish();
+    progress.Finish();  // once only
+  });
+  // Start, 0 % and every tenth to 100 %, done (a stall of a second may add one).
+  ASSERT_GE(events.size(), 13u);
+  ASSERT_LT(events.size(), 20u);
+  std::vector<int> tenths;
+  for (const auto& event : events) {
+    const int percent = event["data"].value("percent", -1);
+    if (percent % 10 == 0 && (tenths.empty() || tenths.back() != percent)) tenths.push_back(percent);
+  }
+  EXPECT_EQ(tenths, (std::vector<int>{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100}));
+  EXPECT_EQ(events.front()["kind"], "item-start");
+  EXPECT_EQ(events.back()["kind"], "item-done");
+  EXPECT_EQ(events[events.size() - 2]["data"]["bytes_done"], 2000);
+}
+
+// A slot over time: each step a scan at t ms with the board in the slot or
+// not, and whether that scan takes it; a write ends in between when done_at.
+TEST(SlotBook, EachBoardIsWrittenOnceAndASlotReArmsOnlyAfterItWasEmptyLongEnough) {
+  struct Step {
+    int ms;
+    bool present;
+    bool taken;
+    const char* text;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+  };
+  const std::vector<Case> cases = {
+      {"board stays after its write",
+       {{0, true, true, "writing"}, {3000, true, false, "done, waiting for removal"},
+        {9000, true, false, "done, waiting for removal"}}},
+      {"board reboots after its write and comes back before the re-arm",
+       {{0, true, true, "writing"}, {3000, false, false, "done, empty"},
+        {4000, true, false, "done, waiting for removal"}, {9000, true, false, "done, waiting for removal"}}},
+      {"a new board after the slot was empty for the re-arm time",
+       {{0, true, true, "writing"}, {3000, false, false, "done, empty"},
+        {5999, false, false, "done, empty"}, {6000, false, false, "empty"},
+        {6500, true, true, "writing"}}},
+      {"a board plugged in too soon is taken once it was out long enough",
+       {{0, true, true, "writing"}, {3000, false, false, "done, empty"},
+        {4000, true, false, "done, waiting for removal"}, {5000, false, false, "done, empty"},
+        {8000, false, false, "empty"}, {8100, true, true, "writing"}}},
+  };
+  const auto t0 = SlotBook::Clock::time_point{};
+  for (const Case& c : cases) {
+    SlotBook book(std::chrono::seconds(3));
+    for (const Step& step : c.steps) {
+      const auto now = t0 + std::chrono::milliseconds(step.ms);
+      std::map<std::string, std::string> boards;
+      if (step.present) boards["1-1.2"] = "001:007";
+      if (step.ms == 3000) book.Finished("1-1.2", true, "", now - std::chrono::milliseconds(1));
+      const auto taken = book.Scan(boards, true, now);
+      EXPECT_EQ(!taken.empty(), step.taken) << c.name << " at " << step.ms;
+      EXPECT_EQ(book.Text("1-1.2", now, false), step.text) << c.name << " at " << step.ms;
+    }
+  }
+}
+
+TEST(SlotBook, AFailedSlotSaysWhyAndCountsDownOnATerminal) {
+  SlotBook book(std::chrono::seconds(3));
+  const auto t0 = SlotBook::Clock::time_point{};
+  book.Scan({{"1-1.3", "001:004"}}, true, t0);
+  book.Progress("1-1.3", "FV", 45);
+  EXPECT_EQ(book.Text("1-1.3", t0, true), "writing FV 45%");
+  book.Finished("1-1.3", false, "设备拒绝开始下载", t0);
+  book.Scan({}, true, t0 + std::chrono::milliseconds(500));
+  EXPECT_EQ(book.Text("1-1.3", t0 + std::chrono::milliseconds(900), true),
+            "failed: 设备拒绝开始下载, re-arms in 3 s");
+  book.Scan({}, true, t0 + std::chrono::milliseconds(3600));  // re-armed
+  EXPECT_TRUE(book.Scan({{"1-1.3", "001:005"}}, false, t0 + std::chrono::seconds(4)).empty());
+  EXPECT_EQ(book.Text("1-1.3", t0 + std::chrono::seconds(4), true), "board not taken");
 }
 
 }  // namespace

@@ -147,11 +147,11 @@ TEST(DeviceFaults, BusAndOpeningFaultsFailTheirOwnStepOnly) {
     EXPECT_EQ(model.ListedDevices(0), row.listed);
     EXPECT_EQ(model.Open(0), row.opens);
     EXPECT_EQ(model.SetConfiguration(1), row.configures);
-    EXPECT_EQ(model.ClaimInterface(0), row.claims);
+    EXPECT_EQ(model.ClaimInterface(0, 1), row.claims);
   }
   sim::DeviceModel healthy = WithFaults(sim::Faults{});
   EXPECT_FALSE(healthy.SetConfiguration(2)) << "the device has configuration 1 only";
-  EXPECT_FALSE(healthy.ClaimInterface(1)) << "the device has interface 0 only";
+  EXPECT_FALSE(healthy.ClaimInterface(1, 1)) << "the device has interface 0 only";
 
   sim::Faults faults;
   faults.absent = true;
@@ -161,6 +161,38 @@ TEST(DeviceFaults, BusAndOpeningFaultsFailTheirOwnStepOnly) {
   EXPECT_FALSE(Send(absent, Block(0)));
 }
 
+// An unplugged board is gone from its leave time on, mid-exchange too.
+TEST(DeviceFaults, BoardLeavesTheBusAtItsLeaveTime) {
+  sim::Faults faults;
+  faults.leaveAt = 1000;
+  sim::DeviceModel model = WithFaults(faults);
+  EXPECT_EQ(model.ListedDevices(999), 1);
+  EXPECT_TRUE(Send(model, Begin(0x43, 3), 500));
+  EXPECT_FALSE(Take(model, 1000)) << "the reply goes with the board";
+  EXPECT_EQ(model.ListedDevices(1000), 0);
+  EXPECT_FALSE(Send(model, Block(0), 1000));
+  EXPECT_EQ(model.ListedDevices(60'000'000), 0) << "for good";
+}
+
+// Interface 0 belongs to one handle at a time, as usbfs binds a claim to its
+// file: a second handle is refused until the first releases or closes.
+TEST(DeviceFaults, InterfaceHeldByOneHandleIsRefusedToAnother) {
+  sim::DeviceModel model = WithFaults(sim::Faults{});
+  constexpr sim::DeviceModel::HandleId kFirst = 1, kSecond = 2;
+  ASSERT_TRUE(model.ClaimInterface(0, kFirst));
+  EXPECT_TRUE(model.ClaimInterface(0, kFirst)) << "a claim again by its holder stands";
+  EXPECT_FALSE(model.InterfaceFreeFor(kSecond));
+  EXPECT_FALSE(model.ClaimInterface(0, kSecond));
+  EXPECT_FALSE(model.ReleaseInterface(0, kSecond)) << "only the holder releases";
+  EXPECT_TRUE(model.ReleaseInterface(0, kFirst));
+  EXPECT_TRUE(model.ClaimInterface(0, kSecond));
+  EXPECT_FALSE(model.InterfaceFreeFor(kFirst));
+  model.Close(kFirst);
+  EXPECT_FALSE(model.InterfaceFreeFor(kFirst)) << "closing another handle frees nothing";
+  model.Close(kSecond);
+  EXPECT_TRUE(model.ClaimInterface(0, kFirst)) << "closing the holder frees the interface";
+}
+
 TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
   sim::Faults f;
   std::string error;
@@ -168,7 +200,7 @@ TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
        {"--absent", "--no-busses", "--two-devices", "--open-fails", "--set-config-fails",
         "--claim-fails", "--silent=4:3", "--wrong-echo=5", "--damaged=6", "--stale-code=7",
         "--begin-status=3", "--restart-ms=1500", "--never-back", "--unplug-after=9",
-        "--latency-ms=2"}) {
+        "--latency-ms=2", "--leave-ms=40"}) {
     EXPECT_TRUE(sim::ParseFault(option, f, error)) << option << ": " << error;
   }
   EXPECT_TRUE(f.absent && f.noBusses && f.twoDevices && f.openFails && f.setConfigFails &&
@@ -182,6 +214,7 @@ TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
   EXPECT_EQ(f.restartAbsentFor, 1'500'000);
   EXPECT_EQ(f.unplugAfterFrames, 9);
   EXPECT_EQ(f.replyLatency, 2000);
+  EXPECT_EQ(f.leaveAt, 40'000);
 }
 
 TEST(DeviceFaultOptions, RefusesUnknownAndMalformedOptions) {

@@ -8,6 +8,7 @@
 #include <usb.h>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -155,6 +156,31 @@ TEST_F(LinkBehindLibusb, LargestFrameArrivesWholeAndIsStoredAtTheEnd) {
   const std::vector<std::uint8_t> received((std::istreambuf_iterator<char>(stored)),
                                            std::istreambuf_iterator<char>());
   EXPECT_EQ(received, image);
+}
+
+// A second handle on the device, as a second program holds one, is refused
+// what the link's handle holds (EBUSY, as usbfs answers), and gets it once the
+// link has let go: by a release, or by closing without one.
+TEST_F(LinkBehindLibusb, InterfaceHeldByTheLinkIsBusyForASecondHandle) {
+  ASSERT_TRUE(FindDevice());
+  ASSERT_TRUE(OpenDevice());
+  usb_dev_handle* second = usb_open(g_transfer.foundDevice);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(usb_set_configuration(second, 1), -EBUSY);
+  EXPECT_EQ(usb_claim_interface(second, 0), -EBUSY);
+  char frame[64] = {};
+  EXPECT_EQ(usb_bulk_write(second, 0x02, frame, sizeof frame, 100), -EBUSY);
+  EXPECT_EQ(BeginStatus(), kBeginStatusReady) << "the link's exchange goes on";
+
+  CloseDevice();
+  ASSERT_EQ(usb_claim_interface(second, 0), 0) << "released by the link";
+  ASSERT_TRUE(FindDevice());
+  EXPECT_FALSE(OpenDevice()) << "now the link is the second";
+  usb_close(second);  // without a release: the device sees the file close a moment later
+  ASSERT_TRUE(ScanUntil(true, 100ms));
+  const auto end = std::chrono::steady_clock::now() + 2000ms;
+  while (!OpenDevice() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(g_transfer.interfaceClaimed, 1) << "a closed handle still holds the interface";
 }
 
 // --- --silent=0:1 -----------------------------------------------------------

@@ -69,6 +69,41 @@ TEST(RunOptions, EachDeviceOfAStationHasItsOwnFaultsAndFolder) {
   }
 }
 
+// --plug adds a board on a port for a time, after the devices of --devices.
+TEST(RunOptions, PlugsAddBoardsOnTheirPortsForTheirTimes) {
+  sim::RunOptions options;
+  std::string error;
+  ASSERT_TRUE(sim::ParseRunOptions({"--plug=1-1.3:0:2000", "--devices=2", "--plug=1-1.3:2500",
+                                    "--fault-on=4:--begin-status=5", "--", "prog"},
+                                   options, error))
+      << error;
+  ASSERT_EQ(options.devices.size(), 4u);
+  EXPECT_EQ(options.ports, (Strings{"1-1.1", "1-1.2", "1-1.3", "1-1.3"}));
+  EXPECT_EQ(options.devices[1].arriveAfter, 0);
+  EXPECT_EQ(options.devices[1].leaveAt, -1);
+  EXPECT_EQ(options.devices[2].arriveAfter, 0);
+  EXPECT_EQ(options.devices[2].leaveAt, 2'000'000);
+  EXPECT_EQ(options.devices[3].arriveAfter, 2'500'000);
+  EXPECT_EQ(options.devices[3].leaveAt, -1);
+  EXPECT_EQ(options.devices[3].beginStatus, 5);
+  EXPECT_EQ(sim::DefaultPortPath(16), "1-3.1");
+
+  ASSERT_TRUE(sim::ParseRunOptions({"--plug=1-4:100", "--", "prog"}, options, error)) << error;
+  EXPECT_EQ(options.ports, Strings{"1-4"}) << "--plug alone: no device from --devices";
+
+  for (const Strings& args : {
+           Strings{"--plug=1-1.3:0:2000", "--plug=1-1.3:1999", "--", "prog"},  // still there
+           Strings{"--plug=1-1.3:500", "--plug=1-1.3:0:600", "--", "prog"},
+           Strings{"--devices=3", "--plug=1-1.2:900", "--", "prog"},  // device 2's port
+           Strings{"--plug=1-1.3:500:500", "--", "prog"}, Strings{"--plug=1-1.3", "--", "prog"},
+           Strings{"--plug=3:500", "--", "prog"}, Strings{"--plug=1-1.3:x", "--", "prog"},
+           Strings{"--plug=1-1.3:5:6:7", "--", "prog"}, Strings{"--devices=0", "--", "prog"},
+           Strings{"--devices=32", "--plug=1-5:0", "--", "prog"}}) {
+    sim::RunOptions refused;
+    EXPECT_FALSE(sim::ParseRunOptions(args, refused, error)) << args[0] << " " << args[1];
+  }
+}
+
 TEST(RunOptions, QuietDropsTheSummary) {
   sim::RunOptions options;
   std::string error;

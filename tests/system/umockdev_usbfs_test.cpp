@@ -56,11 +56,33 @@ TEST(UsbfsDescriptors, ConfigurationOneHasInterfaceZeroWithTheTwoEndpoints) {
 
 TEST(UsbfsDescription, NodeContentIsTheDescriptorsInUpperCaseHex) {
   const sim::UsbIdentity device = sim::Vx742Identity();
-  const std::string text = sim::DeviceDescription(1, 2, 1, device);
+  const std::string text = sim::DeviceDescription(1, 2, "1-1.3", device);
   const std::string hex = sim::UpperHex(device.descriptors.data(), device.descriptors.size());
   EXPECT_NE(text.find("\nN: bus/usb/001/002=" + hex + "\n"), std::string::npos) << text;
   EXPECT_EQ(hex.find_first_of("abcdef"), std::string::npos);
   EXPECT_EQ(sim::UpperHex(std::vector<std::uint8_t>{0x0A, 0xFF, 0x12}.data(), 3), "0AFF12");
+}
+
+// /sys/bus/usb/devices names a device by its port path, and its sysfs folder
+// sits inside the hub's, as the kernel lays them out.
+TEST(UsbfsPorts, PortPathsNameTheHubsOnTheWay) {
+  EXPECT_EQ(sim::DeviceSysfsPath(1, "1-1.3"), "/sys/devices/platform/tamsolt-hcd/usb1/1-1/1-1.3");
+  EXPECT_EQ(sim::DeviceSysfsPath(1, "1-2.4.7"),
+            "/sys/devices/platform/tamsolt-hcd/usb1/1-2/1-2.4/1-2.4.7");
+  EXPECT_EQ(sim::DeviceSysfsPath(1, "1-4"), "/sys/devices/platform/tamsolt-hcd/usb1/1-4");
+  EXPECT_EQ(sim::DeviceSysfsPath(1, ""), "/sys/devices/platform/tamsolt-hcd/usb1");
+  EXPECT_NE(sim::DeviceDescription(1, 5, "1-1.3", sim::Vx742Identity()).find("\nA: devpath=1.3\n"),
+            std::string::npos);
+  EXPECT_EQ(sim::NeighbourPortPath("1-1.3"), "1-2.3");
+  EXPECT_EQ(sim::NeighbourPortPath("1-9"), "1-10");
+
+  for (const char* good : {"1-1", "1-1.3", "1-31.15", "1-1.2.3.4.5.6"}) {
+    EXPECT_TRUE(sim::ValidPortPath(good)) << good;
+  }
+  for (const char* bad : {"", "1", "1-", "2-1", "1-0", "1-1.", "1-32", "1-01", "1-1.x", "1-1:3",
+                          "1-1.2.3.4.5.6.7", "usb1"}) {
+    EXPECT_FALSE(sim::ValidPortPath(bad)) << bad;
+  }
 }
 
 TEST(NodeUsedByLink, IsTheLastMatchingEntryInReadOrder) {

@@ -1,0 +1,91 @@
+#include "cli/child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "cli/exit_codes.h"
+#include "cli/stop_signals.h"
+
+ChildProcess StartChild(const std::string& program, const std::vector<std::string>& args) {
+  ChildProcess child;
+  int out[2];
+  int err[2];
+  // Close-on-exec: a later child must not hold this one's pipes open.
+  if (pipe2(out, O_CLOEXEC) != 0) return child;
+  if (pipe2(err, O_CLOEXEC) != 0) {
+    close(out[0]);
+    close(out[1]);
+    return child;
+  }
+  std::vector<std::string> argvStrings{program};
+  argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : argvStrings) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  std::fflush(nullptr);
+  child.started = std::chrono::steady_clock::now();
+  const pid_t parent = getpid();
+  child.pid = fork();
+  if (child.pid == 0) {
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(AsInt(ExitCode::kInterrupted));  // the parent is gone already
+    ResetStopSignalsForExec();
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  if (child.pid > 0) setpgid(child.pid, child.pid);  // either side may come first
+  close(out[1]);
+  close(err[1]);
+  if (child.pid < 0) {
+    close(out[0]);
+    close(err[0]);
+    return child;
+  }
+  child.out.fd = out[0];
+  child.err.fd = err[0];
+  return child;
+}
+
+void ReadLines(ChildOutput& output, bool atEndToo,
+               const std::function<void(const std::string&)>& onLine) {
+  char buffer[4096];
+  const ssize_t n = read(output.fd, buffer, sizeof buffer);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n > 0) output.pending.append(buffer, static_cast<std::size_t>(n));
+  std::size_t start = 0;
+  for (std::size_t newline; (newline = output.pending.find('\n', start)) != std::string::npos;
+       start = newline + 1) {
+    onLine(output.pending.substr(start, newline - start));
+  }
+  output.pending.erase(0, start);
+  if (n > 0) return;
+  if (atEndToo && !output.pending.empty()) onLine(output.pending);
+  output.pending.clear();
+  close(output.fd);
+  output.fd = -1;
+}
+
+int ReapChild(ChildProcess& child) {
+  int status = 0;
+  while (waitpid(child.pid, &status, 0) < 0) {
+    if (errno != EINTR) return 1;
+  }
+  child.reaped = true;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return 1;
+}
+
+void SignalChild(const ChildProcess& child, int signal) {
+  if (child.pid > 0 && !child.reaped) kill(-child.pid, signal);
+}

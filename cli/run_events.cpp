@@ -1,0 +1,41 @@
+#include "cli/run_events.h"
+
+#include "cli/cli_rows.h"
+#include "cli/device_port.h"
+#include "cli/json_events.h"
+#include "record/transfer_context.h"
+#include "settings/settings.h"
+
+namespace {
+
+const char* Mode(const CliOptions& options) {
+  if (options.list) return "list";
+  if (options.all) return "all";
+  if (options.watch) return "watch";
+  return "single";
+}
+
+}  // namespace
+
+void EmitRunStart(const CliOptions& options) {
+  if (!JsonEventsOn()) return;
+  Event rows = Event::array();
+  if (!options.list) {
+    const CliRows chosen = RowsFor(options);
+    for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
+      rows.push_back({{"item", KindName(kind)},
+                      {"enabled", chosen[kind].checked},
+                      {"file", chosen[kind].path}});
+    }
+  }
+  EmitEvent("run-start", {{"program", "tamsolt-cli"},
+                          {"version", TAMSOLT_VERSION},
+                          {"settings", g_iniPath},
+                          {"mode", Mode(options)},
+                          {"rows", std::move(rows)}});
+}
+
+void EmitDeviceFound(const DeviceAddress& device) {
+  EmitEvent("device-found", {{"address", device.Text()}, {"slot", PortOf(device)}},
+            device.Text(), PortOf(device));
+}

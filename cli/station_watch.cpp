@@ -1,0 +1,221 @@
+#include "cli/station_watch.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+
+#include "cli/child_process.h"
+#include "cli/device_port.h"
+#include "cli/device_presence.h"
+#include "cli/exit_codes.h"
+#include "cli/json_events.h"
+#include "cli/slot_book.h"
+#include "cli/slot_view.h"
+#include "cli/stop_signals.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kScanPeriodMs = 250;
+constexpr auto kStopBound = std::chrono::seconds(5);
+
+struct Board {
+  ChildProcess process;
+  std::string reason;  // from its outcome event
+};
+
+const char* StateName(SlotState state) {
+  switch (state) {
+    case SlotState::kEmpty: return "empty";
+    case SlotState::kWriting: return "writing";
+    case SlotState::kDone: return "done";
+    case SlotState::kFailed: return "failed";
+  }
+  return "";
+}
+
+// Every board on the bus by its slot: the hub port, else its BUS:ADDR.
+std::map<std::string, std::string> BoardsBySlot() {
+  std::map<std::string, std::string> boards;
+  for (const DeviceAddress& device : AttachedDevices(std::nullopt)) {
+    const std::string port = PortOf(device);
+    boards[port.empty() ? device.Text() : port] = device.Text();
+  }
+  return boards;
+}
+
+class Station {
+ public:
+  Station(std::string program, const CliOptions& options)
+      : program_(std::move(program)),
+        options_(options),
+        book_(std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(options.rearmAfter))),
+        view_(options.json ? SlotView::Mode::kJson
+                           : isatty(STDOUT_FILENO) ? SlotView::Mode::kTerminal
+                                                   : SlotView::Mode::kPlain),
+        started_(Clock::now()),
+        json_(options.json) {
+    options_.json = true;  // the children's events tell the slot's item and percentage
+  }
+
+  int Run();
+
+ private:
+  void Scan();
+  void Read(const std::string& slot, Board& board, ChildOutput& output);
+  void Ended(const std::string& slot, Board& board);
+  void Stop(int signal);
+  void Show();
+
+  std::string program_;
+  CliOptions options_;
+  SlotBook book_;
+  SlotView view_;
+  Clock::time_point started_;
+  std::map<std::string, Board> boards_;  // running, by slot
+  Tally tally_;
+  long taken_ = 0;
+  bool json_;  // this station's own output is events
+  bool stopping_ = false;
+  bool interrupted_ = false;
+  std::optional<Clock::time_point> killAt_;
+};
+
+void Station::Scan() {
+  const bool taking = !stopping_;
+  for (const std::string& slot : book_.Scan(BoardsBySlot(), taking, Clock::now())) {
+    const std::string device = book_.Slots().at(slot).device;
+    boards_[slot].process = StartChild(program_, ChildArguments(options_, *ParseDeviceAddress(device)));
+    if (options_.maxBoards > 0 && ++taken_ >= options_.maxBoards) {
+      stopping_ = true;
+      view_.Note("tamsolt-cli: " + std::to_string(taken_) +
+                 " boards taken (--max-boards): no new board; the running ones finish");
+    }
+  }
+}
+
+void Station::Read(const std::string& slot, Board& board, ChildOutput& output) {
+  const bool events = &output == &board.process.out;
+  ReadLines(output, !events, [&](const std::string& line) {
+    if (!events) {
+      view_.Line(slot, line);  // a child's own error, as text
+      return;
+    }
+    const Event event = Event::parse(line, nullptr, false);
+    if (!event.is_object() || !event.contains("data")) return;
+    if (json_) PassOnEventLine(line);
+    const std::string kind = event.value("kind", "");
+    const Event& data = event["data"];
+    if (kind == "progress") {
+      book_.Progress(slot, data.value("item", ""), data.value("percent", 0));
+    } else if (kind == "log") {
+      view_.Line(slot, data.value("text", ""));
+    } else if (kind == "message") {
+      view_.Line(slot, "[" + data.value("title", "") + "] " + data.value("text", ""));
+    } else if (kind == "outcome") {
+      board.reason = data.value("reason", data.value("exit_name", ""));
+    }
+  });
+}
+
+void Station::Ended(const std::string& slot, Board& board) {
+  const int code = ReapChild(board.process);
+  // Done, or done with lines lost from the log file: the board is written.
+  const bool done = code == AsInt(ExitCode::kDone) || code == AsInt(ExitCode::kLogLinesLost);
+  if (board.reason.empty()) board.reason = ExitCodeMeaning(code);
+  book_.Finished(slot, done, board.reason, Clock::now());
+  ++(done ? tally_.written : tally_.failed);
+  const double hours = std::chrono::duration<double>(Clock::now() - started_).count() / 3600;
+  tally_.perHour = hours > 0 ? static_cast<double>(tally_.written + tally_.failed) / hours : 0;
+}
+
+void Station::Stop(int signal) {
+  if (!stopping_) {
+    stopping_ = true;
+    view_.Note(std::string("tamsolt-cli: ") + StopSignalName(signal) + ": no new board; " +
+               std::to_string(boards_.size()) +
+               " running finish (a second signal interrupts them)");
+    return;
+  }
+  // The second passes it on, as --all does; a third kills.
+  for (const auto& [slot, board] : boards_) SignalChild(board.process, interrupted_ ? SIGKILL : signal);
+  if (!interrupted_) killAt_ = Clock::now() + kStopBound;
+  interrupted_ = true;
+  view_.Note(std::string("tamsolt-cli: ") + StopSignalName(signal) + ": interrupting " +
+             std::to_string(boards_.size()) + " board(s)");
+}
+
+void Station::Show() {
+  const Clock::time_point now = Clock::now();
+  std::map<std::string, SlotLine> lines;
+  const bool countdown = !json_ && isatty(STDOUT_FILENO);
+  for (const auto& [name, slot] : book_.Slots()) {
+    Event data = {{"state", StateName(slot.state)}, {"present", slot.present},
+                  {"device", slot.device}};
+    if (slot.state == SlotState::kWriting) {
+      data["item"] = slot.item;
+      data["percent"] = slot.percent;
+    }
+    if (slot.state == SlotState::kFailed) data["reason"] = slot.reason;
+    lines[name] = {book_.Text(name, now, countdown),
+                   std::chrono::duration_cast<std::chrono::seconds>(now - slot.since).count(),
+                   std::move(data)};
+  }
+  view_.Show(lines, tally_);
+}
+
+int Station::Run() {
+  view_.Note("tamsolt-cli: watching for boards (Ctrl-C: no new board, twice: interrupt)");
+  Clock::time_point nextScan = Clock::now();
+  while (!(stopping_ && boards_.empty())) {
+    if (!stopping_ && Clock::now() >= nextScan) {
+      nextScan = Clock::now() + std::chrono::milliseconds(kScanPeriodMs);
+      Scan();
+    } else if (stopping_) {
+      book_.Scan(BoardsBySlot(), false, Clock::now());  // slots still show boards leaving
+    }
+    Show();
+    std::vector<pollfd> fds{{StopSignalFd(), POLLIN, 0}};
+    std::vector<std::pair<std::string, ChildOutput*>> owners;
+    for (auto& [slot, board] : boards_) {
+      for (ChildOutput* output : {&board.process.out, &board.process.err}) {
+        if (output->fd < 0) continue;
+        fds.push_back({output->fd, POLLIN, 0});
+        owners.emplace_back(slot, output);
+      }
+    }
+    const int ready = poll(fds.data(), fds.size(), kScanPeriodMs);
+    if (const int signal = TakeStopSignal()) Stop(signal);
+    if (killAt_ && Clock::now() >= *killAt_) {
+      for (const auto& [slot, board] : boards_) SignalChild(board.process, SIGKILL);
+      killAt_.reset();
+    }
+    for (std::size_t i = 0; ready > 0 && i < owners.size(); ++i) {
+      if (fds[i + 1].revents != 0) Read(owners[i].first, boards_[owners[i].first], *owners[i].second);
+    }
+    for (auto it = boards_.begin(); it != boards_.end();) {
+      if (it->second.process.OutputOpen()) {
+        ++it;
+        continue;
+      }
+      Ended(it->first, it->second);
+      it = boards_.erase(it);
+    }
+  }
+  Show();
+  view_.Note("tamsolt-cli: stopped; " + TallyText(tally_));
+  if (interrupted_) return AsInt(ExitCode::kInterrupted);
+  return AsInt(tally_.failed > 0 ? ExitCode::kSomeDeviceFailed : ExitCode::kDone);
+}
+
+}  // namespace
+
+int WatchStation(const std::string& program, const CliOptions& options) {
+  return Station(program, options).Run();
+}

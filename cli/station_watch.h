@@ -1,0 +1,13 @@
+// --watch: a station that runs until stopped. The bus is scanned every 250 ms;
+// each board that comes into an armed slot (cli/slot_book.h) is written in a
+// child of its own, as --all does, in parallel with the others. The first
+// stop signal (or the --max-boards-th board) takes no new board and lets the
+// running ones finish; a second signal interrupts them as --all does.
+#pragma once
+
+#include <string>
+
+#include "cli/cli_options.h"
+
+// The exit code: 0 every board of the session written, 1 any failed, 10 interrupted.
+int WatchStation(const std::string& program, const CliOptions& options);
