@@ -75,6 +75,7 @@ void StationModel::StartWriting(Slot& slot, std::int64_t timeMs) {
   slot.endedMs = 0;
   slot.counted = false;
   slot.alert = false;
+  slot.rearmPending = false;
 }
 
 void StationModel::Count(Slot& slot) {
@@ -114,34 +115,42 @@ void StationModel::Finish(Slot& slot, const StationEvent& event) {
   Count(slot);
 }
 
+// --watch's own view of a slot. A written slot keeps its result while its
+// board is in it; once the board is out the tile is empty, and a board put in
+// before the CLI re-arms the slot is not written: it must come out again.
 void StationModel::SetState(Slot& slot, const StationEvent& event) {
   const std::string& s = event.state;
+  const bool present = event.present.value_or(true);
   if (s == "writing") {
     StartWriting(slot, event.timeMs);
     if (!event.item.empty()) slot.item = event.item;
+    if (event.percent > 0) slot.percent = std::clamp(event.percent, 0, 100);
     return;
   }
-  SlotState next;
   if (s == "empty") {
-    next = SlotState::kEmpty;
-  } else if (s == "done") {
-    next = SlotState::kDone;
-  } else if (s == "failed") {
-    next = SlotState::kFailed;
-  } else if (s == "interrupted") {
-    next = SlotState::kInterrupted;
-  } else if (s.rfind("wait", 0) == 0) {
-    next = SlotState::kWaitingRemoval;
-  } else {
-    return;  // a state this window does not know
-  }
-  if (next == SlotState::kEmpty) {
     Clear(slot);
+    // A board the CLI does not take (it is stopping): not written.
+    if (event.present.value_or(false)) slot.state = SlotState::kWaitingRemoval;
+    return;
+  }
+  if (s != "done" && s != "failed") return;  // a state this window does not know
+  if (!present) {
+    Clear(slot);
+    slot.rearmPending = true;
+    return;
+  }
+  if (slot.rearmPending || slot.state == SlotState::kWaitingRemoval) {
+    slot.state = SlotState::kWaitingRemoval;
     return;
   }
   if (slot.state == SlotState::kWriting) slot.endedMs = event.timeMs;
-  slot.state = next;
-  if (!event.text.empty()) slot.reason = event.text;
+  // A board its child reported interrupted stays so; the CLI counts it as failed.
+  if (!(slot.state == SlotState::kInterrupted && s == "failed")) {
+    slot.state = s == "done" ? SlotState::kDone : SlotState::kFailed;
+  }
+  if (slot.state != SlotState::kDone && !event.text.empty() && slot.reason.empty()) {
+    slot.reason = event.text;
+  }
   Count(slot);
 }
 
@@ -161,9 +170,7 @@ void StationModel::Apply(const StationEvent& event) {
       exitCode_.reset();
       return;
     case EventKind::kDeviceFound:
-      if (aboutSlot && At(event.slot).state == SlotState::kEmpty) {
-        StartWriting(At(event.slot), event.timeMs);
-      }
+      if (aboutSlot) StartWriting(At(event.slot), event.timeMs);
       return;
     case EventKind::kDeviceGone:
       // A board that restarts during its write comes back: only a finished one is removed.

@@ -25,6 +25,9 @@ struct Slot {
   std::string lastBox;         // the last box's text; success has one too
   bool counted = false;        // this board is in the tally already
   bool alert = false;          // failed since the last look: the window beeps once
+  // The written board was taken out, but the CLI has not re-armed the slot
+  // yet: a board put in now is not written, and shows so.
+  bool rearmPending = false;
 };
 
 struct Tally {

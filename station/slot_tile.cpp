@@ -87,8 +87,11 @@ void SlotTile::Show(const Slot& slot, qint64 nowMs) {
   progress_->setVisible(writing || slot.state == SlotState::kInterrupted);
   progress_->setValue(slot.percent);
   const double seconds = StationModel::ElapsedSeconds(slot, nowMs);
-  elapsed_->setText(slot.state == SlotState::kEmpty ? QString() : Duration(seconds));
-  reason_->setText(QString::fromStdString(slot.reason));
+  elapsed_->setText(slot.state == SlotState::kEmpty || slot.startedMs == 0 ? QString()
+                                                                          : Duration(seconds));
+  QString reason = QString::fromStdString(slot.reason);
+  if (slot.state == SlotState::kWaitingRemoval && reason.isEmpty()) reason = tr("槽位尚未就绪，未接收此板");
+  reason_->setText(reason);
 }
 
 QString SlotTile::NameText() const { return name_->text(); }

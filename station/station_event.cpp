@@ -14,14 +14,14 @@ struct KindName {
   EventKind kind;
 };
 
-// The kinds of docs/events.md; --watch's slot kinds under both names it may take.
+// The kinds of docs/events.md this window draws from.
 constexpr KindName kKinds[] = {
     {"run-start", EventKind::kRunStart},         {"device-found", EventKind::kDeviceFound},
     {"device-opened", EventKind::kDeviceFound},  {"device-gone", EventKind::kDeviceGone},
     {"item-start", EventKind::kItemStart},       {"progress", EventKind::kProgress},
     {"message", EventKind::kMessageBox},         {"device-result", EventKind::kDeviceResult},
     {"outcome", EventKind::kOutcome},            {"slot-state", EventKind::kSlotState},
-    {"slot", EventKind::kSlotState},             {"tally", EventKind::kTally},
+    {"tally", EventKind::kTally},
     {"stopping", EventKind::kStopping},
 };
 
@@ -101,9 +101,13 @@ std::optional<StationEvent> ParseEventLine(const std::string& line) {
   event.percent = Integer(data, "percent").value_or(0);
   event.exitCode = Integer(data, "exit_code");
   event.exitName = Text(data, "exit_name");
-  event.text = Text(data, "text");
-  if (event.text.empty()) event.text = Text(data, "reason");
+  // A box's words, or the reason of a failed outcome or slot (whose "text" is
+  // the CLI's own summary line, not for the window).
+  event.text = Text(data, event.kind == EventKind::kMessageBox ? "text" : "reason");
   event.state = Text(data, "state");
+  if (const auto present = data.find("present"); present != data.end() && present->is_boolean()) {
+    event.present = present->get<bool>();
+  }
   if (event.kind == EventKind::kRunStart) event.rows = EnabledRows(data);
   event.written = Integer(data, "written").value_or(0);
   event.failed = Integer(data, "failed").value_or(0);

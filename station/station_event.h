@@ -12,7 +12,7 @@
 enum class EventKind {
   kUnknown,
   kRunStart,      // the rows this run writes
-  kDeviceFound,   // a board is there and will be written (or was opened)
+  kDeviceFound,   // a board will be written (device-found), or is (device-opened)
   kDeviceGone,    // the board left its slot
   kItemStart,     // an item's transfer begins
   kProgress,      // how far the item is
@@ -41,8 +41,9 @@ struct StationEvent {
   int percent = 0;                 // progress
   std::optional<int> exitCode;     // outcome, device-result
   std::string exitName;            // outcome, device-result
-  std::string text;                // message box text, the failure reason of an outcome
-  std::string state;               // slot state word
+  std::string text;                // a message box's text; a failed outcome's or slot's reason
+  std::string state;               // slot-state: empty, writing, done, failed
+  std::optional<bool> present;     // slot-state: a board is in the slot now
   std::vector<EventRow> rows;      // run-start: the enabled rows
   int written = 0, failed = 0;     // tally
   std::optional<double> perHour;   // tally

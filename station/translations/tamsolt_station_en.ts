@@ -33,6 +33,11 @@
         <source>■ 已中断</source>
         <translation>■ Interrupted</translation>
     </message>
+    <message>
+        <location filename="../slot_tile.cpp" line="93"/>
+        <source>槽位尚未就绪，未接收此板</source>
+        <translation>Slot not ready yet: board not taken</translation>
+    </message>
 </context>
 <context>
     <name>StationWindow</name>
@@ -48,89 +53,89 @@
     </message>
     <message>
         <location filename="../station_window.cpp" line="49"/>
-        <location filename="../station_window.cpp" line="142"/>
-        <location filename="../station_window.cpp" line="162"/>
+        <location filename="../station_window.cpp" line="149"/>
+        <location filename="../station_window.cpp" line="169"/>
         <source>停止</source>
         <translation>Stop</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="76"/>
+        <location filename="../station_window.cpp" line="77"/>
         <source>今日记录</source>
-        <translation>Today's record</translation>
+        <translation>Today&apos;s record</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="90"/>
+        <location filename="../station_window.cpp" line="91"/>
         <source>无法启动 %1：%2</source>
         <translation>Cannot start %1: %2</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="104"/>
+        <location filename="../station_window.cpp" line="105"/>
         <source>未运行</source>
         <translation>Not running</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="131"/>
-        <location filename="../station_window.cpp" line="150"/>
+        <location filename="../station_window.cpp" line="137"/>
+        <location filename="../station_window.cpp" line="157"/>
         <source>停止中：不再接收新板，正在写入的板将写完。再按“停止”立即中断。</source>
         <translation>Stopping: no new board is taken, boards writing will finish. Press Stop again to interrupt them.</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="141"/>
+        <location filename="../station_window.cpp" line="147"/>
         <source>运行中：插入板即开始写入</source>
         <translation>Running: a board plugged in is written</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="151"/>
+        <location filename="../station_window.cpp" line="158"/>
         <source>中断</source>
         <translation>Interrupt</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="153"/>
+        <location filename="../station_window.cpp" line="160"/>
         <source>正在中断写入中的板…</source>
         <translation>Interrupting the boards writing…</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="159"/>
+        <location filename="../station_window.cpp" line="166"/>
         <source>监视程序异常结束</source>
         <translation>The station program ended abnormally</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="159"/>
+        <location filename="../station_window.cpp" line="166"/>
         <source>监视程序已结束（退出码 %1）</source>
         <translation>The station program has ended (exit code %1)</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="176"/>
+        <location filename="../station_window.cpp" line="183"/>
         <source>今日记录不可用</source>
-        <translation>Today's record is not available</translation>
+        <translation>Today&apos;s record is not available</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="185"/>
+        <location filename="../station_window.cpp" line="192"/>
         <source>%1：%2/%3</source>
         <translation>%1: %2/%3</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="187"/>
+        <location filename="../station_window.cpp" line="194"/>
         <source>共 %1 块，成功 %2 块。按结果：%3。按槽位（成功/共）：%4</source>
         <translation>%1 boards, %2 done. By outcome: %3. By slot (done/all): %4</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="219"/>
+        <location filename="../station_window.cpp" line="226"/>
         <source>  [锁定 %1]</source>
         <translation>  [pinned %1]</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="223"/>
+        <location filename="../station_window.cpp" line="230"/>
         <source>（尚未收到要写入的文件）</source>
         <translation>(no files to write received yet)</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="227"/>
+        <location filename="../station_window.cpp" line="234"/>
         <source>成功 %1   失败 %2   每小时 %3 块</source>
         <translation>Written %1   Failed %2   %3 boards/hour</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="246"/>
+        <location filename="../station_window.cpp" line="253"/>
         <source>还有板正在写入。关闭窗口会中断它们。仍要关闭吗？</source>
         <translation>Boards are still writing. Closing the window interrupts them. Close anyway?</translation>
     </message>

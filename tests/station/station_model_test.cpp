@@ -136,22 +136,45 @@ TEST(SlotModel, RestartKeepsTheBoardAndRemovalClearsAFinishedOne) {
   EXPECT_EQ(model.Find("1-1.2")->reason, "");
 }
 
-TEST(SlotModel, SlotStatesFromTheCliAndARunThatEnds) {
+TEST(SlotModel, SlotStatesOfWatchAndARunThatEnds) {
   StationModel model;
   model.NameSlots({{"1-1.8", "A8"}});
-  const std::pair<const char*, SlotState> states[] = {
-      {"writing", SlotState::kWriting},           {"done", SlotState::kDone},
-      {"waiting-for-removal", SlotState::kWaitingRemoval}, {"failed", SlotState::kFailed},
-      {"interrupted", SlotState::kInterrupted},   {"no-such-state", SlotState::kInterrupted},
-      {"empty", SlotState::kEmpty}};
-  for (const auto& [word, state] : states) {
-    model.Apply(*ParseEventLine(Line("slot-state", "1-1.8", std::string(R"({"state":")") + word + "\"}")));
-    EXPECT_EQ(model.Find("1-1.8")->state, state) << word;
+  struct Step {
+    const char* data;
+    SlotState state;
+    const char* reason;
+  };
+  // One slot through a session: written, taken out, a board put in before the
+  // slot re-armed (not written), re-armed, written again and failed, interrupted.
+  const Step steps[] = {
+      {R"({"state":"writing","present":true,"item":"HOST","percent":20})", SlotState::kWriting, ""},
+      {R"({"state":"done","present":true,"text":"done, waiting for removal"})", SlotState::kDone, ""},
+      {R"({"state":"done","present":false})", SlotState::kEmpty, ""},
+      {R"({"state":"done","present":true})", SlotState::kWaitingRemoval, ""},
+      {R"({"state":"done","present":false})", SlotState::kEmpty, ""},
+      {R"({"state":"empty","present":false})", SlotState::kEmpty, ""},
+      {R"({"state":"no-such-state"})", SlotState::kEmpty, ""},
+      {R"({"state":"writing","present":true})", SlotState::kWriting, ""},
+      {R"({"state":"failed","present":true,"reason":"下载失败","text":"failed: 下载失败"})", SlotState::kFailed, "下载失败"},
+      {R"({"state":"empty","present":false})", SlotState::kEmpty, ""},
+      {R"({"state":"empty","present":true})", SlotState::kWaitingRemoval, ""},  // stopping: not taken
+      {R"({"state":"writing","present":true})", SlotState::kWriting, ""},
+  };
+  for (const Step& step : steps) {
+    model.Apply(*ParseEventLine(Line("slot-state", "1-1.8", step.data)));
+    EXPECT_EQ(model.Find("1-1.8")->state, step.state) << step.data;
+    EXPECT_EQ(model.Find("1-1.8")->reason, step.reason) << step.data;
   }
   EXPECT_EQ(model.Find("1-1.8")->name, "A8");
-  model.Apply(*ParseEventLine(Line("item-start", "1-1.8", R"({"item":"BOOT"})")));
-  model.RunEnded(0, "ended");
+  EXPECT_EQ(model.Find("1-1.8")->percent, 0);  // a new board starts at nothing
+  model.Apply(*ParseEventLine(Line("outcome", "1-1.8", R"({"exit_code":10,"reason":"interrupted at BOOT block 2"})")));
+  model.Apply(*ParseEventLine(Line("slot-state", "1-1.8", R"({"state":"failed","present":true,"reason":"x"})")));
   EXPECT_EQ(model.Find("1-1.8")->state, SlotState::kInterrupted);
+  EXPECT_EQ(model.Find("1-1.8")->reason, "interrupted at BOOT block 2");
+  model.Apply(*ParseEventLine(Line("item-start", "1-1.9", R"({"item":"BOOT"})")));
+  model.RunEnded(0, "ended");
+  EXPECT_EQ(model.Find("1-1.9")->state, SlotState::kInterrupted);
+  EXPECT_EQ(model.Find("1-1.9")->reason, "ended");
   EXPECT_FALSE(model.AnyWriting());
 }
 
