@@ -64,8 +64,13 @@ Slot& StationModel::At(const std::string& port) {
   return slot;
 }
 
-void StationModel::StartWriting(Slot& slot, std::int64_t timeMs) {
+void StationModel::StartWriting(Slot& slot, const StationEvent& event) {
   if (slot.state == SlotState::kWriting) return;
+  // The CLI may still show a board writing after its child's outcome came:
+  // the same board, still finished.
+  if (Final(slot.state) && !event.device.empty() && event.device == slot.device) return;
+  const std::int64_t timeMs = event.timeMs;
+  slot.device = event.device;
   slot.state = SlotState::kWriting;
   slot.item.clear();
   slot.percent = 0;
@@ -122,7 +127,7 @@ void StationModel::SetState(Slot& slot, const StationEvent& event) {
   const std::string& s = event.state;
   const bool present = event.present.value_or(true);
   if (s == "writing") {
-    StartWriting(slot, event.timeMs);
+    StartWriting(slot, event);
     if (!event.item.empty()) slot.item = event.item;
     if (event.percent > 0) slot.percent = std::clamp(event.percent, 0, 100);
     return;
@@ -170,7 +175,7 @@ void StationModel::Apply(const StationEvent& event) {
       exitCode_.reset();
       return;
     case EventKind::kDeviceFound:
-      if (aboutSlot) StartWriting(At(event.slot), event.timeMs);
+      if (aboutSlot) StartWriting(At(event.slot), event);
       return;
     case EventKind::kDeviceGone:
       // A board that restarts during its write comes back: only a finished one is removed.
@@ -181,9 +186,11 @@ void StationModel::Apply(const StationEvent& event) {
       return;
     case EventKind::kItemStart:
       if (!aboutSlot) return;
-      StartWriting(At(event.slot), event.timeMs);
-      At(event.slot).item = event.item;
-      At(event.slot).percent = 0;
+      StartWriting(At(event.slot), event);
+      if (At(event.slot).state == SlotState::kWriting) {
+        At(event.slot).item = event.item;
+        At(event.slot).percent = 0;
+      }
       return;
     case EventKind::kProgress:
       if (aboutSlot && At(event.slot).state == SlotState::kWriting) {
@@ -213,6 +220,9 @@ void StationModel::Apply(const StationEvent& event) {
       return;
     case EventKind::kStopping:
       stopping_ = true;
+      return;
+    case EventKind::kStationNote:
+      ++stationNotes_;
       return;
     case EventKind::kUnknown:
       return;

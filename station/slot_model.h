@@ -16,6 +16,7 @@ enum class SlotState { kEmpty, kWriting, kDone, kFailed, kWaitingRemoval, kInter
 struct Slot {
   std::string port;  // hub port (or BUS:ADDR), the slot's identity
   std::string name;  // the fixture's name from [slots]; empty: none given
+  std::string device;  // BUS:ADDR of the board written last
   SlotState state = SlotState::kEmpty;
   std::string item;
   int percent = 0;
@@ -59,12 +60,14 @@ class StationModel {
   bool Stopping() const { return stopping_; }
   bool Ended() const { return ended_; }
   std::optional<int> ExitCode() const { return exitCode_; }
+  // How many notes about the whole station the CLI has sent (each stop it heard is one).
+  int StationNotes() const { return stationNotes_; }
   // Slots that failed since the last call (each once), for the sound.
   int TakeNewFailures();
 
  private:
   Slot& At(const std::string& port);
-  void StartWriting(Slot& slot, std::int64_t timeMs);
+  void StartWriting(Slot& slot, const StationEvent& event);
   void Finish(Slot& slot, const StationEvent& event);
   void Count(Slot& slot);
   void SetState(Slot& slot, const StationEvent& event);
@@ -78,4 +81,5 @@ class StationModel {
   bool stopping_ = false;
   bool ended_ = false;
   std::optional<int> exitCode_;
+  int stationNotes_ = 0;
 };

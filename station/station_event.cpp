@@ -22,7 +22,7 @@ constexpr KindName kKinds[] = {
     {"message", EventKind::kMessageBox},         {"device-result", EventKind::kDeviceResult},
     {"outcome", EventKind::kOutcome},            {"slot-state", EventKind::kSlotState},
     {"tally", EventKind::kTally},
-    {"stopping", EventKind::kStopping},
+    {"stopping", EventKind::kStopping},          {"station", EventKind::kStationNote},
 };
 
 EventKind KindOf(const std::string& name) {
@@ -103,7 +103,8 @@ std::optional<StationEvent> ParseEventLine(const std::string& line) {
   event.exitName = Text(data, "exit_name");
   // A box's words, or the reason of a failed outcome or slot (whose "text" is
   // the CLI's own summary line, not for the window).
-  event.text = Text(data, event.kind == EventKind::kMessageBox ? "text" : "reason");
+  const bool ownText = event.kind == EventKind::kMessageBox || event.kind == EventKind::kStationNote;
+  event.text = Text(data, ownText ? "text" : "reason");
   event.state = Text(data, "state");
   if (const auto present = data.find("present"); present != data.end() && present->is_boolean()) {
     event.present = present->get<bool>();

@@ -22,6 +22,7 @@ enum class EventKind {
   kSlotState,     // --watch: a slot changed state
   kTally,         // --watch: the session's tally
   kStopping,      // the CLI takes no new board
+  kStationNote,   // --watch: a line about the station as a whole (a stop heard, ...)
 };
 
 // A row of the run (run-start): which file goes as which item, and its pin.

@@ -116,6 +116,19 @@ TEST(SlotModel, ABoardEndsOnceWhicheverEventComesFirst) {
   EXPECT_EQ(tally.failed, 2);
 }
 
+TEST(SlotModel, WatchShowingAFinishedBoardWritingOnceMoreKeepsItFinished) {
+  const StationModel model = Fed({
+      R"({"kind":"item-start","time":"2026-12-08T14:00:00.000Z","device":"001:002","slot":"1-1.1","data":{"item":"RCDB"}})",
+      R"({"kind":"outcome","time":"2026-12-08T14:00:05.000Z","device":"001:002","slot":"1-1.1","data":{"exit_code":0}})",
+      R"({"kind":"slot-state","time":"2026-12-08T14:00:05.100Z","device":"001:002","slot":"1-1.1","data":{"state":"writing","item":"RCDB","percent":100}})",
+      R"({"kind":"slot-state","time":"2026-12-08T14:00:05.200Z","device":"001:002","slot":"1-1.1","data":{"state":"done","present":true}})",
+      R"({"kind":"slot-state","time":"2026-12-08T14:00:09.000Z","device":"001:003","slot":"1-1.2","data":{"state":"writing"}})",
+  });
+  EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kDone);
+  EXPECT_DOUBLE_EQ(StationModel::ElapsedSeconds(*model.Find("1-1.1"), 0), 5.0);
+  EXPECT_EQ(model.Find("1-1.2")->state, SlotState::kWriting);
+}
+
 TEST(SlotModel, RestartKeepsTheBoardAndRemovalClearsAFinishedOne) {
   StationModel model = Fed({
       Line("item-start", "1-1.2", R"({"item":"HOST"})"),
