@@ -127,6 +127,7 @@ TEST(SlotModel, WatchShowingAFinishedBoardWritingOnceMoreKeepsItFinished) {
   EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kDone);
   EXPECT_DOUBLE_EQ(StationModel::ElapsedSeconds(*model.Find("1-1.1"), 0), 5.0);
   EXPECT_EQ(model.Find("1-1.2")->state, SlotState::kWriting);
+  EXPECT_EQ(model.TallyAt(0).written, 1);  // counted once, though told twice
 }
 
 TEST(SlotModel, RestartKeepsTheBoardAndRemovalClearsAFinishedOne) {

@@ -142,6 +142,9 @@ TEST(StationWindow, ClosingWhileWritingAsksAndLeavesNoCli) {
   EXPECT_EQ(asked, 2);
   EXPECT_FALSE(window.Cli().Running());
   EXPECT_FALSE(Alive(pid));
+  // Interrupted by the CLI itself (its second signal), not killed.
+  EXPECT_EQ(window.Model().Find("1-1.2")->state, SlotState::kInterrupted);
+  EXPECT_EQ(window.Model().Find("1-1.2")->reason, "interrupted at HOST block 3");
 }
 
 }  // namespace
