@@ -173,6 +173,8 @@ void StationModel::Apply(const StationEvent& event) {
       stopping_ = false;
       ended_ = false;
       exitCode_.reset();
+      exitName_.clear();
+      exitReason_.clear();
       return;
     case EventKind::kDeviceFound:
       if (aboutSlot) StartWriting(At(event.slot), event);
@@ -205,6 +207,8 @@ void StationModel::Apply(const StationEvent& event) {
       if (!aboutSlot) {
         ended_ = true;
         exitCode_ = event.exitCode;
+        exitName_ = event.exitName;
+        exitReason_ = event.text;
         return;
       }
       Finish(At(event.slot), event);

@@ -60,6 +60,9 @@ class StationModel {
   bool Stopping() const { return stopping_; }
   bool Ended() const { return ended_; }
   std::optional<int> ExitCode() const { return exitCode_; }
+  // The run's outcome in the CLI's words: its exit code's name, and with a failure the reason.
+  const std::string& ExitName() const { return exitName_; }
+  const std::string& ExitReason() const { return exitReason_; }
   // How many notes about the whole station the CLI has sent (each stop it heard is one).
   int StationNotes() const { return stationNotes_; }
   // Slots that failed since the last call (each once), for the sound.
@@ -81,5 +84,7 @@ class StationModel {
   bool stopping_ = false;
   bool ended_ = false;
   std::optional<int> exitCode_;
+  std::string exitName_;
+  std::string exitReason_;
   int stationNotes_ = 0;
 };

@@ -163,7 +163,14 @@ void StationWindow::Stop() {
 }
 
 void StationWindow::CliEnded(int exitCode, bool crashed) {
-  const QString how = crashed ? tr("监视程序异常结束") : tr("监视程序已结束（退出码 %1）").arg(exitCode);
+  QString how = crashed ? tr("监视程序异常结束") : tr("监视程序已结束（退出码 %1）").arg(exitCode);
+  // The run's own words when it said them (a CLI that ended before its run
+  // began, e.g. on a bad settings file, says why on its standard error only).
+  if (!crashed && model_.ExitCode() == exitCode) {
+    for (const std::string& words : {model_.ExitName(), model_.ExitReason()}) {
+      if (!words.empty()) how += QStringLiteral("：") + QString::fromStdString(words);
+    }
+  }
   model_.RunEnded(now_(), how.toStdString());
   status_->setText(how);
   stop_->setText(tr("停止"));

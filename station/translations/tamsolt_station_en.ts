@@ -54,7 +54,7 @@
     <message>
         <location filename="../station_window.cpp" line="49"/>
         <location filename="../station_window.cpp" line="149"/>
-        <location filename="../station_window.cpp" line="169"/>
+        <location filename="../station_window.cpp" line="176"/>
         <source>停止</source>
         <translation>Stop</translation>
     </message>
@@ -105,37 +105,37 @@
         <translation>The station program has ended (exit code %1)</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="183"/>
+        <location filename="../station_window.cpp" line="190"/>
         <source>今日记录不可用</source>
         <translation>Today&apos;s record is not available</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="192"/>
+        <location filename="../station_window.cpp" line="199"/>
         <source>%1：%2/%3</source>
         <translation>%1: %2/%3</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="194"/>
+        <location filename="../station_window.cpp" line="201"/>
         <source>共 %1 块，成功 %2 块。按结果：%3。按槽位（成功/共）：%4</source>
         <translation>%1 boards, %2 done. By outcome: %3. By slot (done/all): %4</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="226"/>
+        <location filename="../station_window.cpp" line="233"/>
         <source>  [锁定 %1]</source>
         <translation>  [pinned %1]</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="230"/>
+        <location filename="../station_window.cpp" line="237"/>
         <source>（尚未收到要写入的文件）</source>
         <translation>(no files to write received yet)</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="234"/>
+        <location filename="../station_window.cpp" line="241"/>
         <source>成功 %1   失败 %2   每小时 %3 块</source>
         <translation>Written %1   Failed %2   %3 boards/hour</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="253"/>
+        <location filename="../station_window.cpp" line="260"/>
         <source>还有板正在写入。关闭窗口会中断它们。仍要关闭吗？</source>
         <translation>Boards are still writing. Closing the window interrupts them. Close anyway?</translation>
     </message>

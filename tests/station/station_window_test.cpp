@@ -119,6 +119,7 @@ TEST(StationWindow, FirstStopTakesNoNewBoardSecondInterrupts) {
   const SlotTile* tile = window.Tile("1-1.2");
   EXPECT_EQ(tile->StateShown(), SlotTile::StateText(SlotState::kInterrupted));
   EXPECT_EQ(tile->ReasonText(), QStringLiteral("interrupted at HOST block 3"));
+  EXPECT_TRUE(window.StatusText().endsWith(QStringLiteral("（退出码 10）：interrupted"))) << qPrintable(window.StatusText());
 }
 
 TEST(StationWindow, ClosingWhileWritingAsksAndLeavesNoCli) {
