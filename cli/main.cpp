@@ -1,7 +1,9 @@
 // tamsolt-cli: the window's batch download without a display. Rows from
 // setting.ini or the command line, log lines on standard output, progress and
-// message boxes on standard error, and an exit code per way the run ended
-// (tamsolt-cli --help, README "Command line").
+// message boxes on standard error (with --json: events on standard output
+// instead), and an exit code per way the run ended (tamsolt-cli --help,
+// README "Command line"). One device, every device (--all) or a station that
+// runs until stopped (--watch); stop signals are read in its loops.
 #include <unistd.h>
 
 #include <chrono>
@@ -106,10 +108,15 @@ int WriteEveryDevice(const CliOptions& options) {
   }
   if (run.interrupted) return AsInt(ExitCode::kInterrupted);
   if (!run.late.empty()) return AsInt(ExitCode::kSomeDeviceFailed);
+  // Every device written but a log file lost lines: that code, not a failure.
+  bool linesLost = false;
   for (const StationResult& result : run.results) {
-    if (result.exitCode != 0) return AsInt(ExitCode::kSomeDeviceFailed);
+    linesLost = linesLost || result.exitCode == AsInt(ExitCode::kLogLinesLost);
+    if (result.exitCode != 0 && result.exitCode != AsInt(ExitCode::kLogLinesLost)) {
+      return AsInt(ExitCode::kSomeDeviceFailed);
+    }
   }
-  return AsInt(ExitCode::kDone);
+  return AsInt(linesLost ? ExitCode::kLogLinesLost : ExitCode::kDone);
 }
 
 int WriteOneDevice(const CliOptions& options, Clock::time_point graceEnd) {

@@ -38,6 +38,8 @@ class SlotView {
   // The slots and the tally; shown when anything changed (the terminal also
   // redraws the times).
   void Show(const std::map<std::string, SlotLine>& slots, const Tally& tally);
+  // The last drawing stays on the terminal; what follows goes below it.
+  void Keep() { drawnLines_ = 0; }
 
  private:
   void Erase();

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <optional>
 
@@ -68,6 +69,7 @@ class Station {
 
  private:
   void Scan();
+  void Comings();
   void Read(const std::string& slot, Board& board, ChildOutput& output);
   void Ended(const std::string& slot, Board& board);
   void Stop(int signal);
@@ -79,17 +81,31 @@ class Station {
   SlotView view_;
   Clock::time_point started_;
   std::map<std::string, Board> boards_;  // running, by slot
+  std::map<std::string, bool> present_;  // as the events said last
   Tally tally_;
   long taken_ = 0;
   bool json_;  // this station's own output is events
+  bool linesLost_ = false;  // a board written, but its log file lost lines
   bool stopping_ = false;
   bool interrupted_ = false;
   std::optional<Clock::time_point> killAt_;
 };
 
+// device-found and device-gone as boards come into slots and leave them.
+void Station::Comings() {
+  for (const auto& [name, slot] : book_.Slots()) {
+    if (present_[name] == slot.present) continue;
+    present_[name] = slot.present;
+    EmitEvent(slot.present ? "device-found" : "device-gone",
+              {{"address", slot.device}, {"slot", name}}, slot.device, name);
+  }
+}
+
 void Station::Scan() {
   const bool taking = !stopping_;
-  for (const std::string& slot : book_.Scan(BoardsBySlot(), taking, Clock::now())) {
+  const std::vector<std::string> start = book_.Scan(BoardsBySlot(), taking, Clock::now());
+  Comings();
+  for (const std::string& slot : start) {
     const std::string device = book_.Slots().at(slot).device;
     boards_[slot].process = StartChild(program_, ChildArguments(options_, *ParseDeviceAddress(device)));
     if (options_.maxBoards > 0 && ++taken_ >= options_.maxBoards) {
@@ -103,8 +119,12 @@ void Station::Scan() {
 void Station::Read(const std::string& slot, Board& board, ChildOutput& output) {
   const bool events = &output == &board.process.out;
   ReadLines(output, !events, [&](const std::string& line) {
-    if (!events) {
-      view_.Line(slot, line);  // a child's own error, as text
+    if (!events) {  // a child's own error, as text: on standard error beside events
+      if (json_) {
+        std::fprintf(stderr, "[%s] %s\n", slot.c_str(), line.c_str());
+      } else {
+        view_.Line(slot, line);
+      }
       return;
     }
     const Event event = Event::parse(line, nullptr, false);
@@ -129,6 +149,7 @@ void Station::Ended(const std::string& slot, Board& board) {
   // Done, or done with lines lost from the log file: the board is written.
   const bool done = code == AsInt(ExitCode::kDone) || code == AsInt(ExitCode::kLogLinesLost);
   if (board.reason.empty()) board.reason = ExitCodeMeaning(code);
+  linesLost_ = linesLost_ || code == AsInt(ExitCode::kLogLinesLost);
   book_.Finished(slot, done, board.reason, Clock::now());
   ++(done ? tally_.written : tally_.failed);
   const double hours = std::chrono::duration<double>(Clock::now() - started_).count() / 3600;
@@ -179,6 +200,7 @@ int Station::Run() {
       Scan();
     } else if (stopping_) {
       book_.Scan(BoardsBySlot(), false, Clock::now());  // slots still show boards leaving
+      Comings();
     }
     Show();
     std::vector<pollfd> fds{{StopSignalFd(), POLLIN, 0}};
@@ -209,9 +231,11 @@ int Station::Run() {
     }
   }
   Show();
+  view_.Keep();
   view_.Note("tamsolt-cli: stopped; " + TallyText(tally_));
   if (interrupted_) return AsInt(ExitCode::kInterrupted);
-  return AsInt(tally_.failed > 0 ? ExitCode::kSomeDeviceFailed : ExitCode::kDone);
+  if (tally_.failed > 0) return AsInt(ExitCode::kSomeDeviceFailed);
+  return AsInt(linesLost_ ? ExitCode::kLogLinesLost : ExitCode::kDone);
 }
 
 }  // namespace

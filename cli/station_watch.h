@@ -9,5 +9,6 @@
 
 #include "cli/cli_options.h"
 
-// The exit code: 0 every board of the session written, 1 any failed, 10 interrupted.
+// The exit code: 0 every board of the session written, 1 any failed, 10
+// interrupted, 11 all written but a log file lost lines.
 int WatchStation(const std::string& program, const CliOptions& options);

@@ -55,7 +55,7 @@ const char* ChunkImageName(std::uint8_t target) {
 struct QueuedReport {
   Micros readyAt = 0;
   std::array<std::uint8_t, kReportBytes> bytes{};
-  bool restartsDevice = false;  // once read, the device leaves to restart
+  Micros restartsFor = -1;      // once read, the device leaves to restart, this long (-1: stays)
   bool unplugsDevice = false;   // once read, the device leaves for good
 };
 
@@ -241,7 +241,8 @@ struct DeviceModel::Impl {
     if (frameNumber == faults.wrongEchoAtFrame) echo = static_cast<std::uint16_t>(echo + 1);
     QueuedReport report;
     report.readyAt = now + faults.replyLatency;
-    report.restartsDevice = answer.restarts;
+    if (answer.restarts) report.restartsFor = faults.restartAbsentFor;
+    if (answer.endsExchange && faults.rebootAfterEnd >= 0) report.restartsFor = faults.rebootAfterEnd;
     report.unplugsDevice = lastBeforeUnplug;
     BuildReport(code, echo, answer.status, report.bytes.data());
     if (frameNumber == faults.damagedAtFrame) report.bytes[kReportBytes - 1] ^= 0x5A;
@@ -254,9 +255,9 @@ struct DeviceModel::Impl {
     reports.clear();
   }
 
-  void Restart(Micros now) {
+  void Restart(Micros now, Micros awayFor) {
     restarting = true;
-    backAt = now + faults.restartAbsentFor;
+    backAt = now + awayFor;
     ++summary.restarts;
     reports.clear();
     images.Forget();
@@ -347,7 +348,7 @@ bool DeviceModel::TakeReport(Micros now, std::uint8_t* out) {
   const QueuedReport report = d.reports.front();
   d.reports.pop_front();
   std::copy(report.bytes.begin(), report.bytes.end(), out);
-  if (report.restartsDevice) d.Restart(now);
+  if (report.restartsFor >= 0) d.Restart(now, report.restartsFor);
   if (report.unplugsDevice) d.LeaveForGood();
   return true;
 }

@@ -38,8 +38,10 @@ struct Faults {
   int unplugAfterFrames = -1;    // the device leaves the bus once the reply to this many frames is read
   Micros replyLatency = 0;       // each report becomes ready this long after its frame
   Micros leaveAt = -1;           // the board is unplugged at this time (-1: never)
+  Micros rebootAfterEnd = -1;    // once the end reply is read the device reboots: off the bus this long
   // Served by the umockdev tier only (the bus and its usbfs handles):
   Micros arriveAfter = 0;        // the device joins the bus this long after the runner started
+  Micros unwritableFor = 0;      // each new node is read-only this long (udev's rule comes late)
 };
 
 // Parses fault options ("--absent", "--silent=FROM:N", "--begin-status=3", ...);

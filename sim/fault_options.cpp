@@ -67,6 +67,10 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
     ok = ParseInt(value, faults.unplugAfterFrames);
   } else if (name == "--latency-ms") {
     ok = ParseMillis(value, faults.replyLatency);
+  } else if (name == "--unwritable-for-ms") {
+    ok = ParseMillis(value, faults.unwritableFor);
+  } else if (name == "--reboot-after-end-ms") {
+    ok = ParseMillis(value, faults.rebootAfterEnd);
   } else if (name == "--leave-ms") {
     ok = ParseMillis(value, faults.leaveAt);
   } else if (name == "--arrive-ms") {
@@ -86,6 +90,9 @@ std::string FaultUsage() {
          "  --claim-fails         interface 0 is occupied\n"
          "  --unwritable-node     the node is read-only (no udev rule): usbfs refuses every\n"
          "                        request of a handle, root's too (umockdev only)\n"
+         "  --unwritable-for-ms=MS  each new node is read-only for its first MS, as before udev\n"
+         "                        applies the rule; a handle opened meanwhile stays refused\n"
+         "                        (umockdev only)\n"
          "  --silent=FROM:N       frames FROM .. FROM+N-1 get no reply (frames count from 0)\n"
          "  --wrong-echo=FRAME    the reply to FRAME echoes the next block index\n"
          "  --damaged=FRAME       the reply to FRAME has a bad CRC\n"
@@ -93,6 +100,8 @@ std::string FaultUsage() {
          "  --begin-status=S      status of the first begin reply (3 restart, 4 ready, 5 refused)\n"
          "  --restart-ms=MS       how long a restarting device is off the bus (default 3000)\n"
          "  --never-back          a restarting device does not come back\n"
+         "  --reboot-after-end-ms=MS  once the end reply is read the device reboots: it leaves\n"
+         "                        the bus and comes back on its port MS later\n"
          "  --unplug-after=N      the device leaves once the reply to frame N-1 is read\n"
          "  --latency-ms=MS       each reply is ready this long after its frame\n"
          "  --arrive-ms=MS        the device joins the bus MS after the start (umockdev only)\n"

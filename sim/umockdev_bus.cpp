@@ -88,6 +88,7 @@ bool EmulatedBus::SyncSlot(Slot& slot, std::string& error) {
     return now < state.model.GetFaults().arriveAfter ? 0 : state.model.ListedDevices(now);
   })
                                     : 0;
+  ApplyLateRule(slot);
   if (static_cast<int>(slot.nodes.size()) == listed) return true;
   bool ok = true;
   while (ok && static_cast<int>(slot.nodes.size()) < listed) {
@@ -121,7 +122,13 @@ bool EmulatedBus::AddNode(Slot& slot, std::string& error) {
     g_object_unref(handler);
     return false;
   }
-  const Node node{devnum, slot.nodes.empty() ? slot.port : NeighbourPortPath(slot.port), handler};
+  Node node{devnum, slot.nodes.empty() ? slot.port : NeighbourPortPath(slot.port), handler, -1};
+  // Decided before the node appears, so that no handle opened at once escapes it.
+  const bool unwritable = slot.device->With([&](DeviceState& state, Micros now) {
+    const Faults& faults = state.model.GetFaults();
+    if (faults.unwritableFor > 0) node.writableAt = state.writableAt[path] = now + faults.unwritableFor;
+    return faults.unwritableNode || faults.unwritableFor > 0;
+  });
   const std::string description =
       DeviceDescription(kEmulatedBus, devnum, node.port, Vx742Identity());
   if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &failure)) {
@@ -129,15 +136,24 @@ bool EmulatedBus::AddNode(Slot& slot, std::string& error) {
     Detach(node);
     return false;
   }
-  const bool unwritable = slot.device->With(
-      [](DeviceState& state, Micros) { return state.model.GetFaults().unwritableNode; });
   if (unwritable) {
     // An ordinary user sees the mode; the handler refuses the handle's
     // requests for any user, root included, so tests as root see it too.
+    GStatBuf status;
+    if (g_stat((RootDir() + path).c_str(), &status) == 0) node.writableMode = status.st_mode & 07777;
     g_chmod((RootDir() + path).c_str(), 0444);
   }
   slot.nodes.push_back(node);
   return true;
+}
+
+void EmulatedBus::ApplyLateRule(Slot& slot) {
+  const Micros now = slot.device->With([](DeviceState&, Micros now) { return now; });
+  for (Node& node : slot.nodes) {
+    if (node.writableAt < 0 || now < node.writableAt) continue;
+    g_chmod((RootDir() + DeviceNodePath(kEmulatedBus, node.devnum)).c_str(), node.writableMode);
+    node.writableAt = -1;
+  }
 }
 
 void EmulatedBus::RemoveNode(Slot& slot) {

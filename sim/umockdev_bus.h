@@ -41,6 +41,8 @@ class EmulatedBus {
     int devnum;
     std::string port;  // kept when the device comes back
     UMockdevIoctlBase* handler;
+    Micros writableAt;         // -1, or when the late udev rule makes it writable
+    unsigned writableMode = 0644;  // the mode it gets then
   };
   // One emulated device and its nodes.
   struct Slot {
@@ -54,6 +56,8 @@ class EmulatedBus {
   // Another device's node on port: a board plugged in there waits until it has gone.
   bool PortTaken(const Slot& slot, const std::string& port) const;
   bool AddNode(Slot& slot, std::string& error);
+  // Gives nodes of --unwritable-for-ms their mode back once their time is up.
+  void ApplyLateRule(Slot& slot);
   void RemoveNode(Slot& slot);
   void Detach(const Node& node);
   void ChooseSilentNode(Slot& slot);

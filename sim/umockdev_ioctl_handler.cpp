@@ -215,7 +215,9 @@ int Serve(OpenNode& node, unsigned long request, UMockdevIoctlData* arg, DeviceS
     // so a refused handle shows up as a bad file descriptor on its first ioctl.
     // A node the program may not write is opened read-only by libusb, and
     // usbfs refuses every request on such a handle with EPERM.
-    if (state.model.GetFaults().unwritableNode) {
+    const auto writable = state.writableAt.find(node.path);
+    if (state.model.GetFaults().unwritableNode ||
+        (writable != state.writableAt.end() && now < writable->second)) {
       node.use = NodeUse::Denied;
     } else {
       const bool opened = device.model != nullptr ? device.model->Open(now) : device.present;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,6 +37,9 @@ struct DeviceState {
   // model answers on every other node, also on a handle opened before the
   // device restarted.
   std::string silentNode;
+  // Nodes that are read-only until a time ("/dev/bus/usb/001/002" -> when the
+  // node becomes writable): a handle opened before then is a read-only one.
+  std::map<std::string, Micros> writableAt;
 };
 
 // The state every node and handle of the testbed shares, and the lock that
@@ -43,7 +47,7 @@ struct DeviceState {
 class SharedDevice {
  public:
   SharedDevice(Faults faults, std::string outputDir)
-      : state_{DeviceModel(faults, std::move(outputDir)), {}} {}
+      : state_{DeviceModel(faults, std::move(outputDir)), {}, {}} {}
 
   // Runs use(state, now) under the lock and returns its result.
   template <typename Use>

@@ -60,7 +60,9 @@ int main(int argc, char** argv) {
     const auto has = [&](const char* kind) {
       return std::any_of(events.begin(), events.end(), [&](const auto& e) { return e["kind"] == kind; });
     };
-    if (!has("slot-state") || !has("tally")) return Fail("no slot-state or tally");
+    if (!has("slot-state") || !has("tally") || !has("device-found")) {
+      return Fail("no slot-state, tally or device-found");
+    }
   }
   const std::vector<std::string> written{"device-opened", "item-start", "progress", "log",
                                          "message", "item-done", "outcome"};

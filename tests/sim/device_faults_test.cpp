@@ -94,6 +94,27 @@ TEST(DeviceFaults, RestartLeavesTheBusOnceTheReplyIsReadAndComesBackLaterOrNever
   EXPECT_FALSE(gone.Present(3'600'000'000));
 }
 
+// Some boards reboot after the end exchange: gone once the end reply is read,
+// back after the given time, and again after the next end.
+TEST(DeviceFaults, RebootAfterEndLeavesOnceTheEndReplyIsReadAndComesBack) {
+  sim::Faults faults;
+  faults.rebootAfterEnd = 2'000'000;
+  sim::DeviceModel model = WithFaults(faults);
+  Send(model, Begin(0x43, 3), 1000);
+  ASSERT_TRUE(Take(model, 1000));
+  EXPECT_TRUE(model.Present(1000)) << "a begin does not reboot it";
+  Send(model, Empty(0x44), 2000);
+  EXPECT_TRUE(model.Present(2000)) << "still there until the host has read the end reply";
+  ASSERT_TRUE(Take(model, 2000));
+  EXPECT_FALSE(model.Present(2001));
+  EXPECT_FALSE(model.Present(2'001'999));
+  EXPECT_TRUE(model.Present(2'002'000));
+  EXPECT_EQ(model.GetSummary().exchangesEnded, 1);
+  Send(model, Empty(0x44), 3'000'000);
+  ASSERT_TRUE(Take(model, 3'000'000));
+  EXPECT_FALSE(model.Present(3'000'001)) << "each end reboots it";
+}
+
 TEST(DeviceFaults, UnplugLeavesOnceTheLastReplyIsReadOrAtOnceWithoutOne) {
   sim::Faults faults;
   faults.unplugAfterFrames = 2;
@@ -200,7 +221,8 @@ TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
        {"--absent", "--no-busses", "--two-devices", "--open-fails", "--set-config-fails",
         "--claim-fails", "--silent=4:3", "--wrong-echo=5", "--damaged=6", "--stale-code=7",
         "--begin-status=3", "--restart-ms=1500", "--never-back", "--unplug-after=9",
-        "--latency-ms=2", "--leave-ms=40"}) {
+        "--latency-ms=2", "--leave-ms=40", "--unwritable-for-ms=700",
+        "--reboot-after-end-ms=900"}) {
     EXPECT_TRUE(sim::ParseFault(option, f, error)) << option << ": " << error;
   }
   EXPECT_TRUE(f.absent && f.noBusses && f.twoDevices && f.openFails && f.setConfigFails &&
@@ -215,6 +237,8 @@ TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
   EXPECT_EQ(f.unplugAfterFrames, 9);
   EXPECT_EQ(f.replyLatency, 2000);
   EXPECT_EQ(f.leaveAt, 40'000);
+  EXPECT_EQ(f.unwritableFor, 700'000);
+  EXPECT_EQ(f.rebootAfterEnd, 900'000);
 }
 
 TEST(DeviceFaultOptions, RefusesUnknownAndMalformedOptions) {

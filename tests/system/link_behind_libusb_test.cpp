@@ -4,6 +4,7 @@
 // run by hand:  tamsolt-sim-run --absent -- tamsolt_link_system_tests
 //                 --gtest_filter='*AbsentDevice*'
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <usb.h>
 
@@ -181,6 +182,31 @@ TEST_F(LinkBehindLibusb, InterfaceHeldByTheLinkIsBusyForASecondHandle) {
   const auto end = std::chrono::steady_clock::now() + 2000ms;
   while (!OpenDevice() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
   EXPECT_EQ(g_transfer.interfaceClaimed, 1) << "a closed handle still holds the interface";
+}
+
+// --- --unwritable-for-ms=1500 -----------------------------------------------
+
+// udev applies the rule a moment after the node appears: a handle opened
+// before is a read-only one and stays refused; one opened after works.
+TEST_F(LinkBehindLibusb, NodeWritableOnlyAfterAMomentRefusesAnEarlyHandleOnly) {
+  ASSERT_TRUE(FindDevice());
+  const std::string node = std::string("/dev/bus/usb/") + g_transfer.foundDevice->bus->dirname +
+                           "/" + g_transfer.foundDevice->filename;
+  struct stat status {};
+  ASSERT_EQ(::stat(node.c_str(), &status), 0) << node;
+  ASSERT_EQ(status.st_mode & 0777, 0444u) << "started after the node's read-only moment";
+  EXPECT_FALSE(OpenDevice());
+  EXPECT_EQ(messages_.hints, std::vector<std::string>{kTextPermissionHint});
+
+  const auto end = std::chrono::steady_clock::now() + 5000ms;
+  while (::stat(node.c_str(), &status) == 0 && (status.st_mode & 0777) == 0444 &&
+         std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_EQ(status.st_mode & 0777, 0644u) << "the rule never came";
+  ASSERT_TRUE(FindDevice());
+  ASSERT_TRUE(OpenDevice());
+  EXPECT_EQ(BeginStatus(), kBeginStatusReady);
 }
 
 // --- --silent=0:1 -----------------------------------------------------------
