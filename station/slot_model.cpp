@@ -177,6 +177,10 @@ void StationModel::Apply(const StationEvent& event) {
       exitReason_.clear();
       return;
     case EventKind::kDeviceFound:
+      // A board in a slot is not yet a board being written (--watch may not take it).
+      if (aboutSlot) At(event.slot);
+      return;
+    case EventKind::kDeviceOpened:
       if (aboutSlot) StartWriting(At(event.slot), event);
       return;
     case EventKind::kDeviceGone:
@@ -184,6 +188,7 @@ void StationModel::Apply(const StationEvent& event) {
       if (aboutSlot && Final(At(event.slot).state)) {
         Slot& slot = At(event.slot);
         Clear(slot);
+        slot.rearmPending = true;  // until the CLI says the slot is empty again
       }
       return;
     case EventKind::kItemStart:

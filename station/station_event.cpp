@@ -17,7 +17,7 @@ struct KindName {
 // The kinds of docs/events.md this window draws from.
 constexpr KindName kKinds[] = {
     {"run-start", EventKind::kRunStart},         {"device-found", EventKind::kDeviceFound},
-    {"device-opened", EventKind::kDeviceFound},  {"device-gone", EventKind::kDeviceGone},
+    {"device-opened", EventKind::kDeviceOpened},  {"device-gone", EventKind::kDeviceGone},
     {"item-start", EventKind::kItemStart},       {"progress", EventKind::kProgress},
     {"message", EventKind::kMessageBox},         {"device-result", EventKind::kDeviceResult},
     {"outcome", EventKind::kOutcome},            {"slot-state", EventKind::kSlotState},

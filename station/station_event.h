@@ -12,7 +12,8 @@
 enum class EventKind {
   kUnknown,
   kRunStart,      // the rows this run writes
-  kDeviceFound,   // a board will be written (device-found), or is (device-opened)
+  kDeviceFound,   // a board is in a slot (--watch: not yet taken)
+  kDeviceOpened,  // a board's child opened it: it is being written
   kDeviceGone,    // the board left its slot
   kItemStart,     // an item's transfer begins
   kProgress,      // how far the item is

@@ -130,6 +130,28 @@ TEST(SlotModel, WatchShowingAFinishedBoardWritingOnceMoreKeepsItFinished) {
   EXPECT_EQ(model.TallyAt(0).written, 1);  // counted once, though told twice
 }
 
+// --watch: a written board taken out, and another put in before the slot re-armed.
+TEST(SlotModel, ABoardPutInTooSoonIsNotShownWritingNorCounted) {
+  const auto at = [](const char* kind, const char* device, const char* data) {
+    return std::string(R"({"kind":")") + kind + R"(","device":")" + device +
+           R"(","slot":"1-1.1","data":)" + data + "}";
+  };
+  StationModel model = Fed({
+      at("device-found", "001:002", "{}"),
+      at("slot-state", "001:002", R"({"state":"writing","present":true})"),
+      at("device-opened", "001:002", "{}"),
+      at("outcome", "001:002", R"({"exit_code":0})"),
+      at("slot-state", "001:002", R"({"state":"done","present":true})"),
+      at("device-gone", "001:002", "{}"),
+      at("slot-state", "001:002", R"({"state":"done","present":false})"),
+      at("device-found", "001:003", "{}"),
+  });
+  EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kEmpty);
+  model.Apply(*ParseEventLine(at("slot-state", "001:003", R"({"state":"done","present":true})")));
+  EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kWaitingRemoval);
+  EXPECT_EQ(model.TallyAt(0).written, 1);
+}
+
 TEST(SlotModel, RestartKeepsTheBoardAndRemovalClearsAFinishedOne) {
   StationModel model = Fed({
       Line("item-start", "1-1.2", R"({"item":"HOST"})"),
