@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev googletest
   clang libclang-rt-dev
-  qt6-base-dev
+  qt6-base-dev qt6-tools-dev qt6-l10n-tools
   libusb-dev
   libsqlite3-dev nlohmann-json3-dev
   umockdev libumockdev-dev libglib2.0-dev

@@ -1,0 +1,69 @@
+#include "station/cli_process.h"
+
+#include <sys/prctl.h>
+
+#include <QElapsedTimer>
+#include <algorithm>
+#include <csignal>
+
+CliProcess::CliProcess(QObject* parent) : QObject(parent) {
+  process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  // Should the window itself die, the CLI is told to stop as by a first Stop.
+  process_.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+  connect(&process_, &QProcess::readyReadStandardOutput, this, &CliProcess::ReadLines);
+  connect(&process_, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
+    ReadLines();  // a half line at the end is a child cut short, not an event
+    emit ended(code, status == QProcess::CrashExit);
+  });
+  connect(&process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+    if (error == QProcess::FailedToStart) emit failed(process_.errorString());
+  });
+}
+
+CliProcess::~CliProcess() {
+  // No signal from a half-destroyed window.
+  disconnect(&process_, nullptr, this, nullptr);
+  Shutdown(kShutdownBoundMs);
+}
+
+bool CliProcess::Start(const QString& program, const QStringList& arguments) {
+  if (Running()) return false;
+  stopsSent_ = 0;
+  process_.start(program, arguments, QIODevice::ReadOnly);
+  return process_.waitForStarted(5000);
+}
+
+bool CliProcess::Running() const { return process_.state() != QProcess::NotRunning; }
+
+qint64 CliProcess::Pid() const { return process_.processId(); }
+
+void CliProcess::RequestStop() {
+  if (!Running()) return;
+  // QProcess::terminate() is SIGTERM on Linux; QProcess knows whether the pid is
+  // still its child, so a reaped one is never signalled.
+  process_.terminate();
+  ++stopsSent_;
+}
+
+void CliProcess::Shutdown(int boundMs) {
+  if (!Running()) return;
+  // Two signals of one kind sent together may arrive as one: the second goes
+  // after a pause, so the CLI surely sees the one that interrupts. No third:
+  // that would kill the boards' children before they release their devices.
+  if (stopsSent_ == 0) {
+    RequestStop();
+    if (process_.waitForFinished(std::min(500, boundMs))) return;
+  }
+  if (stopsSent_ == 1) RequestStop();
+  if (process_.waitForFinished(boundMs)) return;
+  process_.kill();
+  process_.waitForFinished(5000);
+}
+
+void CliProcess::ReadLines() {
+  while (process_.canReadLine()) {
+    QByteArray line = process_.readLine();
+    line.chop(1);
+    emit lineRead(line);
+  }
+}

@@ -1,0 +1,293 @@
+#include "station/slot_model.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kInterruptedCode = 10;
+// The device was done but the log file or the ledger lost lines: the board is good.
+constexpr int kDoneLinesLostCode = 11;
+
+bool Final(SlotState state) {
+  return state == SlotState::kDone || state == SlotState::kFailed ||
+         state == SlotState::kInterrupted || state == SlotState::kWaitingRemoval;
+}
+
+// "1-1.3.2" -> {1, 1, 3, 2}; nothing for BUS:ADDR or anything else.
+std::optional<std::vector<long>> PortNumbers(const std::string& port) {
+  std::vector<long> numbers;
+  const char* p = port.c_str();
+  while (*p != '\0') {
+    char* end = nullptr;
+    const long n = std::strtol(p, &end, 10);
+    if (end == p) return std::nullopt;
+    numbers.push_back(n);
+    p = end;
+    if (*p == '-' || *p == '.') {
+      ++p;
+    } else if (*p != '\0') {
+      return std::nullopt;
+    }
+  }
+  if (numbers.size() < 2) return std::nullopt;
+  return numbers;
+}
+
+// The board has gone: the slot keeps only its identity.
+void Clear(Slot& slot) {
+  Slot empty;
+  empty.port = std::move(slot.port);
+  empty.name = std::move(slot.name);
+  slot = std::move(empty);
+}
+
+}  // namespace
+
+bool PortBefore(const std::string& a, const std::string& b) {
+  const auto na = PortNumbers(a);
+  const auto nb = PortNumbers(b);
+  if (na && nb) return *na != *nb ? *na < *nb : a < b;
+  if (na || nb) return na.has_value();
+  return a < b;
+}
+
+void StationModel::NameSlots(const std::map<std::string, std::string>& names) {
+  names_ = names;
+  for (const auto& [port, name] : names) At(port);
+}
+
+Slot& StationModel::At(const std::string& port) {
+  Slot& slot = slots_[port];
+  slot.port = port;
+  if (const auto it = names_.find(port); it != names_.end()) slot.name = it->second;
+  return slot;
+}
+
+void StationModel::StartWriting(Slot& slot, const StationEvent& event) {
+  if (slot.state == SlotState::kWriting) return;
+  // The CLI may still show a board writing after its child's outcome came:
+  // the same board, still finished.
+  if (Final(slot.state) && !event.device.empty() && event.device == slot.device) return;
+  const std::int64_t timeMs = event.timeMs;
+  slot.device = event.device;
+  slot.state = SlotState::kWriting;
+  slot.item.clear();
+  slot.percent = 0;
+  slot.reason.clear();
+  slot.lastBox.clear();
+  slot.startedMs = timeMs;
+  slot.endedMs = 0;
+  slot.counted = false;
+  slot.alert = false;
+  slot.rearmPending = false;
+}
+
+void StationModel::Count(Slot& slot) {
+  if (slot.counted) return;
+  if (slot.state == SlotState::kDone) {
+    slot.counted = true;
+    ++counted_.written;
+  } else if (slot.state == SlotState::kFailed) {
+    slot.counted = true;
+    slot.alert = true;
+    ++counted_.failed;
+  }
+}
+
+// A board's end, from its child's outcome or the supervisor's result: whichever
+// comes first decides; a later one only adds a reason the first lacked.
+void StationModel::Finish(Slot& slot, const StationEvent& event) {
+  if (!event.exitCode) return;
+  const int code = *event.exitCode;
+  if (slot.state != SlotState::kWriting && Final(slot.state)) {
+    if (slot.reason.empty() && slot.state == SlotState::kFailed) slot.reason = event.text;
+    return;
+  }
+  if (slot.startedMs == 0) slot.startedMs = event.timeMs;
+  slot.endedMs = event.timeMs;
+  if (code == 0 || code == kDoneLinesLostCode) {
+    slot.state = SlotState::kDone;
+    slot.reason.clear();
+  } else {
+    slot.state = code == kInterruptedCode ? SlotState::kInterrupted : SlotState::kFailed;
+    // The outcome's reason, else the last box's words; the exit code's name
+    // only when no box came.
+    if (!event.text.empty()) slot.reason = event.text;
+    if (slot.reason.empty()) slot.reason = slot.lastBox;
+    if (slot.reason.empty()) slot.reason = event.exitName;
+  }
+  Count(slot);
+}
+
+// --watch's own view of a slot. A written slot keeps its result while its
+// board is in it; once the board is out the tile is empty, and a board put in
+// before the CLI re-arms the slot is not written: it must come out again.
+void StationModel::SetState(Slot& slot, const StationEvent& event) {
+  const std::string& s = event.state;
+  const bool present = event.present.value_or(true);
+  if (s == "writing") {
+    StartWriting(slot, event);
+    if (!event.item.empty()) slot.item = event.item;
+    if (event.percent > 0) slot.percent = std::clamp(event.percent, 0, 100);
+    return;
+  }
+  if (s == "empty") {
+    Clear(slot);
+    // A board the CLI does not take (it is stopping): not written.
+    if (event.present.value_or(false)) slot.state = SlotState::kWaitingRemoval;
+    return;
+  }
+  if (s != "done" && s != "failed") return;  // a state this window does not know
+  if (!present) {
+    Clear(slot);
+    slot.rearmPending = true;
+    return;
+  }
+  if (slot.rearmPending || slot.state == SlotState::kWaitingRemoval) {
+    slot.state = SlotState::kWaitingRemoval;
+    return;
+  }
+  if (slot.state == SlotState::kWriting) slot.endedMs = event.timeMs;
+  // A board its child reported interrupted stays so; the CLI counts it as failed.
+  if (!(slot.state == SlotState::kInterrupted && s == "failed")) {
+    slot.state = s == "done" ? SlotState::kDone : SlotState::kFailed;
+  }
+  if (slot.state != SlotState::kDone && !event.text.empty() && slot.reason.empty()) {
+    slot.reason = event.text;
+  }
+  Count(slot);
+}
+
+void StationModel::Apply(const StationEvent& event) {
+  const bool aboutSlot = !event.slot.empty();
+  switch (event.kind) {
+    case EventKind::kRunStart:
+      // Children open their own runs; the rows and session are the supervisor's.
+      if (aboutSlot) return;
+      // A new run is a new session: its tally starts again.
+      rows_ = event.rows;
+      sessionStartMs_ = event.timeMs;
+      counted_ = {};
+      reported_.reset();
+      stopping_ = false;
+      ended_ = false;
+      exitCode_.reset();
+      exitName_.clear();
+      exitReason_.clear();
+      return;
+    case EventKind::kDeviceFound:
+      // A board in a slot is not yet a board being written (--watch may not take it).
+      if (aboutSlot) At(event.slot);
+      return;
+    case EventKind::kDeviceOpened:
+      if (aboutSlot) StartWriting(At(event.slot), event);
+      return;
+    case EventKind::kDeviceGone:
+      // A board that restarts during its write comes back: only a finished one is removed.
+      if (aboutSlot && Final(At(event.slot).state)) {
+        Slot& slot = At(event.slot);
+        Clear(slot);
+        slot.rearmPending = true;  // until the CLI says the slot is empty again
+      }
+      return;
+    case EventKind::kItemStart:
+      if (!aboutSlot) return;
+      StartWriting(At(event.slot), event);
+      if (At(event.slot).state == SlotState::kWriting) {
+        At(event.slot).item = event.item;
+        At(event.slot).percent = 0;
+      }
+      return;
+    case EventKind::kProgress:
+      if (aboutSlot && At(event.slot).state == SlotState::kWriting) {
+        At(event.slot).item = event.item.empty() ? At(event.slot).item : event.item;
+        At(event.slot).percent = std::clamp(event.percent, 0, 100);
+      }
+      return;
+    case EventKind::kMessageBox:
+      if (aboutSlot && !event.text.empty()) At(event.slot).lastBox = event.text;
+      return;
+    case EventKind::kOutcome:
+      if (!aboutSlot) {
+        ended_ = true;
+        exitCode_ = event.exitCode;
+        exitName_ = event.exitName;
+        exitReason_ = event.text;
+        return;
+      }
+      Finish(At(event.slot), event);
+      return;
+    case EventKind::kDeviceResult:
+      if (aboutSlot) Finish(At(event.slot), event);
+      return;
+    case EventKind::kSlotState:
+      if (aboutSlot) SetState(At(event.slot), event);
+      return;
+    case EventKind::kTally:
+      reported_ = Tally{event.written, event.failed, event.perHour};
+      return;
+    case EventKind::kStopping:
+      stopping_ = true;
+      return;
+    case EventKind::kStationNote:
+      ++stationNotes_;
+      return;
+    case EventKind::kUnknown:
+      return;
+  }
+}
+
+void StationModel::RunEnded(std::int64_t timeMs, const std::string& reason) {
+  ended_ = true;
+  for (auto& entry : slots_) {
+    Slot& slot = entry.second;
+    if (slot.state != SlotState::kWriting) continue;
+    slot.state = SlotState::kInterrupted;
+    slot.endedMs = timeMs;
+    if (slot.reason.empty()) slot.reason = reason;
+  }
+}
+
+std::vector<const Slot*> StationModel::Slots() const {
+  std::vector<const Slot*> out;
+  for (const auto& entry : slots_) out.push_back(&entry.second);
+  std::sort(out.begin(), out.end(),
+            [](const Slot* a, const Slot* b) { return PortBefore(a->port, b->port); });
+  return out;
+}
+
+const Slot* StationModel::Find(const std::string& port) const {
+  const auto it = slots_.find(port);
+  return it == slots_.end() ? nullptr : &it->second;
+}
+
+double StationModel::ElapsedSeconds(const Slot& slot, std::int64_t nowMs) {
+  if (slot.state == SlotState::kEmpty || slot.startedMs == 0) return 0;
+  const std::int64_t end = slot.state == SlotState::kWriting || slot.endedMs == 0 ? nowMs : slot.endedMs;
+  return std::max<std::int64_t>(0, end - slot.startedMs) / 1000.0;
+}
+
+Tally StationModel::TallyAt(std::int64_t nowMs) const {
+  if (reported_) return *reported_;
+  Tally tally = counted_;
+  const int boards = tally.written + tally.failed;
+  const double hours = (nowMs - sessionStartMs_) / 3600000.0;
+  // Too early for a rate that means anything: none rather than thousands.
+  if (boards > 0 && sessionStartMs_ != 0 && hours * 3600 >= 60) tally.perHour = boards / hours;
+  return tally;
+}
+
+bool StationModel::AnyWriting() const {
+  return std::any_of(slots_.begin(), slots_.end(),
+                     [](const auto& entry) { return entry.second.state == SlotState::kWriting; });
+}
+
+int StationModel::TakeNewFailures() {
+  int n = 0;
+  for (auto& entry : slots_) {
+    if (entry.second.alert) ++n;
+    entry.second.alert = false;
+  }
+  return n;
+}

@@ -1,0 +1,90 @@
+// What the station window shows, built only from the CLI's events: one state
+// per slot, the rows being written and the session's tally. Plain C++, so it
+// is tested without a display; the window only draws it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "station/station_event.h"
+
+enum class SlotState { kEmpty, kWriting, kDone, kFailed, kWaitingRemoval, kInterrupted };
+
+struct Slot {
+  std::string port;  // hub port (or BUS:ADDR), the slot's identity
+  std::string name;  // the fixture's name from [slots]; empty: none given
+  std::string device;  // BUS:ADDR of the board written last
+  SlotState state = SlotState::kEmpty;
+  std::string item;
+  int percent = 0;
+  std::int64_t startedMs = 0;  // when this board's write began
+  std::int64_t endedMs = 0;    // when it ended; 0 while writing
+  std::string reason;          // why it failed (the message table's words)
+  std::string lastBox;         // the last box's text; success has one too
+  bool counted = false;        // this board is in the tally already
+  bool alert = false;          // failed since the last look: the window beeps once
+  // The written board was taken out, but the CLI has not re-armed the slot
+  // yet: a board put in now is not written, and shows so.
+  bool rearmPending = false;
+};
+
+struct Tally {
+  int written = 0;
+  int failed = 0;
+  std::optional<double> perHour;  // from the CLI; otherwise the window works it out
+};
+
+// Hub ports in the order of the hub ("1-1.2" before "1-1.10"); BUS:ADDR after ports.
+bool PortBefore(const std::string& a, const std::string& b);
+
+class StationModel {
+ public:
+  // The fixture's names (port -> name); their slots show from the start, empty.
+  void NameSlots(const std::map<std::string, std::string>& names);
+  void Apply(const StationEvent& event);
+  // The CLI has ended (or died): a board still shown writing was cut off with it.
+  void RunEnded(std::int64_t timeMs, const std::string& reason);
+
+  // Slots in hub-port order.
+  std::vector<const Slot*> Slots() const;
+  const Slot* Find(const std::string& port) const;
+  // Seconds the slot's board has been (or was) writing, at nowMs for one still writing.
+  static double ElapsedSeconds(const Slot& slot, std::int64_t nowMs);
+
+  const std::vector<EventRow>& Rows() const { return rows_; }
+  Tally TallyAt(std::int64_t nowMs) const;
+  bool AnyWriting() const;
+  bool Stopping() const { return stopping_; }
+  bool Ended() const { return ended_; }
+  std::optional<int> ExitCode() const { return exitCode_; }
+  // The run's outcome in the CLI's words: its exit code's name, and with a failure the reason.
+  const std::string& ExitName() const { return exitName_; }
+  const std::string& ExitReason() const { return exitReason_; }
+  // How many notes about the whole station the CLI has sent (each stop it heard is one).
+  int StationNotes() const { return stationNotes_; }
+  // Slots that failed since the last call (each once), for the sound.
+  int TakeNewFailures();
+
+ private:
+  Slot& At(const std::string& port);
+  void StartWriting(Slot& slot, const StationEvent& event);
+  void Finish(Slot& slot, const StationEvent& event);
+  void Count(Slot& slot);
+  void SetState(Slot& slot, const StationEvent& event);
+
+  std::map<std::string, Slot> slots_;
+  std::map<std::string, std::string> names_;
+  std::vector<EventRow> rows_;
+  std::int64_t sessionStartMs_ = 0;
+  Tally counted_;
+  std::optional<Tally> reported_;
+  bool stopping_ = false;
+  bool ended_ = false;
+  std::optional<int> exitCode_;
+  std::string exitName_;
+  std::string exitReason_;
+  int stationNotes_ = 0;
+};

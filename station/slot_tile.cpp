@@ -1,0 +1,103 @@
+#include "station/slot_tile.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+namespace {
+
+QString Duration(double seconds) {
+  const int s = static_cast<int>(seconds);
+  return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+QLabel* Label(int pointSize, bool bold, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  QFont font = label->font();
+  font.setPointSize(pointSize);
+  font.setBold(bold);
+  label->setFont(font);
+  label->setAlignment(Qt::AlignCenter);
+  return label;
+}
+
+}  // namespace
+
+SlotTile::SlotTile(QWidget* parent) : QFrame(parent) {
+  setFrameShape(QFrame::Box);
+  setLineWidth(2);
+  setAutoFillBackground(true);
+  setMinimumSize(300, 250);
+  auto* layout = new QVBoxLayout(this);
+  layout->setSpacing(4);
+  name_ = Label(22, true, this);
+  port_ = Label(10, false, this);
+  state_ = Label(24, true, this);
+  item_ = Label(14, false, this);
+  progress_ = new QProgressBar(this);
+  progress_->setRange(0, 100);
+  progress_->setMinimumHeight(24);
+  elapsed_ = Label(14, false, this);
+  reason_ = Label(12, true, this);
+  reason_->setWordWrap(true);
+  for (QWidget* w : std::initializer_list<QWidget*>{name_, port_, state_, item_, progress_, elapsed_, reason_}) {
+    layout->addWidget(w);
+  }
+  layout->addStretch(1);
+}
+
+QString SlotTile::StateText(SlotState state) {
+  switch (state) {
+    case SlotState::kEmpty: return tr("○ 空闲");
+    case SlotState::kWriting: return tr("▶ 写入中");
+    case SlotState::kDone: return tr("✔ 完成");
+    case SlotState::kFailed: return tr("✖ 失败");
+    case SlotState::kWaitingRemoval: return tr("⏏ 请取下");
+    case SlotState::kInterrupted: return tr("■ 已中断");
+  }
+  return {};
+}
+
+QColor SlotTile::StateColour(SlotState state) {
+  switch (state) {
+    case SlotState::kEmpty: return QColor(0xd8, 0xd8, 0xd8);
+    case SlotState::kWriting: return QColor(0x8e, 0xc5, 0xff);
+    case SlotState::kDone: return QColor(0x5c, 0xc8, 0x5c);
+    case SlotState::kFailed: return QColor(0xe5, 0x39, 0x35);
+    case SlotState::kWaitingRemoval: return QColor(0xff, 0xd5, 0x4f);
+    case SlotState::kInterrupted: return QColor(0xff, 0x98, 0x00);
+  }
+  return {};
+}
+
+void SlotTile::Show(const Slot& slot, qint64 nowMs) {
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, StateColour(slot.state));
+  // Dark text on every colour but red, where white reads better.
+  const QColor text = slot.state == SlotState::kFailed ? Qt::white : Qt::black;
+  palette.setColor(QPalette::WindowText, text);
+  setPalette(palette);
+
+  const QString port = QString::fromStdString(slot.port);
+  name_->setText(slot.name.empty() ? port : QString::fromStdString(slot.name));
+  port_->setText(slot.name.empty() ? QString() : port);
+  state_->setText(StateText(slot.state));
+  const bool writing = slot.state == SlotState::kWriting;
+  item_->setText(QString::fromStdString(slot.item));
+  progress_->setVisible(writing || slot.state == SlotState::kInterrupted);
+  progress_->setValue(slot.percent);
+  const double seconds = StationModel::ElapsedSeconds(slot, nowMs);
+  elapsed_->setText(slot.state == SlotState::kEmpty || slot.startedMs == 0 ? QString()
+                                                                          : Duration(seconds));
+  QString reason = QString::fromStdString(slot.reason);
+  if (slot.state == SlotState::kWaitingRemoval && reason.isEmpty()) reason = tr("槽位尚未就绪，未接收此板");
+  reason_->setText(reason);
+}
+
+QString SlotTile::NameText() const { return name_->text(); }
+QString SlotTile::StateShown() const { return state_->text(); }
+QString SlotTile::ItemText() const { return item_->text(); }
+QString SlotTile::ElapsedText() const { return elapsed_->text(); }
+QString SlotTile::ReasonText() const { return reason_->text(); }
+int SlotTile::Percent() const { return progress_->value(); }
+bool SlotTile::ProgressShown() const { return !progress_->isHidden(); }

@@ -1,0 +1,42 @@
+// One slot drawn large enough to read from a metre away: its name, the state
+// as a colour and as a word with a symbol (colour is never the only signal),
+// the item and its progress, the elapsed time and a failure's reason.
+#pragma once
+
+#include <QFrame>
+
+#include "station/slot_model.h"
+
+class QLabel;
+class QProgressBar;
+
+class SlotTile : public QFrame {
+  Q_OBJECT
+
+ public:
+  explicit SlotTile(QWidget* parent = nullptr);
+
+  void Show(const Slot& slot, qint64 nowMs);
+
+  // The state's word with its symbol, as the tile shows it.
+  static QString StateText(SlotState state);
+  // The state's background colour.
+  static QColor StateColour(SlotState state);
+
+  QString NameText() const;
+  QString StateShown() const;
+  QString ItemText() const;
+  QString ElapsedText() const;
+  QString ReasonText() const;
+  int Percent() const;
+  bool ProgressShown() const;
+
+ private:
+  QLabel* name_;
+  QLabel* port_;
+  QLabel* state_;
+  QLabel* item_;
+  QProgressBar* progress_;
+  QLabel* elapsed_;
+  QLabel* reason_;
+};

@@ -1,0 +1,118 @@
+#include "station/station_event.h"
+
+#include <cstdio>
+#include <ctime>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+namespace {
+
+using Json = nlohmann::json;
+
+struct KindName {
+  const char* name;
+  EventKind kind;
+};
+
+// The kinds of docs/events.md this window draws from.
+constexpr KindName kKinds[] = {
+    {"run-start", EventKind::kRunStart},         {"device-found", EventKind::kDeviceFound},
+    {"device-opened", EventKind::kDeviceOpened},  {"device-gone", EventKind::kDeviceGone},
+    {"item-start", EventKind::kItemStart},       {"progress", EventKind::kProgress},
+    {"message", EventKind::kMessageBox},         {"device-result", EventKind::kDeviceResult},
+    {"outcome", EventKind::kOutcome},            {"slot-state", EventKind::kSlotState},
+    {"tally", EventKind::kTally},
+    {"stopping", EventKind::kStopping},          {"station", EventKind::kStationNote},
+};
+
+EventKind KindOf(const std::string& name) {
+  for (const KindName& k : kKinds) {
+    if (name == k.name) return k.kind;
+  }
+  return EventKind::kUnknown;
+}
+
+// A field of the wrong type is treated as absent, never as an error.
+std::string Text(const Json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+std::optional<double> Number(const Json& object, const char* key) {
+  const auto it = object.find(key);
+  if (it == object.end() || !it->is_number()) return std::nullopt;
+  return it->get<double>();
+}
+
+std::optional<int> Integer(const Json& object, const char* key) {
+  const auto it = object.find(key);
+  if (it == object.end() || !it->is_number_integer()) return std::nullopt;
+  return it->get<int>();
+}
+
+std::vector<EventRow> EnabledRows(const Json& data) {
+  std::vector<EventRow> rows;
+  const auto it = data.find("rows");
+  if (it == data.end() || !it->is_array()) return rows;
+  for (const Json& row : *it) {
+    if (!row.is_object()) continue;
+    const auto enabled = row.find("enabled");
+    if (enabled != row.end() && enabled->is_boolean() && !enabled->get<bool>()) continue;
+    std::string sha = Text(row, "sha256");
+    if (sha.empty()) sha = Text(row, "pin");
+    rows.push_back({Text(row, "item"), Text(row, "file"), std::move(sha)});
+  }
+  return rows;
+}
+
+}  // namespace
+
+std::int64_t ParseEventTime(const std::string& text) {
+  std::tm utc{};
+  int ms = 0;
+  char zone = 0;
+  const int got = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3d%c", &utc.tm_year,
+                              &utc.tm_mon, &utc.tm_mday, &utc.tm_hour, &utc.tm_min, &utc.tm_sec,
+                              &ms, &zone);
+  if (got < 6) return 0;
+  utc.tm_year -= 1900;
+  utc.tm_mon -= 1;
+  return static_cast<std::int64_t>(timegm(&utc)) * 1000 + (got >= 7 ? ms : 0);
+}
+
+std::optional<StationEvent> ParseEventLine(const std::string& line) {
+  const Json json = Json::parse(line, nullptr, /*allow_exceptions=*/false);
+  if (!json.is_object()) return std::nullopt;
+  const std::string kind = Text(json, "kind");
+  if (kind.empty()) return std::nullopt;
+
+  StationEvent event;
+  event.kind = KindOf(kind);
+  event.timeMs = ParseEventTime(Text(json, "time"));
+  event.device = Text(json, "device");
+  event.slot = Text(json, "slot");
+  static const Json kNoData = Json::object();
+  const auto found = json.find("data");
+  const Json& data = found != json.end() && found->is_object() ? *found : kNoData;
+  if (event.slot.empty()) event.slot = Text(data, "slot");
+  if (event.slot.empty()) event.slot = event.device;
+
+  event.item = Text(data, "item");
+  event.percent = Integer(data, "percent").value_or(0);
+  event.exitCode = Integer(data, "exit_code");
+  event.exitName = Text(data, "exit_name");
+  // A box's words, or the reason of a failed outcome or slot (whose "text" is
+  // the CLI's own summary line, not for the window).
+  const bool ownText = event.kind == EventKind::kMessageBox || event.kind == EventKind::kStationNote;
+  event.text = Text(data, ownText ? "text" : "reason");
+  event.state = Text(data, "state");
+  if (const auto present = data.find("present"); present != data.end() && present->is_boolean()) {
+    event.present = present->get<bool>();
+  }
+  if (event.kind == EventKind::kRunStart) event.rows = EnabledRows(data);
+  event.written = Integer(data, "written").value_or(0);
+  event.failed = Integer(data, "failed").value_or(0);
+  event.perHour = Number(data, "per_hour");
+  if (!event.perHour) event.perHour = Number(data, "boards_per_hour");
+  return event;
+}

@@ -1,0 +1,59 @@
+// One line of `tamsolt-cli --json` (docs/events.md) as the station window
+// needs it. Every line is one envelope: schema, kind, time, the device and
+// slot it is about, and the kind's data. Kinds and fields this reader does not
+// know are ignored, so a newer CLI still drives an older window.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class EventKind {
+  kUnknown,
+  kRunStart,      // the rows this run writes
+  kDeviceFound,   // a board is in a slot (--watch: not yet taken)
+  kDeviceOpened,  // a board's child opened it: it is being written
+  kDeviceGone,    // the board left its slot
+  kItemStart,     // an item's transfer begins
+  kProgress,      // how far the item is
+  kMessageBox,    // "message": a box the window would show (a failure's words)
+  kDeviceResult,  // a board's outcome, as the supervisor saw its child end
+  kOutcome,       // a run's outcome (a child's names its slot)
+  kSlotState,     // --watch: a slot changed state
+  kTally,         // --watch: the session's tally
+  kStopping,      // the CLI takes no new board
+  kStationNote,   // --watch: a line about the station as a whole (a stop heard, ...)
+};
+
+// A row of the run (run-start): which file goes as which item, and its pin.
+struct EventRow {
+  std::string item;
+  std::string file;
+  std::string sha256;  // the pinned digest; empty when the row is not pinned
+};
+
+struct StationEvent {
+  EventKind kind = EventKind::kUnknown;
+  std::int64_t timeMs = 0;  // milliseconds since the epoch (UTC); 0 when absent
+  std::string slot;         // hub port, or BUS:ADDR when none is known
+  std::string device;       // BUS:ADDR
+
+  std::string item;                // item-start, progress, item-done
+  int percent = 0;                 // progress
+  std::optional<int> exitCode;     // outcome, device-result
+  std::string exitName;            // outcome, device-result
+  std::string text;                // a message box's text; a failed outcome's or slot's reason
+  std::string state;               // slot-state: empty, writing, done, failed
+  std::optional<bool> present;     // slot-state: a board is in the slot now
+  std::vector<EventRow> rows;      // run-start: the enabled rows
+  int written = 0, failed = 0;     // tally
+  std::optional<double> perHour;   // tally
+};
+
+// Nothing for a line that is not a JSON object with a kind (a half line of a
+// child cut short, a stray message).
+std::optional<StationEvent> ParseEventLine(const std::string& line);
+
+// "2026-12-08T14:11:37.123Z" as milliseconds since the epoch; 0 when unreadable.
+std::int64_t ParseEventTime(const std::string& text);

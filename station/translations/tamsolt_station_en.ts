@@ -1,0 +1,143 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>SlotTile</name>
+    <message>
+        <location filename="../slot_tile.cpp" line="51"/>
+        <source>○ 空闲</source>
+        <translation>○ Empty</translation>
+    </message>
+    <message>
+        <location filename="../slot_tile.cpp" line="52"/>
+        <source>▶ 写入中</source>
+        <translation>▶ Writing</translation>
+    </message>
+    <message>
+        <location filename="../slot_tile.cpp" line="53"/>
+        <source>✔ 完成</source>
+        <translation>✔ Done</translation>
+    </message>
+    <message>
+        <location filename="../slot_tile.cpp" line="54"/>
+        <source>✖ 失败</source>
+        <translation>✖ Failed</translation>
+    </message>
+    <message>
+        <location filename="../slot_tile.cpp" line="55"/>
+        <source>⏏ 请取下</source>
+        <translation>⏏ Remove board</translation>
+    </message>
+    <message>
+        <location filename="../slot_tile.cpp" line="56"/>
+        <source>■ 已中断</source>
+        <translation>■ Interrupted</translation>
+    </message>
+    <message>
+        <location filename="../slot_tile.cpp" line="93"/>
+        <source>槽位尚未就绪，未接收此板</source>
+        <translation>Slot not ready yet: board not taken</translation>
+    </message>
+</context>
+<context>
+    <name>StationWindow</name>
+    <message>
+        <location filename="../station_window.cpp" line="42"/>
+        <source>Tamsolt 工位</source>
+        <translation>Tamsolt Station</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="48"/>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="49"/>
+        <location filename="../station_window.cpp" line="149"/>
+        <location filename="../station_window.cpp" line="176"/>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="77"/>
+        <source>今日记录</source>
+        <translation>Today&apos;s record</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="91"/>
+        <source>无法启动 %1：%2</source>
+        <translation>Cannot start %1: %2</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="105"/>
+        <source>未运行</source>
+        <translation>Not running</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="137"/>
+        <location filename="../station_window.cpp" line="157"/>
+        <source>停止中：不再接收新板，正在写入的板将写完。再按“停止”立即中断。</source>
+        <translation>Stopping: no new board is taken, boards writing will finish. Press Stop again to interrupt them.</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="147"/>
+        <source>运行中：插入板即开始写入</source>
+        <translation>Running: a board plugged in is written</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="158"/>
+        <source>中断</source>
+        <translation>Interrupt</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="160"/>
+        <source>正在中断写入中的板…</source>
+        <translation>Interrupting the boards writing…</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="166"/>
+        <source>监视程序异常结束</source>
+        <translation>The station program ended abnormally</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="166"/>
+        <source>监视程序已结束（退出码 %1）</source>
+        <translation>The station program has ended (exit code %1)</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="190"/>
+        <source>今日记录不可用</source>
+        <translation>Today&apos;s record is not available</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="199"/>
+        <source>%1：%2/%3</source>
+        <translation>%1: %2/%3</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="201"/>
+        <source>共 %1 块，成功 %2 块。按结果：%3。按槽位（成功/共）：%4</source>
+        <translation>%1 boards, %2 done. By outcome: %3. By slot (done/all): %4</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="233"/>
+        <source>  [锁定 %1]</source>
+        <translation>  [pinned %1]</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="237"/>
+        <source>（尚未收到要写入的文件）</source>
+        <translation>(no files to write received yet)</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="241"/>
+        <source>成功 %1   失败 %2   每小时 %3 块</source>
+        <translation>Written %1   Failed %2   %3 boards/hour</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="260"/>
+        <source>还有板正在写入。关闭窗口会中断它们。仍要关闭吗？</source>
+        <translation>Boards are still writing. Closing the window interrupts them. Close anyway?</translation>
+    </message>
+</context>
+</TS>

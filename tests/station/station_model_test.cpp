@@ -1,0 +1,257 @@
+// The event reader and the slot model, without a display.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "station/slot_model.h"
+#include "station/station_event.h"
+#include "station/station_settings.h"
+#include "station/today_report.h"
+
+namespace {
+
+std::string Line(const std::string& kind, const std::string& slot, const std::string& data,
+                 const std::string& time = "2026-12-08T14:00:00.000Z") {
+  std::string line = R"({"schema":1,"kind":")" + kind + R"(","time":")" + time + "\"";
+  if (!slot.empty()) line += R"(,"slot":")" + slot + "\"";
+  return line + R"(,"data":)" + data + "}";
+}
+
+StationModel Fed(const std::vector<std::string>& lines) {
+  StationModel model;
+  for (const std::string& line : lines) {
+    if (const auto event = ParseEventLine(line)) model.Apply(*event);
+  }
+  return model;
+}
+
+TEST(StationEventReader, TakesWhatItKnowsAndIgnoresTheRest) {
+  struct Case {
+    const char* line;
+    bool read;
+    EventKind kind;
+  };
+  const Case cases[] = {
+      {R"({"schema":1,"kind":"progress","slot":"1-1.2","data":{"item":"HOST","percent":42}})", true, EventKind::kProgress},
+      {R"({"schema":2,"kind":"brand-new","data":{}})", true, EventKind::kUnknown},
+      {R"({"kind":"outcome","data":"not an object","more":[1]})", true, EventKind::kOutcome},
+      {R"({"schema":1,"kind":"outc)", false, EventKind::kUnknown},
+      {R"(["kind","outcome"])", false, EventKind::kUnknown},
+      {R"({"schema":1,"data":{}})", false, EventKind::kUnknown},
+      {"tamsolt-cli: stopping 2 device(s)", false, EventKind::kUnknown},
+      {"", false, EventKind::kUnknown},
+  };
+  for (const Case& c : cases) {
+    const auto event = ParseEventLine(c.line);
+    ASSERT_EQ(event.has_value(), c.read) << c.line;
+    if (event) {
+      EXPECT_EQ(event->kind, c.kind) << c.line;
+    }
+  }
+}
+
+TEST(StationEventReader, ReadsEnvelopeAndData) {
+  const auto event = ParseEventLine(
+      R"({"schema":1,"kind":"outcome","time":"2026-12-08T14:11:37.123Z","device":"001:004","slot":"1-1.3",)"
+      R"("data":{"exit_code":8,"exit_name":"transfer gave up","reason":"下载失败","percent":"x"}})");
+  ASSERT_TRUE(event);
+  EXPECT_EQ(event->slot, "1-1.3");
+  EXPECT_EQ(event->device, "001:004");
+  EXPECT_EQ(event->exitCode, 8);
+  EXPECT_EQ(event->exitName, "transfer gave up");
+  EXPECT_EQ(event->text, "下载失败");
+  EXPECT_EQ(event->percent, 0);  // a field of the wrong type is absent
+  EXPECT_EQ(event->timeMs, 1796739097123LL);
+  // Without a port the device names the slot.
+  EXPECT_EQ(ParseEventLine(R"({"kind":"item-start","device":"001:009","data":{}})")->slot, "001:009");
+  EXPECT_EQ(ParseEventTime("yesterday"), 0);
+}
+
+TEST(StationEventReader, RunStartKeepsEnabledRowsWithTheirPins) {
+  const auto event = ParseEventLine(Line("run-start", "",
+      R"({"rows":[{"item":"BOOT","enabled":true,"file":"/a/boot.bin","sha256":"abcd"},)"
+      R"({"item":"FONT","enabled":false,"file":"/a/f.pack"},{"item":"HOST","file":"/a/host.bin"},7]})"));
+  ASSERT_TRUE(event);
+  ASSERT_EQ(event->rows.size(), 2u);
+  EXPECT_EQ(event->rows[0].sha256, "abcd");
+  EXPECT_EQ(event->rows[1].item, "HOST");
+}
+
+TEST(SlotOrder, FollowsTheHub) {
+  const std::pair<const char*, const char*> before[] = {
+      {"1-1.2", "1-1.10"}, {"1-1.9", "1-1.9.1"}, {"1-2", "2-1"}, {"1-1.3", "001:004"}, {"001:004", "001:005"}};
+  for (const auto& [a, b] : before) {
+    EXPECT_TRUE(PortBefore(a, b)) << a << " < " << b;
+    EXPECT_FALSE(PortBefore(b, a)) << b << " < " << a;
+  }
+}
+
+TEST(SlotModel, ABoardEndsOnceWhicheverEventComesFirst) {
+  const std::string t0 = "2026-12-08T14:00:00.000Z", t1 = "2026-12-08T14:00:30.500Z";
+  const StationModel model = Fed({
+      Line("run-start", "", "{}", t0),
+      Line("item-start", "1-1.2", R"({"item":"BOOT"})", t0),
+      Line("message", "1-1.2", R"({"title":"提示","text":"下载失败"})", t1),
+      Line("outcome", "1-1.2", R"({"exit_code":8,"exit_name":"transfer gave up"})", t1),
+      Line("item-start", "1-1.3", R"({"item":"BOOT"})", t0),
+      Line("message", "1-1.3", R"({"title":"提示","text":"下载完成！"})", t1),
+      Line("device-result", "1-1.2", R"({"exit_code":8,"exit_name":"transfer gave up"})", t1),
+      Line("device-result", "1-1.3", R"({"exit_code":11,"exit_name":"done, log file lost lines"})", t1),
+      Line("outcome", "1-1.3", R"({"exit_code":11})", t1),
+      Line("item-start", "1-1.4", R"({"item":"HOST"})", t0),
+      Line("device-result", "1-1.4", R"({"exit_code":137,"exit_name":"ended by a signal"})", t1),
+  });
+  const Slot* failed = model.Find("1-1.2");
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->state, SlotState::kFailed);
+  EXPECT_EQ(failed->reason, "下载失败");  // the box's words, not the exit code's name
+  EXPECT_DOUBLE_EQ(StationModel::ElapsedSeconds(*failed, 0), 30.5);
+  EXPECT_EQ(model.Find("1-1.3")->state, SlotState::kDone);
+  EXPECT_EQ(model.Find("1-1.3")->reason, "");  // a success's box is no reason
+  EXPECT_EQ(model.Find("1-1.4")->reason, "ended by a signal");
+  const Tally tally = model.TallyAt(0);
+  EXPECT_EQ(tally.written, 1);
+  EXPECT_EQ(tally.failed, 2);
+}
+
+TEST(SlotModel, WatchShowingAFinishedBoardWritingOnceMoreKeepsItFinished) {
+  const StationModel model = Fed({
+      R"({"kind":"item-start","time":"2026-12-08T14:00:00.000Z","device":"001:002","slot":"1-1.1","data":{"item":"RCDB"}})",
+      R"({"kind":"outcome","time":"2026-12-08T14:00:05.000Z","device":"001:002","slot":"1-1.1","data":{"exit_code":0}})",
+      R"({"kind":"slot-state","time":"2026-12-08T14:00:05.100Z","device":"001:002","slot":"1-1.1","data":{"state":"writing","item":"RCDB","percent":100}})",
+      R"({"kind":"slot-state","time":"2026-12-08T14:00:05.200Z","device":"001:002","slot":"1-1.1","data":{"state":"done","present":true}})",
+      R"({"kind":"slot-state","time":"2026-12-08T14:00:09.000Z","device":"001:003","slot":"1-1.2","data":{"state":"writing"}})",
+  });
+  EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kDone);
+  EXPECT_DOUBLE_EQ(StationModel::ElapsedSeconds(*model.Find("1-1.1"), 0), 5.0);
+  EXPECT_EQ(model.Find("1-1.2")->state, SlotState::kWriting);
+  EXPECT_EQ(model.TallyAt(0).written, 1);  // counted once, though told twice
+}
+
+// --watch: a written board taken out, and another put in before the slot re-armed.
+TEST(SlotModel, ABoardPutInTooSoonIsNotShownWritingNorCounted) {
+  const auto at = [](const char* kind, const char* device, const char* data) {
+    return std::string(R"({"kind":")") + kind + R"(","device":")" + device +
+           R"(","slot":"1-1.1","data":)" + data + "}";
+  };
+  StationModel model = Fed({
+      at("device-found", "001:002", "{}"),
+      at("slot-state", "001:002", R"({"state":"writing","present":true})"),
+      at("device-opened", "001:002", "{}"),
+      at("outcome", "001:002", R"({"exit_code":0})"),
+      at("slot-state", "001:002", R"({"state":"done","present":true})"),
+      // Out and in again within one scan: no slot-state says the slot was empty.
+      at("device-gone", "001:002", "{}"),
+      at("device-found", "001:003", "{}"),
+  });
+  EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kEmpty);
+  model.Apply(*ParseEventLine(at("slot-state", "001:003", R"({"state":"done","present":true})")));
+  EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kWaitingRemoval);
+  EXPECT_EQ(model.TallyAt(0).written, 1);
+}
+
+TEST(SlotModel, RestartKeepsTheBoardAndRemovalClearsAFinishedOne) {
+  StationModel model = Fed({
+      Line("item-start", "1-1.2", R"({"item":"HOST"})"),
+      Line("device-gone", "1-1.2", "{}"),  // restarts during its write
+      Line("progress", "1-1.2", R"({"item":"HOST","percent":60})"),
+  });
+  EXPECT_EQ(model.Find("1-1.2")->state, SlotState::kWriting);
+  EXPECT_EQ(model.Find("1-1.2")->percent, 60);
+  for (const std::string& line : {Line("outcome", "1-1.2", R"({"exit_code":8,"reason":"r"})"),
+                                  Line("progress", "1-1.2", R"({"percent":70})")}) {
+    model.Apply(*ParseEventLine(line));
+  }
+  EXPECT_EQ(model.Find("1-1.2")->state, SlotState::kFailed);  // stays red until removed
+  EXPECT_EQ(model.TakeNewFailures(), 1);
+  EXPECT_EQ(model.TakeNewFailures(), 0);
+  model.Apply(*ParseEventLine(Line("device-gone", "1-1.2", "{}")));
+  EXPECT_EQ(model.Find("1-1.2")->state, SlotState::kEmpty);
+  EXPECT_EQ(model.Find("1-1.2")->reason, "");
+}
+
+TEST(SlotModel, SlotStatesOfWatchAndARunThatEnds) {
+  StationModel model;
+  model.NameSlots({{"1-1.8", "A8"}});
+  struct Step {
+    const char* data;
+    SlotState state;
+    const char* reason;
+  };
+  // One slot through a session: written, taken out, a board put in before the
+  // slot re-armed (not written), re-armed, written again and failed, interrupted.
+  const Step steps[] = {
+      {R"({"state":"writing","present":true,"item":"HOST","percent":20})", SlotState::kWriting, ""},
+      {R"({"state":"done","present":true,"text":"done, waiting for removal"})", SlotState::kDone, ""},
+      {R"({"state":"done","present":false})", SlotState::kEmpty, ""},
+      {R"({"state":"done","present":true})", SlotState::kWaitingRemoval, ""},
+      {R"({"state":"done","present":false})", SlotState::kEmpty, ""},
+      {R"({"state":"empty","present":false})", SlotState::kEmpty, ""},
+      {R"({"state":"no-such-state"})", SlotState::kEmpty, ""},
+      {R"({"state":"writing","present":true})", SlotState::kWriting, ""},
+      {R"({"state":"failed","present":true,"reason":"下载失败","text":"failed: 下载失败"})", SlotState::kFailed, "下载失败"},
+      {R"({"state":"empty","present":false})", SlotState::kEmpty, ""},
+      {R"({"state":"empty","present":true})", SlotState::kWaitingRemoval, ""},  // stopping: not taken
+      {R"({"state":"writing","present":true})", SlotState::kWriting, ""},
+  };
+  for (const Step& step : steps) {
+    model.Apply(*ParseEventLine(Line("slot-state", "1-1.8", step.data)));
+    EXPECT_EQ(model.Find("1-1.8")->state, step.state) << step.data;
+    EXPECT_EQ(model.Find("1-1.8")->reason, step.reason) << step.data;
+  }
+  EXPECT_EQ(model.Find("1-1.8")->name, "A8");
+  EXPECT_EQ(model.Find("1-1.8")->percent, 0);  // a new board starts at nothing
+  model.Apply(*ParseEventLine(Line("outcome", "1-1.8", R"({"exit_code":10,"reason":"interrupted at BOOT block 2"})")));
+  model.Apply(*ParseEventLine(Line("slot-state", "1-1.8", R"({"state":"failed","present":true,"reason":"x"})")));
+  EXPECT_EQ(model.Find("1-1.8")->state, SlotState::kInterrupted);
+  EXPECT_EQ(model.Find("1-1.8")->reason, "interrupted at BOOT block 2");
+  model.Apply(*ParseEventLine(Line("item-start", "1-1.9", R"({"item":"BOOT"})")));
+  model.RunEnded(0, "ended");
+  EXPECT_EQ(model.Find("1-1.9")->state, SlotState::kInterrupted);
+  EXPECT_EQ(model.Find("1-1.9")->reason, "ended");
+  EXPECT_FALSE(model.AnyWriting());
+}
+
+TEST(SlotModel, TallyRateAndTheCliOwnFigures) {
+  StationModel model = Fed({
+      Line("run-start", "", "{}", "2026-12-08T14:00:00.000Z"),
+      Line("outcome", "1-1.1", R"({"exit_code":0})", "2026-12-08T14:05:00.000Z"),
+  });
+  const std::int64_t start = ParseEventTime("2026-12-08T14:00:00.000Z");
+  EXPECT_FALSE(model.TallyAt(start + 30 * 1000).perHour);  // too soon to say
+  EXPECT_DOUBLE_EQ(*model.TallyAt(start + 30 * 60 * 1000).perHour, 2.0);
+  model.Apply(*ParseEventLine(Line("tally", "", R"({"written":7,"failed":1,"per_hour":55.5})")));
+  const Tally tally = model.TallyAt(start);
+  EXPECT_EQ(tally.written, 7);
+  EXPECT_DOUBLE_EQ(*tally.perHour, 55.5);
+}
+
+TEST(StationSettings, ReadsSlotNamesAndBeep) {
+  char path[] = "/tmp/station-settings-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  std::ofstream(path) << "[Strings]\r\nS0000=x\r\n[SLOTS]\r\n1-1.2 = A1\r\n;1-1.3=B\r\n1-1.4=\"A 3\"\r\n"
+                         "[station]\r\nbeep=1\r\n[other]\r\n1-1.5=no\r\n";
+  const StationSettings settings = ReadStationSettings(path);
+  std::remove(path);
+  EXPECT_EQ(settings.slotNames, (std::map<std::string, std::string>{{"1-1.2", "A1"}, {"1-1.4", "A 3"}}));
+  EXPECT_TRUE(settings.beep);
+  EXPECT_FALSE(ReadStationSettings("/nonexistent/setting.ini").beep);
+}
+
+TEST(TodayReport, ReadsTheLedgerReport) {
+  const auto report = ParseTodayReport(
+      R"({"since":"2026-12-08","boards":5,"done":4,"per_outcome":[{"code":0,"outcome":"done","boards":4},)"
+      R"({"code":8,"outcome":"transfer gave up","boards":1}],"per_slot":[{"slot":"1-1.2","boards":3,"done":2}]})");
+  ASSERT_TRUE(report);
+  EXPECT_EQ(report->boards, 5);
+  ASSERT_EQ(report->perOutcome.size(), 2u);
+  EXPECT_EQ(report->perOutcome[1].key, "transfer gave up");
+  EXPECT_EQ(report->perSlot[0].done, 2);
+  EXPECT_FALSE(ParseTodayReport("tamsolt-cli: unknown option --report"));
+}
+
+}  // namespace
