@@ -37,7 +37,7 @@ same_file "$shipped" "$root/etc/tamsolt/setting.ini" "/etc/tamsolt/setting.ini i
 # The programs find it by looking in /etc/tamsolt, with no copy beside them.
 [[ ! -e $root/opt/tamsolt/setting.ini ]] || fail "/opt/tamsolt/setting.ini is installed"
 grep -q '^\[Strings\]' "$root/etc/tamsolt/station.ini" || fail "station.ini has no [Strings]"
-for program in tamsolt-cli tamsolt; do
+for program in tamsolt-cli tamsolt tamsolt-station; do
   [[ -e $root/opt/tamsolt/$program ]] || continue
   file -L "$root/opt/tamsolt/$program" | grep -q ', stripped' || fail "$program is not stripped"
 done
