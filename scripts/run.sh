@@ -20,7 +20,7 @@ if [ ! -x "$cli" ]; then
 fi
 
 start=$(date +%s)
-rm -rf out/samples out/device
+rm -rf out/samples out/device out/ledger.sqlite*
 # The generator describes its files on stderr and prints the CLI's row
 # arguments on stdout, one per line.
 rows_text=$(build/bin/tamsolt-sample-images out/samples)
@@ -28,13 +28,14 @@ mapfile -t rows <<<"$rows_text"
 
 echo
 echo "One batch of all nine rows to the emulated VX742:"
-echo "  tamsolt-sim-run ${*:+$* }--out=out/device -- tamsolt-cli ${rows[*]}"
+echo "  tamsolt-sim-run ${*:+$* }--out=out/device -- tamsolt-cli --ledger out/ledger.sqlite ${rows[*]}"
 # Qt wants a private runtime folder; without one it only complains.
 runtime=$(mktemp -d)
 trap 'rm -rf "$runtime"' EXIT
 status=0
 XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$runtime} \
-  build/bin/tamsolt-sim-run "$@" --out=out/device -- "$cli" "${rows[@]}" || status=$?
+  build/bin/tamsolt-sim-run "$@" --out=out/device -- "$cli" --ledger out/ledger.sqlite "${rows[@]}" ||
+  status=$?
 
 if [ "$status" -ne 0 ]; then
   case $status in
@@ -46,6 +47,7 @@ if [ "$status" -ne 0 ]; then
     7) why="the device refused the begin command" ;;
     8) why="the transfer gave up" ;;
     9) why="a wait timed out" ;;
+    11) why="done, but its record was lost" ;;
     *) why="see the lines above" ;;
   esac
   echo "tamsolt-cli ended with exit code $status: $why."
@@ -54,6 +56,9 @@ fi
 echo
 verified=0
 build/bin/tamsolt-verify-device out/samples out/device || verified=$?
+echo
+echo "The board as the ledger out/ledger.sqlite records it (tamsolt-cli --ledger out/ledger.sqlite --report):"
+"$cli" --ledger out/ledger.sqlite --report || true
 echo "The run took $(( $(date +%s) - start )) s."
 if [ "$status" -ne 0 ]; then exit "$status"; fi
 exit "$verified"
