@@ -232,7 +232,7 @@ TEST(SlotBook, EachBoardIsWrittenOnceAndASlotReArmsOnlyAfterItWasEmptyLongEnough
       const auto now = t0 + std::chrono::milliseconds(step.ms);
       std::map<std::string, std::string> boards;
       if (step.present) boards["1-1.2"] = "001:007";
-      if (step.ms == 3000) book.Finished("1-1.2", true, "", now - std::chrono::milliseconds(1));
+      if (step.ms == 3000) book.Finished("1-1.2", SlotState::kDone, "", now - std::chrono::milliseconds(1));
       const auto taken = book.Scan(boards, true, now);
       EXPECT_EQ(!taken.empty(), step.taken) << c.name << " at " << step.ms;
       EXPECT_EQ(book.Text("1-1.2", now, false), step.text) << c.name << " at " << step.ms;
@@ -246,7 +246,7 @@ TEST(SlotBook, AFailedSlotSaysWhyAndCountsDownOnATerminal) {
   book.Scan({{"1-1.3", "001:004"}}, true, t0);
   book.Progress("1-1.3", "FV", 45);
   EXPECT_EQ(book.Text("1-1.3", t0, true), "writing FV 45%");
-  book.Finished("1-1.3", false, "设备拒绝开始下载", t0);
+  book.Finished("1-1.3", SlotState::kFailed, "设备拒绝开始下载", t0);
   book.Scan({}, true, t0 + std::chrono::milliseconds(500));
   EXPECT_EQ(book.Text("1-1.3", t0 + std::chrono::milliseconds(900), true),
             "failed: 设备拒绝开始下载, re-arms in 3 s");
