@@ -203,15 +203,14 @@ void Station::Show() {
   for (const auto& [name, slot] : book_.Slots()) {
     // A written board still in its slot waits for removal; a board put in
     // after it was out, before the slot re-armed, is not taken.
-    const bool waiting = slot.Written() && slot.HoldsItsBoard();
-    Event data = {{"state", waiting ? "waiting" : StateName(slot.state)}, {"present", slot.present},
+    Event data = {{"state", StateName(slot.state)}, {"present", slot.present},
                   {"device", slot.device}, {"taken", slot.HoldsItsBoard()}};
     if (slot.state == SlotState::kWriting) {
       data["item"] = slot.item;
       data["percent"] = slot.percent;
     }
     if (slot.Written()) {
-      data["result"] = StateName(slot.state);
+      data["waiting"] = slot.HoldsItsBoard();
       data["rearm_in"] = book_.RearmIn(name, now);
     }
     if (slot.state == SlotState::kFailed || slot.state == SlotState::kInterrupted) {
