@@ -135,6 +135,8 @@ void StationWindow::FeedLine(const QByteArray& line) {
   if (model_.TakeNewFailures() > 0 && settings_.beep) QApplication::beep();
   if (event->kind == EventKind::kStopping) {
     status_->setText(tr("停止中：不再接收新板，正在写入的板将写完。再按“停止”立即中断。"));
+  } else if (event->kind == EventKind::kInterrupting) {
+    status_->setText(tr("正在中断写入中的板…"));
   }
   Redraw();
 }
@@ -164,8 +166,8 @@ void StationWindow::Stop() {
 
 void StationWindow::CliEnded(int exitCode, bool crashed) {
   QString how = crashed ? tr("监视程序异常结束") : tr("监视程序已结束（退出码 %1）").arg(exitCode);
-  // The run's own words when it said them (a CLI that ended before its run
-  // began, e.g. on a bad settings file, says why on its standard error only).
+  // The run's own words: its outcome names the exit and the reason, also for
+  // a CLI that ended before its run began (a bad settings file, ...).
   if (!crashed && model_.ExitCode() == exitCode) {
     for (const std::string& words : {model_.ExitName(), model_.ExitReason()}) {
       if (!words.empty()) how += QStringLiteral("：") + QString::fromStdString(words);

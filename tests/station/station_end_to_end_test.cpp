@@ -92,10 +92,9 @@ TEST_F(Station, StopDuringAWriteInterruptsItAndLeavesNoCli) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return window_->Model().Find("1-1.1") != nullptr &&
                                            window_->Model().Find("1-1.1")->item == "RCDB"; },
                               120000));
-  const int notes = window_->Model().StationNotes();
   window_->Stop();
   // The CLI says it heard the stop before the second goes, so the two never merge.
-  ASSERT_TRUE(QTest::qWaitFor([&] { return window_->Model().StationNotes() > notes; }, 60000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window_->Model().Stopping(); }, 60000));
   EXPECT_EQ(StateOf("1-1.1"), SlotState::kWriting);
   window_->Stop();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !window_->Cli().Running(); }, 60000));
