@@ -141,10 +141,17 @@ void StationWindow::FeedLine(const QByteArray& line) {
   Redraw();
 }
 
+// The watch and the report use the same ledger.
+QStringList StationWindow::LedgerArguments() const {
+  if (settings_.ledger.empty()) return {};
+  return {QStringLiteral("--ledger"), QString::fromStdString(settings_.ledger)};
+}
+
 void StationWindow::Start() {
   if (replay_ || cli_.Running()) return;
-  const QStringList args = {QStringLiteral("--watch"), QStringLiteral("--json"),
-                            QStringLiteral("--settings"), settingsPath_};
+  const QStringList args = QStringList{QStringLiteral("--watch"), QStringLiteral("--json"),
+                                       QStringLiteral("--settings"), settingsPath_} +
+                           LedgerArguments();
   if (!cli_.Start(cliProgram_, args)) return;  // failed() has said why
   status_->setText(tr("运行中：插入板即开始写入"));
   RefreshReport();
@@ -183,8 +190,10 @@ void StationWindow::CliEnded(int exitCode, bool crashed) {
 void StationWindow::RefreshReport() {
   if (replay_ || report_.state() != QProcess::NotRunning) return;
   const QString today = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd"));
-  report_.start(cliProgram_, {QStringLiteral("--report"), QStringLiteral("--since"), today,
-                              QStringLiteral("--json"), QStringLiteral("--settings"), settingsPath_});
+  report_.start(cliProgram_, QStringList{QStringLiteral("--report"), QStringLiteral("--since"), today,
+                                         QStringLiteral("--json"), QStringLiteral("--settings"),
+                                         settingsPath_} +
+                                 LedgerArguments());
 }
 
 void StationWindow::ShowReport(const std::optional<TodayReport>& report) {

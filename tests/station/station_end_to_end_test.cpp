@@ -7,11 +7,13 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "settings/settings.h"
 #include "station/slot_tile.h"
+#include "station/station_settings.h"
 #include "station/station_window.h"
 #include "tests/private_runtime_folder.h"
 
@@ -40,10 +42,12 @@ class Station : public ::testing::Test {
     const std::string path = settings_.toStdString();
     ASSERT_TRUE(WriteProfileString(path, "setup", "RCDB", "1"));
     ASSERT_TRUE(WriteProfileString(path, "PATH", "RCDB", TAMSOLT_TEST_RCDB));
-    // Whatever the CLI records stays in this test's folder.
+    // Whatever the CLI records stays in this test's folder: the station's ledger there.
     qputenv("XDG_STATE_HOME", folder_.filePath(QStringLiteral("state")).toUtf8());
-    window_ = std::make_unique<StationWindow>(StationSettings{}, QStringLiteral(TAMSOLT_CLI),
-                                              settings_);
+    ledger_ = folder_.filePath(QStringLiteral("boards.sqlite"));
+    ASSERT_TRUE(WriteProfileString(path, "station", "ledger", ledger_.toStdString()));
+    window_ = std::make_unique<StationWindow>(ReadStationSettings(path),
+                                              QStringLiteral(TAMSOLT_CLI), settings_);
     window_->Start();
     ASSERT_TRUE(window_->Cli().Running());
   }
@@ -64,8 +68,19 @@ class Station : public ::testing::Test {
     return slot == nullptr ? SlotState::kEmpty : slot->state;
   }
 
+  // The ledger's rows, one JSON line each, as tamsolt-cli --export jsonl reads them back.
+  QStringList LedgerRows() const {
+    QProcess cli;
+    cli.start(QStringLiteral(TAMSOLT_CLI), {QStringLiteral("--settings"), settings_,
+                                            QStringLiteral("--ledger"), ledger_,
+                                            QStringLiteral("--export"), QStringLiteral("jsonl")});
+    if (!cli.waitForFinished(60000) || cli.exitCode() != 0) return {};
+    return QString::fromUtf8(cli.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  }
+
   QTemporaryDir folder_;
   QString settings_;
+  QString ledger_;
   std::unique_ptr<StationWindow> window_;
 };
 
@@ -85,6 +100,21 @@ TEST_F(Station, ThreeBoardsArrivingOneAfterAnotherEndAsThreeDoneTiles) {
   EXPECT_TRUE(window_->TallyText().contains(QStringLiteral("成功 3")));
   EXPECT_TRUE(window_->TallyText().contains(QStringLiteral("失败 0")));
   EXPECT_TRUE(window_->RowsText().contains(QStringLiteral("RCDB")));
+  // Three ledger rows, each a board written in its slot.
+  const QStringList rows = LedgerRows();
+  ASSERT_EQ(rows.size(), 3) << qPrintable(rows.join(QLatin1Char('\n')));
+  for (const char* port : ports) {
+    EXPECT_EQ(rows.filter(QStringLiteral("\"slot\":\"%1\"").arg(QLatin1String(port))).size(), 1) << port;
+  }
+  EXPECT_EQ(rows.filter(QStringLiteral("\"outcome\":\"done\"")).size(), 3);
+  // Today's record panel from the real report of that ledger.
+  window_->RefreshReport();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window_->RecordText().contains(QStringLiteral("共 3 块，成功 3 块")); }, 60000))
+      << qPrintable(window_->RecordText());
+  for (const char* port : ports) {
+    EXPECT_TRUE(window_->RecordText().contains(QStringLiteral("%1：1/1").arg(QLatin1String(port))))
+        << qPrintable(window_->RecordText());
+  }
 }
 
 // One slow board: Stop while it writes lets it go on; a second Stop cuts it.
