@@ -134,6 +134,18 @@ TEST_F(Station, StopDuringAWriteInterruptsItAndLeavesNoCli) {
   EXPECT_EQ(window_->Model().ExitCode(), 10);
 }
 
+// A CLI that stops before its run begins says why in its outcome, and the
+// window shows it.
+TEST_F(Station, ACliThatCannotReadItsSettingsSaysWhy) {
+  StationWindow refused(StationSettings{}, QStringLiteral(TAMSOLT_CLI),
+                        folder_.filePath(QStringLiteral("missing.ini")));
+  refused.Start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !refused.Cli().Running(); }, 60000));
+  EXPECT_EQ(refused.Model().ExitCode(), 2);
+  EXPECT_TRUE(refused.StatusText().contains(QStringLiteral("cannot read the settings file")))
+      << qPrintable(refused.StatusText());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
