@@ -59,6 +59,12 @@ void PassOnEventLine(const std::string& line) {
 
 void NoteFailureReason(const std::string& text) { g_reason = text; }
 
+int EarlyError(int exitCode, const std::string& text) {
+  std::fprintf(stderr, "tamsolt-cli: %s\n", text.c_str());
+  NoteFailureReason(text);
+  return exitCode;
+}
+
 void EmitOutcome(int exitCode) {
   Event data = {
       {"exit_code", exitCode},

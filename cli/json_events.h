@@ -28,3 +28,6 @@ void NoteFailureReason(const std::string& text);
 // The run's last event: exit code, its name, seconds since the events were
 // turned on, and with a failure the last box's text.
 void EmitOutcome(int exitCode);
+// An error before the run starts (bad command line, settings or log file):
+// the text on standard error, and with events on an outcome that says why.
+int EarlyError(int exitCode, const std::string& text);

@@ -6,6 +6,7 @@
 // runs until stopped (--watch); stop signals are read in its loops.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -153,8 +154,7 @@ int Run(const CliOptions& options) {
   if (options.settingsFile.empty()) LocateSettingsFile();
   if (!options.settingsFile.empty()) {
     if (std::string error; !SettingsFileUsable(options.settingsFile, error)) {
-      std::fprintf(stderr, "tamsolt-cli: %s\n", error.c_str());
-      return AsInt(ExitCode::kBadCommandLine);
+      return EarlyError(AsInt(ExitCode::kBadCommandLine), error);
     }
     g_iniPath = options.settingsFile;
   }
@@ -165,9 +165,8 @@ int Run(const CliOptions& options) {
   EmitRunStart(options);
   // Before any device is touched, and once for all the children of --all.
   if (std::string error; !options.logFile.empty() && !CanAppendTo(options.logFile, error)) {
-    std::fprintf(stderr, "tamsolt-cli: cannot append to the log file %s: %s\n",
-                 options.logFile.c_str(), error.c_str());
-    return AsInt(ExitCode::kBadCommandLine);
+    return EarlyError(AsInt(ExitCode::kBadCommandLine),
+                      "cannot append to the log file " + options.logFile + ": " + error);
   }
   Clock::time_point graceEnd = started + kPermissionGrace;
   if (options.waitSeconds) {
@@ -197,9 +196,15 @@ int main(int argc, char** argv) {
   InstallStopSignals();
   CliOptions options;
   std::string error;
-  if (!ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-    std::fprintf(stderr, "tamsolt-cli: %s\n(tamsolt-cli --help shows the options)\n",
-                 error.c_str());
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (!ParseCliOptions(arguments, options, error)) {
+    // A reader that asked for events learns why there will be none.
+    if (std::find(arguments.begin(), arguments.end(), "--json") != arguments.end()) {
+      EnableJsonEvents({}, {});
+    }
+    EarlyError(AsInt(ExitCode::kBadCommandLine), error);
+    std::fputs("(tamsolt-cli --help shows the options)\n", stderr);
+    if (JsonEventsOn()) EmitOutcome(AsInt(ExitCode::kBadCommandLine));
     return AsInt(ExitCode::kBadCommandLine);
   }
   if (options.json && !options.help) {

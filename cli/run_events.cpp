@@ -3,6 +3,7 @@
 #include "cli/cli_rows.h"
 #include "cli/device_port.h"
 #include "cli/json_events.h"
+#include "engine/image_pins.h"
 #include "record/transfer_context.h"
 #include "settings/settings.h"
 
@@ -23,9 +24,12 @@ void EmitRunStart(const CliOptions& options) {
   if (!options.list) {
     const CliRows chosen = RowsFor(options);
     for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
-      rows.push_back({{"item", KindName(kind)},
-                      {"enabled", chosen[kind].checked},
-                      {"file", chosen[kind].path}});
+      Event row = {{"item", KindName(kind)},
+                   {"enabled", chosen[kind].checked},
+                   {"file", chosen[kind].path}};
+      // A pinned row's digest, so a reader can show which build is written.
+      if (const std::string digest = PinnedDigest(kind); !digest.empty()) row["sha256"] = digest;
+      rows.push_back(std::move(row));
     }
   }
   EmitEvent("run-start", {{"program", "tamsolt-cli"},

@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-enum class SlotState { kEmpty, kWriting, kDone, kFailed };
+// kInterrupted: the board's write was cut by a stop signal (not the board's fault).
+enum class SlotState { kEmpty, kWriting, kDone, kFailed, kInterrupted };
 
 struct Slot {
   SlotState state = SlotState::kEmpty;
@@ -27,6 +28,14 @@ struct Slot {
   std::string reason;       // failed: why, in the message table's words
   std::chrono::steady_clock::time_point since;  // when the state began
   std::optional<std::chrono::steady_clock::time_point> emptySince;  // written and empty
+  bool leftSinceWritten = false;  // written, and its board has been out since
+
+  bool Written() const {
+    return state == SlotState::kDone || state == SlotState::kFailed ||
+           state == SlotState::kInterrupted;
+  }
+  // The board written (or being written) is still in the slot, never taken out.
+  bool HoldsItsBoard() const { return present && (state == SlotState::kWriting || (Written() && !leftSinceWritten)); }
 };
 
 class SlotBook {
@@ -41,8 +50,11 @@ class SlotBook {
   std::vector<std::string> Scan(const std::map<std::string, std::string>& boards, bool taking,
                                 Clock::time_point now);
   void Progress(const std::string& slot, const std::string& item, int percent);
-  void Finished(const std::string& slot, bool done, const std::string& reason,
+  // result: kDone, kFailed or kInterrupted.
+  void Finished(const std::string& slot, SlotState result, const std::string& reason,
                 Clock::time_point now);
+  // Seconds the slot must still be empty before it takes a board (0: it takes one now).
+  double RearmIn(const std::string& slot, Clock::time_point now) const;
 
   const std::map<std::string, Slot>& Slots() const { return slots_; }
   // What the operator reads for the slot: "empty", "writing RCDB 45%",

@@ -4,9 +4,11 @@
 
 std::string TallyText(const Tally& tally) {
   char text[96];
-  std::snprintf(text, sizeof text, "written %ld, failed %ld, %.0f boards/hour", tally.written,
-                tally.failed, tally.perHour);
-  return text;
+  std::snprintf(text, sizeof text, "written %ld, failed %ld", tally.written, tally.failed);
+  if (!tally.perHour) return text;
+  char rate[48];
+  std::snprintf(rate, sizeof rate, ", %.0f boards/hour", *tally.perHour);
+  return text + std::string(rate);
 }
 
 void SlotView::Erase() {
@@ -59,7 +61,7 @@ void SlotView::Show(const std::map<std::string, SlotLine>& slots, const Tally& t
     shownTally_ = tally;
     if (mode_ == Mode::kJson) {
       EmitEvent("tally", {{"written", tally.written}, {"failed", tally.failed},
-                          {"per_hour", tally.perHour}});
+                          {"per_hour", tally.perHour ? Event(*tally.perHour) : Event(nullptr)}});
     } else {
       std::printf("%s\n", TallyText(tally).c_str());
     }

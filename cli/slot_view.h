@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "cli/json_events.h"
@@ -13,7 +14,8 @@
 struct Tally {
   long written = 0;
   long failed = 0;
-  double perHour = 0;  // boards (written or failed) per hour of the session
+  // Boards (written or failed) per hour of the session; none while too early to say.
+  std::optional<double> perHour;
 
   bool operator==(const Tally&) const = default;
 };

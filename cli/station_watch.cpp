@@ -24,6 +24,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kScanPeriodMs = 250;
 constexpr auto kStopBound = std::chrono::seconds(5);
+// Boards per hour means something only once the first board is this old.
+constexpr auto kRateAfter = std::chrono::seconds(60);
 
 struct Board {
   ChildProcess process;
@@ -36,6 +38,7 @@ const char* StateName(SlotState state) {
     case SlotState::kWriting: return "writing";
     case SlotState::kDone: return "done";
     case SlotState::kFailed: return "failed";
+    case SlotState::kInterrupted: return "interrupted";
   }
   return "";
 }
@@ -74,6 +77,7 @@ class Station {
   void Ended(const std::string& slot, Board& board);
   void Stop(int signal);
   void Show();
+  void UpdateRate();
 
   std::string program_;
   CliOptions options_;
@@ -84,6 +88,7 @@ class Station {
   std::map<std::string, bool> present_;  // as the events said last
   Tally tally_;
   long taken_ = 0;
+  std::optional<Clock::time_point> firstTaken_;
   bool json_;  // this station's own output is events
   bool linesLost_ = false;  // a board written, but its log file or ledger lost its record
   bool stopping_ = false;
@@ -107,6 +112,7 @@ void Station::Scan() {
   Comings();
   for (const std::string& slot : start) {
     const std::string device = book_.Slots().at(slot).device;
+    if (!firstTaken_) firstTaken_ = Clock::now();
     boards_[slot].process = StartChild(program_, ChildArguments(options_, *ParseDeviceAddress(device)));
     if (options_.maxBoards > 0 && ++taken_ >= options_.maxBoards) {
       stopping_ = true;
@@ -150,15 +156,30 @@ void Station::Ended(const std::string& slot, Board& board) {
   const bool done = code == AsInt(ExitCode::kDone) || code == AsInt(ExitCode::kRecordLost);
   if (board.reason.empty()) board.reason = ExitCodeMeaning(code);
   linesLost_ = linesLost_ || code == AsInt(ExitCode::kRecordLost);
-  book_.Finished(slot, done, board.reason, Clock::now());
+  const SlotState result = done ? SlotState::kDone
+                           : code == AsInt(ExitCode::kInterrupted) ? SlotState::kInterrupted
+                                                                   : SlotState::kFailed;
+  book_.Finished(slot, result, board.reason, Clock::now());
   ++(done ? tally_.written : tally_.failed);
-  const double hours = std::chrono::duration<double>(Clock::now() - started_).count() / 3600;
-  tally_.perHour = hours > 0 ? static_cast<double>(tally_.written + tally_.failed) / hours : 0;
+  UpdateRate();
+}
+
+// No rate until the first board is a minute old: one board after two seconds
+// is not 1,800 boards an hour.
+void Station::UpdateRate() {
+  const Clock::time_point now = Clock::now();
+  if (!firstTaken_ || now - *firstTaken_ < kRateAfter) {
+    tally_.perHour.reset();
+    return;
+  }
+  const double hours = std::chrono::duration<double>(now - started_).count() / 3600;
+  tally_.perHour = static_cast<double>(tally_.written + tally_.failed) / hours;
 }
 
 void Station::Stop(int signal) {
   if (!stopping_) {
     stopping_ = true;
+    EmitEvent("stopping", {{"signal", StopSignalName(signal)}, {"running", boards_.size()}});
     view_.Note(std::string("tamsolt-cli: ") + StopSignalName(signal) + ": no new board; " +
                std::to_string(boards_.size()) +
                " running finish (a second signal interrupts them)");
@@ -166,7 +187,10 @@ void Station::Stop(int signal) {
   }
   // The second passes it on, as --all does; a third kills.
   for (const auto& [slot, board] : boards_) SignalChild(board.process, interrupted_ ? SIGKILL : signal);
-  if (!interrupted_) killAt_ = Clock::now() + kStopBound;
+  if (!interrupted_) {
+    killAt_ = Clock::now() + kStopBound;
+    EmitEvent("interrupting", {{"signal", StopSignalName(signal)}, {"running", boards_.size()}});
+  }
   interrupted_ = true;
   view_.Note(std::string("tamsolt-cli: ") + StopSignalName(signal) + ": interrupting " +
              std::to_string(boards_.size()) + " board(s)");
@@ -177,13 +201,21 @@ void Station::Show() {
   std::map<std::string, SlotLine> lines;
   const bool countdown = !json_ && isatty(STDOUT_FILENO);
   for (const auto& [name, slot] : book_.Slots()) {
+    // A written board still in its slot waits for removal; a board put in
+    // after it was out, before the slot re-armed, is not taken.
     Event data = {{"state", StateName(slot.state)}, {"present", slot.present},
-                  {"device", slot.device}};
+                  {"device", slot.device}, {"taken", slot.HoldsItsBoard()}};
     if (slot.state == SlotState::kWriting) {
       data["item"] = slot.item;
       data["percent"] = slot.percent;
     }
-    if (slot.state == SlotState::kFailed) data["reason"] = slot.reason;
+    if (slot.Written()) {
+      data["waiting"] = slot.HoldsItsBoard();
+      data["rearm_in"] = book_.RearmIn(name, now);
+    }
+    if (slot.state == SlotState::kFailed || slot.state == SlotState::kInterrupted) {
+      data["reason"] = slot.reason;
+    }
     lines[name] = {book_.Text(name, now, countdown),
                    std::chrono::duration_cast<std::chrono::seconds>(now - slot.since).count(),
                    std::move(data)};
@@ -230,6 +262,7 @@ int Station::Run() {
       it = boards_.erase(it);
     }
   }
+  UpdateRate();
   Show();
   view_.Keep();
   view_.Note("tamsolt-cli: stopped; " + TallyText(tally_));

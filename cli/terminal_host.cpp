@@ -52,8 +52,9 @@ ExitCode TerminalHost::RunBatch() {
 void TerminalHost::Interrupt(int signal) {
   const std::string position = TransferPosition();
   CloseDevice();  // released and closed, as after any failure: no frame follows
-  AppendLogLine(TimeText() + "Interrupted by " + StopSignalName(signal) + " " + position +
-                "; the device was released");
+  const std::string where = "Interrupted by " + std::string(StopSignalName(signal)) + " " + position;
+  AppendLogLine(TimeText() + where + "; the device was released");
+  NoteFailureReason(where);  // the outcome says where the board was cut
   bar_.Clear();
   BeforeInterruptedExit(AsInt(ExitCode::kInterrupted));
   EmitOutcome(AsInt(ExitCode::kInterrupted));

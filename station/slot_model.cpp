@@ -80,7 +80,6 @@ void StationModel::StartWriting(Slot& slot, const StationEvent& event) {
   slot.endedMs = 0;
   slot.counted = false;
   slot.alert = false;
-  slot.rearmPending = false;
 }
 
 void StationModel::Count(Slot& slot) {
@@ -121,38 +120,33 @@ void StationModel::Finish(Slot& slot, const StationEvent& event) {
 }
 
 // --watch's own view of a slot. A written slot keeps its result while its
-// board is in it; once the board is out the tile is empty, and a board put in
-// before the CLI re-arms the slot is not written: it must come out again.
+// board is in it; once the board is out the tile is empty, and a board the
+// CLI does not take (put in before the slot re-armed, or while it stops) must
+// come out again.
 void StationModel::SetState(Slot& slot, const StationEvent& event) {
   const std::string& s = event.state;
   const bool present = event.present.value_or(true);
+  const bool taken = event.taken.value_or(true);
   if (s == "writing") {
     StartWriting(slot, event);
     if (!event.item.empty()) slot.item = event.item;
     if (event.percent > 0) slot.percent = std::clamp(event.percent, 0, 100);
     return;
   }
+  const bool written = s == "done" || s == "failed" || s == "interrupted";
+  if (s != "empty" && !written) return;  // a state this window does not know
+  if (!present || !taken) {
+    Clear(slot);
+    if (present) slot.state = SlotState::kWaitingRemoval;
+    return;
+  }
   if (s == "empty") {
     Clear(slot);
-    // A board the CLI does not take (it is stopping): not written.
-    if (event.present.value_or(false)) slot.state = SlotState::kWaitingRemoval;
-    return;
-  }
-  if (s != "done" && s != "failed") return;  // a state this window does not know
-  if (!present) {
-    Clear(slot);
-    slot.rearmPending = true;
-    return;
-  }
-  if (slot.rearmPending || slot.state == SlotState::kWaitingRemoval) {
-    slot.state = SlotState::kWaitingRemoval;
     return;
   }
   if (slot.state == SlotState::kWriting) slot.endedMs = event.timeMs;
-  // A board its child reported interrupted stays so; the CLI counts it as failed.
-  if (!(slot.state == SlotState::kInterrupted && s == "failed")) {
-    slot.state = s == "done" ? SlotState::kDone : SlotState::kFailed;
-  }
+  slot.state = s == "done" ? SlotState::kDone
+               : s == "failed" ? SlotState::kFailed : SlotState::kInterrupted;
   if (slot.state != SlotState::kDone && !event.text.empty() && slot.reason.empty()) {
     slot.reason = event.text;
   }
@@ -171,6 +165,7 @@ void StationModel::Apply(const StationEvent& event) {
       counted_ = {};
       reported_.reset();
       stopping_ = false;
+      interrupting_ = false;
       ended_ = false;
       exitCode_.reset();
       exitName_.clear();
@@ -185,11 +180,7 @@ void StationModel::Apply(const StationEvent& event) {
       return;
     case EventKind::kDeviceGone:
       // A board that restarts during its write comes back: only a finished one is removed.
-      if (aboutSlot && Final(At(event.slot).state)) {
-        Slot& slot = At(event.slot);
-        Clear(slot);
-        slot.rearmPending = true;  // until the CLI says the slot is empty again
-      }
+      if (aboutSlot && Final(At(event.slot).state)) Clear(At(event.slot));
       return;
     case EventKind::kItemStart:
       if (!aboutSlot) return;
@@ -230,8 +221,11 @@ void StationModel::Apply(const StationEvent& event) {
     case EventKind::kStopping:
       stopping_ = true;
       return;
+    case EventKind::kInterrupting:
+      stopping_ = true;
+      interrupting_ = true;
+      return;
     case EventKind::kStationNote:
-      ++stationNotes_;
       return;
     case EventKind::kUnknown:
       return;

@@ -26,9 +26,6 @@ struct Slot {
   std::string lastBox;         // the last box's text; success has one too
   bool counted = false;        // this board is in the tally already
   bool alert = false;          // failed since the last look: the window beeps once
-  // The written board was taken out, but the CLI has not re-armed the slot
-  // yet: a board put in now is not written, and shows so.
-  bool rearmPending = false;
 };
 
 struct Tally {
@@ -58,13 +55,12 @@ class StationModel {
   Tally TallyAt(std::int64_t nowMs) const;
   bool AnyWriting() const;
   bool Stopping() const { return stopping_; }
+  bool Interrupting() const { return interrupting_; }
   bool Ended() const { return ended_; }
   std::optional<int> ExitCode() const { return exitCode_; }
   // The run's outcome in the CLI's words: its exit code's name, and with a failure the reason.
   const std::string& ExitName() const { return exitName_; }
   const std::string& ExitReason() const { return exitReason_; }
-  // How many notes about the whole station the CLI has sent (each stop it heard is one).
-  int StationNotes() const { return stationNotes_; }
   // Slots that failed since the last call (each once), for the sound.
   int TakeNewFailures();
 
@@ -82,9 +78,9 @@ class StationModel {
   Tally counted_;
   std::optional<Tally> reported_;
   bool stopping_ = false;
+  bool interrupting_ = false;
   bool ended_ = false;
   std::optional<int> exitCode_;
   std::string exitName_;
   std::string exitReason_;
-  int stationNotes_ = 0;
 };

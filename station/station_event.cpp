@@ -22,7 +22,7 @@ constexpr KindName kKinds[] = {
     {"message", EventKind::kMessageBox},         {"device-result", EventKind::kDeviceResult},
     {"outcome", EventKind::kOutcome},            {"slot-state", EventKind::kSlotState},
     {"tally", EventKind::kTally},
-    {"stopping", EventKind::kStopping},          {"station", EventKind::kStationNote},
+    {"stopping", EventKind::kStopping}, {"interrupting", EventKind::kInterrupting},          {"station", EventKind::kStationNote},
 };
 
 EventKind KindOf(const std::string& name) {
@@ -58,9 +58,7 @@ std::vector<EventRow> EnabledRows(const Json& data) {
     if (!row.is_object()) continue;
     const auto enabled = row.find("enabled");
     if (enabled != row.end() && enabled->is_boolean() && !enabled->get<bool>()) continue;
-    std::string sha = Text(row, "sha256");
-    if (sha.empty()) sha = Text(row, "pin");
-    rows.push_back({Text(row, "item"), Text(row, "file"), std::move(sha)});
+    rows.push_back({Text(row, "item"), Text(row, "file"), Text(row, "sha256")});
   }
   return rows;
 }
@@ -109,10 +107,12 @@ std::optional<StationEvent> ParseEventLine(const std::string& line) {
   if (const auto present = data.find("present"); present != data.end() && present->is_boolean()) {
     event.present = present->get<bool>();
   }
+  if (const auto taken = data.find("taken"); taken != data.end() && taken->is_boolean()) {
+    event.taken = taken->get<bool>();
+  }
   if (event.kind == EventKind::kRunStart) event.rows = EnabledRows(data);
   event.written = Integer(data, "written").value_or(0);
   event.failed = Integer(data, "failed").value_or(0);
   event.perHour = Number(data, "per_hour");
-  if (!event.perHour) event.perHour = Number(data, "boards_per_hour");
   return event;
 }

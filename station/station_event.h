@@ -23,6 +23,7 @@ enum class EventKind {
   kSlotState,     // --watch: a slot changed state
   kTally,         // --watch: the session's tally
   kStopping,      // the CLI takes no new board
+  kInterrupting,  // the CLI interrupts the boards being written
   kStationNote,   // --watch: a line about the station as a whole (a stop heard, ...)
 };
 
@@ -44,8 +45,9 @@ struct StationEvent {
   std::optional<int> exitCode;     // outcome, device-result
   std::string exitName;            // outcome, device-result
   std::string text;                // a message box's text; a failed outcome's or slot's reason
-  std::string state;               // slot-state: empty, writing, done, failed
+  std::string state;               // slot-state: empty, writing, done, failed, interrupted
   std::optional<bool> present;     // slot-state: a board is in the slot now
+  std::optional<bool> taken;       // slot-state: that board is the one written (or being written)
   std::vector<EventRow> rows;      // run-start: the enabled rows
   int written = 0, failed = 0;     // tally
   std::optional<double> perHour;   // tally

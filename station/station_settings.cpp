@@ -22,5 +22,6 @@ StationSettings ReadStationSettings(const std::string& path) {
     }
   }
   settings.beep = ReadProfileInt(path, "station", "beep", 0) != 0;
+  settings.ledger = ReadProfileString(path, "station", "ledger");
   return settings;
 }

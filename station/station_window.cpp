@@ -135,14 +135,23 @@ void StationWindow::FeedLine(const QByteArray& line) {
   if (model_.TakeNewFailures() > 0 && settings_.beep) QApplication::beep();
   if (event->kind == EventKind::kStopping) {
     status_->setText(tr("停止中：不再接收新板，正在写入的板将写完。再按“停止”立即中断。"));
+  } else if (event->kind == EventKind::kInterrupting) {
+    status_->setText(tr("正在中断写入中的板…"));
   }
   Redraw();
 }
 
+// The watch and the report use the same ledger.
+QStringList StationWindow::LedgerArguments() const {
+  if (settings_.ledger.empty()) return {};
+  return {QStringLiteral("--ledger"), QString::fromStdString(settings_.ledger)};
+}
+
 void StationWindow::Start() {
   if (replay_ || cli_.Running()) return;
-  const QStringList args = {QStringLiteral("--watch"), QStringLiteral("--json"),
-                            QStringLiteral("--settings"), settingsPath_};
+  const QStringList args = QStringList{QStringLiteral("--watch"), QStringLiteral("--json"),
+                                       QStringLiteral("--settings"), settingsPath_} +
+                           LedgerArguments();
   if (!cli_.Start(cliProgram_, args)) return;  // failed() has said why
   status_->setText(tr("运行中：插入板即开始写入"));
   RefreshReport();
@@ -164,8 +173,8 @@ void StationWindow::Stop() {
 
 void StationWindow::CliEnded(int exitCode, bool crashed) {
   QString how = crashed ? tr("监视程序异常结束") : tr("监视程序已结束（退出码 %1）").arg(exitCode);
-  // The run's own words when it said them (a CLI that ended before its run
-  // began, e.g. on a bad settings file, says why on its standard error only).
+  // The run's own words: its outcome names the exit and the reason, also for
+  // a CLI that ended before its run began (a bad settings file, ...).
   if (!crashed && model_.ExitCode() == exitCode) {
     for (const std::string& words : {model_.ExitName(), model_.ExitReason()}) {
       if (!words.empty()) how += QStringLiteral("：") + QString::fromStdString(words);
@@ -181,8 +190,10 @@ void StationWindow::CliEnded(int exitCode, bool crashed) {
 void StationWindow::RefreshReport() {
   if (replay_ || report_.state() != QProcess::NotRunning) return;
   const QString today = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd"));
-  report_.start(cliProgram_, {QStringLiteral("--report"), QStringLiteral("--since"), today,
-                              QStringLiteral("--json"), QStringLiteral("--settings"), settingsPath_});
+  report_.start(cliProgram_, QStringList{QStringLiteral("--report"), QStringLiteral("--since"), today,
+                                         QStringLiteral("--json"), QStringLiteral("--settings"),
+                                         settingsPath_} +
+                                 LedgerArguments());
 }
 
 void StationWindow::ShowReport(const std::optional<TodayReport>& report) {

@@ -56,6 +56,7 @@ class StationWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  QStringList LedgerArguments() const;
   void Redraw();
   void PlaceTiles();
   void CliEnded(int exitCode, bool crashed);

@@ -232,12 +232,41 @@ TEST(SlotBook, EachBoardIsWrittenOnceAndASlotReArmsOnlyAfterItWasEmptyLongEnough
       const auto now = t0 + std::chrono::milliseconds(step.ms);
       std::map<std::string, std::string> boards;
       if (step.present) boards["1-1.2"] = "001:007";
-      if (step.ms == 3000) book.Finished("1-1.2", true, "", now - std::chrono::milliseconds(1));
+      if (step.ms == 3000) book.Finished("1-1.2", SlotState::kDone, "", now - std::chrono::milliseconds(1));
       const auto taken = book.Scan(boards, true, now);
       EXPECT_EQ(!taken.empty(), step.taken) << c.name << " at " << step.ms;
       EXPECT_EQ(book.Text("1-1.2", now, false), step.text) << c.name << " at " << step.ms;
     }
   }
+}
+
+// What a reader is told apart: the written board still in its slot, a board
+// put in after it was out but before the re-arm, and a cut board.
+TEST(SlotBook, ItsOwnBoardWaitsABoardTooSoonIsNotTakenAndACutBoardIsInterrupted) {
+  SlotBook book(std::chrono::seconds(3));
+  const auto t0 = SlotBook::Clock::time_point{};
+  const auto at = [&](int ms) { return t0 + std::chrono::milliseconds(ms); };
+  const auto slot = [&] { return book.Slots().at("1-1.2"); };
+  book.Scan({{"1-1.2", "001:007"}}, true, at(0));
+  EXPECT_TRUE(slot().HoldsItsBoard());
+  book.Finished("1-1.2", SlotState::kInterrupted, "interrupted at RCDB block 3", at(1000));
+  book.Scan({{"1-1.2", "001:007"}}, true, at(1200));
+  EXPECT_TRUE(slot().HoldsItsBoard());
+  EXPECT_DOUBLE_EQ(book.RearmIn("1-1.2", at(1200)), 3.0);
+  EXPECT_EQ(book.Text("1-1.2", at(1200), false),
+            "interrupted: interrupted at RCDB block 3, waiting for removal");
+  book.Scan({}, true, at(2000));
+  EXPECT_FALSE(slot().HoldsItsBoard());
+  EXPECT_DOUBLE_EQ(book.RearmIn("1-1.2", at(2500)), 2.5);
+  book.Scan({{"1-1.2", "001:008"}}, true, at(3000));  // another board, too soon
+  EXPECT_TRUE(slot().present);
+  EXPECT_FALSE(slot().HoldsItsBoard());
+  EXPECT_EQ(slot().state, SlotState::kInterrupted);
+  book.Scan({}, true, at(4000));
+  book.Scan({}, true, at(7000));  // re-armed
+  EXPECT_EQ(book.RearmIn("1-1.2", at(7000)), 0);
+  book.Scan({{"1-1.2", "001:009"}}, true, at(7100));
+  EXPECT_TRUE(slot().HoldsItsBoard());
 }
 
 TEST(SlotBook, AFailedSlotSaysWhyAndCountsDownOnATerminal) {
@@ -246,7 +275,7 @@ TEST(SlotBook, AFailedSlotSaysWhyAndCountsDownOnATerminal) {
   book.Scan({{"1-1.3", "001:004"}}, true, t0);
   book.Progress("1-1.3", "FV", 45);
   EXPECT_EQ(book.Text("1-1.3", t0, true), "writing FV 45%");
-  book.Finished("1-1.3", false, "设备拒绝开始下载", t0);
+  book.Finished("1-1.3", SlotState::kFailed, "设备拒绝开始下载", t0);
   book.Scan({}, true, t0 + std::chrono::milliseconds(500));
   EXPECT_EQ(book.Text("1-1.3", t0 + std::chrono::milliseconds(900), true),
             "failed: 设备拒绝开始下载, re-arms in 3 s");

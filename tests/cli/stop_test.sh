@@ -5,7 +5,8 @@
 # and checks that it exits 10 saying where it stood, with --all the table
 # naming the cut boards, every board's ledger row finished with 10, and that
 # no tamsolt-cli is left running. --watch
-# stopped once lets the board finish: exit 0, the board written.
+# stopped once lets the board finish: exit 0, the board written. With --json
+# after --watch: the stopping, interrupting and interrupted slot events.
 set -u
 runner=$1 cli=$2 settings=$3 rcdb=$4 work=$5 signal=$6 devices=$7 times=$8
 shift 8
@@ -38,6 +39,12 @@ if [ "$times" -eq 1 ] && [ "${1:-}" = --watch ]; then
   exit 0
 fi
 [ "$code" -eq 10 ] || fail "exit $code, expected 10"
+# With events, each stop is its own kind and the cut board's slot says so.
+if [ "${2:-}" = --json ]; then
+  for event in '"kind":"stopping"' '"kind":"interrupting"' '"state":"interrupted"'; do
+    grep -q "$event" "$work/out" || fail "no $event event"
+  done
+fi
 grep -q "Interrupted by SIG$signal at RCDB block [0-9]* of [0-9]*; the device was released" \
   "$work/out" || fail "no line saying where the transfer stood"
 grep -q "Interrupted by SIG$signal" "$work/log" || fail "the log file lacks the line"

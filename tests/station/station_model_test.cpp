@@ -142,12 +142,12 @@ TEST(SlotModel, ABoardPutInTooSoonIsNotShownWritingNorCounted) {
       at("device-opened", "001:002", "{}"),
       at("outcome", "001:002", R"({"exit_code":0})"),
       at("slot-state", "001:002", R"({"state":"done","present":true})"),
-      // Out and in again within one scan: no slot-state says the slot was empty.
+      // Out and in again within one scan: the CLI says the new board is not taken.
       at("device-gone", "001:002", "{}"),
       at("device-found", "001:003", "{}"),
   });
   EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kEmpty);
-  model.Apply(*ParseEventLine(at("slot-state", "001:003", R"({"state":"done","present":true})")));
+  model.Apply(*ParseEventLine(at("slot-state", "001:003", R"({"state":"done","present":true,"taken":false})")));
   EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kWaitingRemoval);
   EXPECT_EQ(model.TallyAt(0).written, 1);
 }
@@ -186,14 +186,18 @@ TEST(SlotModel, SlotStatesOfWatchAndARunThatEnds) {
       {R"({"state":"writing","present":true,"item":"HOST","percent":20})", SlotState::kWriting, ""},
       {R"({"state":"done","present":true,"text":"done, waiting for removal"})", SlotState::kDone, ""},
       {R"({"state":"done","present":false})", SlotState::kEmpty, ""},
-      {R"({"state":"done","present":true})", SlotState::kWaitingRemoval, ""},
+      {R"({"state":"done","present":true,"taken":false,"rearm_in":3})", SlotState::kWaitingRemoval, ""},
       {R"({"state":"done","present":false})", SlotState::kEmpty, ""},
       {R"({"state":"empty","present":false})", SlotState::kEmpty, ""},
       {R"({"state":"no-such-state"})", SlotState::kEmpty, ""},
       {R"({"state":"writing","present":true})", SlotState::kWriting, ""},
       {R"({"state":"failed","present":true,"reason":"下载失败","text":"failed: 下载失败"})", SlotState::kFailed, "下载失败"},
       {R"({"state":"empty","present":false})", SlotState::kEmpty, ""},
-      {R"({"state":"empty","present":true})", SlotState::kWaitingRemoval, ""},  // stopping: not taken
+      {R"({"state":"empty","present":true,"taken":false})", SlotState::kWaitingRemoval, ""},  // stopping: not taken
+      {R"({"state":"writing","present":true})", SlotState::kWriting, ""},
+      {R"({"state":"interrupted","present":true,"taken":true,"waiting":true,"reason":"Interrupted by SIGINT"})",
+       SlotState::kInterrupted, "Interrupted by SIGINT"},
+      {R"({"state":"interrupted","present":false,"taken":false})", SlotState::kEmpty, ""},
       {R"({"state":"writing","present":true})", SlotState::kWriting, ""},
   };
   for (const Step& step : steps) {
@@ -204,7 +208,7 @@ TEST(SlotModel, SlotStatesOfWatchAndARunThatEnds) {
   EXPECT_EQ(model.Find("1-1.8")->name, "A8");
   EXPECT_EQ(model.Find("1-1.8")->percent, 0);  // a new board starts at nothing
   model.Apply(*ParseEventLine(Line("outcome", "1-1.8", R"({"exit_code":10,"reason":"interrupted at BOOT block 2"})")));
-  model.Apply(*ParseEventLine(Line("slot-state", "1-1.8", R"({"state":"failed","present":true,"reason":"x"})")));
+  model.Apply(*ParseEventLine(Line("slot-state", "1-1.8", R"({"state":"interrupted","present":true,"reason":"x"})")));
   EXPECT_EQ(model.Find("1-1.8")->state, SlotState::kInterrupted);
   EXPECT_EQ(model.Find("1-1.8")->reason, "interrupted at BOOT block 2");
   model.Apply(*ParseEventLine(Line("item-start", "1-1.9", R"({"item":"BOOT"})")));
@@ -226,6 +230,9 @@ TEST(SlotModel, TallyRateAndTheCliOwnFigures) {
   const Tally tally = model.TallyAt(start);
   EXPECT_EQ(tally.written, 7);
   EXPECT_DOUBLE_EQ(*tally.perHour, 55.5);
+  // The CLI gives no rate in its first minute: none is shown, none made up.
+  model.Apply(*ParseEventLine(Line("tally", "", R"({"written":8,"failed":1,"per_hour":null})")));
+  EXPECT_FALSE(model.TallyAt(start + 30 * 60 * 1000).perHour);
 }
 
 TEST(StationSettings, ReadsSlotNamesAndBeep) {
