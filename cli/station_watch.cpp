@@ -52,8 +52,9 @@ std::map<std::string, std::string> BoardsBySlot() {
 
 class Station {
  public:
-  Station(std::string program, const CliOptions& options)
+  Station(std::string program, const CliOptions& options, std::function<void()> boardEnded)
       : program_(std::move(program)),
+        boardEnded_(std::move(boardEnded)),
         options_(options),
         book_(std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(options.rearmAfter))),
@@ -76,6 +77,7 @@ class Station {
   void Show();
 
   std::string program_;
+  std::function<void()> boardEnded_;
   CliOptions options_;
   SlotBook book_;
   SlotView view_;
@@ -152,6 +154,7 @@ void Station::Ended(const std::string& slot, Board& board) {
   linesLost_ = linesLost_ || code == AsInt(ExitCode::kRecordLost);
   book_.Finished(slot, done, board.reason, Clock::now());
   ++(done ? tally_.written : tally_.failed);
+  if (boardEnded_) boardEnded_();
   const double hours = std::chrono::duration<double>(Clock::now() - started_).count() / 3600;
   tally_.perHour = hours > 0 ? static_cast<double>(tally_.written + tally_.failed) / hours : 0;
 }
@@ -240,6 +243,7 @@ int Station::Run() {
 
 }  // namespace
 
-int WatchStation(const std::string& program, const CliOptions& options) {
-  return Station(program, options).Run();
+int WatchStation(const std::string& program, const CliOptions& options,
+                 const std::function<void()>& boardEnded) {
+  return Station(program, options, boardEnded).Run();
 }
