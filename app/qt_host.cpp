@@ -18,7 +18,13 @@
 #include "engine/progress_log.h"
 
 QtEngineHost::QtEngineHost(CTamsoltDlg& dialog)
-    : dialog_(dialog), recording_([this](const std::string& line) { ShowPermissionHint(line); }) {}
+    : dialog_(dialog),
+      recording_([this](const std::string& line) { ShowPermissionHint(line); },
+                 [this](const std::string& line) {
+                   // From the forwarder's thread: the log list is the window's.
+                   QMetaObject::invokeMethod(
+                       this, [this, line] { ShowPermissionHint(line); }, Qt::QueuedConnection);
+                 }) {}
 
 QtEngineHost::~QtEngineHost() = default;
 

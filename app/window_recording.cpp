@@ -22,7 +22,8 @@ std::string LedgerPath() {
 
 }  // namespace
 
-WindowRecording::WindowRecording(Report report) : report_(std::move(report)) {}
+WindowRecording::WindowRecording(Report report, Report forwardReport)
+    : report_(std::move(report)), forwardReport_(std::move(forwardReport)) {}
 
 void WindowRecording::DeviceOpened() {
   if (!ledger_) {
@@ -84,4 +85,14 @@ void WindowRecording::BoxComing(const std::string& text, const std::string& titl
 void WindowRecording::Finish(int code, const char* word) {
   recorder_->Finish(code, word);
   recorder_.reset();
+  // The row is finished: forward it and any backlog, off this thread.
+  if (!forwarder_) {
+    const std::string url = ReadSetting("url", "ledger");
+    if (url.empty()) return;
+    forwarder_ = std::make_unique<BacklogForwarder>(
+        LedgerPath(), url, [report = forwardReport_](const ForwardResult& result, bool errorIsNew) {
+          if (errorIsNew) report(result.error + " (the boards stay queued in the ledger)");
+        });
+  }
+  forwarder_->Request();
 }

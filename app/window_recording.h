@@ -2,6 +2,9 @@
 // opens a device (again at the next one if it could not be), a board per
 // batch, its outcome read from what the engine shows, as tamsolt-cli's exit
 // codes. Problems go to the report function (a log line), never in the way.
+// Each finished board asks the line database's forwarder (on a thread of its
+// own) to send the backlog when [ledger] url is set; its error goes, once per
+// outage, to the forward report, which must take it to the window's thread.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +13,13 @@
 #include <string>
 
 #include "ledger/board_recorder.h"
+#include "linedb/backlog_forwarder.h"
 
 class WindowRecording {
  public:
   using Report = std::function<void(const std::string& line)>;
-  explicit WindowRecording(Report report);
+  // report on the window's thread; forwardReport from the forwarder's thread.
+  WindowRecording(Report report, Report forwardReport);
 
   // EngineHost's batch calls.
   void DeviceOpened();
@@ -30,7 +35,10 @@ class WindowRecording {
   void Finish(int code, const char* word);
 
   Report report_;
+  Report forwardReport_;
   std::unique_ptr<Ledger> ledger_;
   std::unique_ptr<BoardRecorder> recorder_;
   bool failureReported_ = false;
+  // Last: destroyed first, it waits for the forward under way.
+  std::unique_ptr<BacklogForwarder> forwarder_;
 };

@@ -18,6 +18,8 @@ class BoardRecording {
   BoardRecorder& Recorder() { return recorder_; }
   // Finishes the board with the run's exit code; the code to exit with.
   int Finish(int code);
+  // The ledger was opened (a run with --no-ledger or a ledger that could not be opened has none).
+  bool Opened() const { return ledger_ != nullptr; }
 
  private:
   bool openFailed_ = false;

@@ -28,9 +28,11 @@ LedgerParse ParseLedgerOption(const std::vector<std::string>& args, std::size_t&
     value = option.substr(equals + 1);
     option.erase(equals);
   }
-  const bool takesValue = option == "--ledger" || option == "--export" || option == "--since";
+  const bool takesValue = option == "--ledger" || option == "--export" || option == "--since" ||
+                          option == "--ledger-url";
   const bool reportNamed = std::find(args.begin(), args.end(), "--report") != args.end();
   const bool flag = option == "--no-ledger" || option == "--report" || option == "--pin" ||
+                    option == "--ledger-sync" ||
                     (reportNamed && (option == "--csv" || option == "--json"));
   if (!takesValue && !flag) return LedgerParse::kNotMine;
   if (flag && value) {
@@ -44,12 +46,14 @@ LedgerParse ParseLedgerOption(const std::vector<std::string>& args, std::size_t&
     }
     value = args[++i];
   }
-  if (takesValue && value->empty()) {
+  if (takesValue && value->empty() && option != "--ledger-url") {
     error = option + " needs a value";
     return LedgerParse::kError;
   }
   if (option == "--ledger") {
     options.path = *value;
+  } else if (option == "--ledger-url") {
+    options.url = *value;
   } else if (option == "--export") {
     if (*value != "csv" && *value != "jsonl") {
       error = "--export wants csv or jsonl, not \"" + *value + "\"";
@@ -68,6 +72,8 @@ LedgerParse ParseLedgerOption(const std::vector<std::string>& args, std::size_t&
     options.report = true;
   } else if (option == "--pin") {
     options.pin = true;
+  } else if (option == "--ledger-sync") {
+    options.sync = true;
   } else {
     const auto format = option == "--csv" ? LedgerOptions::Format::kCsv : LedgerOptions::Format::kJson;
     if (options.reportFormat != LedgerOptions::Format::kText && options.reportFormat != format) {
@@ -80,14 +86,15 @@ LedgerParse ParseLedgerOption(const std::vector<std::string>& args, std::size_t&
 }
 
 bool CheckLedgerOptions(const LedgerOptions& options, bool allOrList, std::string& error) {
-  const int commands = (options.report ? 1 : 0) + (options.exportFormat ? 1 : 0) + (options.pin ? 1 : 0);
+  const int commands = (options.report ? 1 : 0) + (options.exportFormat ? 1 : 0) +
+                       (options.pin ? 1 : 0) + (options.sync ? 1 : 0);
   if (commands > 1) {
-    error = "--report, --export and --pin are separate commands";
+    error = "--report, --export, --pin and --ledger-sync are separate commands";
   } else if (commands == 1 && allOrList) {
-    error = "--report, --export and --pin write no device; not with --all or --list";
+    error = "--report, --export, --pin and --ledger-sync write no device; not with --all or --list";
   } else if (options.off && !options.path.empty()) {
     error = "--ledger and --no-ledger exclude each other";
-  } else if (options.off && (options.report || options.exportFormat)) {
+  } else if (options.off && (options.report || options.exportFormat || options.sync)) {
     error = "--no-ledger leaves nothing to read";
   } else if (options.since && !options.report && !options.exportFormat) {
     error = "--since goes with --report or --export";
@@ -100,6 +107,15 @@ bool CheckLedgerOptions(const LedgerOptions& options, bool allOrList, std::strin
 void AppendLedgerArguments(const LedgerOptions& options, std::vector<std::string>& args) {
   if (options.off) args.push_back("--no-ledger");
   if (!options.path.empty()) args.insert(args.end(), {"--ledger", options.path});
+  // The parent forwards once each child ends; the url (which may hold a
+  // password) never shows on a child's command line.
+  if (!options.off) args.push_back("--ledger-url=");
+}
+
+std::string LedgerUrlFor(const LedgerOptions& options) {
+  if (options.off) return {};
+  if (options.url) return *options.url;
+  return ReadSetting("url", "ledger");
 }
 
 std::string LedgerPathFor(const LedgerOptions& options) {
@@ -113,9 +129,18 @@ std::string LedgerUsage() {
   return "ledger (a record of every board written; docs/ledger.md):\n"
          "  --ledger PATH       record into PATH instead of [ledger] path of the settings file\n"
          "                      or ~/.local/state/tamsolt/ledger.sqlite\n"
-         "  --no-ledger         do not record this run\n"
+         "  --no-ledger         do not record this run (nor forward anything)\n"
+         "  --ledger-url URL    forward finished boards to the line database at URL (a libpq\n"
+         "                      connection string) instead of [ledger] url of the settings\n"
+         "                      file; an empty URL forwards nothing. No password in it: use\n"
+         "                      ~/.pgpass or PGPASSWORD\n"
+         "  --ledger-sync       forward every board still waiting and print how many went and\n"
+         "                      how many are left: 0 when the line database took them, 2 when\n"
+         "                      it or the ledger could not be reached or refused (its message\n"
+         "                      on standard error); no device is touched\n"
          "  --report [--since DATE] [--csv|--json]\n"
-         "                      boards per outcome, slot and day, mean and slowest time\n"
+         "                      boards per outcome, slot and day, mean and slowest time, and\n"
+         "                      how many wait for the line database\n"
          "  --export csv|jsonl [--since DATE]\n"
          "                      every board with its images, on standard output\n"
          "  --pin               write the SHA-256 of this run's rows into section [SHA256] of\n"

@@ -15,9 +15,13 @@ struct LedgerOptions {
   std::optional<std::string> exportFormat;  // --export csv|jsonl
   std::optional<std::string> since;         // --since DATE
   bool pin = false;
+  // --ledger-url URL; set but empty: this run forwards nothing (what --all
+  // and --watch give their children, whose parent forwards for them).
+  std::optional<std::string> url;
+  bool sync = false;  // --ledger-sync
 
-  // --report, --export or --pin: no device is written.
-  bool Command() const { return report || exportFormat || pin; }
+  // --report, --export, --pin or --ledger-sync: no device is written.
+  bool Command() const { return report || exportFormat || pin || sync; }
 };
 
 enum class LedgerParse { kNotMine, kTaken, kError };
@@ -33,6 +37,10 @@ bool CheckLedgerOptions(const LedgerOptions& options, bool allOrList, std::strin
 
 // What a child of --all is given, so it records where its parent would.
 void AppendLedgerArguments(const LedgerOptions& options, std::vector<std::string>& args);
+
+// The line database's connection string in use: --ledger-url, else [ledger]
+// url of the settings file; empty (nothing is forwarded) with --no-ledger.
+std::string LedgerUrlFor(const LedgerOptions& options);
 
 // The ledger in use: --ledger, else [ledger] path of the settings file, else
 // the default; empty with --no-ledger.

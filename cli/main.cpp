@@ -25,6 +25,7 @@
 #include "cli/pin_command.h"
 #include "cli/report_command.h"
 #include "cli/json_events.h"
+#include "cli/line_forwarding.h"
 #include "cli/log_file.h"
 #include "cli/permission_grace.h"
 #include "cli/run_events.h"
@@ -105,11 +106,16 @@ int WriteEveryDevice(const CliOptions& options) {
     return AsInt(ExitCode::kDeviceNotFound);
   }
   for (const DeviceAddress& device : devices) EmitDeviceFound(device);
-  const StationRun run = RunStation(OwnExecutable(), options, devices);
+  // The parent forwards as each child ends; the children forward nothing.
+  std::unique_ptr<BacklogForwarder> forwarder = StationForwarder(options.ledger);
+  const StationRun run = RunStation(OwnExecutable(), options, devices, [&forwarder] {
+    if (forwarder) forwarder->Request();
+  });
   if (!JsonEventsOn()) {  // the device-result events say the same
     std::printf("%s", ResultTable(run).c_str());
     std::fflush(stdout);
   }
+  forwarder.reset();  // waits for the forward under way (bounded by its time-outs)
   return StationExitCode(run);
 }
 
@@ -137,7 +143,10 @@ int WriteOneDevice(const CliOptions& options, Clock::time_point graceEnd) {
   const ExitCode code = host.RunBatch();
   SetEngineHost(nullptr);
   CloseDevice();  // as the window's teardown does
-  return recording.Finish(AsInt(code));
+  const int exitCode = recording.Finish(AsInt(code));
+  // The board's row is finished: send it and any backlog (never changes the code).
+  if (recording.Opened()) ForwardAfterRun(options.ledger);
+  return exitCode;
 }
 
 int Run(const CliOptions& options) {
@@ -162,6 +171,7 @@ int Run(const CliOptions& options) {
   if (options.ledger.report) return RunReportCommand(options);
   if (options.ledger.exportFormat) return RunExportCommand(options);
   if (options.ledger.pin) return RunPinCommand(options);
+  if (options.ledger.sync) return RunLedgerSync(options);
   EmitRunStart(options);
   // Before any device is touched, and once for all the children of --all.
   if (std::string error; !options.logFile.empty() && !CanAppendTo(options.logFile, error)) {
@@ -186,7 +196,12 @@ int Run(const CliOptions& options) {
   }
   if (options.list) return ListDevices(options);
   if (options.all) return WriteEveryDevice(options);
-  if (options.watch) return WatchStation(OwnExecutable(), options);
+  if (options.watch) {
+    std::unique_ptr<BacklogForwarder> forwarder = StationForwarder(options.ledger);
+    return WatchStation(OwnExecutable(), options, [&forwarder] {
+      if (forwarder) forwarder->Request();
+    });
+  }
   return WriteOneDevice(options, graceEnd);
 }
 

@@ -10,6 +10,7 @@
 #include "cli/ledger_options.h"
 #include "ledger/ledger.h"
 #include "ledger/ledger_report.h"
+#include "linedb/forward_backlog.h"
 
 namespace {
 
@@ -44,7 +45,9 @@ std::string Seconds(double seconds) {
   return text;
 }
 
-void PrintText(const LedgerReport& report) {
+// The backlog counts every finished board not yet in the line database,
+// whatever --since says; -1 when it cannot be counted.
+void PrintText(const LedgerReport& report, std::int64_t backlog) {
   std::printf("boards %lld: %lld done, %lld running or cut off; done in %s s on average, slowest %s s\n",
               static_cast<long long>(report.boards), static_cast<long long>(report.done),
               static_cast<long long>(report.running), Seconds(report.meanSeconds).c_str(),
@@ -63,9 +66,10 @@ void PrintText(const LedgerReport& report) {
   };
   table("slot", report.perSlot);
   table("day (UTC)", report.perDay);
+  if (backlog >= 0) std::printf("\nwaiting for the line database: %lld\n", static_cast<long long>(backlog));
 }
 
-void PrintCsv(const LedgerReport& report) {
+void PrintCsv(const LedgerReport& report, std::int64_t backlog) {
   std::printf("group,key,code,boards,done\n");
   std::printf("all,,,%lld,%lld\n", static_cast<long long>(report.boards), static_cast<long long>(report.done));
   std::printf("mean_seconds,%s,,,\nslowest_seconds,%s,,,\n", Seconds(report.meanSeconds).c_str(),
@@ -80,15 +84,17 @@ void PrintCsv(const LedgerReport& report) {
   rows("outcome", report.perOutcome, true);
   rows("slot", report.perSlot, false);
   rows("day", report.perDay, false);
+  if (backlog >= 0) std::printf("backlog,,,%lld,\n", static_cast<long long>(backlog));
 }
 
-void PrintJson(const LedgerReport& report, const std::string& since) {
+void PrintJson(const LedgerReport& report, const std::string& since, std::int64_t backlog) {
   Json out = {{"since", since},
               {"boards", report.boards},
               {"done", report.done},
               {"running", report.running},
               {"mean_seconds", report.meanSeconds},
-              {"slowest_seconds", report.slowestSeconds}};
+              {"slowest_seconds", report.slowestSeconds},
+              {"backlog", backlog >= 0 ? Json(backlog) : Json()}};
   out["per_outcome"] = Json::array();
   for (const ReportGroup& g : report.perOutcome) {
     out["per_outcome"].push_back({{"code", g.code < 0 ? Json() : Json(g.code)}, {"outcome", g.key}, {"boards", g.boards}});
@@ -158,10 +164,12 @@ int RunReportCommand(const CliOptions& options) {
     std::fprintf(stderr, "tamsolt-cli: cannot read the ledger: %s\n", error.c_str());
     return AsInt(ExitCode::kBadCommandLine);
   }
+  const std::int64_t backlog = CountBacklog(LedgerPathFor(options.ledger), &error);
+  if (backlog < 0) std::fprintf(stderr, "tamsolt-cli: cannot count the boards waiting: %s\n", error.c_str());
   switch (options.ledger.reportFormat) {
-    case LedgerOptions::Format::kText: PrintText(report); break;
-    case LedgerOptions::Format::kCsv: PrintCsv(report); break;
-    case LedgerOptions::Format::kJson: PrintJson(report, since); break;
+    case LedgerOptions::Format::kText: PrintText(report, backlog); break;
+    case LedgerOptions::Format::kCsv: PrintCsv(report, backlog); break;
+    case LedgerOptions::Format::kJson: PrintJson(report, since, backlog); break;
   }
   return AsInt(ExitCode::kDone);
 }

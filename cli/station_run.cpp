@@ -73,7 +73,8 @@ bool Known(const std::vector<Child>& children, const std::vector<DeviceAddress>&
 }  // namespace
 
 StationRun RunStation(const std::string& program, const CliOptions& options,
-                      const std::vector<DeviceAddress>& devices) {
+                      const std::vector<DeviceAddress>& devices,
+                      const std::function<void()>& childEnded) {
   std::vector<Child> children;
   StationRun run;
   for (const DeviceAddress& device : devices) {
@@ -124,7 +125,10 @@ StationRun RunStation(const std::string& program, const CliOptions& options,
       if (fds[i + 1].revents == 0) continue;
       Child& child = children[owners[i].first];
       PassOn(child, *owners[i].second);
-      if (!child.process.OutputOpen()) Reap(child, run.results[owners[i].first]);
+      if (!child.process.OutputOpen()) {
+        Reap(child, run.results[owners[i].first]);
+        if (childEnded) childEnded();
+      }
     }
   }
   return run;

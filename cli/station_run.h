@@ -7,6 +7,7 @@
 // parent dies is sent SIGTERM by the kernel, so none outlives it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,10 @@ struct StationRun {
 // Starts program with ChildArguments for every device, passes their output
 // on prefixed with "[BUS:ADDR] " and waits for all of them, watching the bus
 // for devices that come too late to be written.
+// childEnded is called as each child is reaped.
 StationRun RunStation(const std::string& program, const CliOptions& options,
-                      const std::vector<DeviceAddress>& devices);
+                      const std::vector<DeviceAddress>& devices,
+                      const std::function<void()>& childEnded = {});
 
 // device, result and time, one row per device; the late ones as not written.
 std::string ResultTable(const StationRun& run);

@@ -55,8 +55,9 @@ std::map<std::string, std::string> BoardsBySlot() {
 
 class Station {
  public:
-  Station(std::string program, const CliOptions& options)
+  Station(std::string program, const CliOptions& options, std::function<void()> boardEnded)
       : program_(std::move(program)),
+        boardEnded_(std::move(boardEnded)),
         options_(options),
         book_(std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(options.rearmAfter))),
@@ -80,6 +81,7 @@ class Station {
   void UpdateRate();
 
   std::string program_;
+  std::function<void()> boardEnded_;
   CliOptions options_;
   SlotBook book_;
   SlotView view_;
@@ -161,6 +163,7 @@ void Station::Ended(const std::string& slot, Board& board) {
                                                                    : SlotState::kFailed;
   book_.Finished(slot, result, board.reason, Clock::now());
   ++(done ? tally_.written : tally_.failed);
+  if (boardEnded_) boardEnded_();
   UpdateRate();
 }
 
@@ -273,6 +276,7 @@ int Station::Run() {
 
 }  // namespace
 
-int WatchStation(const std::string& program, const CliOptions& options) {
-  return Station(program, options).Run();
+int WatchStation(const std::string& program, const CliOptions& options,
+                 const std::function<void()>& boardEnded) {
+  return Station(program, options, boardEnded).Run();
 }

@@ -5,10 +5,13 @@
 // running ones finish; a second signal interrupts them as --all does.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "cli/cli_options.h"
 
 // The exit code: 0 every board of the session written, 1 any failed, 10
 // interrupted, 11 all written but a record (log file or ledger) was lost.
-int WatchStation(const std::string& program, const CliOptions& options);
+// boardEnded is called as each board's child ends.
+int WatchStation(const std::string& program, const CliOptions& options,
+                 const std::function<void()>& boardEnded = {});

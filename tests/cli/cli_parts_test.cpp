@@ -39,10 +39,11 @@ TEST(CliOptions, RowsDeviceWaitAndLogFileAreTaken) {
   EXPECT_FALSE(options.rows[2].has_value());
   EXPECT_EQ(options.device->Text(), "001:012");  // labelled as --all labels it
   EXPECT_EQ(*options.waitSeconds, 2.5);
-  // A child of --all gets the same rows, settings and log file, and its device.
+  // A child of --all gets the same rows, settings and log file, and its device
+  // (and forwards nothing: its parent does).
   EXPECT_EQ(ChildArguments(options, {"001", "004"}),
             (Args{"--boot", "b.bin", "--tdb", "t.tdb", "--settings", "s.ini", "--log-file",
-                  "run.log", "--device", "001:004"}));
+                  "run.log", "--ledger-url=", "--device", "001:004"}));
   CliOptions lookOnce;  // --wait 0: look once, do not wait
   ASSERT_TRUE(ParseCliOptions({"--wait=0"}, lookOnce, error)) << error;
   EXPECT_EQ(*lookOnce.waitSeconds, 0.0);

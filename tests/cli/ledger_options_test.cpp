@@ -4,6 +4,7 @@
 
 #include "cli/board_recording.h"
 #include "cli/cli_options.h"
+#include "cli/ledger_options.h"
 #include "cli/station_run.h"
 
 namespace {
@@ -24,8 +25,13 @@ TEST(LedgerOptions, CommandLines) {
       {{"--report", "--since", "1.12.2026"}, "--since wants a date as YYYY-MM-DD (UTC), not \"1.12.2026\""},
       {{"--since", "2026-12-01"}, "--since goes with --report or --export"},
       {{"--ledger", "x", "--no-ledger"}, "--ledger and --no-ledger exclude each other"},
-      {{"--report", "--pin"}, "--report, --export and --pin are separate commands"},
-      {{"--pin", "--all"}, "--report, --export and --pin write no device; not with --all or --list"},
+      {{"--report", "--pin"}, "--report, --export, --pin and --ledger-sync are separate commands"},
+      {{"--pin", "--all"}, "--report, --export, --pin and --ledger-sync write no device; not with --all or --list"},
+      {{"--ledger-sync", "--ledger-url", "postgresql://s@db/line3"}, ""},
+      {{"--ledger-url=", "--rcdb", "r"}, ""},  // forwards nothing
+      {{"--ledger-sync", "--all"}, "--report, --export, --pin and --ledger-sync write no device; not with --all or --list"},
+      {{"--ledger-sync", "--no-ledger"}, "--no-ledger leaves nothing to read"},
+      {{"--ledger-url"}, "--ledger-url needs a value"},
       {{"--ledger"}, "--ledger needs a value"},
       {{"--no-ledger=1"}, "--no-ledger takes no value"},
   };
@@ -43,7 +49,13 @@ TEST(LedgerOptions, ChildrenRecordWhereTheirParentWould) {
   std::string error;
   ASSERT_TRUE(ParseCliOptions({"--all", "--ledger", "/l.sqlite", "--rcdb", "r"}, options, error)) << error;
   const auto args = ChildArguments(options, *ParseDeviceAddress("001:004"));
-  EXPECT_EQ(args, (std::vector<std::string>{"--rcdb", "r", "--ledger", "/l.sqlite", "--device", "001:004"}));
+  // The parent forwards: a child is told to forward nothing, and never sees the url.
+  EXPECT_EQ(args, (std::vector<std::string>{"--rcdb", "r", "--ledger", "/l.sqlite", "--ledger-url=",
+                                            "--device", "001:004"}));
+  CliOptions withUrl;
+  ASSERT_TRUE(ParseCliOptions({"--all", "--ledger-url", "postgresql://s:pw@db/l", "--rcdb", "r"}, withUrl, error));
+  EXPECT_EQ(ChildArguments(withUrl, *ParseDeviceAddress("001:004"))[2], "--ledger-url=");
+  EXPECT_EQ(LedgerUrlFor(withUrl.ledger), "postgresql://s:pw@db/l");
   CliOptions off;
   ASSERT_TRUE(ParseCliOptions({"--all", "--no-ledger"}, off, error));
   EXPECT_EQ(ChildArguments(off, *ParseDeviceAddress("001:004"))[0], "--no-ledger");

@@ -23,6 +23,7 @@
 #include "engine/sha256.h"
 #include "ledger/ledger.h"
 #include "settings/messages.h"
+#include "settings/settings.h"
 #include "batch_window_session.h"
 #include "demo/device_check.h"
 #include "demo/expected_images.h"
@@ -288,6 +289,37 @@ TEST(BatchWindow, AGiveUpIsRecordedWithItsCode) {
   ASSERT_EQ(boards[0].images.size(), 2u);
   EXPECT_EQ(boards[0].images[0].result, "failed");
   EXPECT_EQ(boards[0].images[1].result, "not reached");
+}
+
+// A line database that cannot be reached: the board is written and recorded,
+// and the window's log says so in one line (from the forwarder's thread,
+// queued to the window's), without the password of the url.
+TEST(BatchWindow, AnUnreachableLineDatabaseIsOneLogLine) {
+  ForgetRecordedBoards();
+  BatchWindowSession session(g_receivedDir);
+  ASSERT_TRUE(session.Ready());
+  ASSERT_FALSE(session.PlaceRow(kKindRcdb, PatternBytes(70, 41), ".rdb").empty());
+  const std::string nowhere = (g_receivedDir / "no-server").string();
+  ASSERT_TRUE(WriteSetting("ledger", "url", "host=" + nowhere + " user=s password=hunter2 dbname=line3"));
+  session.OpenWindow();
+  ASSERT_TRUE(session.PressBatchAndWait()) << "the batch did not end within a minute";
+  ExpectOnlyBox(session, kMsgDone);
+  const auto forwardLines = [&] {
+    std::vector<std::string> lines;
+    for (const std::string& line : session.LogLines()) {
+      if (line.find("line database") != std::string::npos) lines.push_back(line);
+    }
+    return lines;
+  };
+  // The forward runs on its own thread: wait for its line, boundedly.
+  for (int i = 0; i < 600 && forwardLines().empty(); ++i) QTest::qWait(50);
+  const std::vector<std::string> lines = forwardLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(nowhere), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[0].find("hunter2"), std::string::npos) << lines[0];
+  const std::vector<StoredBoard> boards = RecordedBoards();
+  ASSERT_EQ(boards.size(), 1u);
+  EXPECT_EQ(boards[0].outcome->code, 0);
 }
 
 }  // namespace

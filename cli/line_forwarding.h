@@ -1,0 +1,24 @@
+// The line database from tamsolt-cli: the backlog forwarded after a single
+// run, by the parent of --all and --watch as each child ends, and on demand
+// (--ledger-sync). Never changes a transfer's outcome or exit code.
+#pragma once
+
+#include <memory>
+
+#include "cli/cli_options.h"
+#include "linedb/backlog_forwarder.h"
+
+// After a single run's board is finished: forwards what waits, once; its
+// error on standard error. Nothing without a url or a ledger.
+void ForwardAfterRun(const LedgerOptions& options);
+
+// The parent's forwarder for --all and --watch (Request() when a child
+// ends; destroying it waits for the forward under way); null without a url
+// or a ledger. An error is told on standard error once, not per board.
+std::unique_ptr<BacklogForwarder> StationForwarder(const LedgerOptions& options);
+
+// --ledger-sync: forwards the backlog, prints how many went and how many are
+// left. 0 when the forward went through, 2 when the ledger or the line
+// database could not be reached or refused something (its message on
+// standard error) or no url is set.
+int RunLedgerSync(const CliOptions& options);
