@@ -1,9 +1,7 @@
 #include "app/window_recording.h"
 
-#include "engine/image_pins.h"
 #include "engine/sha256.h"
-#include "link/device_choice.h"
-#include "link/usb_port.h"
+#include "ledger/opened_batch.h"
 #include "record/transfer_context.h"
 #include "settings/messages.h"
 #include "settings/settings.h"
@@ -37,22 +35,7 @@ void WindowRecording::DeviceOpened() {
   recorder_ = std::make_unique<BoardRecorder>(
       ledger_.get(), BoardIdentity("tamsolt", g_iniPath, Sha256OfFile(g_iniPath)), report_);
   failureReported_ = false;
-  std::string device;
-  std::string slot;
-  if (g_transfer.foundDevice != nullptr) {
-    const DeviceAddress address = AddressOf(*g_transfer.foundDevice);
-    device = address.Text();
-    slot = UsbPortOf(address);
-  }
-  std::vector<ImageRecord> rows;
-  for (const BatchItem& item : g_transfer.batchQueue) {
-    ImageRecord row;
-    row.kind = KindName(item.kind);
-    row.path = item.path;
-    row.pinned = !PinnedDigest(item.kind).empty();
-    rows.push_back(std::move(row));
-  }
-  recorder_->DeviceOpened(device, slot, std::move(rows));
+  RecordOpenedBatchDevice(*recorder_);
 }
 
 void WindowRecording::ItemStarted(std::uint8_t kind, std::uint64_t bytes, const std::string& sha256) {

@@ -2,12 +2,10 @@
 
 #include <cstdio>
 
-#include "cli/device_port.h"
 #include "cli/exit_codes.h"
 #include "cli/ledger_options.h"
-#include "engine/image_pins.h"
 #include "engine/sha256.h"
-#include "link/device_choice.h"
+#include "ledger/opened_batch.h"
 #include "record/transfer_context.h"
 #include "settings/settings.h"
 
@@ -50,24 +48,7 @@ void RecordingTerminalHost::ShowMessage(const std::string& text, const std::stri
   recorder_.BoxShown(text);
 }
 
-void RecordingTerminalHost::BatchDeviceOpened() {
-  std::string device;
-  std::string slot;
-  if (g_transfer.foundDevice != nullptr) {
-    const DeviceAddress address = AddressOf(*g_transfer.foundDevice);
-    device = address.Text();
-    slot = PortOf(address);
-  }
-  std::vector<ImageRecord> rows;
-  for (const BatchItem& item : g_transfer.batchQueue) {
-    ImageRecord row;
-    row.kind = KindName(item.kind);
-    row.path = item.path;
-    row.pinned = !PinnedDigest(item.kind).empty();
-    rows.push_back(std::move(row));
-  }
-  recorder_.DeviceOpened(device, slot, std::move(rows));
-}
+void RecordingTerminalHost::BatchDeviceOpened() { RecordOpenedBatchDevice(recorder_); }
 
 void RecordingTerminalHost::BatchItemStarted(std::uint8_t kind, const std::string&,
                                              std::uint64_t bytes, const std::string& sha256) {
