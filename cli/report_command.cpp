@@ -47,7 +47,7 @@ std::string Seconds(double seconds) {
 
 // The backlog counts every finished board not yet in the line database,
 // whatever --since says; -1 when it cannot be counted.
-void PrintText(const LedgerReport& report, std::int64_t backlog) {
+void PrintText(const LedgerReport& report, std::int64_t backlog, bool lineDatabaseSet) {
   std::printf("boards %lld: %lld done, %lld running or cut off; done in %s s on average, slowest %s s\n",
               static_cast<long long>(report.boards), static_cast<long long>(report.done),
               static_cast<long long>(report.running), Seconds(report.meanSeconds).c_str(),
@@ -66,7 +66,11 @@ void PrintText(const LedgerReport& report, std::int64_t backlog) {
   };
   table("slot", report.perSlot);
   table("day (UTC)", report.perDay);
-  if (backlog >= 0) std::printf("\nwaiting for the line database: %lld\n", static_cast<long long>(backlog));
+  if (backlog < 0) return;
+  // Without a url nothing will ever forward them: say so rather than "waiting".
+  std::printf(lineDatabaseSet ? "\nwaiting for the line database: %lld\n"
+                              : "\nnot forwarded (no line database: [ledger] url is empty): %lld\n",
+              static_cast<long long>(backlog));
 }
 
 void PrintCsv(const LedgerReport& report, std::int64_t backlog) {
@@ -167,7 +171,9 @@ int RunReportCommand(const CliOptions& options) {
   const std::int64_t backlog = CountBacklog(LedgerPathFor(options.ledger), &error);
   if (backlog < 0) std::fprintf(stderr, "tamsolt-cli: cannot count the boards waiting: %s\n", error.c_str());
   switch (options.ledger.reportFormat) {
-    case LedgerOptions::Format::kText: PrintText(report, backlog); break;
+    case LedgerOptions::Format::kText:
+      PrintText(report, backlog, !LedgerUrlFor(options.ledger).empty());
+      break;
     case LedgerOptions::Format::kCsv: PrintCsv(report, backlog); break;
     case LedgerOptions::Format::kJson: PrintJson(report, since, backlog); break;
   }
