@@ -15,7 +15,6 @@
 #include "station/slot_tile.h"
 #include "station/station_settings.h"
 #include "station/station_window.h"
-#include "tests/private_runtime_folder.h"
 
 namespace {
 
@@ -149,11 +148,3 @@ TEST_F(Station, ACliThatCannotReadItsSettingsSaysWhy) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  const PrivateRuntimeFolder runtimeFolder;
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -1,4 +1,4 @@
-// One QApplication for every window test; drawn offscreen unless told otherwise.
+// One QApplication for every Qt widget test program; drawn offscreen unless told otherwise.
 #include <gtest/gtest.h>
 
 #include <QApplication>
