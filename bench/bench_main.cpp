@@ -13,6 +13,7 @@
 #include "settings/settings.h"
 #include "bench/inprocess_run.h"
 #include "bench/reference_batch.h"
+#include "bench/time_split.h"
 #include "bench/umockdev_runs.h"
 
 namespace {
@@ -192,8 +193,37 @@ void PrintCpuAndRss(const bench::ChildRun& run, double rssTargetMb) {
   std::printf("  peak RSS %.1f MB   target <= %.0f MB: %s\n", rssMb, rssTargetMb, Verdict(rssMb <= rssTargetMb));
 }
 
+double MicrosEach(const bench::CallTime& call) {
+  return call.calls == 0 ? 0.0 : static_cast<double>(call.micros) / static_cast<double>(call.calls);
+}
+
+// The excess over floor + stack, split by the program's own timing of its USB
+// calls and pauses. beforeFirstFrame: the part of `wall` before its first frame.
+void PrintTimeSplit(const bench::InProcessFigures& f, const bench::ChildRun& run, sim::Micros wall,
+                    sim::Micros beforeFirstFrame, double roundTripMicros) {
+  if (!run.timed) return;
+  const bench::LinkTiming& t = run.timing;
+  const auto stack = static_cast<sim::Micros>(f.frames * roundTripMicros);
+  const bench::TimeSplit split = bench::SplitTime(t, wall, beforeFirstFrame, f.floor, stack);
+  std::printf("  of the %.3f s over floor + stack (the program's own timing of its calls):\n", Seconds(split.excess));
+  std::printf("    %8.3f s before its first frame (the runner, start-up, file checks, the device search)\n",
+              Seconds(split.beforeFirstFrame));
+  std::printf("    %8.3f s pauses late (%llu pauses, %.1f us each)\n", Seconds(split.pausesLate),
+              static_cast<unsigned long long>(t.pauses.calls),
+              t.pauses.calls == 0 ? 0.0 : static_cast<double>(split.pausesLate) / static_cast<double>(t.pauses.calls));
+  std::printf("    %8.3f s in USB calls beyond %d bare round trips: %.3f s in all; %llu writes %.1f us each,"
+              " %llu reads with a report %.1f us each, %llu without %.1f us each\n",
+              Seconds(split.usbBeyondModel), f.frames, Seconds(split.usbCalls),
+              static_cast<unsigned long long>(t.writes.calls), MicrosEach(t.writes),
+              static_cast<unsigned long long>(t.reads.calls), MicrosEach(t.reads),
+              static_cast<unsigned long long>(t.emptyReads.calls), MicrosEach(t.emptyReads));
+  std::printf("    %8.3f s the rest beyond the floor's timer periods (the engine, its output, ticks late)\n",
+              Seconds(split.restBeyondTimers));
+}
+
 void PrintCli(const bench::InProcessFigures& f, const bench::ChildRun& run, double roundTripMicros) {
-  std::printf("\nThrough tamsolt-cli on Debian's libusb under umockdev (one device)\n");
+  std::printf("\nThrough tamsolt-cli on Debian's libusb under umockdev (one device%s)\n",
+              run.timed ? "; tamsolt-bench-cli, its code timing its calls" : "");
   if (!Succeeded("tamsolt-cli", run)) return;
   std::printf("  bare round trip on this stack %.1f us\n", roundTripMicros);
   std::vector<std::string> completions;
@@ -210,6 +240,9 @@ void PrintCli(const bench::InProcessFigures& f, const bench::ChildRun& run, doub
   const double ratio = Ratio(Seconds(run.wall), Seconds(f.floor) + stack);
   std::printf("  %-5s %10.3f %10.3f %10.3f %8.3f   target <= %.2f: %s\n", "total", Seconds(f.floor), stack,
               Seconds(run.wall), ratio, kWallTarget, Verdict(ratio <= kWallTarget));
+  const auto outsideProgram = run.wall - static_cast<sim::Micros>(run.timing.exitMicros);
+  PrintTimeSplit(f, run, run.wall, outsideProgram + static_cast<sim::Micros>(run.timing.firstFrameMicros),
+                 roundTripMicros);
   PrintCpuAndRss(run, kCliRssTargetMb);
   std::printf("  the device's nine images, byte for byte against their files: %s\n",
               run.verifiedSets == 1 ? "verified" : "NOT VERIFIED");
@@ -241,6 +274,8 @@ void PrintWindow(const bench::InProcessFigures& f, const bench::WindowRun& run, 
   const double ratio = Ratio(Seconds(run.wall), Seconds(f.floor) + stack);
   std::printf("  press to completion message %.3f s, floor %.3f s + stack %.3f s: ratio %.3f   target <= %.2f: %s\n",
               Seconds(run.wall), Seconds(f.floor), stack, ratio, kWallTarget, Verdict(ratio <= kWallTarget));
+  PrintTimeSplit(f, run, run.wall, static_cast<sim::Micros>(run.timing.firstFrameMicros) - run.pressedAt,
+                 roundTripMicros);
   PrintCpuAndRss(run, kWindowRssTargetMb);
   std::printf("  longest pause of the event loop %ld ms (the device's 2 s close wait included)\n", run.longestGapMs);
   std::printf("  less the device's fixed waits: longest %ld ms, %d pauses over %.0f ms   target <= %.0f ms: %s\n",

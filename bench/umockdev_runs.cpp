@@ -68,6 +68,12 @@ ChildRun RunTimed(const std::vector<std::string>& args) {
   return run;
 }
 
+std::vector<std::string> LineTexts(const ChildRun& run) {
+  std::vector<std::string> texts;
+  for (const TimedLine& line : run.lines) texts.push_back(line.text);
+  return texts;
+}
+
 void ReadUsage(const std::string& file, ChildRun& run) {
   std::ifstream in(file);
   std::string key;
@@ -128,13 +134,15 @@ std::vector<sim::Micros> SplitAtCompletionLines(const std::vector<std::string>& 
 
 bool Programs::HaveRunner() const { return Executable(simRun) && Executable(usbProbe); }
 bool Programs::HaveCli() const { return Executable(cli); }
+bool Programs::HaveTimedCli() const { return Executable(timedCli); }
 bool Programs::HaveWindow() const { return Executable(window); }
 
 Programs FindPrograms() {
   std::error_code error;
   const fs::path folder = fs::read_symlink("/proc/self/exe", error).parent_path();
   return {(folder / "tamsolt-sim-run").string(), (folder / "tamsolt-cli").string(),
-          (folder / "tamsolt-bench-usb").string(), (folder / "tamsolt-bench-window").string()};
+          (folder / "tamsolt-bench-usb").string(), (folder / "tamsolt-bench-window").string(),
+          (folder / "tamsolt-bench-cli").string()};
 }
 
 double UmockdevRoundTripMicros(const Programs& programs, int count) {
@@ -157,13 +165,14 @@ ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, const std
   const std::string usage = batch.folder + "/usage-" + std::to_string(devices) + ".txt";
   std::vector<std::string> args{programs.simRun, "--quiet", "--out=" + out.string()};
   if (devices > 0) args.insert(args.end(), {"--devices", std::to_string(devices)});
-  args.insert(args.end(), {"--", programs.usbProbe, "--usage", usage, "--", programs.cli, "--settings",
-                           settings.string()});
+  const std::string& cli = devices == 0 && programs.HaveTimedCli() ? programs.timedCli : programs.cli;
+  args.insert(args.end(), {"--", programs.usbProbe, "--usage", usage, "--", cli, "--settings", settings.string()});
   if (devices > 0) args.push_back("--all");
   for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
     args.insert(args.end(), {"--" + Lower(KindName(kind)), batch.paths[kind]});
   }
   ChildRun run = RunTimed(args);
+  run.timed = ParseLinkTiming(LineTexts(run), run.timing);
   ReadUsage(usage, run);
   CheckImageSets(out, batch, run);
   return run;
@@ -198,7 +207,9 @@ WindowRun RunWindow(const Programs& programs, const ReferenceBatch& batch, const
     if (std::sscanf(line.text.c_str(), "window-longest-gap-ms %lld", &value) == 1) window.longestGapMs = static_cast<long>(value);
     if (std::sscanf(line.text.c_str(), "window-longest-net-gap-ms %lld", &value) == 1) window.longestNetGapMs = static_cast<long>(value);
     if (std::sscanf(line.text.c_str(), "window-net-gaps-over-50-ms %lld", &value) == 1) window.netGapsOver50Ms = static_cast<int>(value);
+    if (std::sscanf(line.text.c_str(), "window-press-us %lld", &value) == 1) window.pressedAt = value;
   }
+  window.timed = ParseLinkTiming(LineTexts(window), window.timing);
   return window;
 }
 

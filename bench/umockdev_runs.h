@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/link_timing.h"
 #include "bench/reference_batch.h"
 #include "sim/device_model.h"
 
@@ -15,9 +16,11 @@ struct Programs {
   std::string cli;       // tamsolt-cli
   std::string usbProbe;  // tamsolt-bench-usb
   std::string window;    // tamsolt-bench-window (built with the window)
+  std::string timedCli;  // tamsolt-bench-cli: tamsolt-cli timing its USB calls and pauses
   // Each run needs its programs built beside this one.
   bool HaveRunner() const;  // tamsolt-sim-run and tamsolt-bench-usb
   bool HaveCli() const;
+  bool HaveTimedCli() const;
   bool HaveWindow() const;
 };
 Programs FindPrograms();
@@ -38,6 +41,8 @@ struct ChildRun {
   int verifiedSets = 0;   // of them, those holding all nine images byte for byte
   std::vector<std::string> unverified;  // the device check's verdict on each of the others
   std::vector<TimedLine> lines;  // tamsolt-cli's output, as it arrived
+  bool timed = false;            // the program timed its USB calls and pauses:
+  LinkTiming timing;             // this is what it found
 };
 
 // Each item's time from a program's time-stamped lines: item i ends at the
@@ -50,7 +55,8 @@ std::vector<sim::Micros> SplitAtCompletionLines(const std::vector<std::string>& 
 double UmockdevRoundTripMicros(const Programs& programs, int count);
 
 // tamsolt-cli with the batch's files under tamsolt-sim-run. devices 0: one
-// device and a plain run; devices N: N emulated devices and --all.
+// device and a plain run, through tamsolt-bench-cli when it is built; devices
+// N: N emulated devices and --all, through tamsolt-cli itself.
 // messageTable: the setting.ini whose texts it logs (a copy is given to it).
 ChildRun RunCli(const Programs& programs, const ReferenceBatch& batch, const std::string& messageTable,
                 int devices);
@@ -59,6 +65,7 @@ struct WindowRun : ChildRun {  // wall: from the press to the completion message
   long longestGapMs = 0;         // the longest pause of the window's event loop
   long longestNetGapMs = 0;      // the same less the device's fixed waits in it
   int netGapsOver50Ms = 0;       // pauses over 50 ms less the fixed waits in them
+  sim::Micros pressedAt = 0;     // on the program's clock (LinkTiming's)
 };
 
 // The main window, offscreen, with every row of the batch enabled, under

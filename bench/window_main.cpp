@@ -3,8 +3,9 @@
 // tamsolt-sim-run. A 10 ms heartbeat timer in the window's own event loop
 // shows how long the window went without handling events; the device's fixed
 // waits (pauses of 100 ms and more) are taken out of each gap, since the
-// program links with --wrap for the engine's pause. Prints its figures
-// as "key value" lines; exit code 0 when the batch ended with the completion
+// program links with --wrap for the engine's pause (bench/link_timing.h).
+// Prints its figures as "key value" lines, and where its time went as
+// "link-timing" lines; exit code 0 when the batch ended with the completion
 // message.
 //   tamsolt-bench-window SETTING_INI
 #include <sys/resource.h>
@@ -22,7 +23,7 @@
 #include "app/main_window.h"
 #include "settings/messages.h"
 #include "app/qt_host.h"
-#include "engine/precise_pause.h"
+#include "bench/link_timing.h"
 #include "settings/settings.h"
 #include "record/transfer_context.h"
 
@@ -30,10 +31,6 @@ namespace {
 
 constexpr int kHeartbeatMs = 10;
 constexpr qint64 kNetGapReportedMs = 50;
-constexpr std::uint64_t kFixedWaitMicros = 100'000;  // shorter pauses are the per-frame pacing
-
-// The device's fixed waits since the last heartbeat.
-std::uint64_t g_fixedWaitMicros = 0;
 constexpr int kBatchButton = 1047;
 constexpr int kTimeoutMs = 15 * 60 * 1000;
 
@@ -43,13 +40,6 @@ double CpuSeconds(const rusage& usage) {
 }
 
 }  // namespace
-
-// The engine's pause (PauseAtLeast), wrapped at link time.
-extern "C" void __real__Z12PauseAtLeastm11PauseMethod(std::uint64_t micros, PauseMethod method);
-extern "C" void __wrap__Z12PauseAtLeastm11PauseMethod(std::uint64_t micros, PauseMethod method) {
-  if (micros >= kFixedWaitMicros) g_fixedWaitMicros += micros;
-  __real__Z12PauseAtLeastm11PauseMethod(micros, method);
-}
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -77,12 +67,11 @@ int main(int argc, char** argv) {
   QObject::connect(&heartbeat, &QTimer::timeout, [&] {
     const qint64 now = clock.elapsed();
     const qint64 gap = now - lastBeat;
-    const qint64 net = gap - static_cast<qint64>(g_fixedWaitMicros / 1000);
+    const qint64 net = gap - static_cast<qint64>(bench::TakeFixedWaitMicros() / 1000);
     longestGap = std::max(longestGap, gap);
     longestNetGap = std::max(longestNetGap, net);
     if (net > kNetGapReportedMs) ++netGapsOver;
     lastBeat = now;
-    g_fixedWaitMicros = 0;
   });
   QEventLoop loop;
   QTimer done;
@@ -96,6 +85,7 @@ int main(int argc, char** argv) {
   clock.start();
   heartbeat.start(kHeartbeatMs);
   done.start(kHeartbeatMs);
+  const std::uint64_t pressedAt = bench::MicrosSinceStart();
   button->click();
   loop.exec();
   const qint64 wall = clock.elapsed();
@@ -108,6 +98,7 @@ int main(int argc, char** argv) {
   std::printf("window-longest-gap-ms %lld\n", static_cast<long long>(longestGap));
   std::printf("window-longest-net-gap-ms %lld\n", static_cast<long long>(longestNetGap));
   std::printf("window-net-gaps-over-50-ms %d\n", netGapsOver);
+  std::printf("window-press-us %llu\n", static_cast<unsigned long long>(pressedAt));
   for (const std::string& box : boxes) std::printf("window-box %s\n", box.c_str());
   return boxes.size() == 1 && boxes.front() == MessageText(kMsgDone) ? 0 : 1;
 }

@@ -1,13 +1,12 @@
 #include "cli/stop_signals.h"
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -40,18 +39,21 @@ int TakeStopSignal() {
 }
 
 int WaitForStopSignal(std::chrono::milliseconds timeout) {
-  if (g_fd < 0) {
-    std::this_thread::sleep_for(timeout);
-    return 0;
-  }
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  return WaitForStopSignalUntil(std::chrono::steady_clock::now() + timeout, PauseMethod::kPlain);
+}
+
+int WaitForStopSignalUntil(std::chrono::steady_clock::time_point deadline, PauseMethod method) {
   for (;;) {
     if (const int signal = TakeStopSignal()) return signal;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return 0;
-    pollfd fd{g_fd, POLLIN, 0};
-    poll(&fd, 1, static_cast<int>(left.count()));
+    const auto micros = static_cast<std::uint64_t>(left.count());
+    if (g_fd < 0) {
+      PauseAtLeast(micros, method);
+      return 0;
+    }
+    // Cut short by something readable that is not a stop signal: wait out the rest.
+    if (!PauseUnlessReadable(micros, g_fd, method)) return TakeStopSignal();
   }
 }
 

@@ -6,6 +6,8 @@
 
 #include <chrono>
 
+#include "engine/precise_pause.h"
+
 // Blocks the stop signals and ignores SIGPIPE; call first in main.
 void InstallStopSignals();
 // A descriptor that is readable while a stop signal is pending (for poll).
@@ -14,6 +16,9 @@ int StopSignalFd();
 int TakeStopSignal();
 // Sleeps up to timeout; returns early with the stop signal that came (0: none).
 int WaitForStopSignal(std::chrono::milliseconds timeout);
+// The same until `deadline`, paused with `method`: the engine's pacing waits
+// with the hosts' precise pause, as the window does.
+int WaitForStopSignalUntil(std::chrono::steady_clock::time_point deadline, PauseMethod method);
 // In a child between fork and exec: the signal mask and SIGPIPE as a fresh
 // program gets them.
 void ResetStopSignalsForExec();

@@ -31,9 +31,7 @@ TerminalHost::TerminalHost(CliRows rows, const std::string& logFile, std::string
       json_(JsonEventsOn()),
       timers_([](std::uint32_t id) { OnTimer(id); },
               [this](TimerLoop::Clock::time_point due) {
-                const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                    due - TimerLoop::Clock::now());
-                if (const int signal = WaitForStopSignal(std::max(left, {}))) Interrupt(signal);
+                if (const int signal = WaitForStopSignalUntil(due, kHostPauseMethod)) Interrupt(signal);
               }) {}
 
 ExitCode TerminalHost::RunBatch() {
@@ -81,7 +79,9 @@ void TerminalHost::SetTimer(std::uint32_t id, std::uint32_t periodMs) { timers_.
 void TerminalHost::KillTimer(std::uint32_t id) { timers_.Kill(id); }
 
 void TerminalHost::Sleep(std::uint32_t ms) {
-  if (const int signal = WaitForStopSignal(std::chrono::milliseconds(ms))) Interrupt(signal);
+  // The device's pacing: precise, as the window's, and cut short by a stop signal.
+  const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  if (const int signal = WaitForStopSignalUntil(due, kHostPauseMethod)) Interrupt(signal);
 }
 
 void TerminalHost::PumpMessages() {

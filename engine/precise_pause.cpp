@@ -1,10 +1,12 @@
 #include "engine/precise_pause.h"
 
+#include <poll.h>
 #include <sys/prctl.h>
 #include <time.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 
 namespace {
 
@@ -44,6 +46,10 @@ class LowTimerSlack {
   int old_;  // PR_GET_TIMERSLACK's answer; -1 when it failed (nothing to restore)
 };
 
+timespec Relative(std::int64_t nanos) {
+  return {static_cast<time_t>(nanos / kNanosPerSecond), static_cast<long>(nanos % kNanosPerSecond)};
+}
+
 }  // namespace
 
 void PauseAtLeast(std::uint64_t micros, PauseMethod method) {
@@ -60,4 +66,21 @@ void PauseAtLeast(std::uint64_t micros, PauseMethod method) {
   SleepUntil(deadline - kFinishOnClockNanos);
   while (MonotonicNanos() < deadline) {
   }
+}
+
+bool PauseUnlessReadable(std::uint64_t micros, int fd, PauseMethod method) {
+  const std::int64_t deadline = MonotonicNanos() + static_cast<std::int64_t>(micros) * 1000;
+  std::optional<LowTimerSlack> slack;
+  if (method != PauseMethod::kPlain) slack.emplace();
+  const std::int64_t sleepEnd =
+      method == PauseMethod::kLowSlackFinishOnClock ? deadline - kFinishOnClockNanos : deadline;
+  for (std::int64_t left; (left = sleepEnd - MonotonicNanos()) > 0;) {
+    pollfd watched{fd, POLLIN, 0};
+    const timespec timeout = Relative(left);
+    // A time-out or an interruption goes round again with what is left.
+    if (ppoll(&watched, 1, &timeout, nullptr) > 0 && (watched.revents & POLLIN) != 0) return true;
+  }
+  while (MonotonicNanos() < deadline) {
+  }
+  return false;
 }

@@ -22,3 +22,9 @@ inline constexpr PauseMethod kHostPauseMethod = PauseMethod::kLowSlackFinishOnCl
 
 // Pauses the calling thread for at least `micros` on the monotonic clock.
 void PauseAtLeast(std::uint64_t micros, PauseMethod method = kHostPauseMethod);
+
+// The same pause, cut short as soon as `fd` is readable (a host that waits
+// for stop signals on a signalfd): true when it was cut short, false once the
+// whole time has passed. The last stretch waited out on the clock does not
+// look at `fd`; what comes then is readable when the pause returns.
+bool PauseUnlessReadable(std::uint64_t micros, int fd, PauseMethod method = kHostPauseMethod);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -21,6 +22,8 @@
 #include "cli/progress_events.h"
 #include "cli/slot_book.h"
 #include "cli/station_run.h"
+#include "cli/stop_signals.h"
+#include "cli/terminal_host.h"
 #include "cli/timer_loop.h"
 
 namespace {
@@ -126,6 +129,33 @@ TEST(DevicePresence, AWaitOfLessThanASecondLastsItsFullTime) {
   int signal = 0;
   EXPECT_EQ(WaitForDevice(DeviceAddress{"255", "255"}, 0.9, signal), WaitEnd::kTimedOut);
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
+}
+
+// The device's pacing in tamsolt-cli waits as precisely as the window's (the
+// thread's timer slack lowered while it waits), and a stop signal still cuts
+// a wait short.
+TEST(TerminalHost, PacesWithThePrecisePauseAndAStopSignalCutsAWaitShort) {
+  InstallStopSignals();
+  TerminalHost host(CliRows{}, "", "");
+  const std::string slackFile = "/proc/" + std::to_string(gettid()) + "/timerslack_ns";
+  long slackDuring = -1;
+  std::thread watcher([&] {  // started after the signals were blocked: it blocks them too
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::ifstream(slackFile) >> slackDuring;
+  });
+  host.Sleep(400);
+  watcher.join();
+  EXPECT_EQ(slackDuring, 1);
+
+  const auto started = std::chrono::steady_clock::now();
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(getpid(), SIGTERM);
+  });
+  EXPECT_EQ(WaitForStopSignalUntil(started + std::chrono::seconds(20), kHostPauseMethod), SIGTERM);
+  stopper.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  ResetStopSignalsForExec();
 }
 
 TEST(TimerLoop, ATimerKilledInItsOwnHandlerFiresNoMoreAndOthersGoOn) {
