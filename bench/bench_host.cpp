@@ -72,7 +72,7 @@ void BenchHost::SetBarRange(std::uint16_t, std::uint16_t high) {
 
 void BenchHost::AppendLogLine(const std::string& line) {
   const AllocationPause pause;
-  logLines.push_back(line);
+  logLines.push_back({clock_.Now(), line});
 }
 
 void BenchHost::ShowMessage(const std::string& text, const std::string&, MessageIcon) {

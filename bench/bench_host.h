@@ -12,13 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/item_split.h"
 #include "engine/engine_host.h"
 #include "engine/precise_pause.h"
 #include "sim/virtual_clock.h"
 
 namespace bench {
 
-// Each item starts where the engine sets the progress range for it.
+// Where the engine set the progress range for each item: its blocks and frames.
 struct ItemMark {
   sim::Micros at = 0;
   std::uint16_t blocks = 0;
@@ -72,7 +73,7 @@ class BenchHost : public EngineHost {
   // (the device would have been hurried: must stay 0).
   std::uint64_t pauses = 0;
   std::uint64_t shortPauses = 0;
-  std::vector<std::string> logLines;
+  std::vector<TimedLine> logLines;  // at: on the clock, as it arrived
   std::vector<std::string> boxes;
   std::string status;
 

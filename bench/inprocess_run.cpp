@@ -80,10 +80,14 @@ BatchRun RunBatch(const ReferenceBatch& batch, sim::VirtualClock& clock, PauseMe
   run.timerLateness = host.timerLateness;
   run.pauses = host.pauses;
   run.shortPauses = host.shortPauses;
+  // Items end at their completion lines, as in the runs under umockdev.
+  std::vector<std::string> completions;
+  std::vector<TimedLine> lines;
+  for (std::uint8_t kind = 0; kind < host.items.size(); ++kind) completions.push_back(MessageText(MsgItemFinished(kind)));
+  for (const TimedLine& line : host.logLines) lines.push_back({line.at - start, line.text});
+  run.itemTimes = SplitAtCompletionLines(completions, lines, end - start);
+  if (run.failure.empty() && run.itemTimes.size() != host.items.size()) run.failure = "an item's completion line is missing";
   for (std::size_t i = 0; i < host.items.size(); ++i) {
-    const sim::Micros from = i == 0 ? start : host.items[i].at;
-    const sim::Micros to = i + 1 < host.items.size() ? host.items[i + 1].at : end;
-    run.itemTimes.push_back(to - from);
     run.itemBlocks.push_back(host.items[i].blocks);
     const int framesTo = i + 1 < host.items.size() ? host.items[i + 1].framesBefore : run.frames;
     run.itemFrames.push_back(framesTo - (i == 0 ? 0 : host.items[i].framesBefore));

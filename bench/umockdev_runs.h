@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/item_split.h"
 #include "bench/link_timing.h"
 #include "bench/reference_batch.h"
 #include "sim/device_model.h"
@@ -25,11 +26,6 @@ struct Programs {
 };
 Programs FindPrograms();
 
-struct TimedLine {
-  sim::Micros at = 0;  // since the run started
-  std::string text;
-};
-
 // A program run under tamsolt-sim-run: the figures are the program's own
 // (and its children's), not the runner's.
 struct ChildRun {
@@ -44,12 +40,6 @@ struct ChildRun {
   bool timed = false;            // the program timed its USB calls and pauses:
   LinkTiming timing;             // this is what it found
 };
-
-// Each item's time from a program's time-stamped lines: item i ends at the
-// first line after the previous item's end that contains completions[i]; the
-// last item ends at `end`. Empty when a completion line is missing.
-std::vector<sim::Micros> SplitAtCompletionLines(const std::vector<std::string>& completions,
-                                                const std::vector<TimedLine>& lines, sim::Micros end);
 
 // Mean microseconds of a bare round trip on libusb under umockdev; negative on failure.
 double UmockdevRoundTripMicros(const Programs& programs, int count);

@@ -2,6 +2,7 @@
 // items without losing time; a program's lines split into items in order.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -10,12 +11,18 @@
 #include "bench/umockdev_runs.h"
 #include "engine/image_files.h"
 #include "scratch_folder.h"
+#include "settings/settings.h"
 
 namespace {
 
 class ReferenceBatchTest : public ::testing::TestWithParam<unsigned> {
  protected:
-  void SetUp() override { ASSERT_FALSE(folder_.Path().empty()); }
+  // The shipped message table, as the benchmark uses it: items end at their completion lines.
+  void SetUp() override {
+    ASSERT_FALSE(folder_.Path().empty());
+    g_iniPath = folder_.Path() + "/setting.ini";
+    std::filesystem::copy_file(TAMSOLT_SOURCE_DIR "/res/setting.ini", g_iniPath);
+  }
   ScratchFolder folder_;
 };
 
