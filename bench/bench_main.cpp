@@ -2,6 +2,8 @@
 // prints what it cost against the pacing the protocol imposes (the floor).
 // docs/performance.md explains each figure and keeps the results.
 //   tamsolt-bench [--divisor N] [--floor-only] [--no-umockdev] [--devices A,B,...] [--pause METHOD]
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -251,19 +253,29 @@ void PrintCli(const bench::InProcessFigures& f, const bench::ChildRun& run, doub
 
 void PrintStation(const std::vector<int>& devices, const std::vector<bench::ChildRun>& runs) {
   std::printf("\nStation: tamsolt-cli --all on N emulated devices under umockdev\n");
-  std::printf("  %-8s %10s %10s %10s %8s %10s %10s\n", "devices", "wall s", "relative", "CPU s", "RSS MB", "completed",
-              "verified");
+  std::printf("  %-8s %10s %10s %10s %10s %8s %10s %10s\n", "devices", "wall s", "relative", "CLIs CPU s",
+              "all CPU s", "RSS MB", "completed", "verified");
   const double one = runs.empty() ? 0 : Seconds(runs.front().wall);
   for (std::size_t i = 0; i < runs.size(); ++i) {
     const double relative = Ratio(Seconds(runs[i].wall), one);
-    std::printf("  %-8d %10.3f %10.3f %10.2f %8.1f %6d/%-3d %6d/%-3d", devices[i], Seconds(runs[i].wall), relative,
-                runs[i].cpuSeconds, static_cast<double>(runs[i].peakRssKb) / 1024, runs[i].imageSets, devices[i],
-                runs[i].verifiedSets, devices[i]);
+    std::printf("  %-8d %10.3f %10.3f %10.2f %10.2f %8.1f %6d/%-3d %6d/%-3d", devices[i], Seconds(runs[i].wall),
+                relative, runs[i].cpuSeconds, runs[i].allCpuSeconds, static_cast<double>(runs[i].peakRssKb) / 1024,
+                runs[i].imageSets, devices[i], runs[i].verifiedSets, devices[i]);
     if (runs[i].exitCode != 0) std::printf("  exit code %d", runs[i].exitCode);
     if (runs[i].verifiedSets != devices[i]) std::printf("  NOT ALL IMAGES VERIFIED");
     if (devices[i] == 8) std::printf("  target <= %.2f: %s", kStationTarget, Verdict(relative <= kStationTarget));
     std::printf("\n");
     for (const std::string& verdict : runs[i].unverified) std::printf("    %s\n", verdict.c_str());
+  }
+  // What the emulation costs beside the tool: on a real hub each board answers for itself.
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const double wall = Seconds(runs[i].wall);
+    std::printf("  %d device(s): the CLIs %.1f %% of one core each, the emulation (runner, umockdev, its threads)"
+                " %.1f %% of one core; the machine's %ld cores %.0f %% busy\n",
+                devices[i], 100 * Ratio(runs[i].cpuSeconds, wall * devices[i]),
+                100 * Ratio(runs[i].allCpuSeconds - runs[i].cpuSeconds, wall), cores,
+                100 * Ratio(runs[i].allCpuSeconds, wall * static_cast<double>(cores)));
   }
 }
 

@@ -1,5 +1,6 @@
 #include "bench/umockdev_runs.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,8 +62,11 @@ ChildRun RunTimed(const std::vector<std::string>& args) {
   }
   close(pipeEnds[0]);
   int status = 0;
-  waitpid(child, &status, 0);
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
   run.wall = Since(start);
+  run.allCpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   if (!pending.empty()) run.lines.push_back({run.wall, pending});
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
   return run;

@@ -31,7 +31,8 @@ Programs FindPrograms();
 struct ChildRun {
   int exitCode = -1;
   sim::Micros wall = 0;
-  double cpuSeconds = 0;
+  double cpuSeconds = 0;      // the program's and its children's (tamsolt-bench-usb --usage)
+  double allCpuSeconds = 0;   // the runner's too: the emulation, its threads and the programs
   long peakRssKb = 0;     // the largest of the program and its children
   int imageSets = 0;      // devices that stored a complete exchange (a summary)
   int verifiedSets = 0;   // of them, those holding all nine images byte for byte
