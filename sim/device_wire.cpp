@@ -1,20 +1,39 @@
 #include "sim/device_wire.h"
 
 #include <algorithm>
+#include <array>
 
 // The frame key as the host's link configures it.
 extern const std::uint8_t XorKeyA[256];
 
 namespace sim {
 
-std::uint16_t CrcCcittFalse(const std::uint8_t* bytes, std::size_t length) {
-  std::uint16_t crc = 0xFFFF;
-  for (std::size_t i = 0; i < length; ++i) {
-    crc = static_cast<std::uint16_t>(crc ^ (bytes[i] << 8));
-    for (int bit = 0; bit < 8; ++bit) {
+namespace {
+
+// CRC-16/CCITT-FALSE four bits at a time: the CRC of each nibble value shifted
+// to the top. Worked out apart from the host's byte table, so that a slip in
+// one of them shows as a rejected frame.
+constexpr std::array<std::uint16_t, 16> MakeNibbleTable() {
+  std::array<std::uint16_t, 16> table{};
+  for (unsigned nibble = 0; nibble < 16; ++nibble) {
+    auto crc = static_cast<std::uint16_t>(nibble << 12);
+    for (int bit = 0; bit < 4; ++bit) {
       crc = (crc & 0x8000) != 0 ? static_cast<std::uint16_t>((crc << 1) ^ 0x1021)
                                 : static_cast<std::uint16_t>(crc << 1);
     }
+    table[nibble] = crc;
+  }
+  return table;
+}
+constexpr std::array<std::uint16_t, 16> kNibbleCrc = MakeNibbleTable();
+
+}  // namespace
+
+std::uint16_t CrcCcittFalse(const std::uint8_t* bytes, std::size_t length) {
+  std::uint16_t crc = 0xFFFF;
+  for (std::size_t i = 0; i < length; ++i) {
+    crc = static_cast<std::uint16_t>((crc << 4) ^ kNibbleCrc[(crc >> 12) ^ (bytes[i] >> 4)]);
+    crc = static_cast<std::uint16_t>((crc << 4) ^ kNibbleCrc[(crc >> 12) ^ (bytes[i] & 0x0F)]);
   }
   return crc;
 }
