@@ -15,6 +15,7 @@
 #include "settings/settings.h"
 #include "bench/inprocess_run.h"
 #include "bench/reference_batch.h"
+#include "bench/round_trip.h"
 #include "bench/time_split.h"
 #include "bench/umockdev_runs.h"
 
@@ -213,7 +214,7 @@ void PrintTimeSplit(const bench::InProcessFigures& f, const bench::ChildRun& run
   std::printf("    %8.3f s pauses late (%llu pauses, %.1f us each)\n", Seconds(split.pausesLate),
               static_cast<unsigned long long>(t.pauses.calls),
               t.pauses.calls == 0 ? 0.0 : static_cast<double>(split.pausesLate) / static_cast<double>(t.pauses.calls));
-  std::printf("    %8.3f s in USB calls beyond %d bare round trips: %.3f s in all; %llu writes %.1f us each,"
+  std::printf("    %8.3f s in USB calls beyond %d round trips: %.3f s in all; %llu writes %.1f us each,"
               " %llu reads with a report %.1f us each, %llu without %.1f us each\n",
               Seconds(split.usbBeyondModel), f.frames, Seconds(split.usbCalls),
               static_cast<unsigned long long>(t.writes.calls), MicrosEach(t.writes),
@@ -227,7 +228,7 @@ void PrintCli(const bench::InProcessFigures& f, const bench::ChildRun& run, doub
   std::printf("\nThrough tamsolt-cli on Debian's libusb under umockdev (one device%s)\n",
               run.timed ? "; tamsolt-bench-cli, its code timing its calls" : "");
   if (!Succeeded("tamsolt-cli", run)) return;
-  std::printf("  bare round trip on this stack %.1f us\n", roundTripMicros);
+
   std::vector<std::string> completions;
   for (const auto& item : f.items) completions.push_back(item.finishedText);
   const std::vector<sim::Micros> times = bench::SplitAtCompletionLines(completions, run.lines, run.wall);
@@ -302,7 +303,13 @@ void RunUmockdev(const Options& options, const bench::ReferenceBatch& batch, con
                 programs.usbProbe.c_str());
     return;
   }
-  const double roundTrip = bench::UmockdevRoundTripMicros(programs, kRoundTrips);
+  // The stack's cost per frame: a round trip at the engine's pace, whose calls
+  // find every thread on the way asleep, as each frame of a batch does.
+  const double backToBack = bench::UmockdevRoundTripMicros(programs, kRoundTrips, 0);
+  const double roundTrip = bench::UmockdevRoundTripMicros(programs, kRoundTrips, bench::kEnginePaceMicros);
+  std::printf("\nRound trip on Debian's libusb under umockdev: %.1f us back to back, %.1f us at the engine's pace\n"
+              "  (a %llu us pause between each write and its read); the stack cost below is frames x the latter\n",
+              backToBack, roundTrip, static_cast<unsigned long long>(bench::kEnginePaceMicros));
   if (programs.HaveCli()) {
     PrintCli(f, bench::RunCli(programs, batch, g_iniPath, 0), roundTrip);
   } else {
