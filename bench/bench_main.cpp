@@ -15,7 +15,6 @@
 #include "settings/settings.h"
 #include "bench/inprocess_run.h"
 #include "bench/reference_batch.h"
-#include "bench/round_trip.h"
 #include "bench/time_split.h"
 #include "bench/umockdev_runs.h"
 
@@ -200,26 +199,36 @@ double MicrosEach(const bench::CallTime& call) {
   return call.calls == 0 ? 0.0 : static_cast<double>(call.micros) / static_cast<double>(call.calls);
 }
 
+// The stack's cost per frame: the program's own time in its USB calls when it
+// timed them (what the stack cost this run), else the probe's bare round trip
+// (taken apart from the run, back to back: it varied by half between runs).
+double StackMicrosPerFrame(const bench::InProcessFigures& f, const bench::ChildRun& run, double roundTripMicros) {
+  if (!run.timed || f.frames == 0) return roundTripMicros;
+  const bench::LinkTiming& t = run.timing;
+  return static_cast<double>(t.writes.micros + t.reads.micros + t.emptyReads.micros) / f.frames;
+}
+
 // The excess over floor + stack, split by the program's own timing of its USB
 // calls and pauses. beforeFirstFrame: the part of `wall` before its first frame.
 void PrintTimeSplit(const bench::InProcessFigures& f, const bench::ChildRun& run, sim::Micros wall,
                     sim::Micros beforeFirstFrame, double roundTripMicros) {
   if (!run.timed) return;
   const bench::LinkTiming& t = run.timing;
-  const auto stack = static_cast<sim::Micros>(f.frames * roundTripMicros);
+  const auto stack = static_cast<sim::Micros>(f.frames * StackMicrosPerFrame(f, run, roundTripMicros));
   const bench::TimeSplit split = bench::SplitTime(t, wall, beforeFirstFrame, f.floor, stack);
+  std::printf("  stack: %.3f s in its USB calls, %llu writes %.1f us each, %llu reads with a report %.1f us each,"
+              " %llu without %.1f us each (the bare round trip would make it %.3f s)\n",
+              Seconds(split.usbCalls), static_cast<unsigned long long>(t.writes.calls), MicrosEach(t.writes),
+              static_cast<unsigned long long>(t.reads.calls), MicrosEach(t.reads),
+              static_cast<unsigned long long>(t.emptyReads.calls), MicrosEach(t.emptyReads),
+              f.frames * roundTripMicros / 1e6);
   std::printf("  of the %.3f s over floor + stack (the program's own timing of its calls):\n", Seconds(split.excess));
   std::printf("    %8.3f s before its first frame (the runner, start-up, file checks, the device search)\n",
               Seconds(split.beforeFirstFrame));
   std::printf("    %8.3f s pauses late (%llu pauses, %.1f us each)\n", Seconds(split.pausesLate),
               static_cast<unsigned long long>(t.pauses.calls),
               t.pauses.calls == 0 ? 0.0 : static_cast<double>(split.pausesLate) / static_cast<double>(t.pauses.calls));
-  std::printf("    %8.3f s in USB calls beyond %d round trips: %.3f s in all; %llu writes %.1f us each,"
-              " %llu reads with a report %.1f us each, %llu without %.1f us each\n",
-              Seconds(split.usbBeyondModel), f.frames, Seconds(split.usbCalls),
-              static_cast<unsigned long long>(t.writes.calls), MicrosEach(t.writes),
-              static_cast<unsigned long long>(t.reads.calls), MicrosEach(t.reads),
-              static_cast<unsigned long long>(t.emptyReads.calls), MicrosEach(t.emptyReads));
+  std::printf("    %8.3f s in USB calls beyond the stack cost\n", Seconds(split.usbBeyondModel));
   std::printf("    %8.3f s the rest beyond the floor's timer periods (the engine, its output, ticks late)\n",
               Seconds(split.restBeyondTimers));
 }
@@ -228,18 +237,20 @@ void PrintCli(const bench::InProcessFigures& f, const bench::ChildRun& run, doub
   std::printf("\nThrough tamsolt-cli on Debian's libusb under umockdev (one device%s)\n",
               run.timed ? "; tamsolt-bench-cli, its code timing its calls" : "");
   if (!Succeeded("tamsolt-cli", run)) return;
-
+  const double stackMicros = StackMicrosPerFrame(f, run, roundTripMicros);
+  std::printf("  bare round trip on this stack %.1f us; stack cost per frame %.1f us (%s)\n", roundTripMicros,
+              stackMicros, run.timed ? "the program's own time in its USB calls" : "the bare round trip");
   std::vector<std::string> completions;
   for (const auto& item : f.items) completions.push_back(item.finishedText);
   const std::vector<sim::Micros> times = bench::SplitAtCompletionLines(completions, run.lines, run.wall);
   std::printf("  %-5s %10s %10s %10s %8s\n", "item", "floor s", "stack s", "wall s", "ratio");
   for (std::size_t i = 0; i < times.size(); ++i) {
-    const double stack = f.items[i].frames * roundTripMicros / 1e6;
+    const double stack = f.items[i].frames * stackMicros / 1e6;
     std::printf("  %-5s %10.3f %10.3f %10.3f %8.3f\n", KindName(f.items[i].kind), Seconds(f.items[i].floor), stack,
                 Seconds(times[i]), Ratio(Seconds(times[i]), Seconds(f.items[i].floor) + stack));
   }
   if (times.empty()) std::printf("  (no per-item times: the completion lines were not found in its output)\n");
-  const double stack = f.frames * roundTripMicros / 1e6;
+  const double stack = f.frames * stackMicros / 1e6;
   const double ratio = Ratio(Seconds(run.wall), Seconds(f.floor) + stack);
   std::printf("  %-5s %10.3f %10.3f %10.3f %8.3f   target <= %.2f: %s\n", "total", Seconds(f.floor), stack,
               Seconds(run.wall), ratio, kWallTarget, Verdict(ratio <= kWallTarget));
@@ -283,7 +294,7 @@ void PrintStation(const std::vector<int>& devices, const std::vector<bench::Chil
 void PrintWindow(const bench::InProcessFigures& f, const bench::WindowRun& run, double roundTripMicros) {
   std::printf("\nThe main window, offscreen, on Debian's libusb under umockdev (one device)\n");
   if (!Succeeded("the window's batch", run)) return;
-  const double stack = f.frames * roundTripMicros / 1e6;
+  const double stack = f.frames * StackMicrosPerFrame(f, run, roundTripMicros) / 1e6;
   const double ratio = Ratio(Seconds(run.wall), Seconds(f.floor) + stack);
   std::printf("  press to completion message %.3f s, floor %.3f s + stack %.3f s: ratio %.3f   target <= %.2f: %s\n",
               Seconds(run.wall), Seconds(f.floor), stack, ratio, kWallTarget, Verdict(ratio <= kWallTarget));
@@ -303,13 +314,7 @@ void RunUmockdev(const Options& options, const bench::ReferenceBatch& batch, con
                 programs.usbProbe.c_str());
     return;
   }
-  // The stack's cost per frame: a round trip at the engine's pace, whose calls
-  // find every thread on the way asleep, as each frame of a batch does.
-  const double backToBack = bench::UmockdevRoundTripMicros(programs, kRoundTrips, 0);
-  const double roundTrip = bench::UmockdevRoundTripMicros(programs, kRoundTrips, bench::kEnginePaceMicros);
-  std::printf("\nRound trip on Debian's libusb under umockdev: %.1f us back to back, %.1f us at the engine's pace\n"
-              "  (a %llu us pause between each write and its read); the stack cost below is frames x the latter\n",
-              backToBack, roundTrip, static_cast<unsigned long long>(bench::kEnginePaceMicros));
+  const double roundTrip = bench::UmockdevRoundTripMicros(programs, kRoundTrips);
   if (programs.HaveCli()) {
     PrintCli(f, bench::RunCli(programs, batch, g_iniPath, 0), roundTrip);
   } else {

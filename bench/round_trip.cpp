@@ -2,7 +2,6 @@
 
 #include <chrono>
 
-#include "engine/precise_pause.h"
 #include "record/transfer_context.h"
 #include "link/command_frames.h"
 #include "link/reply_frames.h"
@@ -10,24 +9,19 @@
 
 namespace bench {
 
-double MeasureRoundTripMicros(int count, std::uint64_t pauseMicros) {
-  using Clock = std::chrono::steady_clock;
+double MeasureRoundTripMicros(int count) {
   if (count <= 0 || !FindDevice() || !OpenDevice()) return -1;
   bool answered = true;
-  Clock::duration inCalls{};
+  const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < count && answered; ++i) {
-    Clock::time_point start = Clock::now();
     SendConnect();
-    inCalls += Clock::now() - start;
-    if (pauseMicros > 0) PauseAtLeast(pauseMicros);
-    start = Clock::now();
     ReadReply();
-    inCalls += Clock::now() - start;
     answered = CheckReply();
   }
+  const auto elapsed = std::chrono::steady_clock::now() - start;
   CloseDevice();
   if (!answered) return -1;
-  return std::chrono::duration<double, std::micro>(inCalls).count() / count;
+  return std::chrono::duration<double, std::micro>(elapsed).count() / count;
 }
 
 }  // namespace bench

@@ -13,7 +13,7 @@ struct TimeSplit {  // microseconds
   // start-up, its checks of the files and its search for the device.
   sim::Micros beforeFirstFrame = 0;
   sim::Micros pausesLate = 0;      // the pauses as taken, less as asked
-  sim::Micros usbBeyondModel = 0;  // time in USB calls, less frames × the bare round trip
+  sim::Micros usbBeyondModel = 0;  // time in USB calls, less the stack model (0 when it is that time)
   // The rest of the wall, less the timer periods the floor holds (floor less
   // the pauses asked): the engine, its output, timers ticking late.
   sim::Micros restBeyondTimers = 0;
@@ -21,7 +21,8 @@ struct TimeSplit {  // microseconds
 };
 
 // wall: the run's measured time, of which beforeFirstFrame came before the
-// first frame. floor: the batch's floor; stackModel: frames × the bare round trip.
+// first frame. floor: the batch's floor; stackModel: what the stack is taken
+// to cost (the program's own time in its USB calls, or frames × a round trip).
 TimeSplit SplitTime(const LinkTiming& timing, sim::Micros wall, sim::Micros beforeFirstFrame, sim::Micros floor,
                     sim::Micros stackModel);
 

@@ -130,9 +130,9 @@ Programs FindPrograms() {
           (folder / "tamsolt-bench-cli").string()};
 }
 
-double UmockdevRoundTripMicros(const Programs& programs, int count, std::uint64_t pauseMicros) {
-  const ChildRun run = RunTimed({programs.simRun, "--quiet", "--", programs.usbProbe, "--round-trips",
-                                 std::to_string(count), "--pause-us", std::to_string(pauseMicros)});
+double UmockdevRoundTripMicros(const Programs& programs, int count) {
+  const ChildRun run =
+      RunTimed({programs.simRun, "--quiet", "--", programs.usbProbe, "--round-trips", std::to_string(count)});
   for (const TimedLine& line : run.lines) {
     double micros = 0;
     if (run.exitCode == 0 && std::sscanf(line.text.c_str(), "round-trip-us %lf", &micros) == 1) return micros;

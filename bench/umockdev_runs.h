@@ -42,9 +42,8 @@ struct ChildRun {
   LinkTiming timing;             // this is what it found
 };
 
-// Mean microseconds of a round trip on libusb under umockdev, with a pause of
-// pauseMicros between each write and its read (bench/round_trip.h); negative on failure.
-double UmockdevRoundTripMicros(const Programs& programs, int count, std::uint64_t pauseMicros);
+// Mean microseconds of a bare round trip on libusb under umockdev; negative on failure.
+double UmockdevRoundTripMicros(const Programs& programs, int count);
 
 // tamsolt-cli with the batch's files under tamsolt-sim-run. devices 0: one
 // device and a plain run, through tamsolt-bench-cli when it is built; devices

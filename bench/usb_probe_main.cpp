@@ -1,8 +1,7 @@
 // tamsolt-bench-usb: the benchmark's helper on Debian's libusb, started by
 // tamsolt-bench under tamsolt-sim-run.
-//   tamsolt-bench-usb --round-trips N [--pause-us P]
-//       times N connect round trips, with a pause of P microseconds between
-//       each write and its read (untimed); prints "round-trip-us MEAN"
+//   tamsolt-bench-usb --round-trips N
+//       times N bare connect round trips; prints "round-trip-us MEAN"
 //   tamsolt-bench-usb --usage FILE -- program [args...]
 //       runs the program, writes its CPU time and peak RSS (its own children
 //       included) into FILE and exits with its exit code
@@ -27,10 +26,10 @@ class PrintedMessages : public OperatorMessages {
   }
 };
 
-int RoundTrips(int count, std::uint64_t pauseMicros) {
+int RoundTrips(int count) {
   PrintedMessages messages;
   SetOperatorMessages(&messages);
-  const double micros = bench::MeasureRoundTripMicros(count, pauseMicros);
+  const double micros = bench::MeasureRoundTripMicros(count);
   SetOperatorMessages(nullptr);
   if (micros < 0) {
     std::fprintf(stderr, "tamsolt-bench-usb: no round trip with the device\n");
@@ -64,7 +63,7 @@ int RunMeasured(const std::string& usageFile, std::vector<char*> argv) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: tamsolt-bench-usb --round-trips N [--pause-us P]\n"
+               "usage: tamsolt-bench-usb --round-trips N\n"
                "       tamsolt-bench-usb --usage FILE -- program [args...]\n");
   return 2;
 }
@@ -73,10 +72,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 2 && args[0] == "--round-trips") return RoundTrips(std::atoi(args[1].c_str()), 0);
-  if (args.size() == 4 && args[0] == "--round-trips" && args[2] == "--pause-us") {
-    return RoundTrips(std::atoi(args[1].c_str()), std::strtoull(args[3].c_str(), nullptr, 10));
-  }
+  if (args.size() == 2 && args[0] == "--round-trips") return RoundTrips(std::atoi(args[1].c_str()));
   if (args.size() >= 4 && args[0] == "--usage" && args[2] == "--") {
     return RunMeasured(args[1], std::vector<char*>(argv + 4, argv + argc));
   }
