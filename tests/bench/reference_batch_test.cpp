@@ -48,6 +48,22 @@ TEST_P(ReferenceBatchTest, FloorOfTheItemsAddsUpToTheWholeBatch) {
   EXPECT_EQ(frames, floor.frames);
 }
 
+// Each item's time is its own: the divisor shrinks neither the picture nor
+// the test data, so their items take as long at any divisor, whatever the
+// items around them.
+TEST_P(ReferenceBatchTest, ThePictureAndTheTestDataTakeAsLongAtAnyDivisor) {
+  ASSERT_TRUE(std::filesystem::create_directory(folder_.Path() + "/1"));
+  ASSERT_TRUE(std::filesystem::create_directory(folder_.Path() + "/n"));
+  const bench::InProcessFigures whole = bench::FloorOnly(bench::WriteReferenceBatch(folder_.Path() + "/1", 1));
+  const bench::InProcessFigures divided =
+      bench::FloorOnly(bench::WriteReferenceBatch(folder_.Path() + "/n", GetParam()));
+  ASSERT_EQ(whole.items.size(), static_cast<std::size_t>(kKindCount));
+  ASSERT_EQ(divided.items.size(), static_cast<std::size_t>(kKindCount));
+  for (const std::uint8_t kind : {kKindBmp, kKindTdb}) {
+    EXPECT_EQ(whole.items[kind].floor, divided.items[kind].floor) << KindName(kind);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Divisors, ReferenceBatchTest, ::testing::Values(1u, 64u));
 
 TEST(CompletionLines, SplitAProgramsOutputIntoItemsInOrder) {
