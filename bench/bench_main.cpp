@@ -214,8 +214,7 @@ void PrintTimeSplit(const bench::InProcessFigures& f, const bench::ChildRun& run
                     sim::Micros beforeFirstFrame, double roundTripMicros) {
   if (!run.timed) return;
   const bench::LinkTiming& t = run.timing;
-  const auto stack = static_cast<sim::Micros>(f.frames * StackMicrosPerFrame(f, run, roundTripMicros));
-  const bench::TimeSplit split = bench::SplitTime(t, wall, beforeFirstFrame, f.floor, stack);
+  const bench::TimeSplit split = bench::SplitTime(t, wall, beforeFirstFrame, f.floor);
   std::printf("  stack: %.3f s in its USB calls, %llu writes %.1f us each, %llu reads with a report %.1f us each,"
               " %llu without %.1f us each (the bare round trip would make it %.3f s)\n",
               Seconds(split.usbCalls), static_cast<unsigned long long>(t.writes.calls), MicrosEach(t.writes),
@@ -228,7 +227,6 @@ void PrintTimeSplit(const bench::InProcessFigures& f, const bench::ChildRun& run
   std::printf("    %8.3f s pauses late (%llu pauses, %.1f us each)\n", Seconds(split.pausesLate),
               static_cast<unsigned long long>(t.pauses.calls),
               t.pauses.calls == 0 ? 0.0 : static_cast<double>(split.pausesLate) / static_cast<double>(t.pauses.calls));
-  std::printf("    %8.3f s in USB calls beyond the stack cost\n", Seconds(split.usbBeyondModel));
   std::printf("    %8.3f s the rest beyond the floor's timer periods (the engine, its output, ticks late)\n",
               Seconds(split.restBeyondTimers));
 }
