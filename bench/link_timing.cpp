@@ -81,7 +81,6 @@ int __wrap_usb_interrupt_read(usb_dev_handle* dev, int ep, char* bytes, int size
   bench::CallTime& into = got > 0 ? g_timing.reads : g_timing.emptyReads;
   ++into.calls;
   into.micros += bench::MicrosSince(start);
-  g_timing.lastReplyMicros = bench::MicrosSince(bench::g_start);
   return got;
 }
 

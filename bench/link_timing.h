@@ -24,7 +24,6 @@ struct LinkTiming {
                           // also the waits for its timers' ticks)
   std::uint64_t pausesAskedMicros = 0;
   std::uint64_t firstFrameMicros = 0;  // from the program's start to its first frame
-  std::uint64_t lastReplyMicros = 0;   // from the program's start to the end of its last read
   std::uint64_t exitMicros = 0;        // from the program's start to its end
 };
 

@@ -19,7 +19,6 @@ constexpr Field kFields[] = {
     {"pauses", nullptr, &LinkTiming::pauses},
     {"pauses-asked-us", &LinkTiming::pausesAskedMicros, nullptr},
     {"first-frame-us", &LinkTiming::firstFrameMicros, nullptr},
-    {"last-reply-us", &LinkTiming::lastReplyMicros, nullptr},
     {"exit-us", &LinkTiming::exitMicros, nullptr},
 };
 
