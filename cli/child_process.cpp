@@ -7,23 +7,36 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 
 #include "cli/exit_codes.h"
 #include "cli/stop_signals.h"
 
-ChildProcess StartChild(const std::string& program, const std::vector<std::string>& args) {
+namespace {
+
+ChildProcess NotStarted(const char* call, int error) {
+  ChildProcess child;
+  child.startError = std::string(call) + ": " + std::strerror(error);
+  return child;
+}
+
+}  // namespace
+
+ChildProcess StartChild(const std::string& program, const std::string& name,
+                        const std::vector<std::string>& args) {
   ChildProcess child;
   int out[2];
   int err[2];
   // Close-on-exec: a later child must not hold this one's pipes open.
-  if (pipe2(out, O_CLOEXEC) != 0) return child;
+  if (pipe2(out, O_CLOEXEC) != 0) return NotStarted("pipe", errno);
   if (pipe2(err, O_CLOEXEC) != 0) {
+    child = NotStarted("pipe", errno);
     close(out[0]);
     close(out[1]);
     return child;
   }
-  std::vector<std::string> argvStrings{program};
+  std::vector<std::string> argvStrings{name};
   argvStrings.insert(argvStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : argvStrings) argv.push_back(arg.data());
@@ -33,6 +46,7 @@ ChildProcess StartChild(const std::string& program, const std::vector<std::strin
   child.started = std::chrono::steady_clock::now();
   const pid_t parent = getpid();
   child.pid = fork();
+  const int forkError = errno;
   if (child.pid == 0) {
     setpgid(0, 0);
     prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -41,12 +55,13 @@ ChildProcess StartChild(const std::string& program, const std::vector<std::strin
     dup2(out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
     execv(program.c_str(), argv.data());
-    _exit(127);
+    _exit(kChildNotStarted);
   }
   if (child.pid > 0) setpgid(child.pid, child.pid);  // either side may come first
   close(out[1]);
   close(err[1]);
   if (child.pid < 0) {
+    child = NotStarted("fork", forkError);
     close(out[0]);
     close(err[0]);
     return child;
@@ -76,6 +91,10 @@ void ReadLines(ChildOutput& output, bool atEndToo,
 }
 
 int ReapChild(ChildProcess& child) {
+  if (child.pid <= 0) {
+    child.reaped = true;  // nothing to wait for
+    return kChildNotStarted;
+  }
   int status = 0;
   while (waitpid(child.pid, &status, 0) < 0) {
     if (errno != EINTR) return 1;

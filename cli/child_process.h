@@ -18,6 +18,7 @@ struct ChildOutput {
 
 struct ChildProcess {
   pid_t pid = -1;  // -1: could not be started
+  std::string startError;  // why it could not be started ("fork: Resource temporarily unavailable")
   bool reaped = false;
   ChildOutput out;
   ChildOutput err;
@@ -26,7 +27,18 @@ struct ChildProcess {
   bool OutputOpen() const { return out.fd >= 0 || err.fd >= 0; }
 };
 
-ChildProcess StartChild(const std::string& program, const std::vector<std::string>& args);
+// The exit code of a child that could not be started (as a shell gives it).
+inline constexpr int kChildNotStarted = 127;
+
+// Starts program with args; argv[0] is name. A child that cannot be started
+// (no pipe, no fork) has pid -1 and startError, and no output.
+ChildProcess StartChild(const std::string& program, const std::string& name,
+                        const std::vector<std::string>& args);
+
+// This very program, for a station's children: /proc/self/exe runs the file
+// this process was started from even after a package upgrade replaced it,
+// so a station never mixes two versions.
+inline constexpr char kThisProgram[] = "/proc/self/exe";
 
 // Reads what is there and hands each complete line (without its newline) to
 // onLine; at the end of the output the rest as a last line (when atEndToo),
@@ -35,7 +47,8 @@ void ReadLines(ChildOutput& output, bool atEndToo,
                const std::function<void(const std::string&)>& onLine);
 
 // Waits for a child whose output has closed; its exit code, 128 + N when
-// signal N ended it.
+// signal N ended it; kChildNotStarted at once for a child never started
+// (waiting on its pid would reap another child).
 int ReapChild(ChildProcess& child);
 
 // Signals the child's process group; never a reaped child, whose pid may

@@ -67,6 +67,7 @@ int Interrupted(int signal) {
   return AsInt(ExitCode::kInterrupted);
 }
 
+// The children's argv[0]; they are started from /proc/self/exe (cli/child_process.h).
 std::string OwnExecutable() {
   char path[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);

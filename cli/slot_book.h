@@ -1,13 +1,19 @@
 // --watch: what each slot of the station holds and whether it takes the next
-// board. A slot is a hub port (BUS:ADDR when the kernel names no port).
+// board. A slot is a hub port; a device whose port cannot be read is no slot.
 //
-// Each board is written once. A slot whose board was written (done or
-// failed) keeps its result while a board is in it ("waiting for removal"),
-// and takes a board again only once it has been empty for the re-arm time
-// (--rearm-after). So a board that reboots after its end exchange and comes
-// back by itself is not written again, and a board plugged in after the slot
-// re-armed always is; a board plugged in sooner shows "waiting for removal"
-// until it is taken out, never skipped without a word.
+// Each board is written once, and a board is never shown as written unless
+// it is the board the station took. What tells a board that restarts by
+// itself from a new one is the moment it left:
+// - a board taken out after its outcome came (the operator saw the result)
+//   frees its slot at once: the next board put in is written;
+// - a board that left before its outcome came (it restarts after its end
+//   exchange, or was pulled early) may come back as itself: the slot takes
+//   a board again only once it has been empty for the re-arm time
+//   (--rearm-after); a board back sooner is not taken ("came-back"), and the
+//   operator re-plugs it if it is a new one.
+// A board that leaves and comes back while its child goes on writing (a
+// restart inside the exchange, followed by the child on its port) is the
+// board written once the child makes progress on it again.
 #pragma once
 
 #include <chrono>
@@ -19,6 +25,12 @@
 // kInterrupted: the board's write was cut by a stop signal (not the board's fault).
 enum class SlotState { kEmpty, kWriting, kDone, kFailed, kInterrupted };
 
+// Why a board in the slot is not taken.
+enum class NotTaken { kNone, kCameBack, kStopping, kLotReached };
+
+// "came-back", "stopping", "lot-reached" (empty for kNone): the events' words.
+const char* NotTakenName(NotTaken why);
+
 struct Slot {
   SlotState state = SlotState::kEmpty;
   bool present = false;     // a board is in the slot now
@@ -27,15 +39,21 @@ struct Slot {
   int percent = 0;
   std::string reason;       // failed: why, in the message table's words
   std::chrono::steady_clock::time_point since;  // when the state began
+  // The board taken has been out (or re-enumerated) since, and the board in
+  // the slot now is not known to be it.
+  bool boardLeft = false;
+  bool leftBeforeOutcome = false;  // ... and it left before its outcome came
   std::optional<std::chrono::steady_clock::time_point> emptySince;  // written and empty
-  bool leftSinceWritten = false;  // written, and its board has been out since
+  NotTaken notTaken = NotTaken::kNone;  // a board present and not taken: why
 
   bool Written() const {
     return state == SlotState::kDone || state == SlotState::kFailed ||
            state == SlotState::kInterrupted;
   }
-  // The board written (or being written) is still in the slot, never taken out.
-  bool HoldsItsBoard() const { return present && (state == SlotState::kWriting || (Written() && !leftSinceWritten)); }
+  // The board in the slot is the one written or being written.
+  bool HoldsItsBoard() const {
+    return present && (state == SlotState::kWriting || Written()) && !boardLeft;
+  }
 };
 
 class SlotBook {
@@ -44,15 +62,22 @@ class SlotBook {
 
   explicit SlotBook(Clock::duration rearmAfter) : rearmAfter_(rearmAfter) {}
 
-  // One scan: slot name -> the board's BUS:ADDR, for every board on the bus.
-  // Returns the slots whose board is to be written now (when taking is true);
-  // they are marked writing.
-  std::vector<std::string> Scan(const std::map<std::string, std::string>& boards, bool taking,
-                                Clock::time_point now);
+  // One look at the bus: slot name -> the board's BUS:ADDR, for every board
+  // whose port was read. Updates presence and re-arms slots; takes nothing.
+  void Observe(const std::map<std::string, std::string>& boards, Clock::time_point now);
+  // The slots whose board is to be written now, at most `allowance` of them
+  // in slot order; they are marked writing. The other boards in empty slots
+  // are marked not taken with `whyNot`.
+  std::vector<std::string> Take(std::size_t allowance, NotTaken whyNot, Clock::time_point now);
+
+  // A progress event of the slot's child.
   void Progress(const std::string& slot, const std::string& item, int percent);
-  // result: kDone, kFailed or kInterrupted.
+  // result: kDone, kFailed or kInterrupted; presence as a look just before it says.
   void Finished(const std::string& slot, SlotState result, const std::string& reason,
                 Clock::time_point now);
+  // The board left before its device was opened: no board was written, the
+  // slot is empty again.
+  void NoBoard(const std::string& slot, Clock::time_point now);
   // Seconds the slot must still be empty before it takes a board (0: it takes one now).
   double RearmIn(const std::string& slot, Clock::time_point now) const;
 

@@ -10,10 +10,10 @@
 
 #include "cli/child_process.h"
 #include "cli/device_port.h"
-#include "cli/device_presence.h"
 #include "cli/exit_codes.h"
 #include "cli/json_events.h"
 #include "cli/stop_signals.h"
+#include "link/usb_port.h"
 
 namespace {
 
@@ -58,16 +58,20 @@ void SignalAll(const std::vector<Child>& children, int signal) {
   for (const Child& child : children) SignalChild(child.process, signal);
 }
 
+// A device the run knows: one it writes or named late, or one on the port of
+// a child still writing (its board restarting). A board in the port of a
+// child that has ended is a new board: named late.
 bool Known(const std::vector<Child>& children, const std::vector<DeviceAddress>& devices,
-           const std::vector<DeviceAddress>& late, const DeviceAddress& device) {
-  const auto same = [&](const DeviceAddress& other) { return other.SameAs(device); };
+           const std::vector<DeviceAddress>& late, const PortedDevice& device) {
+  const auto same = [&](const DeviceAddress& other) { return other.SameAs(device.address); };
   if (std::any_of(devices.begin(), devices.end(), same) ||
       std::any_of(late.begin(), late.end(), same)) {
     return true;
   }
-  const std::string port = PortOf(device);
-  return !port.empty() && std::any_of(children.begin(), children.end(),
-                                      [&](const Child& child) { return child.port == port; });
+  return !device.port.empty() &&
+         std::any_of(children.begin(), children.end(), [&](const Child& child) {
+           return child.port == device.port && !child.process.reaped;
+         });
 }
 
 }  // namespace
@@ -78,9 +82,16 @@ StationRun RunStation(const std::string& program, const CliOptions& options,
   std::vector<Child> children;
   StationRun run;
   for (const DeviceAddress& device : devices) {
-    children.push_back(
-        {StartChild(program, ChildArguments(options, device)), device.Text(), PortOf(device)});
-    run.results.push_back({device, 127, 0});
+    children.push_back({StartChild(kThisProgram, program, ChildArguments(options, device)),
+                        device.Text(), PortOf(device)});
+    run.results.push_back({device, kChildNotStarted, 0});
+    if (children.back().process.pid < 0) {  // never started: said now, nothing to wait for
+      Child& child = children.back();
+      std::fprintf(stderr, "[%s] cannot start its writer: %s\n", child.device.c_str(),
+                   child.process.startError.c_str());
+      Reap(child, run.results.back());
+      if (childEnded) childEnded();
+    }
   }
   std::optional<Clock::time_point> killAt;
   Clock::time_point nextScan = Clock::now();
@@ -114,10 +125,12 @@ StationRun RunStation(const std::string& program, const CliOptions& options,
     }
     if (!run.interrupted && Clock::now() >= nextScan) {
       nextScan = Clock::now() + std::chrono::milliseconds(kScanPeriodMs);
-      for (const DeviceAddress& device : AttachedDevices(std::nullopt)) {
-        if (Known(children, devices, run.late, device)) continue;
-        run.late.push_back(device);
-        EmitEvent("device-late", {{"address", device.Text()}}, device.Text(), PortOf(device));
+      for (const PortedDevice& device : ListMatchingDevicesWithPorts()) {
+        // A device whose port this look could not read is arriving or leaving: a later look names it.
+        if (device.port.empty() || Known(children, devices, run.late, device)) continue;
+        run.late.push_back(device.address);
+        EmitEvent("device-late", {{"address", device.address.Text()}}, device.address.Text(),
+                  device.port);
       }
     }
     if (ready <= 0) continue;

@@ -4,19 +4,22 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <optional>
 
+#include "cli/child_events.h"
 #include "cli/child_process.h"
 #include "cli/device_port.h"
-#include "cli/device_presence.h"
 #include "cli/exit_codes.h"
 #include "cli/json_events.h"
 #include "cli/slot_book.h"
 #include "cli/slot_view.h"
 #include "cli/stop_signals.h"
+#include "link/usb_port.h"
 
 namespace {
 
@@ -43,12 +46,13 @@ const char* StateName(SlotState state) {
   return "";
 }
 
-// Every board on the bus by its slot: the hub port, else its BUS:ADDR.
+// Every board on the bus by its slot, from one look at the bus. A device
+// whose port that look could not read (it is arriving or leaving: its node
+// and its sysfs entry come and go apart) is no board yet.
 std::map<std::string, std::string> BoardsBySlot() {
   std::map<std::string, std::string> boards;
-  for (const DeviceAddress& device : AttachedDevices(std::nullopt)) {
-    const std::string port = PortOf(device);
-    boards[port.empty() ? device.Text() : port] = device.Text();
+  for (const PortedDevice& device : ListMatchingDevicesWithPorts()) {
+    if (!device.port.empty()) boards[device.port] = device.address.Text();
   }
   return boards;
 }
@@ -73,7 +77,9 @@ class Station {
 
  private:
   void Scan();
+  void Look();
   void Comings();
+  std::size_t Allowance() const;
   void Read(const std::string& slot, Board& board, ChildOutput& output);
   void Ended(const std::string& slot, Board& board);
   void Stop(int signal);
@@ -93,7 +99,8 @@ class Station {
   std::optional<Clock::time_point> firstTaken_;
   bool json_;  // this station's own output is events
   bool linesLost_ = false;  // a board written, but its log file or ledger lost its record
-  bool stopping_ = false;
+  bool lotReached_ = false;  // --max-boards boards taken: no new one
+  int stopSignals_ = 0;      // 1: no new board, the running finish; 2: interrupting
   bool interrupted_ = false;
   std::optional<Clock::time_point> killAt_;
 };
@@ -108,19 +115,31 @@ void Station::Comings() {
   }
 }
 
-void Station::Scan() {
-  const bool taking = !stopping_;
-  const std::vector<std::string> start = book_.Scan(BoardsBySlot(), taking, Clock::now());
+void Station::Look() {
+  book_.Observe(BoardsBySlot(), Clock::now());
   Comings();
-  for (const std::string& slot : start) {
+}
+
+std::size_t Station::Allowance() const {
+  if (stopSignals_ > 0 || lotReached_) return 0;
+  if (options_.maxBoards <= 0) return std::numeric_limits<std::size_t>::max();
+  return static_cast<std::size_t>(options_.maxBoards - taken_);
+}
+
+void Station::Scan() {
+  Look();
+  const NotTaken whyNot = stopSignals_ > 0 ? NotTaken::kStopping : NotTaken::kLotReached;
+  for (const std::string& slot : book_.Take(Allowance(), whyNot, Clock::now())) {
     const std::string device = book_.Slots().at(slot).device;
     if (!firstTaken_) firstTaken_ = Clock::now();
-    boards_[slot].process = StartChild(program_, ChildArguments(options_, *ParseDeviceAddress(device)));
-    if (options_.maxBoards > 0 && ++taken_ >= options_.maxBoards) {
-      stopping_ = true;
-      view_.Note("tamsolt-cli: " + std::to_string(taken_) +
-                 " boards taken (--max-boards): no new board; the running ones finish");
-    }
+    boards_[slot].process = StartChild(kThisProgram, program_,
+                                       ChildArguments(options_, *ParseDeviceAddress(device)));
+    ++taken_;
+  }
+  if (options_.maxBoards > 0 && taken_ >= options_.maxBoards && !lotReached_) {
+    lotReached_ = true;
+    view_.Note("tamsolt-cli: " + std::to_string(taken_) +
+               " boards taken (--max-boards): no new board; the running ones finish");
   }
 }
 
@@ -135,27 +154,39 @@ void Station::Read(const std::string& slot, Board& board, ChildOutput& output) {
       }
       return;
     }
-    const Event event = Event::parse(line, nullptr, false);
-    if (!event.is_object() || !event.contains("data")) return;
+    const std::optional<ChildEvent> event = ReadChildEvent(line);
+    if (!event) {
+      std::fprintf(stderr, "tamsolt-cli: [%s] skipped a line that is not an event: %.200s\n",
+                   slot.c_str(), line.c_str());
+      return;
+    }
     if (json_) PassOnEventLine(line);
-    const std::string kind = event.value("kind", "");
-    const Event& data = event["data"];
-    if (kind == "progress") {
-      book_.Progress(slot, data.value("item", ""), data.value("percent", 0));
-    } else if (kind == "log") {
-      view_.Line(slot, data.value("text", ""));
-    } else if (kind == "message") {
-      view_.Line(slot, "[" + data.value("title", "") + "] " + data.value("text", ""));
-    } else if (kind == "outcome") {
-      board.reason = data.value("reason", data.value("exit_name", ""));
+    if (event->kind == "progress") {
+      book_.Progress(slot, event->item, event->percent);
+    } else if (event->kind == "log") {
+      view_.Line(slot, event->text);
+    } else if (event->kind == "message") {
+      view_.Line(slot, "[" + event->title + "] " + event->text);
+    } else if (event->kind == "outcome") {
+      board.reason = event->reason;
     }
   });
 }
 
 void Station::Ended(const std::string& slot, Board& board) {
   const int code = ReapChild(board.process);
+  // Where the board is at its outcome decides how its slot re-arms: look now.
+  Look();
+  if (code == AsInt(ExitCode::kDeviceNotFound) && !book_.Slots().at(slot).present) {
+    // Gone before its device was opened: no board, no count, its place in the lot back.
+    book_.NoBoard(slot, Clock::now());
+    --taken_;
+    lotReached_ = options_.maxBoards > 0 && taken_ >= options_.maxBoards;
+    return;
+  }
   // Done, or done with lines lost from the log file: the board is written.
   const bool done = code == AsInt(ExitCode::kDone) || code == AsInt(ExitCode::kRecordLost);
+  if (!board.process.startError.empty()) board.reason = "cannot start its writer: " + board.process.startError;
   if (board.reason.empty()) board.reason = ExitCodeMeaning(code);
   linesLost_ = linesLost_ || code == AsInt(ExitCode::kRecordLost);
   const SlotState result = done ? SlotState::kDone
@@ -180,8 +211,8 @@ void Station::UpdateRate() {
 }
 
 void Station::Stop(int signal) {
-  if (!stopping_) {
-    stopping_ = true;
+  ++stopSignals_;
+  if (stopSignals_ == 1) {
     EmitEvent("stopping", {{"signal", StopSignalName(signal)}, {"running", boards_.size()}});
     view_.Note(std::string("tamsolt-cli: ") + StopSignalName(signal) + ": no new board; " +
                std::to_string(boards_.size()) +
@@ -208,6 +239,9 @@ void Station::Show() {
     // after it was out, before the slot re-armed, is not taken.
     Event data = {{"state", StateName(slot.state)}, {"present", slot.present},
                   {"device", slot.device}, {"taken", slot.HoldsItsBoard()}};
+    if (slot.present && !slot.HoldsItsBoard() && slot.notTaken != NotTaken::kNone) {
+      data["not_taken"] = NotTakenName(slot.notTaken);
+    }
     if (slot.state == SlotState::kWriting) {
       data["item"] = slot.item;
       data["percent"] = slot.percent;
@@ -229,13 +263,11 @@ void Station::Show() {
 int Station::Run() {
   view_.Note("tamsolt-cli: watching for boards (Ctrl-C: no new board, twice: interrupt)");
   Clock::time_point nextScan = Clock::now();
-  while (!(stopping_ && boards_.empty())) {
-    if (!stopping_ && Clock::now() >= nextScan) {
+  while (!((stopSignals_ > 0 || lotReached_) && boards_.empty())) {
+    // One look at the bus per scan period, taking boards or not.
+    if (Clock::now() >= nextScan) {
       nextScan = Clock::now() + std::chrono::milliseconds(kScanPeriodMs);
       Scan();
-    } else if (stopping_) {
-      book_.Scan(BoardsBySlot(), false, Clock::now());  // slots still show boards leaving
-      Comings();
     }
     Show();
     std::vector<pollfd> fds{{StopSignalFd(), POLLIN, 0}};
@@ -247,7 +279,9 @@ int Station::Run() {
         owners.emplace_back(slot, output);
       }
     }
-    const int ready = poll(fds.data(), fds.size(), kScanPeriodMs);
+    const auto untilScan = std::chrono::ceil<std::chrono::milliseconds>(nextScan - Clock::now());
+    const int ready = poll(fds.data(), fds.size(),
+                           static_cast<int>(std::clamp<long>(untilScan.count(), 0, kScanPeriodMs)));
     if (const int signal = TakeStopSignal()) Stop(signal);
     if (killAt_ && Clock::now() >= *killAt_) {
       for (const auto& [slot, board] : boards_) SignalChild(board.process, SIGKILL);

@@ -1,8 +1,10 @@
-// --watch: a station that runs until stopped. The bus is scanned every 250 ms;
-// each board that comes into an armed slot (cli/slot_book.h) is written in a
-// child of its own, as --all does, in parallel with the others. The first
-// stop signal (or the --max-boards-th board) takes no new board and lets the
-// running ones finish; a second signal interrupts them as --all does.
+// --watch: a station that runs until stopped. The bus is looked at every
+// 250 ms; each board that comes into an armed slot (cli/slot_book.h) is
+// written in a child of its own (this program again), as --all does, in
+// parallel with the others. --max-boards N takes exactly N boards (a board
+// that left before its device was opened gives its place back). The first
+// stop signal takes no new board and lets the running ones finish, also once
+// the lot is reached; a second signal interrupts them as --all does.
 #pragma once
 
 #include <functional>
@@ -12,6 +14,6 @@
 
 // The exit code: 0 every board of the session written, 1 any failed, 10
 // interrupted, 11 all written but a record (log file or ledger) was lost.
-// boardEnded is called as each board's child ends.
+// program: the children's argv[0]. boardEnded is called as each board's child ends.
 int WatchStation(const std::string& program, const CliOptions& options,
                  const std::function<void()>& boardEnded = {});

@@ -14,16 +14,34 @@ std::string Attribute(const std::filesystem::path& device, const char* name) {
   return value;
 }
 
-}  // namespace
-
-std::string UsbPortOf(const DeviceAddress& address) {
+// Every device sysfs lists, as (address, port). Interfaces ("1-4:1.0") and
+// root hubs ("usb1") have no port of their own.
+std::vector<PortedDevice> SysfsDevices() {
+  std::vector<PortedDevice> devices;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(kUsbDevices, error)) {
     const std::string name = entry.path().filename().string();
-    // Interfaces ("1-4:1.0") and root hubs ("usb1") have no port of their own.
     if (name.find(':') != std::string::npos || name.rfind("usb", 0) == 0) continue;
-    const DeviceAddress here{Attribute(entry.path(), "busnum"), Attribute(entry.path(), "devnum")};
-    if (here.SameAs(address)) return name;
+    devices.push_back({{Attribute(entry.path(), "busnum"), Attribute(entry.path(), "devnum")}, name});
+  }
+  return devices;
+}
+
+std::string PortIn(const std::vector<PortedDevice>& sysfs, const DeviceAddress& address) {
+  for (const PortedDevice& known : sysfs) {
+    if (known.address.SameAs(address)) return known.port;
   }
   return {};
+}
+
+}  // namespace
+
+std::string UsbPortOf(const DeviceAddress& address) { return PortIn(SysfsDevices(), address); }
+
+std::vector<PortedDevice> ListMatchingDevicesWithPorts() {
+  const std::vector<DeviceAddress> found = ListMatchingDevices();
+  const std::vector<PortedDevice> sysfs = found.empty() ? std::vector<PortedDevice>{} : SysfsDevices();
+  std::vector<PortedDevice> devices;
+  for (const DeviceAddress& address : found) devices.push_back({address, PortIn(sysfs, address)});
+  return devices;
 }

@@ -234,92 +234,101 @@ TEST(JsonEvents, ProgressComesAtEveryTenthAndTheItemEndsAtItsDone) {
   EXPECT_EQ(events[events.size() - 2]["data"]["bytes_done"], 2000);
 }
 
-// A slot over time: each step a scan at t ms with the board in the slot or
-// not, and whether that scan takes it; a write ends in between when done_at.
-TEST(SlotBook, EachBoardIsWrittenOnceAndASlotReArmsOnlyAfterItWasEmptyLongEnough) {
+// A slot over time, as the station drives it: at each step one look at the
+// bus (the board's address, or none), then what the child said ("p40": a
+// progress, "done"/"failed": its outcome, "gone": it found no device), then
+// the boards taken. Checked: whether the step took the board, whether the
+// board in the slot is the one taken, and the operator's text.
+TEST(SlotBook, ABoardIsWrittenOnceAndNeverShownWrittenUnlessItIsTheBoardTaken) {
   struct Step {
     int ms;
-    bool present;
+    const char* board;
+    const char* child;
+    bool started;
     bool taken;
     const char* text;
   };
-  struct Case {
-    const char* name;
-    std::vector<Step> steps;
-  };
-  const std::vector<Case> cases = {
-      {"board stays after its write",
-       {{0, true, true, "writing"}, {3000, true, false, "done, waiting for removal"},
-        {9000, true, false, "done, waiting for removal"}}},
-      {"board reboots after its write and comes back before the re-arm",
-       {{0, true, true, "writing"}, {3000, false, false, "done, empty"},
-        {4000, true, false, "done, waiting for removal"}, {9000, true, false, "done, waiting for removal"}}},
-      {"a new board after the slot was empty for the re-arm time",
-       {{0, true, true, "writing"}, {3000, false, false, "done, empty"},
-        {5999, false, false, "done, empty"}, {6000, false, false, "empty"},
-        {6500, true, true, "writing"}}},
-      {"a board plugged in too soon is taken once it was out long enough",
-       {{0, true, true, "writing"}, {3000, false, false, "done, empty"},
-        {4000, true, false, "done, waiting for removal"}, {5000, false, false, "done, empty"},
-        {8000, false, false, "empty"}, {8100, true, true, "writing"}}},
+  const char* cameBack = "done; the board now in it came back before that outcome and is not "
+                         "taken: re-plug it if it is new";
+  const std::vector<std::pair<const char*, std::vector<Step>>> cases = {
+      {"stays after its write",
+       {{0, "001:002", "", true, true, "writing"},
+        {3000, "001:002", "done", false, true, "done, waiting for removal"},
+        {9000, "001:002", "", false, true, "done, waiting for removal"}}},
+      {"taken out after done and the next one in 0.8 s later",
+       {{0, "001:002", "", true, true, "writing"},
+        {3000, "001:002", "done", false, true, "done, waiting for removal"},
+        {3500, "", "", false, false, "empty"},
+        {4300, "001:003", "", true, true, "writing"}}},
+      {"reboots at its end exchange and is back before its outcome",
+       {{0, "001:002", "", true, true, "writing"},
+        {2000, "", "", false, false, "writing"},
+        {3000, "001:003", "p100", false, false, "writing RCDB 100%"},
+        {4000, "001:003", "done", false, false, cameBack},
+        {9000, "001:003", "", false, false, cameBack},
+        {9500, "", "", false, false, "empty"},
+        {9800, "001:004", "", true, true, "writing"}}},
+      {"reboots and is back after its outcome, within the re-arm time",
+       {{0, "001:002", "", true, true, "writing"},
+        {2000, "", "", false, false, "writing"},
+        {2500, "", "done", false, false, "done, empty"},
+        {4000, "001:003", "", false, false, cameBack}}},
+      {"left before its outcome and stayed out for the re-arm time",
+       {{0, "001:002", "", true, true, "writing"},
+        {2000, "", "failed", false, false, "failed: why, empty"},
+        {4999, "", "", false, false, "failed: why, empty"},
+        {5000, "", "", false, false, "empty"},
+        {5100, "001:003", "", true, true, "writing"}}},
+      {"restarts inside its exchange and the child goes on writing it",
+       {{0, "001:002", "", true, true, "writing"},
+        {500, "", "", false, false, "writing"},
+        {3500, "001:003", "", false, false, "writing"},
+        {3600, "001:003", "p40", false, true, "writing RCDB 40%"},
+        {6000, "001:003", "done", false, true, "done, waiting for removal"}}},
+      {"left before its device was opened: no board",
+       {{0, "001:002", "", true, true, "writing"},
+        {100, "", "gone", false, false, "empty"},
+        {200, "001:003", "", true, true, "writing"}}},
   };
   const auto t0 = SlotBook::Clock::time_point{};
-  for (const Case& c : cases) {
+  for (const auto& [name, steps] : cases) {
     SlotBook book(std::chrono::seconds(3));
-    for (const Step& step : c.steps) {
+    for (const Step& step : steps) {
       const auto now = t0 + std::chrono::milliseconds(step.ms);
+      const std::string child = step.child;
       std::map<std::string, std::string> boards;
-      if (step.present) boards["1-1.2"] = "001:007";
-      if (step.ms == 3000) book.Finished("1-1.2", SlotState::kDone, "", now - std::chrono::milliseconds(1));
-      const auto taken = book.Scan(boards, true, now);
-      EXPECT_EQ(!taken.empty(), step.taken) << c.name << " at " << step.ms;
-      EXPECT_EQ(book.Text("1-1.2", now, false), step.text) << c.name << " at " << step.ms;
+      if (*step.board != '\0') boards["1-1.2"] = step.board;
+      book.Observe(boards, now);
+      if (child == "p40" || child == "p100") book.Progress("1-1.2", "RCDB", child == "p40" ? 40 : 100);
+      if (child == "done") book.Finished("1-1.2", SlotState::kDone, "", now);
+      if (child == "failed") book.Finished("1-1.2", SlotState::kFailed, "why", now);
+      if (child == "gone") book.NoBoard("1-1.2", now);
+      const bool started = !book.Take(10, NotTaken::kStopping, now).empty();
+      const std::string at = std::string(name) + " at " + std::to_string(step.ms);
+      EXPECT_EQ(started, step.started) << at;
+      EXPECT_EQ(book.Slots().at("1-1.2").HoldsItsBoard(), step.taken) << at;
+      EXPECT_EQ(book.Text("1-1.2", now, false), step.text) << at;
     }
   }
 }
 
-// What a reader is told apart: the written board still in its slot, a board
-// put in after it was out but before the re-arm, and a cut board.
-TEST(SlotBook, ItsOwnBoardWaitsABoardTooSoonIsNotTakenAndACutBoardIsInterrupted) {
+// --max-boards: exactly the allowance is taken, in slot order; the others say
+// why not, and a terminal counts the re-arm down.
+TEST(SlotBook, TakesExactlyItsAllowanceAndSaysWhyABoardIsNotTaken) {
   SlotBook book(std::chrono::seconds(3));
   const auto t0 = SlotBook::Clock::time_point{};
-  const auto at = [&](int ms) { return t0 + std::chrono::milliseconds(ms); };
-  const auto slot = [&] { return book.Slots().at("1-1.2"); };
-  book.Scan({{"1-1.2", "001:007"}}, true, at(0));
-  EXPECT_TRUE(slot().HoldsItsBoard());
-  book.Finished("1-1.2", SlotState::kInterrupted, "interrupted at RCDB block 3", at(1000));
-  book.Scan({{"1-1.2", "001:007"}}, true, at(1200));
-  EXPECT_TRUE(slot().HoldsItsBoard());
-  EXPECT_DOUBLE_EQ(book.RearmIn("1-1.2", at(1200)), 3.0);
-  EXPECT_EQ(book.Text("1-1.2", at(1200), false),
-            "interrupted: interrupted at RCDB block 3, waiting for removal");
-  book.Scan({}, true, at(2000));
-  EXPECT_FALSE(slot().HoldsItsBoard());
-  EXPECT_DOUBLE_EQ(book.RearmIn("1-1.2", at(2500)), 2.5);
-  book.Scan({{"1-1.2", "001:008"}}, true, at(3000));  // another board, too soon
-  EXPECT_TRUE(slot().present);
-  EXPECT_FALSE(slot().HoldsItsBoard());
-  EXPECT_EQ(slot().state, SlotState::kInterrupted);
-  book.Scan({}, true, at(4000));
-  book.Scan({}, true, at(7000));  // re-armed
-  EXPECT_EQ(book.RearmIn("1-1.2", at(7000)), 0);
-  book.Scan({{"1-1.2", "001:009"}}, true, at(7100));
-  EXPECT_TRUE(slot().HoldsItsBoard());
-}
-
-TEST(SlotBook, AFailedSlotSaysWhyAndCountsDownOnATerminal) {
-  SlotBook book(std::chrono::seconds(3));
-  const auto t0 = SlotBook::Clock::time_point{};
-  book.Scan({{"1-1.3", "001:004"}}, true, t0);
-  book.Progress("1-1.3", "FV", 45);
-  EXPECT_EQ(book.Text("1-1.3", t0, true), "writing FV 45%");
-  book.Finished("1-1.3", SlotState::kFailed, "设备拒绝开始下载", t0);
-  book.Scan({}, true, t0 + std::chrono::milliseconds(500));
-  EXPECT_EQ(book.Text("1-1.3", t0 + std::chrono::milliseconds(900), true),
+  book.Observe({{"1-1.1", "001:002"}, {"1-1.2", "001:003"}, {"1-1.3", "001:004"}}, t0);
+  EXPECT_EQ(book.Take(1, NotTaken::kLotReached, t0), std::vector<std::string>{"1-1.1"});
+  EXPECT_EQ(book.Slots().at("1-1.2").notTaken, NotTaken::kLotReached);
+  EXPECT_FALSE(book.Slots().at("1-1.3").HoldsItsBoard());
+  EXPECT_EQ(book.Text("1-1.3", t0, true), "not taken: the lot is complete; take it out");
+  EXPECT_TRUE(book.Take(0, NotTaken::kStopping, t0).empty());
+  EXPECT_EQ(book.Text("1-1.3", t0, true), "not taken: the station is stopping; take it out");
+  book.Observe({{"1-1.2", "001:003"}, {"1-1.3", "001:004"}}, t0 + std::chrono::seconds(1));
+  book.Finished("1-1.1", SlotState::kFailed, "设备拒绝开始下载", t0 + std::chrono::seconds(1));
+  EXPECT_EQ(book.Text("1-1.1", t0 + std::chrono::milliseconds(1900), true),
             "failed: 设备拒绝开始下载, re-arms in 3 s");
-  book.Scan({}, true, t0 + std::chrono::milliseconds(3600));  // re-armed
-  EXPECT_TRUE(book.Scan({{"1-1.3", "001:005"}}, false, t0 + std::chrono::seconds(4)).empty());
-  EXPECT_EQ(book.Text("1-1.3", t0 + std::chrono::seconds(4), true), "board not taken");
+  EXPECT_EQ(NotTakenName(book.Slots().at("1-1.2").notTaken), std::string("stopping"));
 }
 
 }  // namespace
