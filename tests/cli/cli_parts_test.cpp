@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -21,6 +22,8 @@
 #include "cli/json_events.h"
 #include "cli/progress_bar.h"
 #include "cli/progress_events.h"
+#include "cli/child_events.h"
+#include "cli/child_process.h"
 #include "cli/slot_book.h"
 #include "cli/station_run.h"
 #include "cli/stop_signals.h"
@@ -232,6 +235,47 @@ TEST(JsonEvents, ProgressComesAtEveryTenthAndTheItemEndsAtItsDone) {
   EXPECT_EQ(events.front()["kind"], "item-start");
   EXPECT_EQ(events.back()["kind"], "item-done");
   EXPECT_EQ(events[events.size() - 2]["data"]["bytes_done"], 2000);
+}
+
+// A child that cannot be started (no descriptor left for its pipes) is a
+// failure with its reason; waiting for it must not reap another child.
+TEST(ChildProcess, OneThatCannotStartSaysWhyAndTakesNoOtherChildsStatus) {
+  ChildProcess running = StartChild("/bin/sh", "sh", {"-c", "exit 3"});
+  ASSERT_GT(running.pid, 0);
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const rlimit none{0, limit.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  ChildProcess failed = StartChild("/bin/sh", "sh", {"-c", "exit 0"});
+  setrlimit(RLIMIT_NOFILE, &limit);
+  EXPECT_EQ(failed.pid, -1);
+  EXPECT_FALSE(failed.OutputOpen());
+  EXPECT_NE(failed.startError.find("Too many open files"), std::string::npos) << failed.startError;
+  EXPECT_EQ(ReapChild(failed), kChildNotStarted);
+  close(running.out.fd);  // the running child's read ends
+  close(running.err.fd);
+  running.out.fd = running.err.fd = -1;
+  EXPECT_EQ(ReapChild(running), 3);
+}
+
+// A child's event line is read without ever throwing: a line that is not an
+// event is refused, a field of the wrong type reads as absent.
+TEST(ChildEvents, ALineThatIsNotAnEventOrHasAWrongFieldNeverThrows) {
+  EXPECT_FALSE(ReadChildEvent("not json"));
+  EXPECT_FALSE(ReadChildEvent(R"({"kind":"log"})"));
+  EXPECT_FALSE(ReadChildEvent(R"({"kind":7,"data":{}})"));
+  EXPECT_FALSE(ReadChildEvent(R"([{"kind":"log","data":{}}])"));
+  const auto odd = ReadChildEvent(R"({"kind":"progress","data":{"item":5,"percent":"40"}})");
+  ASSERT_TRUE(odd);
+  EXPECT_EQ(odd->item, "");
+  EXPECT_EQ(odd->percent, 0);
+  const auto progress = ReadChildEvent(R"({"kind":"progress","data":{"item":"FV","percent":1e300}})");
+  ASSERT_TRUE(progress);
+  EXPECT_EQ(progress->item, "FV");
+  EXPECT_EQ(progress->percent, 100);
+  const auto outcome = ReadChildEvent(R"({"kind":"outcome","data":{"exit_name":"begin refused"}})");
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->reason, "begin refused");
 }
 
 // A slot over time, as the station drives it: at each step one look at the
