@@ -23,7 +23,7 @@ struct CliOptions {
   bool help = false;
   bool json = false;
   bool watch = false;        // --watch: a station that runs until stopped
-  double rearmAfter = 3;     // --watch: seconds a written slot stays empty before it takes a board
+  double rearmAfter = 3;     // --watch: seconds a slot whose board left before its outcome stays empty before it takes a board
   long maxBoards = 0;        // --watch: stop after this many boards (0: no limit)
   LedgerOptions ledger;  // --ledger, --no-ledger, --report, --export, --pin
 

@@ -59,7 +59,7 @@ mkdir -p "$root/usr/lib/systemd"
 cp -r /lib/systemd/system "$root/usr/lib/systemd/"
 verify=$(cd "$work" && systemd-analyze verify --root="$root" "$unit" 2>&1) && [[ -z $verify ]] ||
   fail "systemd-analyze verify: $verify"
-for line in 'User=tamsolt' 'Group=tamsolt' 'StateDirectory=tamsolt' 'KillMode=mixed' \
+for line in 'User=tamsolt' 'Group=tamsolt' 'StateDirectory=tamsolt' 'KillMode=process' \
             'KillSignal=SIGTERM' 'TimeoutStopSec=5min' 'WantedBy=multi-user.target' \
             'ExecStart=/opt/tamsolt/tamsolt-cli --watch --settings /etc/tamsolt/station.ini --ledger /var/lib/tamsolt/ledger.sqlite'; do
   grep -qxF "$line" "$unit" || fail "unit line missing: $line"
