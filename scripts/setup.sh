@@ -15,6 +15,7 @@ packages=(
   imagemagick
   xvfb xauth
   lintian systemd dpkg-dev file
+  procps
   libsqlite3-dev libpq-dev postgresql
 )
 

@@ -1,0 +1,163 @@
+#!/bin/sh
+# station_truth.sh CASE RUNNER CLI SETTINGS RCDB BIG_RCDB WORKDIR
+# A station under an operator's timing, through the real program on emulated
+# boards. The test acts on the station's own events (it unplugs and plugs
+# boards through the emulator's control FIFO, holds or kills processes) and
+# never on a clock, so the order of what happens is fixed whatever the load.
+# Every case also checks the station's first promise: a slot is shown done
+# with its board taken only for a device whose writer ended done before.
+set -u
+case=$1 runner=$2 cli=$3 settings=$4 rcdb=$5 big_rcdb=$6 work=$7
+rm -rf "$work"
+mkdir -p "$work"
+mkfifo "$work/control"
+events=$work/events
+fail() { echo "FAILED ($case): $*" >&2; tail -n 40 "$events" "$work/err" >&2; exit 1; }
+say() { echo "$1" > "$work/control"; }
+cli_pid() { cat "$work/pid"; }
+# The writer of device BUS:ADDR (its command line names it).
+writer_of() { pgrep -f -- "--device $1" | head -n 1; }
+field() { printf '%s\n' "$2" | sed -n "s/.*\"$1\":\"\\([^\"]*\\)\".*/\\1/p"; }
+
+# run RUNNER-OPTIONS... -- CLI-OPTIONS...: the station's events go through
+# act() line by line, and into $events.
+run() {
+  runner_options=""
+  while [ "$1" != "--" ]; do runner_options="$runner_options $1"; shift; done
+  shift
+  # shellcheck disable=SC2086
+  { "$runner" --quiet --control="$work/control" $runner_options -- sh -c 'echo $$ > "$0"; exec "$@"' \
+      "$work/pid" "$cli" --settings "$settings" --ledger "$work/ledger.sqlite" --json "$@" \
+      2> "$work/err"
+    echo $? > "$work/code"
+  } | tee "$events" | while IFS= read -r line; do act "$line"; done
+  code=$(cat "$work/code")
+}
+
+# Lines of kind (and more patterns) in the events.
+count() { grep -c "\"kind\":\"$1\"$2" "$events"; }
+
+# No slot is shown done with its board taken unless that board's writer ended done.
+check_truth() {
+  awk '
+    /"kind":"outcome"/ && /"device":/ && /"exit_code":(0|11)[,}]/ {
+      match($0, /"device":"[0-9:]+"/); done[substr($0, RSTART + 10, RLENGTH - 11)] = 1
+    }
+    /"kind":"slot-state"/ && /"state":"done"/ && /"taken":true/ {
+      match($0, /"data":.*"device":"[0-9:]+"/); d = substr($0, RSTART, RLENGTH)
+      sub(/.*"device":"/, "", d); sub(/"$/, "", d)
+      if (!(d in done)) { print "shown done, never written: " $0; bad = 1 }
+    }
+    /"slot":"[0-9]+:[0-9]+"/ { print "a slot named by its address: " $0; bad = 1 }
+    END { exit bad }' "$events" || fail "the station showed what was not so"
+}
+
+case $case in
+fast_swap)
+  # Board 1 shown done, taken out, the next one in 0.8 s later: written.
+  act() {
+    case $1 in *'"kind":"slot-state"'*'"state":"done"'*'"taken":true'*)
+      [ -e "$work/swapped" ] && return
+      touch "$work/swapped"
+      say "unplug 1-1.3"
+      sleep 0.8  # the operator's hand
+      say "plug 1-1.3" ;;
+    esac
+  }
+  run --plug=1-1.3:0 --plug=1-1.3:cmd -- --watch --max-boards 2 --rcdb "$rcdb"
+  [ "$code" -eq 0 ] || fail "exit $code"
+  grep -q 'stopped; written 2, failed 0' "$events" || fail "the second board was not written" ;;
+
+reboot)
+  # The board restarts as its exchange ends and is back 1.2 s later: written once.
+  act() {
+    case $1 in *'"not_taken":"came-back"'*)
+      [ -e "$work/stopped" ] || { touch "$work/stopped"; kill -TERM "$(cli_pid)"; } ;;
+    esac
+  }
+  run --plug=1-1.3:0 --fault-on=1:--reboot-after-end-ms=1200 -- --watch --rcdb "$rcdb"
+  [ "$code" -eq 0 ] || fail "exit $code"
+  grep -q 'stopped; written 1, failed 0' "$events" || fail "not written exactly once"
+  [ "$(count outcome '.*"device"')" -eq 1 ] || fail "more than one writer" ;;
+
+held_swap)
+  # Board 1 leaves at its end exchange; board 2 goes in while board 1's
+  # writer is held (as by a slow ledger commit): board 2 is not taken, and
+  # the slot says it must be re-plugged.
+  act() {
+    case $1 in
+    *'"kind":"device-gone"'*'"slot":"1-1.3"'*)
+      [ -e "$work/held" ] && return
+      writer=$(pgrep -P "$(cli_pid)" | head -n 1)
+      echo "$writer" > "$work/held"
+      kill -STOP "$writer"
+      say "plug 1-1.3" ;;
+    *'"kind":"device-found"'*'"slot":"1-1.3"'*)
+      [ -s "$work/held" ] && [ ! -e "$work/let-go" ] && { touch "$work/let-go"; kill -CONT "$(cat "$work/held")"; } ;;
+    *'"not_taken":"came-back"'*)
+      [ -e "$work/stopped" ] || { touch "$work/stopped"; kill -TERM "$(cli_pid)"; } ;;
+    esac
+  }
+  run --plug=1-1.3:0 --fault-on=1:--reboot-after-end-ms=600000 --plug=1-1.3:cmd -- --watch --rcdb "$rcdb"
+  [ "$code" -eq 0 ] || fail "exit $code"
+  grep -q 'stopped; written 1, failed 0' "$events" || fail "not exactly board 1 written"
+  grep -q 'came back before that outcome and is not taken: re-plug it' "$events" || fail "no word to re-plug" ;;
+
+sysfs_lag)
+  # Six ports, two boards each, every board taken out as soon as it is shown
+  # done and the next one plugged in; each board's port leaves sysfs 0.6 s
+  # before its node and comes 0.6 s after it.
+  act() {
+    case $1 in *'"kind":"slot-state"'*'"state":"done"'*'"taken":true'*)
+      slot=$(printf '%s\n' "$1" | sed -n 's/.*"slot":"\([^"]*\)".*/\1/p')
+      [ -e "$work/out-$slot" ] && return
+      touch "$work/out-$slot"
+      say "unplug $slot"
+      say "plug $slot" ;;
+    esac
+  }
+  plugs=""
+  for k in 1 2 3 4 5 6; do plugs="$plugs --plug=1-1.$k:0 --plug=1-1.$k:cmd"; done
+  # shellcheck disable=SC2086
+  run $plugs --sysfs-lag-ms=600 -- --watch --max-boards 12 --rcdb "$rcdb"
+  [ "$code" -eq 0 ] || fail "exit $code"
+  grep -q 'stopped; written 12, failed 0' "$events" || fail "not twelve boards written" ;;
+
+all_into_a_finished_port)
+  # --all: board 1 done and taken out, a new board into its port while board
+  # 2's writer is held: the new board is named, not left unseen.
+  act() {
+    case $1 in
+    *'"kind":"device-opened"'*'"slot":"1-1.2"'*)
+      device=$(field device "$1")
+      kill -STOP "$(writer_of "$device")"
+      echo "$device" > "$work/held" ;;
+    *'"kind":"device-result"'*'"slot":"1-1.1"'*)
+      say "unplug 1-1.1"
+      say "plug 1-1.1" ;;
+    *'"kind":"device-late"'*)
+      kill -CONT "$(writer_of "$(cat "$work/held")")" ;;
+    esac
+  }
+  run --devices=2 --plug=1-1.1:cmd -- --all --rcdb "$rcdb"
+  [ "$code" -eq 1 ] || fail "exit $code, expected 1"
+  [ "$(count device-late '.*"slot":"1-1.1"')" -eq 1 ] || fail "the new board was not named" ;;
+
+parent_killed)
+  # The station killed outright mid-board: its writer stops at a frame
+  # boundary, releases the board and closes its ledger row.
+  act() {
+    case $1 in *'"kind":"progress"'*'"percent":[1-9]0'*)
+      [ -e "$work/killed" ] || { touch "$work/killed"; kill -KILL "$(cli_pid)"; } ;;
+    esac
+  }
+  run --latency-ms=10 --report="$work/report" -- --watch --rcdb "$big_rcdb"
+  [ "$code" -eq 137 ] || fail "exit $code, expected 137"
+  grep -q 'rejected 0' "$work/report" || fail "a frame was cut: $(cat "$work/report")"
+  grep -q 'interface released' "$work/report" || fail "the board was not released: $(cat "$work/report")"
+  "$cli" --settings "$settings" --ledger "$work/ledger.sqlite" --export jsonl > "$work/rows"
+  grep -q '"outcome_code":10' "$work/rows" || fail "the ledger row is not closed as interrupted: $(cat "$work/rows")" ;;
+
+*) fail "no such case" ;;
+esac
+check_truth
