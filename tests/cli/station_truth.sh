@@ -158,6 +158,21 @@ parent_killed)
   "$cli" --settings "$settings" --ledger "$work/ledger.sqlite" --export jsonl > "$work/rows"
   grep -q '"outcome_code":10' "$work/rows" || fail "the ledger row is not closed as interrupted: $(cat "$work/rows")" ;;
 
+upgraded_under_it)
+  # The program file replaced while the station runs (a package upgrade):
+  # the next board is still written, by the program that runs.
+  cp "$cli" "$work/tamsolt-cli"
+  cli=$work/tamsolt-cli
+  act() {
+    case $1 in *'"kind":"station"'*'watching for boards'*)
+      rm "$work/tamsolt-cli"
+      say "plug 1-1.3" ;;
+    esac
+  }
+  run --plug=1-1.3:cmd -- --watch --max-boards 1 --rcdb "$rcdb"
+  [ "$code" -eq 0 ] || fail "exit $code"
+  grep -q 'stopped; written 1, failed 0' "$events" || fail "the board was not written" ;;
+
 *) fail "no such case" ;;
 esac
 check_truth
