@@ -173,6 +173,21 @@ upgraded_under_it)
   [ "$code" -eq 0 ] || fail "exit $code"
   grep -q 'stopped; written 1, failed 0' "$events" || fail "the board was not written" ;;
 
+gone_before_open)
+  # A board pulled while its writer still waits for permission on its node:
+  # no board, no failure, no count.
+  act() {
+    case $1 in
+    *'Waiting for permission'*)
+      [ -e "$work/pulled" ] || { touch "$work/pulled"; say "unplug 1-1.3"; } ;;
+    *'"kind":"slot-state"'*'"state":"empty","present":false'*)
+      [ -e "$work/pulled" ] && [ ! -e "$work/stopped" ] && { touch "$work/stopped"; kill -TERM "$(cli_pid)"; } ;;
+    esac
+  }
+  run --plug=1-1.3:0 --unwritable-for-ms=600000 -- --watch --rcdb "$rcdb"
+  [ "$code" -eq 0 ] || fail "exit $code"
+  grep -q 'stopped; written 0, failed 0' "$events" || fail "a board that never was counted" ;;
+
 *) fail "no such case" ;;
 esac
 check_truth
