@@ -91,6 +91,7 @@ held_swap)
       writer=$(pgrep -P "$(cli_pid)" | head -n 1)
       echo "$writer" > "$work/held"
       kill -STOP "$writer"
+      say "unplug 1-1.3"  # board 1 stays away: whatever comes now is another board
       say "plug 1-1.3" ;;
     *'"kind":"device-found"'*'"slot":"1-1.3"'*)
       [ -s "$work/held" ] && [ ! -e "$work/let-go" ] && { touch "$work/let-go"; kill -CONT "$(cat "$work/held")"; } ;;
