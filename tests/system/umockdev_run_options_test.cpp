@@ -1,5 +1,6 @@
 // The runner's command line, the program's environment and its exit code.
 #include "sim/umockdev_run_options.h"
+#include "sim/umockdev_control.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -101,6 +102,60 @@ TEST(RunOptions, PlugsAddBoardsOnTheirPortsForTheirTimes) {
            Strings{"--devices=32", "--plug=1-5:0", "--", "prog"}}) {
     sim::RunOptions refused;
     EXPECT_FALSE(sim::ParseRunOptions(args, refused, error)) << args[0] << " " << args[1];
+  }
+}
+
+// A board of --plug=PORT:cmd waits for the control channel's plug; only timed
+// boards can be checked for overlaps in advance.
+TEST(RunOptions, BoardsOnCommandNeedTheControlChannel) {
+  sim::RunOptions options;
+  std::string error;
+  ASSERT_TRUE(sim::ParseRunOptions({"--plug=1-1.3:cmd", "--plug=1-1.3:0:900", "--control=/tmp/c",
+                                    "--plug=1-1.3:cmd:5000", "--report=/tmp/r",
+                                    "--fault-on=3:--sysfs-lag-ms=250", "--", "prog"},
+                                   options, error))
+      << error;
+  EXPECT_EQ(options.arrivesOnCommand, (std::vector<bool>{true, false, true}));
+  EXPECT_EQ(options.ports, (Strings{"1-1.3", "1-1.3", "1-1.3"}));
+  EXPECT_EQ(options.devices[0].arriveAfter, 0);
+  EXPECT_EQ(options.devices[0].leaveAt, -1);
+  EXPECT_EQ(options.devices[2].leaveAt, 5'000'000);
+  EXPECT_EQ(options.devices[2].sysfsLag, 250'000);
+  EXPECT_EQ(options.devices[1].sysfsLag, 0);
+  EXPECT_EQ(options.controlPath, "/tmp/c");
+  EXPECT_EQ(options.reportPath, "/tmp/r");
+
+  for (const Strings& args : {
+           Strings{"--plug=1-1.3:cmd", "--", "prog"},  // nobody to say when
+           Strings{"--control=", "--plug=1-1.3:cmd", "--", "prog"},
+           Strings{"--report=", "--", "prog"}, Strings{"--control=/c", "--plug=1-1.3:cmd:0", "--", "prog"},
+           Strings{"--control=/c", "--plug=1-1.3:cmd1", "--", "prog"},
+           Strings{"--sysfs-lag-ms=-1", "--", "prog"}, Strings{"--sysfs-lag-ms=", "--", "prog"}}) {
+    sim::RunOptions refused;
+    EXPECT_FALSE(sim::ParseRunOptions(args, refused, error)) << args[0] << " " << args[1];
+  }
+}
+
+TEST(ControlCommand, PlugAndUnplugNameAPortAndNothingElse) {
+  struct Case {
+    const char* line;
+    bool ok;
+    sim::ControlCommand::Kind kind;
+  };
+  for (const Case& c : {Case{"plug 1-1.3", true, sim::ControlCommand::Kind::Plug},
+                        Case{" unplug  1-1.3 \r", true, sim::ControlCommand::Kind::Unplug},
+                        Case{"plug", false, {}}, Case{"plug 3", false, {}},
+                        Case{"plug 1-1.3 now", false, {}}, Case{"pull 1-1.3", false, {}},
+                        Case{"PLUG 1-1.3", false, {}}}) {
+    sim::ControlCommand command;
+    std::string error;
+    ASSERT_EQ(sim::ParseControlCommand(c.line, command, error), c.ok) << c.line;
+    if (!c.ok) {
+      EXPECT_FALSE(error.empty()) << c.line;
+      continue;
+    }
+    EXPECT_EQ(command.kind, c.kind) << c.line;
+    EXPECT_EQ(command.port, "1-1.3") << c.line;
   }
 }
 
