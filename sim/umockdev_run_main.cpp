@@ -20,6 +20,7 @@
 #include "sim/umockdev_control.h"
 #include "sim/umockdev_ioctl_handler.h"
 #include "sim/umockdev_run_options.h"
+#include "sim/umockdev_run_report.h"
 
 namespace {
 
@@ -121,18 +122,6 @@ void PrintSummary(sim::SharedDevice& device, const std::string& name) {
   });
 }
 
-const char* ClaimEndWord(sim::ClaimEnd end) {
-  switch (end) {
-    case sim::ClaimEnd::NeverClaimed: return "never-claimed";
-    case sim::ClaimEnd::Released: return "released";
-    case sim::ClaimEnd::LeftTheBus: return "lost-on-leave";
-    // Every process has ended: a claim still held went with its handle.
-    case sim::ClaimEnd::Held:
-    case sim::ClaimEnd::Closed: return "closed-while-claimed";
-  }
-  return "unknown";
-}
-
 // --report: "device K port PORT frames N rejected N interface HOW", a line each.
 bool WriteReport(const std::string& path,
                  const std::vector<std::shared_ptr<sim::SharedDevice>>& devices,
@@ -140,10 +129,9 @@ bool WriteReport(const std::string& path,
   std::ofstream report(path);
   for (std::size_t k = 0; k < devices.size(); ++k) {
     devices[k]->With([&](sim::DeviceState& state, sim::Micros) {
-      const sim::Summary& summary = state.model.GetSummary();
-      report << "device " << k + 1 << " port " << ports[k] << " frames " << summary.frames
-             << " rejected " << summary.rejectedFrames << " interface "
-             << ClaimEndWord(state.model.LatestClaimEnd()) << "\n";
+      report << sim::ReportLine(k + 1, ports[k], state.model.GetSummary(),
+                                state.model.LatestClaimEnd())
+             << "\n";
       return 0;
     });
   }

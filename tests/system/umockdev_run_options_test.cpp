@@ -1,6 +1,8 @@
 // The runner's command line, the program's environment and its exit code.
 #include "sim/umockdev_run_options.h"
+
 #include "sim/umockdev_control.h"
+#include "sim/umockdev_run_report.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -156,6 +158,24 @@ TEST(ControlCommand, PlugAndUnplugNameAPortAndNothingElse) {
     }
     EXPECT_EQ(command.kind, c.kind) << c.line;
     EXPECT_EQ(command.port, "1-1.3") << c.line;
+  }
+}
+
+TEST(RunReport, EachLineNamesTheDeviceItsCountsAndHowTheInterfaceWentFree) {
+  sim::Summary summary;
+  summary.frames = 123;
+  summary.rejectedFrames = 4;
+  summary.retries = 7;
+  summary.exchangesEnded = 1;
+  EXPECT_EQ(sim::ReportLine(2, "1-1.3", summary, sim::ClaimEnd::Released),
+            "device 2 port 1-1.3 frames 123 rejected 4 interface released");
+  for (const auto& [end, word] :
+       {std::pair{sim::ClaimEnd::NeverClaimed, "never-claimed"},
+        std::pair{sim::ClaimEnd::Held, "closed-while-claimed"},
+        std::pair{sim::ClaimEnd::Closed, "closed-while-claimed"},
+        std::pair{sim::ClaimEnd::LeftTheBus, "lost-on-leave"}}) {
+    EXPECT_EQ(sim::ReportLine(1, "1-1.1", sim::Summary{}, end),
+              std::string("device 1 port 1-1.1 frames 0 rejected 0 interface ") + word);
   }
 }
 
