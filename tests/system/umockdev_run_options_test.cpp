@@ -4,8 +4,11 @@
 #include "sim/umockdev_control.h"
 #include "sim/umockdev_run_report.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -159,6 +162,34 @@ TEST(ControlCommand, PlugAndUnplugNameAPortAndNothingElse) {
     EXPECT_EQ(command.kind, c.kind) << c.line;
     EXPECT_EQ(command.port, "1-1.3") << c.line;
   }
+}
+
+// Writers open, write and close the pipe as they please: a line comes whole,
+// and a writer's close is no end of file that would wake the runner for ever.
+TEST(ControlChannel, LinesComeWholeAcrossWritersThatComeAndGo) {
+  char folder[] = "/tmp/control-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/control";
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  sim::ControlChannel channel;
+  std::string error;
+  ASSERT_TRUE(channel.Open(path, error)) << error;
+  const auto writeOnce = [&path](const std::string& text) {
+    const int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(write(writer, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(writer);
+  };
+  writeOnce("plu");
+  EXPECT_TRUE(channel.TakeLines().empty());
+  pollfd waiting{channel.Descriptor(), POLLIN, 0};
+  EXPECT_EQ(poll(&waiting, 1, 0), 0) << "nothing to read once the writer has gone";
+  writeOnce("g 1-1.3\nunplug 1-1.3\n");
+  EXPECT_EQ(channel.TakeLines(), (Strings{"plug 1-1.3", "unplug 1-1.3"}));
+  sim::ControlChannel notAPipe;
+  EXPECT_FALSE(notAPipe.Open(folder, error)) << "a folder is no pipe";
+  unlink(path.c_str());
+  rmdir(folder);
 }
 
 TEST(RunReport, EachLineNamesTheDeviceItsCountsAndHowTheInterfaceWentFree) {
