@@ -194,14 +194,8 @@ bool EmulatedBus::AddNode(Slot& slot, std::string& error) {
   const std::vector<std::uint8_t> descriptors = Vx742Identity().descriptors;
   const std::string staged = RootDir() + "/.staged-node";
   if (!g_file_set_contents(staged.c_str(), reinterpret_cast<const gchar*>(descriptors.data()),
-                           static_cast<gssize>(descriptors.size()), &failure) ||
-      g_rename(staged.c_str(), (RootDir() + path).c_str()) != 0) {
-    error = "cannot add the node " + path + (failure != nullptr ? ": " + TakeMessage(failure) : "");
-    Detach(node);
-    return false;
-  }
-  if (lag == 0 && !AddSysfsEntry(node, error)) {
-    g_unlink((RootDir() + path).c_str());
+                           static_cast<gssize>(descriptors.size()), &failure)) {
+    error = "cannot add the node " + path + ": " + TakeMessage(failure);
     Detach(node);
     return false;
   }
@@ -209,8 +203,18 @@ bool EmulatedBus::AddNode(Slot& slot, std::string& error) {
     // An ordinary user sees the mode; the handler refuses the handle's
     // requests for any user, root included, so tests as root see it too.
     GStatBuf status;
-    if (g_stat((RootDir() + path).c_str(), &status) == 0) node.writableMode = status.st_mode & 07777;
-    g_chmod((RootDir() + path).c_str(), 0444);
+    if (g_stat(staged.c_str(), &status) == 0) node.writableMode = status.st_mode & 07777;
+    g_chmod(staged.c_str(), 0444);
+  }
+  if (g_rename(staged.c_str(), (RootDir() + path).c_str()) != 0) {
+    error = "cannot add the node " + path;
+    Detach(node);
+    return false;
+  }
+  if (lag == 0 && !AddSysfsEntry(node, error)) {
+    g_unlink((RootDir() + path).c_str());
+    Detach(node);
+    return false;
   }
   slot.nodes.push_back(node);
   return true;
@@ -254,9 +258,11 @@ void EmulatedBus::ApplySysfsLag(Slot& slot) {
 void EmulatedBus::RemoveNode(Slot& slot) {
   Node node = slot.nodes.back();
   slot.nodes.pop_back();
-  const Micros now = slot.device->With([](DeviceState&, Micros now) { return now; });
-  const Micros lag = slot.device->With(
-      [](DeviceState& state, Micros) { return state.model.GetFaults().sysfsLag; });
+  Micros now = 0;
+  const Micros lag = slot.device->With([&now](DeviceState& state, Micros at) {
+    now = at;
+    return state.model.GetFaults().sysfsLag;
+  });
   // A node whose entry has not come yet has none to lose.
   if (node.sysfsAt < 0) {
     umockdev_testbed_remove_device(testbed_, DeviceSysfsPath(kEmulatedBus, node.port).c_str());
