@@ -77,6 +77,7 @@ struct DeviceModel::Impl {
   std::string lastRejection;
 
   DeviceModel::HandleId interfaceHolder = 0;  // 0: interface 0 is free
+  ClaimEnd claimEnd = ClaimEnd::NeverClaimed;
   bool unplugged = false;
   bool restarting = false;
   Micros backAt = 0;
@@ -250,18 +251,23 @@ struct DeviceModel::Impl {
     reports.push_back(report);
   }
 
+  // The kernel drops the claims on a device that leaves the bus.
+  void DropClaim() {
+    if (interfaceHolder != 0) claimEnd = ClaimEnd::LeftTheBus;
+    interfaceHolder = 0;
+  }
+
   void LeaveForGood() {
     unplugged = true;
-    interfaceHolder = 0;
+    DropClaim();
     reports.clear();
   }
 
   void Restart(Micros now, Micros awayFor) {
     restarting = true;
     backAt = now + awayFor;
-    // The kernel drops the claims on a device that leaves the bus; a handle
-    // kept from before claims anew (a URB claims its interface).
-    interfaceHolder = 0;
+    // A handle kept from before claims anew (a URB claims its interface).
+    DropClaim();
     ++summary.restarts;
     reports.clear();
     images.Forget();
@@ -299,17 +305,31 @@ bool DeviceModel::ClaimInterface(int number, HandleId handle) {
     return false;
   }
   impl_->interfaceHolder = handle;
+  impl_->claimEnd = ClaimEnd::Held;
   return true;
 }
 
 bool DeviceModel::ReleaseInterface(int number, HandleId handle) {
   if (number != kInterfaceNumber || impl_->interfaceHolder != handle || handle == 0) return false;
   impl_->interfaceHolder = 0;
+  impl_->claimEnd = ClaimEnd::Released;
   return true;
 }
 
 void DeviceModel::Close(HandleId handle) {
-  if (impl_->interfaceHolder == handle) impl_->interfaceHolder = 0;
+  if (handle == 0 || impl_->interfaceHolder != handle) return;
+  impl_->interfaceHolder = 0;
+  impl_->claimEnd = ClaimEnd::Closed;
+}
+
+ClaimEnd DeviceModel::LatestClaimEnd() const { return impl_->claimEnd; }
+
+void DeviceModel::Unplug() { impl_->LeaveForGood(); }
+
+bool DeviceModel::GoneForGood(Micros now) const {
+  const Impl& d = *impl_;
+  return d.faults.absent || d.unplugged || (d.faults.leaveAt >= 0 && now >= d.faults.leaveAt) ||
+         (d.restarting && d.faults.neverBack);
 }
 
 bool DeviceModel::ReceiveFrame(const std::uint8_t* data, std::size_t length, Micros now) {

@@ -42,6 +42,9 @@ struct Faults {
   // Served by the umockdev tier only (the bus and its usbfs handles):
   Micros arriveAfter = 0;        // the device joins the bus this long after the runner started
   Micros unwritableFor = 0;      // each new node is read-only this long (udev's rule comes late)
+  // Between the node and the sysfs entry: a node comes this long before its
+  // port's entry, and outlives it by as long when the board leaves.
+  Micros sysfsLag = 0;
 };
 
 // Parses fault options ("--absent", "--silent=FROM:N", "--begin-status=3", ...);
@@ -56,6 +59,15 @@ struct Summary {
   int retries = 0;                            // frames that repeated the previous one
   int exchangesEnded = 0;                     // end commands answered
   int restarts = 0;                           // times the device left the bus to restart
+};
+
+// How interface 0's latest claim ended, for a test to read after the run.
+enum class ClaimEnd {
+  NeverClaimed,  // no handle ever held it
+  Held,          // still held by a handle (a run over: its handle was closed holding it)
+  Released,      // its holder released it by its own request
+  Closed,        // its holder's handle was closed while it held it
+  LeftTheBus,    // the board left the bus (restart, unplug) while it was held
 };
 
 class DeviceModel {
@@ -86,6 +98,12 @@ class DeviceModel {
   bool ReleaseInterface(int number, HandleId handle);
   // The handle is closed: whatever it held is released.
   void Close(HandleId handle);
+  ClaimEnd LatestClaimEnd() const;
+
+  // The board is pulled out now, for good (a handle gets ENODEV from now on).
+  void Unplug();
+  // Off the bus and not coming back (unplugged, left, or a restart for good).
+  bool GoneForGood(Micros now) const;
 
   // One bulk OUT transfer. False when the device is not there (the write fails).
   bool ReceiveFrame(const std::uint8_t* data, std::size_t length, Micros now);

@@ -75,6 +75,8 @@ bool ParseFault(const std::string& option, Faults& faults, std::string& error) {
     ok = ParseMillis(value, faults.leaveAt);
   } else if (name == "--arrive-ms") {
     ok = ParseMillis(value, faults.arriveAfter);
+  } else if (name == "--sysfs-lag-ms") {
+    ok = ParseMillis(value, faults.sysfsLag);
   }
   if (!ok) error = "unknown or malformed device option: " + option;
   return ok;
@@ -105,7 +107,10 @@ std::string FaultUsage() {
          "  --unplug-after=N      the device leaves once the reply to frame N-1 is read\n"
          "  --latency-ms=MS       each reply is ready this long after its frame\n"
          "  --arrive-ms=MS        the device joins the bus MS after the start (umockdev only)\n"
-         "  --leave-ms=MS         the device is unplugged MS after the start, for good\n";
+         "  --leave-ms=MS         the device is unplugged MS after the start, for good\n"
+         "  --sysfs-lag-ms=MS     the node comes MS before the port's sysfs entry, and goes MS\n"
+         "                        after it: a scan meanwhile lists a node of no known port\n"
+         "                        (umockdev only)\n";
 }
 
 }  // namespace sim

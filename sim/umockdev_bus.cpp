@@ -31,6 +31,20 @@ std::string DevnumName(int devnum) {
   return node.substr(node.rfind('/') + 1);
 }
 
+// The description without its node line: the node is made apart from it, so
+// that the two can come and go at different times.
+std::string WithoutNode(const std::string& description) {
+  std::string result;
+  std::size_t start = 0;
+  while (start < description.size()) {
+    const std::size_t end = description.find('\n', start);
+    const std::size_t next = end == std::string::npos ? description.size() : end + 1;
+    if (description.compare(start, 3, "N: ") != 0) result += description.substr(start, next - start);
+    start = next;
+  }
+  return result;
+}
+
 }  // namespace
 
 std::string NodeUsedByLink(const std::vector<std::string>& readdirOrder,
@@ -45,10 +59,12 @@ std::string NodeUsedByLink(const std::vector<std::string>& readdirOrder,
 }
 
 EmulatedBus::EmulatedBus(std::vector<std::shared_ptr<SharedDevice>> devices,
-                         const std::vector<std::string>& ports, bool usbFileSystem)
+                         const std::vector<std::string>& ports, bool usbFileSystem,
+                         const std::vector<bool>& arrivesOnCommand)
     : testbed_(umockdev_testbed_new()), usbFileSystem_(usbFileSystem) {
   for (std::size_t k = 0; k < devices.size(); ++k) {
-    slots_.push_back(Slot{std::move(devices[k]), ports.at(k), {}, {}});
+    const bool onCommand = k < arrivesOnCommand.size() && arrivesOnCommand[k];
+    slots_.push_back(Slot{std::move(devices[k]), ports.at(k), {}, {}, onCommand, false});
   }
   if (usbFileSystem_) {
     // The root hub keeps the bus folder in place while no VX742 is listed; it
@@ -84,11 +100,15 @@ bool EmulatedBus::Sync(std::string& error) {
 }
 
 bool EmulatedBus::SyncSlot(Slot& slot, std::string& error) {
-  const int listed = usbFileSystem_ ? slot.device->With([](DeviceState& state, Micros now) {
-    return now < state.model.GetFaults().arriveAfter ? 0 : state.model.ListedDevices(now);
-  })
-                                    : 0;
+  const bool waiting = slot.onCommand && !slot.plugged;
+  const int listed = slot.device->With([&](DeviceState& state, Micros now) {
+    // A board that has left for good drops its claim, whatever made it leave.
+    if (!waiting && state.model.GoneForGood(now)) state.model.Unplug();
+    if (!usbFileSystem_ || waiting || now < state.model.GetFaults().arriveAfter) return 0;
+    return state.model.ListedDevices(now);
+  });
   ApplyLateRule(slot);
+  ApplySysfsLag(slot);
   if (static_cast<int>(slot.nodes.size()) == listed) return true;
   bool ok = true;
   while (ok && static_cast<int>(slot.nodes.size()) < listed) {
@@ -98,6 +118,38 @@ bool EmulatedBus::SyncSlot(Slot& slot, std::string& error) {
   while (static_cast<int>(slot.nodes.size()) > listed) RemoveNode(slot);
   ChooseSilentNode(slot);
   return ok;
+}
+
+bool EmulatedBus::PlugOnCommand(const std::string& port, std::string& error) {
+  for (Slot& slot : slots_) {
+    if (!slot.onCommand || slot.port != port) continue;
+    if (!slot.plugged) {
+      slot.plugged = true;
+      return Sync(error);
+    }
+    const bool gone =
+        slot.device->With([](DeviceState& state, Micros now) { return state.model.GoneForGood(now); });
+    if (!gone) {
+      error = "plug " + port + ": the board plugged there before is still on the bus";
+      return false;
+    }
+  }
+  error = "plug " + port + ": no board of --plug=" + port + ":cmd is left to plug in";
+  return false;
+}
+
+bool EmulatedBus::UnplugNow(const std::string& port, std::string& error) {
+  for (Slot& slot : slots_) {
+    if (slot.port != port || (slot.onCommand && !slot.plugged)) continue;
+    const bool unplugged = slot.device->With([](DeviceState& state, Micros now) {
+      if (now < state.model.GetFaults().arriveAfter || state.model.GoneForGood(now)) return false;
+      state.model.Unplug();
+      return true;
+    });
+    if (unplugged) return Sync(error);
+  }
+  error = "unplug " + port + ": no board is on that port";
+  return false;
 }
 
 bool EmulatedBus::PortTaken(const Slot& slot, const std::string& port) const {
@@ -132,10 +184,18 @@ bool EmulatedBus::AddNode(Slot& slot, std::string& error) {
     }
     return faults.unwritableNode || faults.unwritableFor > 0;
   });
-  const std::string description =
-      DeviceDescription(kEmulatedBus, devnum, node.port, Vx742Identity());
-  if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &failure)) {
-    error = "cannot add the device: " + TakeMessage(failure);
+  const Micros lag = slot.device->With([&](DeviceState& state, Micros now) {
+    const Micros sysfsLag = state.model.GetFaults().sysfsLag;
+    if (sysfsLag > 0) node.sysfsAt = now + sysfsLag;
+    return sysfsLag;
+  });
+  // The node, whose content is the descriptors, comes whole: it is written
+  // beside the bus folder and moved in, so a scan never reads part of it.
+  const std::vector<std::uint8_t> descriptors = Vx742Identity().descriptors;
+  const std::string staged = RootDir() + "/.staged-node";
+  if (!g_file_set_contents(staged.c_str(), reinterpret_cast<const gchar*>(descriptors.data()),
+                           static_cast<gssize>(descriptors.size()), &failure)) {
+    error = "cannot add the node " + path + ": " + TakeMessage(failure);
     Detach(node);
     return false;
   }
@@ -143,8 +203,18 @@ bool EmulatedBus::AddNode(Slot& slot, std::string& error) {
     // An ordinary user sees the mode; the handler refuses the handle's
     // requests for any user, root included, so tests as root see it too.
     GStatBuf status;
-    if (g_stat((RootDir() + path).c_str(), &status) == 0) node.writableMode = status.st_mode & 07777;
-    g_chmod((RootDir() + path).c_str(), 0444);
+    if (g_stat(staged.c_str(), &status) == 0) node.writableMode = status.st_mode & 07777;
+    g_chmod(staged.c_str(), 0444);
+  }
+  if (g_rename(staged.c_str(), (RootDir() + path).c_str()) != 0) {
+    error = "cannot add the node " + path;
+    Detach(node);
+    return false;
+  }
+  if (lag == 0 && !AddSysfsEntry(node, error)) {
+    g_unlink((RootDir() + path).c_str());
+    Detach(node);
+    return false;
   }
   slot.nodes.push_back(node);
   return true;
@@ -159,12 +229,51 @@ void EmulatedBus::ApplyLateRule(Slot& slot) {
   }
 }
 
+bool EmulatedBus::AddSysfsEntry(const Node& node, std::string& error) {
+  const std::string description =
+      WithoutNode(DeviceDescription(kEmulatedBus, node.devnum, node.port, Vx742Identity()));
+  GError* failure = nullptr;
+  if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &failure)) {
+    error = "cannot add the device: " + TakeMessage(failure);
+    return false;
+  }
+  return true;
+}
+
+void EmulatedBus::ApplySysfsLag(Slot& slot) {
+  const Micros now = slot.device->With([](DeviceState&, Micros now) { return now; });
+  for (Node& node : slot.nodes) {
+    if (node.sysfsAt < 0 || now < node.sysfsAt) continue;
+    std::string error;
+    if (!AddSysfsEntry(node, error)) g_printerr("tamsolt-sim-run: %s\n", error.c_str());
+    node.sysfsAt = -1;
+  }
+  for (Node& node : slot.retired) {
+    if (node.unlinkAt < 0 || now < node.unlinkAt) continue;
+    g_unlink((RootDir() + DeviceNodePath(kEmulatedBus, node.devnum)).c_str());
+    node.unlinkAt = -1;
+  }
+}
+
 void EmulatedBus::RemoveNode(Slot& slot) {
-  const Node node = slot.nodes.back();
+  Node node = slot.nodes.back();
   slot.nodes.pop_back();
-  umockdev_testbed_remove_device(testbed_, DeviceSysfsPath(kEmulatedBus, node.port).c_str());
-  // The testbed keeps a node that has content; the scan must not find it.
-  g_unlink((RootDir() + DeviceNodePath(kEmulatedBus, node.devnum)).c_str());
+  Micros now = 0;
+  const Micros lag = slot.device->With([&now](DeviceState& state, Micros at) {
+    now = at;
+    return state.model.GetFaults().sysfsLag;
+  });
+  // A node whose entry has not come yet has none to lose.
+  if (node.sysfsAt < 0) {
+    umockdev_testbed_remove_device(testbed_, DeviceSysfsPath(kEmulatedBus, node.port).c_str());
+  }
+  node.sysfsAt = -1;
+  // The testbed does not know the node; the scan must not find it, after the lag.
+  node.unlinkAt = now + lag;
+  if (lag == 0) {
+    g_unlink((RootDir() + DeviceNodePath(kEmulatedBus, node.devnum)).c_str());
+    node.unlinkAt = -1;
+  }
   // The handler stays attached: a scan may have opened the node just before,
   // and a handle opened earlier stays in use (see DeviceState).
   slot.retired.push_back(node);

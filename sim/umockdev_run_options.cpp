@@ -42,7 +42,8 @@ bool ParseDeviceFault(const std::string& value, std::pair<int, std::string>& fau
 struct Plug {
   std::string port;
   Micros at = 0;
-  Micros leave = -1;  // never
+  Micros leave = -1;       // never
+  bool onCommand = false;  // "cmd" for AT_MS: arrives on a plug command
 };
 
 bool ParseMillisField(const std::string& text, Micros& value) {
@@ -52,25 +53,31 @@ bool ParseMillisField(const std::string& text, Micros& value) {
   return true;
 }
 
-// "PORT:AT_MS[:LEAVE_MS]", as --plug=1-1.3:500:4000.
+// "PORT:AT_MS[:LEAVE_MS]", as --plug=1-1.3:500:4000, or "PORT:cmd[:LEAVE_MS]".
 bool ParsePlug(const std::string& value, Plug& plug, std::string& error) {
   const auto first = value.find(':');
   const auto second = first == std::string::npos ? first : value.find(':', first + 1);
   plug.port = value.substr(0, first);
+  const std::string at =
+      first == std::string::npos ? "" : value.substr(first + 1, second - first - 1);
+  plug.onCommand = at == "cmd";
   const bool ok =
       first != std::string::npos && ValidPortPath(plug.port) &&
-      ParseMillisField(value.substr(first + 1, second - first - 1), plug.at) &&
+      (plug.onCommand || ParseMillisField(at, plug.at)) &&
       (second == std::string::npos ||
        (ParseMillisField(value.substr(second + 1), plug.leave) && plug.leave > plug.at));
   if (!ok) {
-    error = "--plug wants PORT:AT_MS[:LEAVE_MS] with a port as the kernel names it and "
-            "LEAVE_MS after AT_MS, as in --plug=1-1.3:500:4000";
+    error = "--plug wants PORT:AT_MS[:LEAVE_MS] (or PORT:cmd[:LEAVE_MS]) with a port as the "
+            "kernel names it and LEAVE_MS after AT_MS, as in --plug=1-1.3:500:4000";
   }
   return ok;
 }
 
-// Two boards on one port at once: the later one could not be plugged in.
+// Two boards on one port at once: the later one could not be plugged in. A
+// board plugged on command comes when it is told to; the bus keeps it waiting
+// while its port is taken.
 bool Overlap(const Plug& a, const Plug& b) {
+  if (a.onCommand || b.onCommand) return false;
   const bool aEndsFirst = a.leave >= 0 && a.leave <= b.at;
   const bool bEndsFirst = b.leave >= 0 && b.leave <= a.at;
   return a.port == b.port && !aEndsFirst && !bEndsFirst;
@@ -117,6 +124,13 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions& options,
         error = "--out needs a folder";
         return false;
       }
+    } else if (StartsWith(option, "--control=") || StartsWith(option, "--report=")) {
+      std::string& path = option[2] == 'c' ? options.controlPath : options.reportPath;
+      path = option.substr(option.find('=') + 1);
+      if (path.empty()) {
+        error = option.substr(0, option.find('=')) + " needs a file";
+        return false;
+      }
     } else if (option == "--quiet") {
       options.summary = false;
     } else {
@@ -146,10 +160,16 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions& options,
   deviceCount = static_cast<int>(station.size());
   options.devices.assign(station.size(), Faults{});
   options.ports.clear();
+  options.arrivesOnCommand.clear();
   for (std::size_t k = 0; k < station.size(); ++k) {
     Faults& faults = options.devices[k];
     for (const std::string& fault : everyDevice) ParseFault(fault, faults, error);
     options.ports.push_back(station[k].port);
+    options.arrivesOnCommand.push_back(station[k].onCommand);
+    if (station[k].onCommand && options.controlPath.empty()) {
+      error = "--plug=" + station[k].port + ":cmd wants --control=FIFO to be told when";
+      return false;
+    }
     if (station[k].at > 0) faults.arriveAfter = station[k].at;
     if (station[k].leave >= 0) faults.leaveAt = station[k].leave;
   }
@@ -179,7 +199,8 @@ bool ParseRunOptions(const std::vector<std::string>& args, RunOptions& options,
 
 std::string RunUsage() {
   return "usage: tamsolt-sim-run [--devices N] [--plug=PORT:AT_MS[:LEAVE_MS]]... [faults]\n"
-         "                       [--fault-on=K:FAULT] [--out=DIR] [--quiet] -- program [args...]\n"
+         "                       [--fault-on=K:FAULT] [--control=FIFO] [--report=FILE]\n"
+         "                       [--out=DIR] [--quiet] -- program [args...]\n"
          "Runs program against emulated VX742s on the USB bus of an umockdev testbed.\n"
          "  --devices N        N devices on the bus from the start (default 1, or 0 with --plug),\n"
          "                     each with its own model; device K sits on port 1-1.K\n"
@@ -188,12 +209,26 @@ std::string RunUsage() {
          "                     one more board (numbered after those of --devices, in order):\n"
          "                     plugged into PORT (as the kernel names it, 1-1.3) AT_MS after\n"
          "                     the start and, with LEAVE_MS, unplugged then; repeat it for a\n"
-         "                     station, and for boards plugged into a port one after another\n"
+         "                     station, and for boards plugged into a port one after another;\n"
+         "                     AT_MS \"cmd\": it arrives on a plug command of --control\n"
+         "                     (LEAVE_MS still counts from the start)\n"
+         "  --control=FIFO     read commands from the named pipe (made with mkfifo), one a line:\n"
+         "                     \"plug PORT\": the next --plug=PORT:cmd board arrives now;\n"
+         "                     \"unplug PORT\": the board on PORT leaves now, for good;\n"
+         "                     a command that cannot be done is said on stderr and ignored\n"
+         "  --report=FILE      at the end, one line per device into FILE:\n"
+         "                     device K port PORT frames N rejected N interface HOW, HOW being\n"
+         "                     released (by the program), closed-while-claimed (its handle closed\n"
+         "                     or ended holding it), lost-on-leave (the board left the bus while\n"
+         "                     it was held) or never-claimed\n"
          "  --fault-on=K:FAULT the fault for device K only (from 1), as --fault-on=2:--silent=3:2;\n"
          "                     a fault without it applies to every device\n"
          "  --out=DIR          write the images a device received at each end command into DIR\n"
          "                     (with N > 1 device K writes into DIR/device-K)\n"
          "  --quiet            no frame counters on standard error at the end\n"
+         "The runner waits for every process the program leaves behind (it is their\n"
+         "subreaper) and serves the devices until the last has ended; its exit code is the\n"
+         "program's own.\n"
          "Each device is served on its own thread. As the kernel, a device's interface 0\n"
          "belongs to one open handle at a time: another handle's set-configuration, claim\n"
          "and URBs fail with EBUSY until the holder releases it or closes.\n"

@@ -16,19 +16,26 @@ struct RunOptions {
   // Where each device is plugged, as the kernel names the port ("1-1.3"): its
   // --plug port, or DefaultPortPath for the devices of --devices.
   std::vector<std::string> ports{"1-1.1"};
+  // Per device: true for a board of --plug=PORT:cmd, which arrives when the
+  // control channel says "plug PORT".
+  std::vector<bool> arrivesOnCommand{false};
+  std::string controlPath;           // --control=FIFO: where plug and unplug commands come from
+  std::string reportPath;            // --report=FILE: one line per device at the end
   std::string outputDir;             // --out=DIR: where the device stores what it received
   bool summary = true;               // --quiet clears it: no counters on standard error at the end
   std::vector<std::string> command;  // the program and its arguments, after "--"
 };
 
 // Parses "[--devices N] [--plug=PORT:AT_MS[:LEAVE_MS]]... [faults]
-// [--fault-on=K:FAULT] [--out=DIR] [--quiet] -- program args..." (args without
-// the runner's own name). False with the reason in error.
+// [--fault-on=K:FAULT] [--control=FIFO] [--report=FILE] [--out=DIR] [--quiet]
+// -- program args..." (args without the runner's own name). False with the
+// reason in error.
 //
 // The devices of --devices (1 when no --plug is given, else 0 unless given)
 // come first, on the bus from the start; each --plug adds one more board,
-// arriving at AT_MS and, with LEAVE_MS, unplugged then. Boards on one port
-// must not be there at the same time.
+// arriving at AT_MS (or, with "cmd" for AT_MS, on a plug command of
+// --control, which it then needs) and, with LEAVE_MS, unplugged then. Timed
+// boards on one port must not be there at the same time.
 bool ParseRunOptions(const std::vector<std::string>& args, RunOptions& options, std::string& error);
 std::string RunUsage();
 

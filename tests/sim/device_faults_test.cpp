@@ -222,6 +222,45 @@ TEST(DeviceFaults, InterfaceHeldByOneHandleIsRefusedToAnother) {
   EXPECT_TRUE(restarting.InterfaceFreeFor(kSecond)) << "a device that left keeps no claim";
 }
 
+// What a test reads after a run: how the latest claim of interface 0 ended.
+TEST(DeviceFaults, LatestClaimEndSaysWhoLetTheInterfaceGo) {
+  constexpr sim::DeviceModel::HandleId kHolder = 1, kOther = 2;
+  using End = sim::ClaimEnd;
+  struct Case {
+    const char* steps;  // c claim, r release, x close the holder, o close the other, u unplug
+    End end;
+  };
+  for (const Case& c : {Case{"", End::NeverClaimed}, Case{"o", End::NeverClaimed},
+                        Case{"c", End::Held}, Case{"co", End::Held}, Case{"cr", End::Released},
+                        Case{"crx", End::Released}, Case{"cx", End::Closed},
+                        Case{"crcx", End::Closed}, Case{"cu", End::LeftTheBus},
+                        Case{"cru", End::Released}}) {
+    sim::DeviceModel model = WithFaults(sim::Faults{});
+    for (const char* step = c.steps; *step != '\0'; ++step) {
+      if (*step == 'c') model.ClaimInterface(0, kHolder);
+      if (*step == 'r') model.ReleaseInterface(0, kHolder);
+      if (*step == 'x') model.Close(kHolder);
+      if (*step == 'o') model.Close(kOther);
+      if (*step == 'u') model.Unplug();
+    }
+    EXPECT_EQ(model.LatestClaimEnd(), c.end) << c.steps;
+  }
+}
+
+// A board pulled out on command is gone for good, as at its leave time.
+TEST(DeviceFaults, UnpluggedBoardIsGoneForGood) {
+  sim::DeviceModel model = WithFaults(sim::Faults{});
+  EXPECT_FALSE(model.GoneForGood(0));
+  model.Unplug();
+  EXPECT_TRUE(model.GoneForGood(0));
+  EXPECT_EQ(model.ListedDevices(60'000'000), 0);
+  sim::Faults faults;
+  faults.leaveAt = 1000;
+  const sim::DeviceModel leaving = WithFaults(faults);
+  EXPECT_FALSE(leaving.GoneForGood(999));
+  EXPECT_TRUE(leaving.GoneForGood(1000));
+}
+
 TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
   sim::Faults f;
   std::string error;
@@ -230,7 +269,7 @@ TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
         "--claim-fails", "--silent=4:3", "--wrong-echo=5", "--damaged=6", "--stale-code=7",
         "--begin-status=3", "--restart-ms=1500", "--never-back", "--unplug-after=9",
         "--latency-ms=2", "--leave-ms=40", "--unwritable-for-ms=700",
-        "--reboot-after-end-ms=900"}) {
+        "--reboot-after-end-ms=900", "--sysfs-lag-ms=250"}) {
     EXPECT_TRUE(sim::ParseFault(option, f, error)) << option << ": " << error;
   }
   EXPECT_TRUE(f.absent && f.noBusses && f.twoDevices && f.openFails && f.setConfigFails &&
@@ -247,6 +286,7 @@ TEST(DeviceFaultOptions, EachOptionSetsItsFault) {
   EXPECT_EQ(f.leaveAt, 40'000);
   EXPECT_EQ(f.unwritableFor, 700'000);
   EXPECT_EQ(f.rebootAfterEnd, 900'000);
+  EXPECT_EQ(f.sysfsLag, 250'000);
 }
 
 TEST(DeviceFaultOptions, RefusesUnknownAndMalformedOptions) {

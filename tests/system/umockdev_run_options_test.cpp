@@ -1,8 +1,14 @@
 // The runner's command line, the program's environment and its exit code.
 #include "sim/umockdev_run_options.h"
 
+#include "sim/umockdev_control.h"
+#include "sim/umockdev_run_report.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -101,6 +107,106 @@ TEST(RunOptions, PlugsAddBoardsOnTheirPortsForTheirTimes) {
            Strings{"--devices=32", "--plug=1-5:0", "--", "prog"}}) {
     sim::RunOptions refused;
     EXPECT_FALSE(sim::ParseRunOptions(args, refused, error)) << args[0] << " " << args[1];
+  }
+}
+
+// A board of --plug=PORT:cmd waits for the control channel's plug; only timed
+// boards can be checked for overlaps in advance.
+TEST(RunOptions, BoardsOnCommandNeedTheControlChannel) {
+  sim::RunOptions options;
+  std::string error;
+  ASSERT_TRUE(sim::ParseRunOptions({"--plug=1-1.3:cmd", "--plug=1-1.3:0:900", "--control=/tmp/c",
+                                    "--plug=1-1.3:cmd:5000", "--report=/tmp/r",
+                                    "--fault-on=3:--sysfs-lag-ms=250", "--", "prog"},
+                                   options, error))
+      << error;
+  EXPECT_EQ(options.arrivesOnCommand, (std::vector<bool>{true, false, true}));
+  EXPECT_EQ(options.ports, (Strings{"1-1.3", "1-1.3", "1-1.3"}));
+  EXPECT_EQ(options.devices[0].arriveAfter, 0);
+  EXPECT_EQ(options.devices[0].leaveAt, -1);
+  EXPECT_EQ(options.devices[2].leaveAt, 5'000'000);
+  EXPECT_EQ(options.devices[2].sysfsLag, 250'000);
+  EXPECT_EQ(options.devices[1].sysfsLag, 0);
+  EXPECT_EQ(options.controlPath, "/tmp/c");
+  EXPECT_EQ(options.reportPath, "/tmp/r");
+
+  for (const Strings& args : {
+           Strings{"--plug=1-1.3:cmd", "--", "prog"},  // nobody to say when
+           Strings{"--control=", "--plug=1-1.3:cmd", "--", "prog"},
+           Strings{"--report=", "--", "prog"}, Strings{"--control=/c", "--plug=1-1.3:cmd:0", "--", "prog"},
+           Strings{"--control=/c", "--plug=1-1.3:cmd1", "--", "prog"},
+           Strings{"--sysfs-lag-ms=-1", "--", "prog"}, Strings{"--sysfs-lag-ms=", "--", "prog"}}) {
+    sim::RunOptions refused;
+    EXPECT_FALSE(sim::ParseRunOptions(args, refused, error)) << args[0] << " " << args[1];
+  }
+}
+
+TEST(ControlCommand, PlugAndUnplugNameAPortAndNothingElse) {
+  struct Case {
+    const char* line;
+    bool ok;
+    sim::ControlCommand::Kind kind;
+  };
+  for (const Case& c : {Case{"plug 1-1.3", true, sim::ControlCommand::Kind::Plug},
+                        Case{" unplug  1-1.3 \r", true, sim::ControlCommand::Kind::Unplug},
+                        Case{"plug", false, {}}, Case{"plug 3", false, {}},
+                        Case{"plug 1-1.3 now", false, {}}, Case{"pull 1-1.3", false, {}},
+                        Case{"PLUG 1-1.3", false, {}}}) {
+    sim::ControlCommand command;
+    std::string error;
+    ASSERT_EQ(sim::ParseControlCommand(c.line, command, error), c.ok) << c.line;
+    if (!c.ok) {
+      EXPECT_FALSE(error.empty()) << c.line;
+      continue;
+    }
+    EXPECT_EQ(command.kind, c.kind) << c.line;
+    EXPECT_EQ(command.port, "1-1.3") << c.line;
+  }
+}
+
+// Writers open, write and close the pipe as they please: a line comes whole,
+// and a writer's close is no end of file that would wake the runner for ever.
+TEST(ControlChannel, LinesComeWholeAcrossWritersThatComeAndGo) {
+  char folder[] = "/tmp/control-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/control";
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  sim::ControlChannel channel;
+  std::string error;
+  ASSERT_TRUE(channel.Open(path, error)) << error;
+  const auto writeOnce = [&path](const std::string& text) {
+    const int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(write(writer, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(writer);
+  };
+  writeOnce("plu");
+  EXPECT_TRUE(channel.TakeLines().empty());
+  pollfd waiting{channel.Descriptor(), POLLIN, 0};
+  EXPECT_EQ(poll(&waiting, 1, 0), 0) << "nothing to read once the writer has gone";
+  writeOnce("g 1-1.3\nunplug 1-1.3\n");
+  EXPECT_EQ(channel.TakeLines(), (Strings{"plug 1-1.3", "unplug 1-1.3"}));
+  sim::ControlChannel notAPipe;
+  EXPECT_FALSE(notAPipe.Open(folder, error)) << "a folder is no pipe";
+  unlink(path.c_str());
+  rmdir(folder);
+}
+
+TEST(RunReport, EachLineNamesTheDeviceItsCountsAndHowTheInterfaceWentFree) {
+  sim::Summary summary;
+  summary.frames = 123;
+  summary.rejectedFrames = 4;
+  summary.retries = 7;
+  summary.exchangesEnded = 1;
+  EXPECT_EQ(sim::ReportLine(2, "1-1.3", summary, sim::ClaimEnd::Released),
+            "device 2 port 1-1.3 frames 123 rejected 4 interface released");
+  for (const auto& [end, word] :
+       {std::pair{sim::ClaimEnd::NeverClaimed, "never-claimed"},
+        std::pair{sim::ClaimEnd::Held, "closed-while-claimed"},
+        std::pair{sim::ClaimEnd::Closed, "closed-while-claimed"},
+        std::pair{sim::ClaimEnd::LeftTheBus, "lost-on-leave"}}) {
+    EXPECT_EQ(sim::ReportLine(1, "1-1.1", sim::Summary{}, end),
+              std::string("device 1 port 1-1.1 frames 0 rejected 0 interface ") + word);
   }
 }
 
