@@ -148,7 +148,7 @@ parent_killed)
   # The station killed outright mid-board: its writer stops at a frame
   # boundary, releases the board and closes its ledger row.
   act() {
-    case $1 in *'"kind":"progress"'*'"percent":[1-9]0'*)
+    case $1 in *'"kind":"progress"'*'"percent":'[1-9]*)
       [ -e "$work/killed" ] || { touch "$work/killed"; kill -KILL "$(cli_pid)"; } ;;
     esac
   }
