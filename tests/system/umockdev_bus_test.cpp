@@ -20,15 +20,13 @@ TEST(EmulatedBus, BoardGoneAtItsLeaveTimeLosesItsClaim) {
   sim::Faults leaving;
   leaving.leaveAt = 0;
   const auto device = DeviceWith(leaving);
-  device->With([](sim::DeviceState& state, sim::Micros) {
-    return state.model.ClaimInterface(0, 1);
-  });
+  device->With(
+      [](sim::DeviceState& state, sim::Micros) { return state.model.ClaimInterface(0, 1); });
   sim::EmulatedBus bus({device}, {"1-1.1"}, true);
   std::string error;
   ASSERT_TRUE(bus.Sync(error)) << error;
-  EXPECT_EQ(device->With([](sim::DeviceState& state, sim::Micros) {
-              return state.model.LatestClaimEnd();
-            }),
+  EXPECT_EQ(device->With(
+                [](sim::DeviceState& state, sim::Micros) { return state.model.LatestClaimEnd(); }),
             sim::ClaimEnd::LeftTheBus);
   device->StopServing();
 }
