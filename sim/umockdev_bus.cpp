@@ -39,7 +39,8 @@ std::string WithoutNode(const std::string& description) {
   while (start < description.size()) {
     const std::size_t end = description.find('\n', start);
     const std::size_t next = end == std::string::npos ? description.size() : end + 1;
-    if (description.compare(start, 3, "N: ") != 0) result += description.substr(start, next - start);
+    if (description.compare(start, 3, "N: ") != 0)
+      result += description.substr(start, next - start);
     start = next;
   }
   return result;
@@ -127,8 +128,8 @@ bool EmulatedBus::PlugOnCommand(const std::string& port, std::string& error) {
       slot.plugged = true;
       return Sync(error);
     }
-    const bool gone =
-        slot.device->With([](DeviceState& state, Micros now) { return state.model.GoneForGood(now); });
+    const bool gone = slot.device->With(
+        [](DeviceState& state, Micros now) { return state.model.GoneForGood(now); });
     if (!gone) {
       error = "plug " + port + ": the board plugged there before is still on the bus";
       return false;

@@ -46,7 +46,8 @@ ControlChannel::~ControlChannel() {
 std::vector<std::string> ControlChannel::TakeLines() {
   char buffer[512];
   ssize_t n = 0;
-  while ((n = read(fd_, buffer, sizeof buffer)) > 0) pending_.append(buffer, static_cast<std::size_t>(n));
+  while ((n = read(fd_, buffer, sizeof buffer)) > 0)
+    pending_.append(buffer, static_cast<std::size_t>(n));
   std::vector<std::string> lines;
   std::size_t end = 0;
   while ((end = pending_.find('\n')) != std::string::npos) {

@@ -71,10 +71,10 @@ gboolean OnControl(gint, GIOCondition, gpointer data) {
     if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
     sim::ControlCommand command;
     std::string error;
-    const bool done =
-        sim::ParseControlCommand(line, command, error) &&
-        (command.kind == sim::ControlCommand::Kind::Plug ? run->bus->PlugOnCommand(command.port, error)
-                                                          : run->bus->UnplugNow(command.port, error));
+    const bool done = sim::ParseControlCommand(line, command, error) &&
+                      (command.kind == sim::ControlCommand::Kind::Plug
+                           ? run->bus->PlugOnCommand(command.port, error)
+                           : run->bus->UnplugNow(command.port, error));
     if (!done) std::fprintf(stderr, "tamsolt-sim-run: control: %s\n", error.c_str());
   }
   return G_SOURCE_CONTINUE;

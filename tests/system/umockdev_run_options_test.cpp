@@ -1,9 +1,6 @@
 // The runner's command line, the program's environment and its exit code.
 #include "sim/umockdev_run_options.h"
 
-#include "sim/umockdev_control.h"
-#include "sim/umockdev_run_report.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -15,6 +12,9 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+
+#include "sim/umockdev_control.h"
+#include "sim/umockdev_run_report.h"
 
 namespace {
 
@@ -115,10 +115,10 @@ TEST(RunOptions, PlugsAddBoardsOnTheirPortsForTheirTimes) {
 TEST(RunOptions, BoardsOnCommandNeedTheControlChannel) {
   sim::RunOptions options;
   std::string error;
-  ASSERT_TRUE(sim::ParseRunOptions({"--plug=1-1.3:cmd", "--plug=1-1.3:0:900", "--control=/tmp/c",
-                                    "--plug=1-1.3:cmd:5000", "--report=/tmp/r",
-                                    "--fault-on=3:--sysfs-lag-ms=250", "--", "prog"},
-                                   options, error))
+  ASSERT_TRUE(sim::ParseRunOptions(
+      {"--plug=1-1.3:cmd", "--plug=1-1.3:0:900", "--control=/tmp/c", "--plug=1-1.3:cmd:5000",
+       "--report=/tmp/r", "--fault-on=3:--sysfs-lag-ms=250", "--", "prog"},
+      options, error))
       << error;
   EXPECT_EQ(options.arrivesOnCommand, (std::vector<bool>{true, false, true}));
   EXPECT_EQ(options.ports, (Strings{"1-1.3", "1-1.3", "1-1.3"}));
@@ -130,12 +130,12 @@ TEST(RunOptions, BoardsOnCommandNeedTheControlChannel) {
   EXPECT_EQ(options.controlPath, "/tmp/c");
   EXPECT_EQ(options.reportPath, "/tmp/r");
 
-  for (const Strings& args : {
-           Strings{"--plug=1-1.3:cmd", "--", "prog"},  // nobody to say when
-           Strings{"--control=", "--plug=1-1.3:cmd", "--", "prog"},
-           Strings{"--report=", "--", "prog"}, Strings{"--control=/c", "--plug=1-1.3:cmd:0", "--", "prog"},
-           Strings{"--control=/c", "--plug=1-1.3:cmd1", "--", "prog"},
-           Strings{"--sysfs-lag-ms=-1", "--", "prog"}, Strings{"--sysfs-lag-ms=", "--", "prog"}}) {
+  for (const Strings& args :
+       {Strings{"--plug=1-1.3:cmd", "--", "prog"},  // nobody to say when
+        Strings{"--control=", "--plug=1-1.3:cmd", "--", "prog"}, Strings{"--report=", "--", "prog"},
+        Strings{"--control=/c", "--plug=1-1.3:cmd:0", "--", "prog"},
+        Strings{"--control=/c", "--plug=1-1.3:cmd1", "--", "prog"},
+        Strings{"--sysfs-lag-ms=-1", "--", "prog"}, Strings{"--sysfs-lag-ms=", "--", "prog"}}) {
     sim::RunOptions refused;
     EXPECT_FALSE(sim::ParseRunOptions(args, refused, error)) << args[0] << " " << args[1];
   }
@@ -147,11 +147,11 @@ TEST(ControlCommand, PlugAndUnplugNameAPortAndNothingElse) {
     bool ok;
     sim::ControlCommand::Kind kind;
   };
-  for (const Case& c : {Case{"plug 1-1.3", true, sim::ControlCommand::Kind::Plug},
-                        Case{" unplug  1-1.3 \r", true, sim::ControlCommand::Kind::Unplug},
-                        Case{"plug", false, {}}, Case{"plug 3", false, {}},
-                        Case{"plug 1-1.3 now", false, {}}, Case{"pull 1-1.3", false, {}},
-                        Case{"PLUG 1-1.3", false, {}}}) {
+  for (const Case& c :
+       {Case{"plug 1-1.3", true, sim::ControlCommand::Kind::Plug},
+        Case{" unplug  1-1.3 \r", true, sim::ControlCommand::Kind::Unplug}, Case{"plug", false, {}},
+        Case{"plug 3", false, {}}, Case{"plug 1-1.3 now", false, {}}, Case{"pull 1-1.3", false, {}},
+        Case{"PLUG 1-1.3", false, {}}}) {
     sim::ControlCommand command;
     std::string error;
     ASSERT_EQ(sim::ParseControlCommand(c.line, command, error), c.ok) << c.line;
@@ -200,11 +200,10 @@ TEST(RunReport, EachLineNamesTheDeviceItsCountsAndHowTheInterfaceWentFree) {
   summary.exchangesEnded = 1;
   EXPECT_EQ(sim::ReportLine(2, "1-1.3", summary, sim::ClaimEnd::Released),
             "device 2 port 1-1.3 frames 123 rejected 4 interface released");
-  for (const auto& [end, word] :
-       {std::pair{sim::ClaimEnd::NeverClaimed, "never-claimed"},
-        std::pair{sim::ClaimEnd::Held, "closed-while-claimed"},
-        std::pair{sim::ClaimEnd::Closed, "closed-while-claimed"},
-        std::pair{sim::ClaimEnd::LeftTheBus, "lost-on-leave"}}) {
+  for (const auto& [end, word] : {std::pair{sim::ClaimEnd::NeverClaimed, "never-claimed"},
+                                  std::pair{sim::ClaimEnd::Held, "closed-while-claimed"},
+                                  std::pair{sim::ClaimEnd::Closed, "closed-while-claimed"},
+                                  std::pair{sim::ClaimEnd::LeftTheBus, "lost-on-leave"}}) {
     EXPECT_EQ(sim::ReportLine(1, "1-1.1", sim::Summary{}, end),
               std::string("device 1 port 1-1.1 frames 0 rejected 0 interface ") + word);
   }
