@@ -148,7 +148,7 @@ TEST(SlotModel, ABoardPutInTooSoonIsNotShownWritingNorCounted) {
   });
   EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kEmpty);
   model.Apply(*ParseEventLine(at("slot-state", "001:003", R"({"state":"done","present":true,"taken":false})")));
-  EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kWaitingRemoval);
+  EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kNotTaken);
   EXPECT_EQ(model.TallyAt(0).written, 1);
 }
 
@@ -186,14 +186,14 @@ TEST(SlotModel, SlotStatesOfWatchAndARunThatEnds) {
       {R"({"state":"writing","present":true,"item":"HOST","percent":20})", SlotState::kWriting, ""},
       {R"({"state":"done","present":true,"text":"done, waiting for removal"})", SlotState::kDone, ""},
       {R"({"state":"done","present":false})", SlotState::kEmpty, ""},
-      {R"({"state":"done","present":true,"taken":false,"rearm_in":3})", SlotState::kWaitingRemoval, ""},
+      {R"({"state":"done","present":true,"taken":false,"rearm_in":3})", SlotState::kNotTaken, ""},
       {R"({"state":"done","present":false})", SlotState::kEmpty, ""},
       {R"({"state":"empty","present":false})", SlotState::kEmpty, ""},
       {R"({"state":"no-such-state"})", SlotState::kEmpty, ""},
       {R"({"state":"writing","present":true})", SlotState::kWriting, ""},
       {R"({"state":"failed","present":true,"reason":"下载失败","text":"failed: 下载失败"})", SlotState::kFailed, "下载失败"},
       {R"({"state":"empty","present":false})", SlotState::kEmpty, ""},
-      {R"({"state":"empty","present":true,"taken":false})", SlotState::kWaitingRemoval, ""},  // stopping: not taken
+      {R"({"state":"empty","present":true,"taken":false})", SlotState::kNotTaken, ""},  // stopping: not taken
       {R"({"state":"writing","present":true})", SlotState::kWriting, ""},
       {R"({"state":"interrupted","present":true,"taken":true,"waiting":true,"reason":"Interrupted by SIGINT"})",
        SlotState::kInterrupted, "Interrupted by SIGINT"},
