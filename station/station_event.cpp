@@ -1,7 +1,6 @@
 #include "station/station_event.h"
 
 #include <climits>
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -43,8 +42,7 @@ std::string Text(const Json& object, const char* key) {
 std::optional<double> Number(const Json& object, const char* key) {
   const auto it = object.find(key);
   if (it == object.end() || !it->is_number()) return std::nullopt;
-  const double value = it->get<double>();
-  return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+  return it->get<double>();
 }
 
 // Only an integer that fits: a huge exit code must not wrap round to 0 (done).
@@ -111,7 +109,6 @@ std::optional<StationEvent> ReadEvent(const std::string& line) {
   static const Json kNoData = Json::object();
   const auto found = json.find("data");
   const Json& data = found != json.end() && found->is_object() ? *found : kNoData;
-  if (event.device.empty()) event.device = Text(data, "device");
   if (event.slot.empty()) event.slot = Text(data, "slot");
   if (event.slot.empty()) event.slot = event.device;
 
