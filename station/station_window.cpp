@@ -134,7 +134,7 @@ void StationWindow::FeedLine(const QByteArray& line) {
   model_.Apply(*event);
   if (model_.TakeNewFailures() > 0 && settings_.beep) QApplication::beep();
   if (event->kind == EventKind::kStopping || event->kind == EventKind::kInterrupting) {
-    SayStopping(event->kind == EventKind::kInterrupting);
+    SayStopping();
   }
   Redraw();
 }
@@ -160,7 +160,7 @@ void StationWindow::Start() {
 void StationWindow::Stop() {
   if (!cli_.Running()) return;
   cli_.RequestStop();
-  SayStopping(cli_.StopsSent() > 1);
+  SayStopping();
   Redraw();
 }
 
@@ -172,9 +172,10 @@ void StationWindow::StopSignalled() {
   }
 }
 
-// Never "the boards will finish" while they are being cut.
-void StationWindow::SayStopping(bool interrupting) {
-  if (interrupting || model_.Interrupting()) {
+// Never "the boards will finish" while they are being cut: by this window's
+// second Stop, or by a second signal the CLI got from elsewhere.
+void StationWindow::SayStopping() {
+  if (cli_.StopsSent() > 1 || model_.Interrupting()) {
     status_->setText(tr("正在中断写入中的板…"));
   } else {
     status_->setText(tr("停止中：不再接收新板，正在写入的板将写完。再按“停止”立即中断。"));

@@ -63,7 +63,7 @@ class StationWindow : public QWidget {
   void Redraw();
   void PlaceTiles();
   void CliEnded(int exitCode, bool crashed);
-  void SayStopping(bool interrupting);
+  void SayStopping();
   bool ConfirmClose();
 
   StationSettings settings_;

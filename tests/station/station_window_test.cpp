@@ -199,6 +199,7 @@ TEST(StationWindow, FirstStopTakesNoNewBoardSecondInterrupts) {
   EXPECT_EQ(window.Model().Find("1-1.2")->state, SlotState::kWriting);  // lets it finish
   EXPECT_TRUE(window.Cli().Running());
   window.Stop();
+  EXPECT_EQ(window.StatusText(), QStringLiteral("正在中断写入中的板…"));  // before the CLI says so
   ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Cli().Running(); }, 20000));
   EXPECT_FALSE(Alive(pid));
   const SlotTile* tile = window.Tile("1-1.2");
@@ -247,6 +248,7 @@ TEST(StationWindow, EachStopSignalIsAPressOfStop) {
     raise(signal);
     EXPECT_EQ(heard.After(2), (QStringList{"start", "TERM"})) << signal;
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.Model().Stopping(); }, kBoundMs)) << signal;
+    EXPECT_EQ(window.Cli().StopsSent(), 1) << signal;  // not two sent at once, heard as one
     EXPECT_EQ(window.Model().Find("1-1.2")->state, SlotState::kWriting) << signal;
     raise(signal);
     EXPECT_EQ(heard.After(4), (QStringList{"start", "TERM", "TERM", "end"})) << signal;
