@@ -137,8 +137,8 @@ void StationModel::SetState(Slot& slot, const StationEvent& event) {
     if (event.percent > 0) slot.percent = std::clamp(event.percent, 0, 100);
     return;
   }
-  const bool written = s == "done" || s == "failed" || s == "interrupted";
-  if (s != "empty" && !written) return;  // a state this window does not know
+  // Whatever the state's word, a board out is out, and one in that was not
+  // taken is not the board whose result the slot showed.
   if (!present || !taken) {
     Clear(slot);
     if (present) {
@@ -147,6 +147,8 @@ void StationModel::SetState(Slot& slot, const StationEvent& event) {
     }
     return;
   }
+  const bool written = s == "done" || s == "failed" || s == "interrupted";
+  if (s != "empty" && !written) return;  // a state this window does not know
   if (s == "empty") {
     Clear(slot);
     return;

@@ -230,10 +230,14 @@ TEST(SlotModel, SwapsAndBoardsThatCameBack) {
         {"slot-state", "001:005", R"({"state":"writing","present":true,"taken":true})", SlotState::kWriting},
         {"slot-state", "001:005", R"({"state":"done","present":true,"taken":true})", SlotState::kDone}},
        2},
-      {"stopping and a complete lot take no board",
+      {"stopping, a complete lot and a state to come take no board",
        {{"slot-state", "001:006", R"({"state":"empty","present":true,"taken":false,"not_taken":"stopping"})", SlotState::kNotTaken},
-        {"slot-state", "001:006", R"({"state":"empty","present":true,"taken":false,"not_taken":"lot-reached"})", SlotState::kNotTaken}},
-       0},
+        {"slot-state", "001:006", R"({"state":"empty","present":true,"taken":false,"not_taken":"lot-reached"})", SlotState::kNotTaken},
+        {"slot-state", "001:006", R"({"state":"empty","present":false})", SlotState::kEmpty},
+        {"slot-state", "001:007", R"({"state":"writing","present":true,"taken":true})", SlotState::kWriting},
+        {"slot-state", "001:007", R"({"state":"done","present":true,"taken":true})", SlotState::kDone},
+        {"slot-state", "001:008", R"({"state":"a-state-to-come","present":true,"taken":false})", SlotState::kNotTaken}},
+       1},
   };
   for (const Sequence& sequence : sequences) {
     StationModel model;
