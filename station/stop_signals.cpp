@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <iterator>
 
 namespace {
 

@@ -69,7 +69,7 @@
     <message>
         <location filename="../station_window.cpp" line="49"/>
         <location filename="../station_window.cpp" line="156"/>
-        <location filename="../station_window.cpp" line="196"/>
+        <location filename="../station_window.cpp" line="197"/>
         <source>停止</source>
         <translation>Stop</translation>
     </message>
@@ -89,7 +89,7 @@
         <translation>Not running</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="180"/>
+        <location filename="../station_window.cpp" line="181"/>
         <source>停止中：不再接收新板，正在写入的板将写完。再按“停止”立即中断。</source>
         <translation>Stopping: no new board is taken, boards writing will finish. Press Stop again to interrupt them.</translation>
     </message>
@@ -99,57 +99,57 @@
         <translation>Running: a board plugged in is written</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="181"/>
+        <location filename="../station_window.cpp" line="182"/>
         <source>中断</source>
         <translation>Interrupt</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="178"/>
+        <location filename="../station_window.cpp" line="179"/>
         <source>正在中断写入中的板…</source>
         <translation>Interrupting the boards writing…</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="186"/>
+        <location filename="../station_window.cpp" line="187"/>
         <source>监视程序异常结束</source>
         <translation>The station program ended abnormally</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="186"/>
+        <location filename="../station_window.cpp" line="187"/>
         <source>监视程序已结束（退出码 %1）</source>
         <translation>The station program has ended (exit code %1)</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="212"/>
+        <location filename="../station_window.cpp" line="213"/>
         <source>今日记录不可用</source>
         <translation>Today&apos;s record is not available</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="221"/>
+        <location filename="../station_window.cpp" line="222"/>
         <source>%1：%2/%3</source>
         <translation>%1: %2/%3</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="223"/>
+        <location filename="../station_window.cpp" line="224"/>
         <source>共 %1 块，成功 %2 块。按结果：%3。按槽位（成功/共）：%4</source>
         <translation>%1 boards, %2 done. By outcome: %3. By slot (done/all): %4</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="255"/>
+        <location filename="../station_window.cpp" line="256"/>
         <source>  [锁定 %1]</source>
         <translation>  [pinned %1]</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="259"/>
+        <location filename="../station_window.cpp" line="260"/>
         <source>（尚未收到要写入的文件）</source>
         <translation>(no files to write received yet)</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="263"/>
+        <location filename="../station_window.cpp" line="264"/>
         <source>成功 %1   失败 %2   每小时 %3 块</source>
         <translation>Written %1   Failed %2   %3 boards/hour</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="282"/>
+        <location filename="../station_window.cpp" line="283"/>
         <source>还有板正在写入。关闭窗口会中断它们。仍要关闭吗？</source>
         <translation>Boards are still writing. Closing the window interrupts them. Close anyway?</translation>
     </message>
