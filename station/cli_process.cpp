@@ -1,6 +1,7 @@
 #include "station/cli_process.h"
 
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <algorithm>
@@ -8,8 +9,16 @@
 
 CliProcess::CliProcess(QObject* parent) : QObject(parent) {
   process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  // Should the window itself die, the CLI is told to stop as by a first Stop.
-  process_.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+  const pid_t window = getpid();
+  process_.setChildProcessModifier([window] {
+    // A session of its own: a terminal's Ctrl-C reaches the window alone,
+    // which stops the CLI with one SIGTERM; the CLI must not count it twice.
+    setsid();
+    // Should the window itself die, the CLI is told to stop as by a first Stop;
+    // a window already gone before that would never tell it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != window) _exit(127);
+  });
   connect(&process_, &QProcess::readyReadStandardOutput, this, &CliProcess::ReadLines);
   connect(&process_, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
     ReadLines();  // a half line at the end is a child cut short, not an event

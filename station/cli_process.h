@@ -2,7 +2,9 @@
 // standard output is read, line by line; its human output on stderr goes to
 // the window's own stderr. Stopping is by signal, as the CLI documents: the
 // first SIGTERM takes no new board, a second interrupts the boards writing.
-// The CLI never outlives this object.
+// The CLI runs in a session of its own, so only this object's signals stop it
+// (never a terminal's Ctrl-C as well), and never outlives this object or the
+// window's process.
 #pragma once
 
 #include <QObject>

@@ -16,6 +16,7 @@
 #include "station/station_event.h"
 #include "station/station_settings.h"
 #include "station/station_window.h"
+#include "station/stop_signals.h"
 
 namespace {
 
@@ -57,6 +58,10 @@ int main(int argc, char** argv) {
   const QString cli = QApplication::applicationDirPath() + QStringLiteral("/tamsolt-cli");
   StationWindow window(ReadStationSettings(g_iniPath), cli, settingsPath);
   window.resize(1366, 768);
+  // Ctrl-C, SIGTERM and SIGHUP do what Stop does (the CLI, in a session of
+  // its own, hears only the window); with nothing running they close it.
+  StopSignals stopSignals;
+  QObject::connect(&stopSignals, &StopSignals::received, &window, &StationWindow::StopSignalled);
 
   const QStringList args = QApplication::arguments();
   const QString replay = ArgumentAfter(args, QStringLiteral("--replay"));

@@ -11,7 +11,7 @@ constexpr int kDoneLinesLostCode = 11;
 
 bool Final(SlotState state) {
   return state == SlotState::kDone || state == SlotState::kFailed ||
-         state == SlotState::kInterrupted || state == SlotState::kWaitingRemoval;
+         state == SlotState::kInterrupted || state == SlotState::kNotTaken;
 }
 
 // "1-1.3.2" -> {1, 1, 3, 2}; nothing for BUS:ADDR or anything else.
@@ -98,6 +98,8 @@ void StationModel::Count(Slot& slot) {
 // comes first decides; a later one only adds a reason the first lacked.
 void StationModel::Finish(Slot& slot, const StationEvent& event) {
   if (!event.exitCode) return;
+  // A late word about the board before, after a new one came into the slot.
+  if (!event.device.empty() && !slot.device.empty() && event.device != slot.device) return;
   const int code = *event.exitCode;
   if (slot.state != SlotState::kWriting && Final(slot.state)) {
     if (slot.reason.empty() && slot.state == SlotState::kFailed) slot.reason = event.text;
@@ -121,25 +123,32 @@ void StationModel::Finish(Slot& slot, const StationEvent& event) {
 
 // --watch's own view of a slot. A written slot keeps its result while its
 // board is in it; once the board is out the tile is empty, and a board the
-// CLI does not take (put in before the slot re-armed, or while it stops) must
-// come out again.
+// CLI does not take (it came back before the slot re-armed, the station stops
+// or the lot is complete) must come out again.
 void StationModel::SetState(Slot& slot, const StationEvent& event) {
   const std::string& s = event.state;
   const bool present = event.present.value_or(true);
-  const bool taken = event.taken.value_or(true);
+  // A reason not to take it outweighs a taken that says otherwise: never a
+  // green tile for a board that was not written.
+  const bool taken = event.taken.value_or(true) && event.notTaken.empty();
   if (s == "writing") {
     StartWriting(slot, event);
     if (!event.item.empty()) slot.item = event.item;
     if (event.percent > 0) slot.percent = std::clamp(event.percent, 0, 100);
     return;
   }
-  const bool written = s == "done" || s == "failed" || s == "interrupted";
-  if (s != "empty" && !written) return;  // a state this window does not know
+  // Whatever the state's word, a board out is out, and one in that was not
+  // taken is not the board whose result the slot showed.
   if (!present || !taken) {
     Clear(slot);
-    if (present) slot.state = SlotState::kWaitingRemoval;
+    if (present) {
+      slot.state = SlotState::kNotTaken;
+      slot.notTaken = event.notTaken;
+    }
     return;
   }
+  const bool written = s == "done" || s == "failed" || s == "interrupted";
+  if (s != "empty" && !written) return;  // a state this window does not know
   if (s == "empty") {
     Clear(slot);
     return;

@@ -11,7 +11,9 @@
 
 #include "station/station_event.h"
 
-enum class SlotState { kEmpty, kWriting, kDone, kFailed, kWaitingRemoval, kInterrupted };
+// kNotTaken: a board is in the slot that the station did not take (it is not
+// written); it must come out.
+enum class SlotState { kEmpty, kWriting, kDone, kFailed, kNotTaken, kInterrupted };
 
 struct Slot {
   std::string port;  // hub port (or BUS:ADDR), the slot's identity
@@ -24,6 +26,7 @@ struct Slot {
   std::int64_t endedMs = 0;    // when it ended; 0 while writing
   std::string reason;          // why it failed (the message table's words)
   std::string lastBox;         // the last box's text; success has one too
+  std::string notTaken;        // kNotTaken: the CLI's why (came-back, stopping, lot-reached; empty: not said)
   bool counted = false;        // this board is in the tally already
   bool alert = false;          // failed since the last look: the window beeps once
 };

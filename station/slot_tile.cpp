@@ -52,10 +52,19 @@ QString SlotTile::StateText(SlotState state) {
     case SlotState::kWriting: return tr("▶ 写入中");
     case SlotState::kDone: return tr("✔ 完成");
     case SlotState::kFailed: return tr("✖ 失败");
-    case SlotState::kWaitingRemoval: return tr("⏏ 请取下");
+    case SlotState::kNotTaken: return tr("⏏ 请取下");
     case SlotState::kInterrupted: return tr("■ 已中断");
   }
   return {};
+}
+
+QString SlotTile::NotTakenText(const std::string& why) {
+  // The same board back after a restart is written already; a new one put in
+  // before the slot re-armed is not, and goes in again once the slot is empty.
+  if (why == "came-back") return tr("未接收：若是新板，请取下后重新插入");
+  if (why == "stopping") return tr("未接收：工位正在停止");
+  if (why == "lot-reached") return tr("未接收：本批数量已满");
+  return tr("未接收此板，请取下");
 }
 
 QColor SlotTile::StateColour(SlotState state) {
@@ -64,7 +73,7 @@ QColor SlotTile::StateColour(SlotState state) {
     case SlotState::kWriting: return QColor(0x8e, 0xc5, 0xff);
     case SlotState::kDone: return QColor(0x5c, 0xc8, 0x5c);
     case SlotState::kFailed: return QColor(0xe5, 0x39, 0x35);
-    case SlotState::kWaitingRemoval: return QColor(0xff, 0xd5, 0x4f);
+    case SlotState::kNotTaken: return QColor(0xff, 0xd5, 0x4f);
     case SlotState::kInterrupted: return QColor(0xff, 0x98, 0x00);
   }
   return {};
@@ -89,9 +98,8 @@ void SlotTile::Show(const Slot& slot, qint64 nowMs) {
   const double seconds = StationModel::ElapsedSeconds(slot, nowMs);
   elapsed_->setText(slot.state == SlotState::kEmpty || slot.startedMs == 0 ? QString()
                                                                           : Duration(seconds));
-  QString reason = QString::fromStdString(slot.reason);
-  if (slot.state == SlotState::kWaitingRemoval && reason.isEmpty()) reason = tr("槽位尚未就绪，未接收此板");
-  reason_->setText(reason);
+  reason_->setText(slot.state == SlotState::kNotTaken ? NotTakenText(slot.notTaken)
+                                                     : QString::fromStdString(slot.reason));
 }
 
 QString SlotTile::NameText() const { return name_->text(); }

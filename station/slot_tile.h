@@ -20,6 +20,8 @@ class SlotTile : public QFrame {
 
   // The state's word with its symbol, as the tile shows it.
   static QString StateText(SlotState state);
+  // Why a board in the slot was not taken, in plain words (the CLI's not_taken).
+  static QString NotTakenText(const std::string& why);
   // The state's background colour.
   static QColor StateColour(SlotState state);
 

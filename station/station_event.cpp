@@ -1,5 +1,6 @@
 #include "station/station_event.h"
 
+#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -44,10 +45,24 @@ std::optional<double> Number(const Json& object, const char* key) {
   return it->get<double>();
 }
 
+// Only an integer that fits: a huge exit code must not wrap round to 0 (done).
 std::optional<int> Integer(const Json& object, const char* key) {
   const auto it = object.find(key);
   if (it == object.end() || !it->is_number_integer()) return std::nullopt;
-  return it->get<int>();
+  if (it->is_number_unsigned()) {
+    const auto value = it->get<std::uint64_t>();
+    if (value > static_cast<std::uint64_t>(INT_MAX)) return std::nullopt;
+    return static_cast<int>(value);
+  }
+  const auto value = it->get<std::int64_t>();
+  if (value < INT_MIN || value > INT_MAX) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+std::optional<bool> Flag(const Json& object, const char* key) {
+  const auto it = object.find(key);
+  if (it == object.end() || !it->is_boolean()) return std::nullopt;
+  return it->get<bool>();
 }
 
 std::vector<EventRow> EnabledRows(const Json& data) {
@@ -78,7 +93,9 @@ std::int64_t ParseEventTime(const std::string& text) {
   return static_cast<std::int64_t>(timegm(&utc)) * 1000 + (got >= 7 ? ms : 0);
 }
 
-std::optional<StationEvent> ParseEventLine(const std::string& line) {
+namespace {
+
+std::optional<StationEvent> ReadEvent(const std::string& line) {
   const Json json = Json::parse(line, nullptr, /*allow_exceptions=*/false);
   if (!json.is_object()) return std::nullopt;
   const std::string kind = Text(json, "kind");
@@ -104,15 +121,24 @@ std::optional<StationEvent> ParseEventLine(const std::string& line) {
   const bool ownText = event.kind == EventKind::kMessageBox || event.kind == EventKind::kStationNote;
   event.text = Text(data, ownText ? "text" : "reason");
   event.state = Text(data, "state");
-  if (const auto present = data.find("present"); present != data.end() && present->is_boolean()) {
-    event.present = present->get<bool>();
-  }
-  if (const auto taken = data.find("taken"); taken != data.end() && taken->is_boolean()) {
-    event.taken = taken->get<bool>();
-  }
+  event.present = Flag(data, "present");
+  event.taken = Flag(data, "taken");
+  event.notTaken = Text(data, "not_taken");
   if (event.kind == EventKind::kRunStart) event.rows = EnabledRows(data);
   event.written = Integer(data, "written").value_or(0);
   event.failed = Integer(data, "failed").value_or(0);
   event.perHour = Number(data, "per_hour");
   return event;
+}
+
+}  // namespace
+
+std::optional<StationEvent> ParseEventLine(const std::string& line) {
+  // The readers above check each type first; this catch is for a JSON library
+  // that still finds something to object to: such a line is skipped.
+  try {
+    return ReadEvent(line);
+  } catch (const nlohmann::json::exception&) {
+    return std::nullopt;
+  }
 }

@@ -48,13 +48,16 @@ struct StationEvent {
   std::string state;               // slot-state: empty, writing, done, failed, interrupted
   std::optional<bool> present;     // slot-state: a board is in the slot now
   std::optional<bool> taken;       // slot-state: that board is the one written (or being written)
+  std::string notTaken;            // slot-state: why the board in it is not taken (came-back, stopping, lot-reached)
   std::vector<EventRow> rows;      // run-start: the enabled rows
   int written = 0, failed = 0;     // tally
   std::optional<double> perHour;   // tally
 };
 
 // Nothing for a line that is not a JSON object with a kind (a half line of a
-// child cut short, a stray message).
+// child cut short, a stray message, bytes that are not UTF-8). A field of the
+// wrong type, or a number out of its range, is read as absent. Never throws
+// for any line.
 std::optional<StationEvent> ParseEventLine(const std::string& line);
 
 // "2026-12-08T14:11:37.123Z" as milliseconds since the epoch; 0 when unreadable.

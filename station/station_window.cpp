@@ -133,10 +133,8 @@ void StationWindow::FeedLine(const QByteArray& line) {
   if (!event) return;
   model_.Apply(*event);
   if (model_.TakeNewFailures() > 0 && settings_.beep) QApplication::beep();
-  if (event->kind == EventKind::kStopping) {
-    status_->setText(tr("停止中：不再接收新板，正在写入的板将写完。再按“停止”立即中断。"));
-  } else if (event->kind == EventKind::kInterrupting) {
-    status_->setText(tr("正在中断写入中的板…"));
+  if (event->kind == EventKind::kStopping || event->kind == EventKind::kInterrupting) {
+    SayStopping();
   }
   Redraw();
 }
@@ -162,13 +160,27 @@ void StationWindow::Start() {
 void StationWindow::Stop() {
   if (!cli_.Running()) return;
   cli_.RequestStop();
-  if (cli_.StopsSent() == 1) {
+  SayStopping();
+  Redraw();
+}
+
+void StationWindow::StopSignalled() {
+  if (cli_.Running()) {
+    Stop();
+  } else {
+    close();
+  }
+}
+
+// Never "the boards will finish" while they are being cut: by this window's
+// second Stop, or by a second signal the CLI got from elsewhere.
+void StationWindow::SayStopping() {
+  if (cli_.StopsSent() > 1 || model_.Interrupting()) {
+    status_->setText(tr("正在中断写入中的板…"));
+  } else {
     status_->setText(tr("停止中：不再接收新板，正在写入的板将写完。再按“停止”立即中断。"));
     stop_->setText(tr("中断"));
-  } else {
-    status_->setText(tr("正在中断写入中的板…"));
   }
-  Redraw();
 }
 
 void StationWindow::CliEnded(int exitCode, bool crashed) {

@@ -34,6 +34,9 @@ class StationWindow : public QWidget {
   // Starts the CLI; Stop asks it to stop, a second Stop interrupts.
   void Start();
   void Stop();
+  // A stop signal (SIGINT, SIGTERM, SIGHUP): a press of Stop while the CLI
+  // runs; with none running, closes the window.
+  void StopSignalled();
   void RefreshReport();
   void ShowReport(const std::optional<TodayReport>& report);
 
@@ -60,6 +63,7 @@ class StationWindow : public QWidget {
   void Redraw();
   void PlaceTiles();
   void CliEnded(int exitCode, bool crashed);
+  void SayStopping();
   bool ConfirmClose();
 
   StationSettings settings_;

@@ -34,9 +34,24 @@
         <translation>■ Interrupted</translation>
     </message>
     <message>
-        <location filename="../slot_tile.cpp" line="93"/>
-        <source>槽位尚未就绪，未接收此板</source>
-        <translation>Slot not ready yet: board not taken</translation>
+        <location filename="../slot_tile.cpp" line="64"/>
+        <source>未接收：若是新板，请取下后重新插入</source>
+        <translation>Not taken: if it is a new board, unplug it and plug it in again</translation>
+    </message>
+    <message>
+        <location filename="../slot_tile.cpp" line="65"/>
+        <source>未接收：工位正在停止</source>
+        <translation>Not taken: the station is stopping</translation>
+    </message>
+    <message>
+        <location filename="../slot_tile.cpp" line="66"/>
+        <source>未接收：本批数量已满</source>
+        <translation>Not taken: the lot is complete</translation>
+    </message>
+    <message>
+        <location filename="../slot_tile.cpp" line="67"/>
+        <source>未接收此板，请取下</source>
+        <translation>Board not taken: remove it</translation>
     </message>
 </context>
 <context>
@@ -53,8 +68,8 @@
     </message>
     <message>
         <location filename="../station_window.cpp" line="49"/>
-        <location filename="../station_window.cpp" line="149"/>
-        <location filename="../station_window.cpp" line="176"/>
+        <location filename="../station_window.cpp" line="156"/>
+        <location filename="../station_window.cpp" line="197"/>
         <source>停止</source>
         <translation>Stop</translation>
     </message>
@@ -74,68 +89,67 @@
         <translation>Not running</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="137"/>
-        <location filename="../station_window.cpp" line="157"/>
+        <location filename="../station_window.cpp" line="181"/>
         <source>停止中：不再接收新板，正在写入的板将写完。再按“停止”立即中断。</source>
         <translation>Stopping: no new board is taken, boards writing will finish. Press Stop again to interrupt them.</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="147"/>
+        <location filename="../station_window.cpp" line="154"/>
         <source>运行中：插入板即开始写入</source>
         <translation>Running: a board plugged in is written</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="158"/>
+        <location filename="../station_window.cpp" line="182"/>
         <source>中断</source>
         <translation>Interrupt</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="160"/>
+        <location filename="../station_window.cpp" line="179"/>
         <source>正在中断写入中的板…</source>
         <translation>Interrupting the boards writing…</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="166"/>
+        <location filename="../station_window.cpp" line="187"/>
         <source>监视程序异常结束</source>
         <translation>The station program ended abnormally</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="166"/>
+        <location filename="../station_window.cpp" line="187"/>
         <source>监视程序已结束（退出码 %1）</source>
         <translation>The station program has ended (exit code %1)</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="190"/>
+        <location filename="../station_window.cpp" line="213"/>
         <source>今日记录不可用</source>
         <translation>Today&apos;s record is not available</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="199"/>
+        <location filename="../station_window.cpp" line="222"/>
         <source>%1：%2/%3</source>
         <translation>%1: %2/%3</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="201"/>
+        <location filename="../station_window.cpp" line="224"/>
         <source>共 %1 块，成功 %2 块。按结果：%3。按槽位（成功/共）：%4</source>
         <translation>%1 boards, %2 done. By outcome: %3. By slot (done/all): %4</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="233"/>
+        <location filename="../station_window.cpp" line="256"/>
         <source>  [锁定 %1]</source>
         <translation>  [pinned %1]</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="237"/>
+        <location filename="../station_window.cpp" line="260"/>
         <source>（尚未收到要写入的文件）</source>
         <translation>(no files to write received yet)</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="241"/>
+        <location filename="../station_window.cpp" line="264"/>
         <source>成功 %1   失败 %2   每小时 %3 块</source>
         <translation>Written %1   Failed %2   %3 boards/hour</translation>
     </message>
     <message>
-        <location filename="../station_window.cpp" line="260"/>
+        <location filename="../station_window.cpp" line="283"/>
         <source>还有板正在写入。关闭窗口会中断它们。仍要关闭吗？</source>
         <translation>Boards are still writing. Closing the window interrupts them. Close anyway?</translation>
     </message>

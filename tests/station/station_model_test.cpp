@@ -69,6 +69,41 @@ TEST(StationEventReader, ReadsEnvelopeAndData) {
   EXPECT_EQ(ParseEventTime("yesterday"), 0);
 }
 
+// No line throws: a field of the wrong type or out of its range is absent.
+TEST(StationEventReader, AnyLineIsReadOrSkippedNeverThrown) {
+  struct Case {
+    std::string line;
+    bool read;
+    std::optional<int> exitCode;
+    std::optional<bool> taken;
+    const char* notTaken;
+  };
+  const Case cases[] = {
+      {R"({"kind":"outcome","data":{"exit_code":4294967296}})", true, std::nullopt, std::nullopt, ""},
+      {R"({"kind":"outcome","data":{"exit_code":18446744073709551615}})", true, std::nullopt, std::nullopt, ""},
+      {R"({"kind":"outcome","data":{"exit_code":-9223372036854775808}})", true, std::nullopt, std::nullopt, ""},
+      {R"({"kind":"outcome","data":{"exit_code":-1,"per_hour":1e999}})", false, std::nullopt, std::nullopt, ""},
+      {R"({"kind":"outcome","data":{"exit_code":10.5}})", true, std::nullopt, std::nullopt, ""},
+      {R"({"kind":"slot-state","slot":7,"data":{"taken":"no","not_taken":3,"present":null}})", true, std::nullopt, std::nullopt, ""},
+      {R"({"kind":"slot-state","data":{"taken":false,"not_taken":"came-back"}})", true, std::nullopt, false, "came-back"},
+      {"{\"kind\":\"message\",\"data\":{\"text\":\"\xff\xfe\"}}", false, std::nullopt, std::nullopt, ""},
+      {std::string(100000, '[') + std::string(100000, ']'), false, std::nullopt, std::nullopt, ""},
+      {R"({"kind":"tally","data":)" + std::string(50000, '[') + std::string(50000, ']') + "}", true, std::nullopt, std::nullopt, ""},
+  };
+  for (const Case& c : cases) {
+    std::optional<StationEvent> event;
+    ASSERT_NO_THROW(event = ParseEventLine(c.line)) << c.line.substr(0, 80);
+    ASSERT_EQ(event.has_value(), c.read) << c.line.substr(0, 80);
+    if (!event) continue;
+    EXPECT_EQ(event->exitCode, c.exitCode) << c.line;
+    EXPECT_EQ(event->taken, c.taken) << c.line;
+    EXPECT_EQ(event->notTaken, c.notTaken) << c.line;
+    EXPECT_FALSE(event->present) << c.line;
+    StationModel model;
+    EXPECT_NO_THROW(model.Apply(*event));
+  }
+}
+
 TEST(StationEventReader, RunStartKeepsEnabledRowsWithTheirPins) {
   const auto event = ParseEventLine(Line("run-start", "",
       R"({"rows":[{"item":"BOOT","enabled":true,"file":"/a/boot.bin","sha256":"abcd"},)"
@@ -148,8 +183,78 @@ TEST(SlotModel, ABoardPutInTooSoonIsNotShownWritingNorCounted) {
   });
   EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kEmpty);
   model.Apply(*ParseEventLine(at("slot-state", "001:003", R"({"state":"done","present":true,"taken":false})")));
-  EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kWaitingRemoval);
+  EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kNotTaken);
   EXPECT_EQ(model.TallyAt(0).written, 1);
+}
+
+// --watch sequences of one slot, each step with what its tile shows then.
+TEST(SlotModel, SwapsAndBoardsThatCameBack) {
+  struct Step {
+    const char* kind;
+    const char* device;
+    const char* data;
+    SlotState state;
+  };
+  struct Sequence {
+    const char* name;
+    std::vector<Step> steps;
+    int written;
+  };
+  const Sequence sequences[] = {
+      {"a fast swap: the new board is written and done",
+       {{"slot-state", "001:002", R"({"state":"writing","present":true,"taken":true})", SlotState::kWriting},
+        {"outcome", "001:002", R"({"exit_code":0})", SlotState::kDone},
+        {"slot-state", "001:002", R"({"state":"done","present":true,"taken":true,"waiting":true})", SlotState::kDone},
+        {"slot-state", "001:002", R"({"state":"done","present":false,"taken":false})", SlotState::kEmpty},
+        {"slot-state", "", R"({"state":"empty","present":false})", SlotState::kEmpty},
+        {"device-found", "001:003", "{}", SlotState::kEmpty},
+        {"slot-state", "001:003", R"({"state":"writing","present":true,"taken":true})", SlotState::kWriting},
+        {"progress", "001:003", R"({"item":"HOST","percent":40})", SlotState::kWriting},
+        // A late word about the board before changes nothing of the new one.
+        {"device-result", "001:002", R"({"exit_code":8,"exit_name":"transfer gave up"})", SlotState::kWriting},
+        {"outcome", "001:003", R"({"exit_code":0})", SlotState::kDone},
+        {"slot-state", "001:003", R"({"state":"done","present":true,"taken":true,"waiting":true})", SlotState::kDone}},
+       2},
+      {"a board that came back is not taken, never done, until plugged in again",
+       {{"slot-state", "001:002", R"({"state":"writing","present":true,"taken":true})", SlotState::kWriting},
+        {"outcome", "001:002", R"({"exit_code":0})", SlotState::kDone},
+        {"slot-state", "001:002", R"({"state":"done","present":true,"taken":true})", SlotState::kDone},
+        {"device-gone", "001:002", "{}", SlotState::kEmpty},
+        {"slot-state", "001:002", R"({"state":"done","present":false,"taken":false})", SlotState::kEmpty},
+        {"slot-state", "001:004", R"({"state":"done","present":true,"taken":false,"not_taken":"came-back"})", SlotState::kNotTaken},
+        {"outcome", "001:002", R"({"exit_code":0})", SlotState::kNotTaken},
+        // A taken that says otherwise does not make it green.
+        {"slot-state", "001:004", R"({"state":"done","present":true,"taken":true,"not_taken":"came-back"})", SlotState::kNotTaken},
+        {"slot-state", "001:004", R"({"state":"done","present":false,"taken":false})", SlotState::kEmpty},
+        {"slot-state", "", R"({"state":"empty","present":false})", SlotState::kEmpty},
+        {"slot-state", "001:005", R"({"state":"writing","present":true,"taken":true})", SlotState::kWriting},
+        {"slot-state", "001:005", R"({"state":"done","present":true,"taken":true})", SlotState::kDone}},
+       2},
+      {"stopping, a complete lot and a state to come take no board",
+       {{"slot-state", "001:006", R"({"state":"empty","present":true,"taken":false,"not_taken":"stopping"})", SlotState::kNotTaken},
+        {"slot-state", "001:006", R"({"state":"empty","present":true,"taken":false,"not_taken":"lot-reached"})", SlotState::kNotTaken},
+        {"slot-state", "001:006", R"({"state":"empty","present":false})", SlotState::kEmpty},
+        {"slot-state", "001:007", R"({"state":"writing","present":true,"taken":true})", SlotState::kWriting},
+        {"slot-state", "001:007", R"({"state":"done","present":true,"taken":true})", SlotState::kDone},
+        {"slot-state", "001:008", R"({"state":"a-state-to-come","present":true,"taken":false})", SlotState::kNotTaken}},
+       1},
+  };
+  for (const Sequence& sequence : sequences) {
+    StationModel model;
+    for (const Step& step : sequence.steps) {
+      const std::string line = std::string(R"({"kind":")") + step.kind + R"(","device":")" + step.device +
+                               R"(","slot":"1-1.4","data":)" + step.data + "}";
+      model.Apply(*ParseEventLine(line));
+      const Slot* slot = model.Find("1-1.4");
+      ASSERT_TRUE(slot) << sequence.name;
+      EXPECT_EQ(slot->state, step.state) << sequence.name << ": " << line;
+      // Its tile says why from the CLI's own word.
+      if (std::string(step.kind) == "slot-state" && slot->state == SlotState::kNotTaken) {
+        EXPECT_EQ(slot->notTaken, ParseEventLine(line)->notTaken) << line;
+      }
+    }
+    EXPECT_EQ(model.TallyAt(0).written, sequence.written) << sequence.name;
+  }
 }
 
 TEST(SlotModel, RestartKeepsTheBoardAndRemovalClearsAFinishedOne) {
@@ -186,14 +291,14 @@ TEST(SlotModel, SlotStatesOfWatchAndARunThatEnds) {
       {R"({"state":"writing","present":true,"item":"HOST","percent":20})", SlotState::kWriting, ""},
       {R"({"state":"done","present":true,"text":"done, waiting for removal"})", SlotState::kDone, ""},
       {R"({"state":"done","present":false})", SlotState::kEmpty, ""},
-      {R"({"state":"done","present":true,"taken":false,"rearm_in":3})", SlotState::kWaitingRemoval, ""},
+      {R"({"state":"done","present":true,"taken":false,"rearm_in":3})", SlotState::kNotTaken, ""},
       {R"({"state":"done","present":false})", SlotState::kEmpty, ""},
       {R"({"state":"empty","present":false})", SlotState::kEmpty, ""},
       {R"({"state":"no-such-state"})", SlotState::kEmpty, ""},
       {R"({"state":"writing","present":true})", SlotState::kWriting, ""},
       {R"({"state":"failed","present":true,"reason":"下载失败","text":"failed: 下载失败"})", SlotState::kFailed, "下载失败"},
       {R"({"state":"empty","present":false})", SlotState::kEmpty, ""},
-      {R"({"state":"empty","present":true,"taken":false})", SlotState::kWaitingRemoval, ""},  // stopping: not taken
+      {R"({"state":"empty","present":true,"taken":false})", SlotState::kNotTaken, ""},  // stopping: not taken
       {R"({"state":"writing","present":true})", SlotState::kWriting, ""},
       {R"({"state":"interrupted","present":true,"taken":true,"waiting":true,"reason":"Interrupted by SIGINT"})",
        SlotState::kInterrupted, "Interrupted by SIGINT"},

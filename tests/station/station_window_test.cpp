@@ -6,18 +6,50 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
+#include <csignal>
 
 #include "station/slot_tile.h"
 #include "station/station_window.h"
+#include "station/stop_signals.h"
 
 namespace {
 
 const QString kStream = QStringLiteral(TAMSOLT_STATION_TEST_DIR "/events_every_state.jsonl");
 const QString kFakeCli = QStringLiteral(TAMSOLT_STATION_TEST_DIR "/fake_cli.sh");
 
+const QString kUnderSignals = QStringLiteral(TAMSOLT_STATION_UNDER_SIGNALS);
+constexpr int kBoundMs = 20000;
+
 bool Alive(qint64 pid) { return pid > 0 && kill(static_cast<pid_t>(pid), 0) == 0; }
+
+// What the fake CLI heard, line by line ("start", "TERM", "INT", "end"), from
+// the file it is given in FAKE_CLI_SIGNALS.
+class CliHearing {
+ public:
+  CliHearing() { qputenv("FAKE_CLI_SIGNALS", path_.toLocal8Bit()); }
+  ~CliHearing() { qunsetenv("FAKE_CLI_SIGNALS"); }
+  QStringList Lines() const {
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  }
+  // Waits (bounded) until it has heard `count` lines or has ended, and gives them.
+  QStringList After(qsizetype count) const {
+    static_cast<void>(QTest::qWaitFor([&] {
+      const QStringList lines = Lines();
+      return lines.size() >= count || lines.contains(QStringLiteral("end"));
+    }, kBoundMs));
+    return Lines();
+  }
+
+ private:
+  QTemporaryDir dir_;
+  QString path_ = dir_.filePath(QStringLiteral("heard"));
+};
 
 TEST(StationWindow, RecordedStreamDrivesEveryTile) {
   StationSettings settings;
@@ -42,7 +74,7 @@ TEST(StationWindow, RecordedStreamDrivesEveryTile) {
       {"1-1.1", SlotState::kDone, "1-1.1", "HOST", 100, "0:40", ""},
       {"1-1.2", SlotState::kWriting, "A2", "HOST", 42, "1:00", ""},
       {"1-1.3", SlotState::kFailed, "1-1.3", "BOOT", 20, "0:20", "下载失败，请重新上电后再试"},
-      {"1-1.4", SlotState::kWaitingRemoval, "1-1.4", "", 0, "", "槽位尚未就绪，未接收此板"},
+      {"1-1.4", SlotState::kNotTaken, "1-1.4", "", 0, "", "未接收：若是新板，请取下后重新插入"},
       {"1-1.5", SlotState::kInterrupted, "1-1.5", "HOST", 37, "0:40", "interrupted at HOST block 24"},
       {"1-1.6", SlotState::kEmpty, "1-1.6", "", 0, "", ""},
       {"1-1.7", SlotState::kWriting, "1-1.7", "FV", 88, "0:50", ""},
@@ -85,9 +117,63 @@ TEST(StationWindow, EnglishCaptionsFromTheCompiledTranslation) {
   ASSERT_TRUE(english.load(QStringLiteral(":/i18n/tamsolt_station_en.qm")));
   QApplication::installTranslator(&english);
   EXPECT_EQ(SlotTile::StateText(SlotState::kFailed), QStringLiteral("✖ Failed"));
-  EXPECT_EQ(SlotTile::StateText(SlotState::kWaitingRemoval), QStringLiteral("⏏ Remove board"));
+  EXPECT_EQ(SlotTile::StateText(SlotState::kNotTaken), QStringLiteral("⏏ Remove board"));
   QApplication::removeTranslator(&english);
   EXPECT_EQ(SlotTile::StateText(SlotState::kFailed), QStringLiteral("✖ 失败"));
+}
+
+// A board the station did not take says why, in both languages, and is never green.
+TEST(StationWindow, ABoardNotTakenSaysWhyAndIsNeverGreen) {
+  struct Case {
+    const char* notTaken;
+    const char* chinese;
+    const char* english;
+  };
+  const Case cases[] = {
+      {"came-back", "未接收：若是新板，请取下后重新插入", "Not taken: if it is a new board, unplug it and plug it in again"},
+      {"stopping", "未接收：工位正在停止", "Not taken: the station is stopping"},
+      {"lot-reached", "未接收：本批数量已满", "Not taken: the lot is complete"},
+      {"", "未接收此板，请取下", "Board not taken: remove it"},
+  };
+  QTranslator english;
+  ASSERT_TRUE(english.load(QStringLiteral(":/i18n/tamsolt_station_en.qm")));
+  for (const Case& c : cases) {
+    StationWindow window(StationSettings{}, QStringLiteral("/nonexistent/tamsolt-cli"), QString());
+    window.SetReplay(true);
+    // A taken board written done, then one that is not taken in its place.
+    window.FeedLine(R"({"kind":"slot-state","device":"001:002","slot":"1-1.3","data":{"state":"done","present":true,"taken":true}})");
+    window.FeedLine(QByteArray(R"({"kind":"slot-state","device":"001:003","slot":"1-1.3","data":{"state":"done","present":true,"taken":false,"not_taken":")") +
+                    c.notTaken + R"("}})");
+    const SlotTile* tile = window.Tile("1-1.3");
+    ASSERT_NE(tile, nullptr);
+    EXPECT_EQ(tile->StateShown(), SlotTile::StateText(SlotState::kNotTaken)) << c.notTaken;
+    EXPECT_NE(tile->palette().color(QPalette::Window), SlotTile::StateColour(SlotState::kDone)) << c.notTaken;
+    EXPECT_EQ(tile->ReasonText(), QString::fromUtf8(c.chinese)) << c.notTaken;
+    QApplication::installTranslator(&english);
+    EXPECT_EQ(SlotTile::NotTakenText(c.notTaken), QString::fromUtf8(c.english)) << c.notTaken;
+    QApplication::removeTranslator(&english);
+  }
+}
+
+// The status follows the CLI's own word: never "the boards will finish" while they are being cut.
+TEST(StationWindow, StatusTellsInterruptingFromStopping) {
+  const QString stopping = QStringLiteral("停止中：不再接收新板，正在写入的板将写完。再按“停止”立即中断。");
+  const QString interrupting = QStringLiteral("正在中断写入中的板…");
+  const QByteArray stoppingLine = R"({"kind":"stopping","data":{"signal":"SIGTERM","running":1}})";
+  const QByteArray interruptingLine = R"({"kind":"interrupting","data":{"signal":"SIGTERM","running":1}})";
+  const struct {
+    std::vector<QByteArray> lines;
+    QString status;
+  } cases[] = {
+      {{stoppingLine}, stopping},
+      {{stoppingLine, interruptingLine}, interrupting},
+      {{interruptingLine}, interrupting},
+  };
+  for (const auto& c : cases) {
+    StationWindow window(StationSettings{}, QStringLiteral("/nonexistent/tamsolt-cli"), QString());
+    for (const QByteArray& line : c.lines) window.FeedLine(line);
+    EXPECT_EQ(window.StatusText(), c.status) << c.lines.size();
+  }
 }
 
 struct FakeStation {
@@ -113,6 +199,7 @@ TEST(StationWindow, FirstStopTakesNoNewBoardSecondInterrupts) {
   EXPECT_EQ(window.Model().Find("1-1.2")->state, SlotState::kWriting);  // lets it finish
   EXPECT_TRUE(window.Cli().Running());
   window.Stop();
+  EXPECT_EQ(window.StatusText(), QStringLiteral("正在中断写入中的板…"));  // before the CLI says so
   ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Cli().Running(); }, 20000));
   EXPECT_FALSE(Alive(pid));
   const SlotTile* tile = window.Tile("1-1.2");
@@ -145,6 +232,68 @@ TEST(StationWindow, ClosingWhileWritingAsksAndLeavesNoCli) {
   // Interrupted by the CLI itself (its second signal), not killed.
   EXPECT_EQ(window.Model().Find("1-1.2")->state, SlotState::kInterrupted);
   EXPECT_EQ(window.Model().Find("1-1.2")->reason, "interrupted at HOST block 3");
+}
+
+// Each stop signal the window gets is a press of Stop: the first, one SIGTERM
+// (the boards finish); the second, another (they are interrupted); with no CLI
+// left, the window closes.
+TEST(StationWindow, EachStopSignalIsAPressOfStop) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    CliHearing heard;
+    FakeStation station;
+    StationWindow& window = station.window;
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, &window, &StationWindow::StopSignalled);
+    window.show();
+    raise(signal);
+    EXPECT_EQ(heard.After(2), (QStringList{"start", "TERM"})) << signal;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.Model().Stopping(); }, kBoundMs)) << signal;
+    EXPECT_EQ(window.Cli().StopsSent(), 1) << signal;  // not two sent at once, heard as one
+    EXPECT_EQ(window.Model().Find("1-1.2")->state, SlotState::kWriting) << signal;
+    raise(signal);
+    EXPECT_EQ(heard.After(4), (QStringList{"start", "TERM", "TERM", "end"})) << signal;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Cli().Running(); }, kBoundMs)) << signal;
+    EXPECT_EQ(window.Model().Find("1-1.2")->state, SlotState::kInterrupted) << signal;
+    EXPECT_TRUE(window.isVisible());
+    raise(signal);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, kBoundMs)) << signal;
+  }
+}
+
+// The window as its own program, in a process group of its own as a
+// terminal's foreground job is.
+struct StationProgram {
+  QProcess process;
+  explicit StationProgram(const CliHearing& heard) {
+    process.setChildProcessModifier([] { setpgid(0, 0); });
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(kUnderSignals, {kFakeCli});
+    EXPECT_TRUE(process.waitForStarted(kBoundMs));
+    EXPECT_EQ(heard.After(1), QStringList{"start"});  // its CLI runs
+  }
+};
+
+// A terminal's Ctrl-C goes to its whole foreground group: the CLI, in a
+// session of its own, hears only the window's one SIGTERM, never the SIGINT.
+TEST(StationProgram, CtrlCReachesTheWindowAloneWhichStopsItsCliOnceThenInterrupts) {
+  CliHearing heard;
+  StationProgram window(heard);
+  const pid_t group = static_cast<pid_t>(window.process.processId());
+  ASSERT_EQ(kill(-group, SIGINT), 0);
+  EXPECT_EQ(heard.After(2), (QStringList{"start", "TERM"}));
+  ASSERT_EQ(kill(-group, SIGINT), 0);
+  EXPECT_EQ(heard.After(4), (QStringList{"start", "TERM", "TERM", "end"}));
+  EXPECT_EQ(window.process.state(), QProcess::Running);  // the window stays, showing the end
+}
+
+TEST(StationProgram, AWindowKilledTakesItsCliWithIt) {
+  CliHearing heard;
+  StationProgram window(heard);
+  ASSERT_EQ(kill(static_cast<pid_t>(window.process.processId()), SIGKILL), 0);
+  // The CLI is told to stop as by a first Stop (it then finds no one to write to).
+  const QStringList lines = heard.After(2);
+  ASSERT_GE(lines.size(), 2);
+  EXPECT_EQ(lines.mid(0, 2), (QStringList{"start", "TERM"}));
 }
 
 }  // namespace
