@@ -8,8 +8,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -138,9 +138,6 @@ TEST(DevicePresence, AWaitOfLessThanASecondLastsItsFullTime) {
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
 }
 
-// The device's pacing in tamsolt-cli waits as precisely as the window's (the
-// thread's timer slack lowered while it waits), and a stop signal still cuts
-// a wait short.
 // The sleeping thread's own timer slack, read by a handler that runs on it: a
 // thread may read another's only with CAP_SYS_NICE, which an ordinary user lacks.
 std::atomic<int> g_sleepersSlack{-1};
@@ -152,7 +149,8 @@ extern "C" void ReadOwnTimerSlack(int) {
   errno = saved;
 }
 
-// Where the host would exit after a stop signal, the test gets it back instead.
+// Where the host would exit after a stop signal (Interrupt never returns), the
+// test gets the exit code back as an exception instead.
 struct InterruptedExit {
   int code;
 };
@@ -164,6 +162,9 @@ class HostThatDoesNotExit : public TerminalHost {
   void BeforeInterruptedExit(int code) override { throw InterruptedExit{code}; }
 };
 
+// The device's pacing in tamsolt-cli waits as precisely as the window's (the
+// thread's timer slack lowered while it waits), and a stop signal still cuts
+// a wait short.
 TEST(TerminalHost, PacesWithThePrecisePauseAndAStopSignalCutsAWaitShort) {
   InstallStopSignals();
   struct sigaction readSlack {};
