@@ -1,10 +1,11 @@
 // A board's node exists a moment before udev grants this user access to it
 // (the uaccess rule is applied after the node is created), and libusb 0.1
 // shows the refusal only at the configuration or the claim. So the first
-// open is tried quietly and, while it is refused for permission, again every
-// 150 ms until the grace ends; the open link is kept for the batch. Any other
-// failure, or a refusal that outlasts the grace, is left to the batch's own
-// open, which reports it as usual.
+// open is tried quietly and, while it is refused for permission, again once
+// the node accepts writing (looked at every 150 ms) until the grace ends; the
+// open link is kept for the batch. Any other failure, or a refusal that
+// outlasts the grace, is left to the batch's own open, which reports it as
+// usual.
 #pragma once
 
 #include <chrono>

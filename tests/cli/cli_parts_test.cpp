@@ -2,10 +2,14 @@
 // progress lines, --all's children and closing table, --wait and the timers.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -19,6 +23,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/device_presence.h"
+#include "cli/exit_codes.h"
 #include "cli/json_events.h"
 #include "cli/progress_bar.h"
 #include "cli/progress_events.h"
@@ -29,6 +34,7 @@
 #include "cli/stop_signals.h"
 #include "cli/terminal_host.h"
 #include "cli/timer_loop.h"
+#include "engine/engine_host.h"
 
 namespace {
 
@@ -135,36 +141,81 @@ TEST(DevicePresence, AWaitOfLessThanASecondLastsItsFullTime) {
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
 }
 
+// The sleeping thread's own timer slack, read by a handler that runs on it: a
+// thread may read another's only with CAP_SYS_NICE, which an ordinary user lacks.
+std::atomic<int> g_sleepersSlack{-1};
+std::atomic<int> g_sleepersSlackReadings{0};
+extern "C" void ReadOwnTimerSlack(int) {
+  const int saved = errno;
+  g_sleepersSlack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+  ++g_sleepersSlackReadings;
+  errno = saved;
+}
+
+// Where the host would exit after a stop signal (Interrupt never returns), the
+// test gets the exit code back as an exception instead.
+struct InterruptedExit {
+  int code;
+};
+class HostThatDoesNotExit : public TerminalHost {
+ public:
+  using TerminalHost::TerminalHost;
+
+ private:
+  void BeforeInterruptedExit(int code) override { throw InterruptedExit{code}; }
+};
+
 // The device's pacing in tamsolt-cli waits as precisely as the window's (the
 // thread's timer slack lowered while it waits), and a stop signal still cuts
 // a wait short.
 TEST(TerminalHost, PacesWithThePrecisePauseAndAStopSignalCutsAWaitShort) {
   InstallStopSignals();
-  TerminalHost host(CliRows{}, "", "");
-  const std::string slackFile = "/proc/" + std::to_string(gettid()) + "/timerslack_ns";
+  struct sigaction readSlack {};
+  readSlack.sa_handler = ReadOwnTimerSlack;
+  sigemptyset(&readSlack.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &readSlack, nullptr), 0);
+  constexpr int kOwnSlackNanos = 123'457;
+  ASSERT_EQ(prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(kOwnSlackNanos), 0, 0, 0), 0);
+  HostThatDoesNotExit host(CliRows{}, "", "");
+  SetEngineHost(&host);  // its interrupted line takes the engine's time text
+
+  // Asks the sleeper for its slack, one reading at a time, until it has the
+  // pause's; then a stop signal. Only a pause that never lowers the slack runs
+  // its whole (long) time.
+  const pthread_t sleeper = pthread_self();
   std::atomic<bool> slept{false};
-  bool lowSlackSeen = false;
   std::thread watcher([&] {  // started after the signals were blocked: it blocks them too
-    while (!slept && !lowSlackSeen) {
-      long slack = -1;
-      std::ifstream(slackFile) >> slack;
-      lowSlackSeen = slack == 1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!slept) {
+      const int readings = g_sleepersSlackReadings;
+      pthread_kill(sleeper, SIGUSR1);
+      while (g_sleepersSlackReadings == readings && !slept) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      if (g_sleepersSlack == 1) {
+        kill(getpid(), SIGTERM);
+        return;
+      }
     }
   });
-  host.Sleep(400);
+  constexpr std::uint32_t kPauseMs = 30'000;
+  const auto started = std::chrono::steady_clock::now();
+  int exitCode = -1;
+  try {
+    host.Sleep(kPauseMs);
+  } catch (const InterruptedExit& interrupted) {
+    exitCode = interrupted.code;
+  }
+  const auto paused = std::chrono::steady_clock::now() - started;
   slept = true;
   watcher.join();
-  EXPECT_TRUE(lowSlackSeen);
+  EXPECT_EQ(g_sleepersSlack, 1) << "the pause kept the thread's own slack";
+  EXPECT_EQ(exitCode, AsInt(ExitCode::kInterrupted));
+  EXPECT_LT(paused, std::chrono::milliseconds(kPauseMs / 2)) << "the stop signal did not cut the pause short";
+  EXPECT_EQ(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), kOwnSlackNanos) << "the slack was not given back";
 
-  const auto started = std::chrono::steady_clock::now();
-  std::thread stopper([] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    kill(getpid(), SIGTERM);
-  });
-  EXPECT_EQ(WaitForStopSignalUntil(started + std::chrono::seconds(20), kHostPauseMethod), SIGTERM);
-  stopper.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  SetEngineHost(nullptr);
+  signal(SIGUSR1, SIG_DFL);
+  prctl(PR_SET_TIMERSLACK, 0UL, 0, 0, 0);  // the default again
   ResetStopSignalsForExec();
 }
 
