@@ -31,7 +31,7 @@ int RunPinCommand(const CliOptions& options) {
   }
   if (pins.empty()) {
     std::fprintf(stderr, "tamsolt-cli: no row to pin\n");
-    return AsInt(ExitCode::kRowRefused);
+    return AsInt(ExitCode::kBadCommandLine);  // nothing was asked for: a usage error
   }
   for (const Pin& pin : pins) {
     if (!WriteProfileString(g_iniPath, kPinSection, KindName(pin.kind), pin.digest)) {

@@ -4,6 +4,6 @@
 
 #include "cli/cli_options.h"
 
-// The exit code: 0 pinned, 3 a row without a readable file, 2 the settings
-// file cannot be written.
+// The exit code: 0 pinned, 3 a row without a readable file, 2 no row to pin
+// or the settings file cannot be written.
 int RunPinCommand(const CliOptions& options);

@@ -47,12 +47,29 @@ int main(int argc, char** argv) {
   // Per device, the kinds in the order they came. A device written in full
   // has its items and its box before its outcome; one that failed says why
   // in the message table's words.
+  // An item starts only once the one before reached 100 % and its item-done.
   std::map<std::string, std::vector<std::string>> kinds;
   std::map<std::string, nlohmann::json> outcomes;
+  std::map<std::string, std::pair<std::string, bool>> openItem;  // item, 100 % seen
   for (const nlohmann::json& event : events) {
+    const nlohmann::json& data = event["data"];
+    if (event["kind"] == "outcome" && data["exit_code"] == 0 && data.contains("reason")) {
+      return Fail("a done run's outcome has a reason", event.dump());
+    }
     if (!event.contains("device")) continue;
     if (!event.contains("slot")) return Fail("a device without its slot", event.dump());
     kinds[event["device"]].push_back(event["kind"]);
+    auto& [item, full] = openItem[event["device"]];
+    if (event["kind"] == "item-start" || (event["kind"] == "outcome" && data["exit_code"] == 0)) {
+      if (!item.empty()) return Fail(item + " has no item-done", event.dump());
+      item = data.value("item", "");
+      full = false;
+    }
+    if (event["kind"] == "progress" && data["item"] == item && data["percent"] == 100) full = true;
+    if (event["kind"] == "item-done") {
+      if (data["item"] != item || !full) return Fail("item-done without its item's 100 %", event.dump());
+      item.clear();
+    }
     if (event["kind"] == "outcome") outcomes[event["device"]] = event["data"];
   }
   if (kinds.empty()) return Fail("no event names a device");

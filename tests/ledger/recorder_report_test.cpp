@@ -102,7 +102,7 @@ TEST_F(LedgerTest, ReportCountsPerOutcomeSlotAndDay) {
     double seconds;
   } boards[] = {{"2026-12-01T08:00:00.000Z", "1-1", 0, 30},
                 {"2026-12-01T09:00:00.000Z", "1-2", 0, 50},
-                {"2026-12-02T08:00:00.000Z", "1-1", 7, 0.5},
+                {"2026-12-02T08:00:00.000Z", "1-1", 8, 90},  // gave up after its time-out
                 {"2026-12-02T09:00:00.000Z", "1-1", 0, 40},
                 {"2026-12-03T09:00:00.000Z", "1-2", -1, 0}};
   for (const auto& b : boards) {
@@ -111,7 +111,7 @@ TEST_F(LedgerTest, ReportCountsPerOutcomeSlotAndDay) {
     const auto id = ledger->BeginBoard(board, error);
     ASSERT_TRUE(id) << error;
     if (b.code >= 0) {
-      ASSERT_TRUE(ledger->FinishBoard(*id, {b.started, b.seconds, b.code, b.code == 0 ? "done" : "begin refused", ""}, {}, error));
+      ASSERT_TRUE(ledger->FinishBoard(*id, {b.started, b.seconds, b.code, b.code == 0 ? "done" : "transfer gave up", ""}, {}, error));
     }
   }
   LedgerReport report;
@@ -125,7 +125,7 @@ TEST_F(LedgerTest, ReportCountsPerOutcomeSlotAndDay) {
   EXPECT_EQ(report.perOutcome[0].key, "running");
   EXPECT_EQ(report.perOutcome[1].key, "done");
   EXPECT_EQ(report.perOutcome[1].boards, 3);
-  EXPECT_EQ(report.perOutcome[2].code, 7);
+  EXPECT_EQ(report.perOutcome[2].code, 8);
   ASSERT_EQ(report.perSlot.size(), 2u);
   EXPECT_EQ(report.perSlot[0].key, "1-1");
   EXPECT_EQ(report.perSlot[0].boards, 3);

@@ -190,16 +190,19 @@ TEST(ForwardBacklog, BoardTheDatabaseRefusesStaysQueuedWhileTheOthersGo) {
   ledger.AddBoard(3);
   // A login name in another encoding is no reason to keep a board back.
   ledger.Exec("UPDATE boards SET operator = CAST(X'6f70b2e2' AS TEXT) WHERE id = 3");
+  // Refused for its last image: the board goes with all its images or not at all.
+  ledger.AddBoard(4);
+  ledger.Exec("UPDATE images SET started_utc = 'soon' WHERE board_id = 4 AND kind = 'TDB'");
   const ForwardResult result = ForwardBacklog(ledger.Path(), url);
   EXPECT_NE(result.error.find("yesterday"), std::string::npos) << result.error;
   EXPECT_EQ(result.forwarded, 2);
-  EXPECT_EQ(result.left, 1);
+  EXPECT_EQ(result.left, 2);
   EXPECT_EQ(LineUuids(url), Uuids({1, 3}));
   EXPECT_EQ(QueryRows(url, "SELECT count(*) FROM images"), std::vector<std::string>{"18"});
   EXPECT_EQ(QueryRows(url, "SELECT operator FROM boards WHERE uuid = '" + TestLedger::Uuid(3) + "'"),
             std::vector<std::string>{"op\xEF\xBF\xBD\xEF\xBF\xBD"});
   EXPECT_EQ(ledger.Column("SELECT id FROM boards WHERE forwarded_utc IS NULL"),
-            std::vector<std::string>{"2"});
+            (std::vector<std::string>{"2", "4"}));
 }
 
 TEST(ForwardBacklog, StationRoleWithTheDocumentedRightsOnlyForwards) {
