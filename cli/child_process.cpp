@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
@@ -21,10 +22,17 @@ ChildProcess NotStarted(const char* call, int error) {
   return child;
 }
 
+// argv[0] of a child: what ps shows.
+std::string NameOf(const std::string& program) {
+  if (program != kThisProgram) return program;
+  char path[PATH_MAX];
+  const ssize_t n = readlink(kThisProgram, path, sizeof path - 1);
+  return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : program;
+}
+
 }  // namespace
 
-ChildProcess StartChild(const std::string& program, const std::string& name,
-                        const std::vector<std::string>& args) {
+ChildProcess StartChild(const std::string& program, const std::vector<std::string>& args) {
   ChildProcess child;
   int out[2];
   int err[2];
@@ -36,7 +44,7 @@ ChildProcess StartChild(const std::string& program, const std::string& name,
     close(out[1]);
     return child;
   }
-  std::vector<std::string> argvStrings{name};
+  std::vector<std::string> argvStrings{NameOf(program)};
   argvStrings.insert(argvStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : argvStrings) argv.push_back(arg.data());

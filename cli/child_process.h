@@ -30,10 +30,10 @@ struct ChildProcess {
 // The exit code of a child that could not be started (as a shell gives it).
 inline constexpr int kChildNotStarted = 127;
 
-// Starts program with args; argv[0] is name. A child that cannot be started
-// (no pipe, no fork) has pid -1 and startError, and no output.
-ChildProcess StartChild(const std::string& program, const std::string& name,
-                        const std::vector<std::string>& args);
+// Starts program with args (kThisProgram: this program again, its argv[0]
+// the file it was started from). A child that cannot be started (no pipe, no
+// fork) has pid -1 and startError, and no output.
+ChildProcess StartChild(const std::string& program, const std::vector<std::string>& args);
 
 // This very program, for a station's children: /proc/self/exe runs the file
 // this process was started from even after a package upgrade replaced it,

@@ -18,6 +18,7 @@
 #include "settings/settings_location.h"
 #include "cli/cli_options.h"
 #include "cli/board_recording.h"
+#include "cli/child_process.h"
 #include "cli/cli_rows.h"
 #include "cli/device_port.h"
 #include "cli/device_presence.h"
@@ -67,13 +68,6 @@ int Interrupted(int signal) {
   return AsInt(ExitCode::kInterrupted);
 }
 
-// The children's argv[0]; they are started from /proc/self/exe (cli/child_process.h).
-std::string OwnExecutable() {
-  char path[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("tamsolt-cli");
-}
-
 // A box of this program's own, before any engine runs.
 void ShowBox(const char* text) {
   NoteFailureReason(text);
@@ -109,7 +103,7 @@ int WriteEveryDevice(const CliOptions& options) {
   for (const DeviceAddress& device : devices) EmitDeviceFound(device);
   // The parent forwards as each child ends; the children forward nothing.
   std::unique_ptr<BacklogForwarder> forwarder = StationForwarder(options.ledger);
-  const StationRun run = RunStation(OwnExecutable(), options, devices, [&forwarder] {
+  const StationRun run = RunStation(kThisProgram, options, devices, [&forwarder] {
     if (forwarder) forwarder->Request();
   });
   if (!JsonEventsOn()) {  // the device-result events say the same
@@ -199,7 +193,7 @@ int Run(const CliOptions& options) {
   if (options.all) return WriteEveryDevice(options);
   if (options.watch) {
     std::unique_ptr<BacklogForwarder> forwarder = StationForwarder(options.ledger);
-    return WatchStation(OwnExecutable(), options, [&forwarder] {
+    return WatchStation(kThisProgram, options, [&forwarder] {
       if (forwarder) forwarder->Request();
     });
   }

@@ -82,7 +82,7 @@ StationRun RunStation(const std::string& program, const CliOptions& options,
   std::vector<Child> children;
   StationRun run;
   for (const DeviceAddress& device : devices) {
-    children.push_back({StartChild(kThisProgram, program, ChildArguments(options, device)),
+    children.push_back({StartChild(program, ChildArguments(options, device)),
                         device.Text(), PortOf(device)});
     run.results.push_back({device, kChildNotStarted, 0});
     if (children.back().process.pid < 0) {  // never started: said now, nothing to wait for

@@ -132,8 +132,7 @@ void Station::Scan() {
   for (const std::string& slot : book_.Take(Allowance(), whyNot, Clock::now())) {
     const std::string device = book_.Slots().at(slot).device;
     if (!firstTaken_) firstTaken_ = Clock::now();
-    boards_[slot].process = StartChild(kThisProgram, program_,
-                                       ChildArguments(options_, *ParseDeviceAddress(device)));
+    boards_[slot].process = StartChild(program_, ChildArguments(options_, *ParseDeviceAddress(device)));
     ++taken_;
   }
   if (options_.maxBoards > 0 && taken_ >= options_.maxBoards && !lotReached_) {

@@ -14,6 +14,7 @@
 
 // The exit code: 0 every board of the session written, 1 any failed, 10
 // interrupted, 11 all written but a record (log file or ledger) was lost.
-// program: the children's argv[0]. boardEnded is called as each board's child ends.
+// program: what each board's child runs (kThisProgram). boardEnded is called
+// as each board's child ends.
 int WatchStation(const std::string& program, const CliOptions& options,
                  const std::function<void()>& boardEnded = {});

@@ -122,7 +122,7 @@ TEST(StationRun, TableNamesEachDeviceItsResultAndTimeAndTheLateOnes) {
 // read brings; a child ended by a signal counts 128 + the signal, which no
 // exit code of its own means.
 TEST(StationRun, LinesReadTogetherArePrefixedOnceAndASignalIsNoExitCode) {
-  const std::string child = testing::TempDir() + "station_child.sh";
+  const std::string child = testing::TempDir() + "station_child_" + std::to_string(getpid()) + ".sh";
   std::ofstream(child) << "#!/bin/sh\nprintf 'one\\ntwo\\n'\nkill -KILL $$\n";
   ASSERT_EQ(chmod(child.c_str(), 0700), 0);
   testing::internal::CaptureStdout();
@@ -291,13 +291,13 @@ TEST(JsonEvents, ProgressComesAtEveryTenthAndTheItemEndsAtItsDone) {
 // A child that cannot be started (no descriptor left for its pipes) is a
 // failure with its reason; waiting for it must not reap another child.
 TEST(ChildProcess, OneThatCannotStartSaysWhyAndTakesNoOtherChildsStatus) {
-  ChildProcess running = StartChild("/bin/sh", "sh", {"-c", "exit 3"});
+  ChildProcess running = StartChild("/bin/sh", {"-c", "exit 3"});
   ASSERT_GT(running.pid, 0);
   rlimit limit{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
   const rlimit none{0, limit.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
-  ChildProcess failed = StartChild("/bin/sh", "sh", {"-c", "exit 0"});
+  ChildProcess failed = StartChild("/bin/sh", {"-c", "exit 0"});
   setrlimit(RLIMIT_NOFILE, &limit);
   EXPECT_EQ(failed.pid, -1);
   EXPECT_FALSE(failed.OutputOpen());
