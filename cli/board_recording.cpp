@@ -37,7 +37,11 @@ BoardRecording::BoardRecording(const CliOptions& options)
 }
 
 int BoardRecording::Finish(int code) {
-  recorder_.Finish(code, ExitCodeMeaning(code));
+  // Lines lost from the log file (11): the board is written all the same, and
+  // the ledger says so, with the loss as its own fact; the exit code stays 11.
+  const bool logLost = code == AsInt(ExitCode::kRecordLost);
+  const int written = logLost ? AsInt(ExitCode::kDone) : code;
+  recorder_.Finish(written, ExitCodeMeaning(written), logLost);
   if (code == AsInt(ExitCode::kDone) && recorder_.Failed()) return AsInt(ExitCode::kRecordLost);
   return code;
 }

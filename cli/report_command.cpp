@@ -126,6 +126,7 @@ Json BoardJson(const StoredBoard& stored) {
   board["outcome_code"] = stored.outcome ? Json(stored.outcome->code) : Json();
   board["outcome"] = stored.outcome ? Json(stored.outcome->word) : Json();
   board["message"] = stored.outcome ? stored.outcome->message : std::string();
+  board["log_lost"] = stored.outcome && stored.outcome->logLost;
   board["images"] = Json::array();
   for (const ImageRecord& i : stored.images) {
     board["images"].push_back({{"kind", i.kind},         {"path", i.path},

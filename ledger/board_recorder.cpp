@@ -68,13 +68,14 @@ void BoardRecorder::BoxShown(const std::string& text) {
   boxes_ += text;
 }
 
-void BoardRecorder::Finish(int code, const std::string& word) {
+void BoardRecorder::Finish(int code, const std::string& word, bool logLost) {
   if (ledger_ == nullptr || !boardId_) return;
   BoardOutcome outcome;
   outcome.finishedUtc = UtcNow();
   outcome.seconds = MonotonicSeconds() - startedSeconds_;
   outcome.code = code;
   outcome.word = word;
+  outcome.logLost = logLost;
   if (code != 0) outcome.message = boxes_;
   for (ImageRecord& row : rows_) {
     // An item cut off mid-way ends when the run does.

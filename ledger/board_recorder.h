@@ -29,8 +29,9 @@ class BoardRecorder {
   void ItemFinished(const std::string& kind);
   void BoxShown(const std::string& text);
   // The run ended with this code and word; boxes shown since the device was
-  // opened become the message unless it is done. Nothing when no board is open.
-  void Finish(int code, const std::string& word);
+  // opened become the message unless it is done. logLost: written, but lines
+  // of its log file were lost. Nothing when no board is open.
+  void Finish(int code, const std::string& word, bool logLost = false);
 
   bool Running() const { return boardId_.has_value(); }
   // A write failed (or the ledger could not be opened) during this recorder's life.

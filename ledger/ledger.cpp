@@ -33,7 +33,8 @@ CREATE TABLE boards (
   outcome_code    INTEGER,
   outcome         TEXT,
   message         TEXT NOT NULL DEFAULT '',
-  forwarded_utc   TEXT
+  forwarded_utc   TEXT,
+  log_lost        INTEGER NOT NULL DEFAULT 0
 );
 CREATE TABLE images (
   id            INTEGER PRIMARY KEY,
@@ -48,15 +49,31 @@ CREATE TABLE images (
   result        TEXT NOT NULL
 );
 CREATE INDEX boards_unforwarded ON boards(forwarded_utc) WHERE forwarded_utc IS NULL;
-PRAGMA user_version = 1;
+CREATE INDEX images_board ON images(board_id);
+PRAGMA user_version = 2;
 )sql";
 
-// Folders on the way to path, as mkdir -p makes them (mode from the umask).
+// Version 1 to 2. Version 1 recorded a board whose log file lost lines as
+// outcome 11 ("done, record lost"); a ledger that could record that row
+// itself was not the record lost, so the board was written: done, with the
+// loss as its own fact.
+constexpr const char* kVersion1To2 = R"sql(
+ALTER TABLE boards ADD COLUMN log_lost INTEGER NOT NULL DEFAULT 0;
+UPDATE boards SET outcome_code = 0, outcome = 'done', log_lost = 1 WHERE outcome_code = 11;
+CREATE INDEX images_board ON images(board_id);
+PRAGMA user_version = 2;
+)sql";
+
+// Folders on the way to path, as mkdir -p makes them. Those made here are
+// 0750 whatever the umask: the station's group may read the records, others
+// never; folders already there keep their mode.
 bool MakeParentFolders(const std::string& path, std::string& error) {
   for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     const std::string folder = path.substr(0, slash);
-    if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (mkdir(folder.c_str(), 0750) == 0) {
+      chmod(folder.c_str(), 0750);  // the umask may have taken bits away
+    } else if (errno != EEXIST) {
       error = "cannot create " + folder + ": " + std::strerror(errno);
       return false;
     }
@@ -157,7 +174,9 @@ bool Ledger::Prepare(bool create, std::string& error) {
     return false;
   }
   const std::int64_t found = version.Int(0);
+  version.Reset();
   if (found == kLedgerSchemaVersion) return true;
+  if (found == 1) return Migrate(found, error);
   if (found != 0) {
     error = "schema version " + std::to_string(found) + ", this program knows " +
             std::to_string(kLedgerSchemaVersion);
@@ -173,6 +192,19 @@ bool Ledger::Prepare(bool create, std::string& error) {
   SqliteStatement again(db_, "PRAGMA user_version");
   if (again.Step() == SQLITE_ROW && again.Int(0) == kLedgerSchemaVersion) return transaction.Commit(error);
   return db_.Execute(kSchema, error) && transaction.Commit(error);
+}
+
+bool Ledger::Migrate(std::int64_t from, std::string& error) {
+  WriteTransaction transaction(db_, error);
+  if (!transaction.open()) return false;
+  // Another process may have migrated it while this one waited.
+  SqliteStatement again(db_, "PRAGMA user_version");
+  if (again.Step() != SQLITE_ROW || again.Int(0) != from) {
+    again.Reset();
+    return transaction.Commit(error);
+  }
+  again.Reset();
+  return db_.Execute(kVersion1To2, error) && transaction.Commit(error);
 }
 
 std::optional<std::int64_t> Ledger::BeginBoard(const BoardRecord& board, std::string& error) {
@@ -203,13 +235,15 @@ bool Ledger::FinishBoard(std::int64_t id, const BoardOutcome& outcome,
   if (!transaction.open()) return false;
   SqliteStatement update(db_,
                          "UPDATE boards SET finished_utc = ?2, seconds = ?3, outcome_code = ?4, "
-                         "outcome = ?5, message = ?6 WHERE id = ?1 AND finished_utc IS NULL");
+                         "outcome = ?5, message = ?6, log_lost = ?7 "
+                         "WHERE id = ?1 AND finished_utc IS NULL");
   update.BindInt(1, id);
   update.BindText(2, outcome.finishedUtc);
   update.BindReal(3, outcome.seconds);
   update.BindInt(4, outcome.code);
   update.BindText(5, outcome.word);
   update.BindText(6, outcome.message);
+  update.BindInt(7, outcome.logLost ? 1 : 0);
   if (!update.Run()) {
     error = db_.LastError();
     return false;
@@ -247,7 +281,7 @@ bool Ledger::ForEachBoard(const std::string& since,
   SqliteStatement boards(db_,
                          "SELECT id, uuid, started_utc, finished_utc, seconds, station, slot, "
                          "device, program, version, operator, settings_path, settings_sha256, "
-                         "outcome_code, outcome, message FROM boards "
+                         "outcome_code, outcome, message, log_lost FROM boards "
                          "WHERE started_utc >= ?1 ORDER BY started_utc, id");
   boards.BindText(1, since);
   SqliteStatement images(db_,
@@ -270,7 +304,7 @@ bool Ledger::ForEachBoard(const std::string& since,
     b.settingsSha256 = boards.Bytes(12);
     if (!boards.IsNull(3)) {
       stored.outcome = BoardOutcome{boards.Bytes(3), boards.Real(4), static_cast<int>(boards.Int(13)),
-                                    boards.Bytes(14), boards.Bytes(15)};
+                                    boards.Bytes(14), boards.Bytes(15), boards.Int(16) != 0};
     }
     images.BindInt(1, stored.id);
     while (images.Step() == SQLITE_ROW) {

@@ -13,7 +13,9 @@
 #include "ledger/ledger_records.h"
 #include "ledger/sqlite_handles.h"
 
-inline constexpr int kLedgerSchemaVersion = 1;
+// 2: boards.log_lost (a board written whose log file lost lines is done,
+// with the loss its own fact) and an index of images by board.
+inline constexpr int kLedgerSchemaVersion = 2;
 // How long a write waits for another process holding the lock.
 inline constexpr int kLedgerBusyTimeoutMs = 3000;
 
@@ -39,6 +41,8 @@ class Ledger {
 
  private:
   bool Prepare(bool create, std::string& error);
+  // A version-1 ledger brought to this version in place, in one transaction.
+  bool Migrate(std::int64_t from, std::string& error);
   bool PrepareWhenFree(bool create, std::string& error);
   SqliteDatabase db_;
 };

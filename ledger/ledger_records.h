@@ -37,6 +37,7 @@ struct BoardOutcome {
   int code = 0;          // tamsolt-cli's exit code
   std::string word;      // "done", "begin refused", ...
   std::string message;   // the failure box's text, if any
+  bool logLost = false;  // written, but lines of its log file were lost
 };
 
 // A finished or running board as read back, with its images.

@@ -28,6 +28,9 @@ TEST_F(LedgerTest, FileModeFollowsTheUmaskButNeverTheWorldsWrite) {
     struct stat facts {};
     ASSERT_EQ(stat(path.c_str(), &facts), 0);
     EXPECT_EQ(facts.st_mode & 0777, c.mode) << std::oct << c.umask;
+    // The folders it made: the group may read, others nothing, whatever the umask.
+    ASSERT_EQ(stat(std::filesystem::path(path).parent_path().c_str(), &facts), 0);
+    EXPECT_EQ(facts.st_mode & 0777, 0750u) << std::oct << c.umask;
   }
 }
 
@@ -36,17 +39,53 @@ TEST_F(LedgerTest, SchemaVersionWalAndAFutureVersionRefused) {
   {
     const auto ledger = Ledger::Open(path, error);
     ASSERT_TRUE(ledger) << error;
-    EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), 1);
+    EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), 2);
     SqliteStatement mode(ledger->Database(), "PRAGMA journal_mode");
     ASSERT_EQ(mode.Step(), SQLITE_ROW);
     EXPECT_EQ(mode.Bytes(0), "wal");
     ASSERT_TRUE(ledger->Database().get() != nullptr);
     SqliteDatabase raw;
     ASSERT_TRUE(raw.Open(path, false, error));
-    ASSERT_TRUE(raw.Execute("PRAGMA user_version = 2", error)) << error;
+    ASSERT_TRUE(raw.Execute("PRAGMA user_version = 3", error)) << error;
   }
   EXPECT_FALSE(Ledger::Open(path, error));
-  EXPECT_NE(error.find("schema version 2"), std::string::npos) << error;
+  EXPECT_NE(error.find("schema version 3"), std::string::npos) << error;
+}
+
+// A ledger that version 1 of this program wrote (a board done, one whose log
+// file was full, another done) is brought to version 2 in place: the board
+// whose log lines were lost is done, with the loss flagged; the images are
+// found by their board through the index.
+TEST_F(LedgerTest, AVersion1LedgerIsMigratedInPlace) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::filesystem::copy_file(TAMSOLT_LEDGER_FIXTURES "/version1.sqlite", path);
+  std::string error;
+  const auto ledger = Ledger::OpenExisting(path, error);
+  ASSERT_TRUE(ledger) << error;
+  EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), 2);
+  std::vector<StoredBoard> boards;
+  ASSERT_TRUE(ledger->ForEachBoard("", [&](const StoredBoard& b) { boards.push_back(b); }, error));
+  ASSERT_EQ(boards.size(), 3u);
+  for (std::size_t i = 0; i < boards.size(); ++i) {
+    ASSERT_TRUE(boards[i].outcome);
+    EXPECT_EQ(boards[i].outcome->code, 0) << i;
+    EXPECT_EQ(boards[i].outcome->word, "done") << i;
+    EXPECT_EQ(boards[i].outcome->logLost, i == 1) << i;
+    EXPECT_EQ(boards[i].images.size(), 1u) << i;
+  }
+  SqliteStatement plan(ledger->Database(),
+                       "EXPLAIN QUERY PLAN SELECT kind FROM images WHERE board_id = 2 ORDER BY id");
+  std::string steps;
+  while (plan.Step() == SQLITE_ROW) steps += plan.Bytes(3) + "\n";
+  EXPECT_NE(steps.find("USING INDEX images_board"), std::string::npos) << steps;
+  // A new board on the migrated ledger carries its flag.
+  BoardRecord board = BoardIdentity("tamsolt-cli", "setting.ini", "");
+  board.uuid = NewUuid();
+  board.startedUtc = UtcNow();
+  const auto id = ledger->BeginBoard(board, error);
+  ASSERT_TRUE(id) << error;
+  ASSERT_TRUE(ledger->FinishBoard(*id, {UtcNow(), 1, 0, "done", "", true}, {}, error)) << error;
+  EXPECT_EQ(CountRows(*ledger, "SELECT COUNT(*) FROM boards WHERE log_lost = 1"), 2);
 }
 
 TEST_F(LedgerTest, UnwritablePlacesAreRefusedWithTheReason) {
