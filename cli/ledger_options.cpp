@@ -28,7 +28,7 @@ LedgerParse ParseLedgerOption(const std::vector<std::string>& args, std::size_t&
     value = option.substr(equals + 1);
     option.erase(equals);
   }
-  const bool takesValue = option == "--ledger" || option == "--export" || option == "--since" ||
+  const bool takesValue = option == "--ledger" || option == "--export" || option == "--since" || option == "--until" ||
                           option == "--ledger-url";
   const bool reportNamed = std::find(args.begin(), args.end(), "--report") != args.end();
   const bool flag = option == "--no-ledger" || option == "--report" || option == "--pin" ||
@@ -60,12 +60,12 @@ LedgerParse ParseLedgerOption(const std::vector<std::string>& args, std::size_t&
       return LedgerParse::kError;
     }
     options.exportFormat = *value;
-  } else if (option == "--since") {
+  } else if (option == "--since" || option == "--until") {
     if (!IsDate(*value)) {
-      error = "--since wants a date as YYYY-MM-DD (UTC), not \"" + *value + "\"";
+      error = option + " wants a local date as YYYY-MM-DD, not \"" + *value + "\"";
       return LedgerParse::kError;
     }
-    options.since = *value;
+    (option == "--since" ? options.since : options.until) = *value;
   } else if (option == "--no-ledger") {
     options.off = true;
   } else if (option == "--report") {
@@ -96,8 +96,8 @@ bool CheckLedgerOptions(const LedgerOptions& options, bool allOrList, std::strin
     error = "--ledger and --no-ledger exclude each other";
   } else if (options.off && (options.report || options.exportFormat || options.sync)) {
     error = "--no-ledger leaves nothing to read";
-  } else if (options.since && !options.report && !options.exportFormat) {
-    error = "--since goes with --report or --export";
+  } else if ((options.since || options.until) && !options.report && !options.exportFormat) {
+    error = "--since and --until go with --report or --export";
   } else {
     return true;
   }
@@ -138,10 +138,11 @@ std::string LedgerUsage() {
          "                      how many are left: 0 when the line database took them, 2 when\n"
          "                      it or the ledger could not be reached or refused (its message\n"
          "                      on standard error); no device is touched\n"
-         "  --report [--since DATE] [--csv|--json]\n"
+         "  --report [--since DATE] [--until DATE] [--csv|--json]\n"
          "                      boards per outcome, slot and day, mean and slowest time, and\n"
-         "                      how many wait for the line database\n"
-         "  --export csv|jsonl [--since DATE]\n"
+         "                      how many wait for the line database; DATEs are this\n"
+         "                      machine's local days, --until's day not included\n"
+         "  --export csv|jsonl [--since DATE] [--until DATE]\n"
          "                      every board with its images, on standard output\n"
          "  --pin               write the SHA-256 of this run's rows into section [SHA256] of\n"
          "                      the settings file; no device is touched\n";

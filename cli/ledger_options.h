@@ -13,7 +13,8 @@ struct LedgerOptions {
   bool report = false;
   enum class Format { kText, kCsv, kJson } reportFormat = Format::kText;
   std::optional<std::string> exportFormat;  // --export csv|jsonl
-  std::optional<std::string> since;         // --since DATE
+  std::optional<std::string> since;         // --since DATE: the station's local day (or a UTC time)
+  std::optional<std::string> until;         // --until DATE: the first local day not included
   bool pin = false;
   // --ledger-url URL; set but empty: this run forwards nothing (what --all
   // and --watch give their children, whose parent forwards for them).

@@ -91,8 +91,10 @@ void PrintCsv(const LedgerReport& report, std::int64_t backlog) {
   if (backlog >= 0) std::printf("backlog,,,%lld,\n", static_cast<long long>(backlog));
 }
 
-void PrintJson(const LedgerReport& report, const std::string& since, std::int64_t backlog) {
+void PrintJson(const LedgerReport& report, const std::string& since, const std::string& until,
+               std::int64_t backlog) {
   Json out = {{"since", since},
+              {"until", until},
               {"boards", report.boards},
               {"done", report.done},
               {"running", report.running},
@@ -157,6 +159,12 @@ void PrintCsvBoard(const StoredBoard& stored) {
   }
 }
 
+// The stored (UTC) bounds of --since and --until, local days both.
+std::pair<std::string, std::string> SpanOf(const LedgerOptions& options) {
+  return {options.since ? LocalDayStartUtc(*options.since) : std::string(),
+          options.until ? LocalDayStartUtc(*options.until) : std::string()};
+}
+
 }  // namespace
 
 int RunReportCommand(const CliOptions& options) {
@@ -165,7 +173,8 @@ int RunReportCommand(const CliOptions& options) {
   LedgerReport report;
   std::string error;
   const std::string since = options.ledger.since.value_or("");
-  if (!BuildReport(*ledger, since, report, error)) {
+  const auto [from, until] = SpanOf(options.ledger);
+  if (!BuildReport(*ledger, from, until, report, error)) {
     std::fprintf(stderr, "tamsolt-cli: cannot read the ledger: %s\n", error.c_str());
     return AsInt(ExitCode::kBadCommandLine);
   }
@@ -176,7 +185,7 @@ int RunReportCommand(const CliOptions& options) {
       PrintText(report, backlog, !LedgerUrlFor(options.ledger).empty());
       break;
     case LedgerOptions::Format::kCsv: PrintCsv(report, backlog); break;
-    case LedgerOptions::Format::kJson: PrintJson(report, since, backlog); break;
+    case LedgerOptions::Format::kJson: PrintJson(report, since, options.ledger.until.value_or(""), backlog); break;
   }
   return AsInt(ExitCode::kDone);
 }
@@ -192,7 +201,8 @@ int RunExportCommand(const CliOptions& options) {
                  "kind,path,bytes,sha256,pinned,image_started_utc,image_finished_utc,result\n";
   }
   std::string error;
-  const bool read = ledger->ForEachBoard(options.ledger.since.value_or(""), [&](const StoredBoard& b) {
+  const auto [from, until] = SpanOf(options.ledger);
+  const bool read = ledger->ForEachBoard(from, until, [&](const StoredBoard& b) {
     if (csv) {
       PrintCsvBoard(b);
     } else {

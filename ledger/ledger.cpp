@@ -274,7 +274,7 @@ bool Ledger::FinishBoard(std::int64_t id, const BoardOutcome& outcome,
   return transaction.Commit(error);
 }
 
-bool Ledger::ForEachBoard(const std::string& since,
+bool Ledger::ForEachBoard(const std::string& since, const std::string& until,
                           const std::function<void(const StoredBoard&)>& visit, std::string& error) {
   // One read transaction, so the boards and their images agree.
   if (!db_.Execute("BEGIN", error)) return false;
@@ -282,8 +282,10 @@ bool Ledger::ForEachBoard(const std::string& since,
                          "SELECT id, uuid, started_utc, finished_utc, seconds, station, slot, "
                          "device, program, version, operator, settings_path, settings_sha256, "
                          "outcome_code, outcome, message, log_lost FROM boards "
-                         "WHERE started_utc >= ?1 ORDER BY started_utc, id");
+                         "WHERE started_utc >= ?1 AND (?2 = '' OR started_utc < ?2) "
+                         "ORDER BY started_utc, id");
   boards.BindText(1, since);
+  boards.BindText(2, until);
   SqliteStatement images(db_,
                          "SELECT kind, path, bytes, sha256, pinned, started_utc, finished_utc, "
                          "result FROM images WHERE board_id = ?1 ORDER BY id");
@@ -323,6 +325,24 @@ bool Ledger::ForEachBoard(const std::string& since,
     return false;
   }
   return true;
+}
+
+std::string LocalDayStartUtc(const std::string& date) {
+  if (date.size() > 10) return date;
+  std::tm day{};
+  if (date.size() != 10 || std::sscanf(date.c_str(), "%4d-%2d-%2d", &day.tm_year, &day.tm_mon,
+                                       &day.tm_mday) != 3) {
+    return {};
+  }
+  day.tm_year -= 1900;
+  day.tm_mon -= 1;
+  day.tm_isdst = -1;  // whatever daylight saving time says for that midnight
+  const std::time_t start = std::mktime(&day);
+  std::tm utc{};
+  if (start == static_cast<std::time_t>(-1) || gmtime_r(&start, &utc) == nullptr) return {};
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000Z", &utc);
+  return text;
 }
 
 std::string NewUuid() {

@@ -33,9 +33,10 @@ class Ledger {
   bool FinishBoard(std::int64_t id, const BoardOutcome& outcome,
                    const std::vector<ImageRecord>& images, std::string& error);
 
-  // Every board started at or after since ("" for all), oldest first, with its images.
-  bool ForEachBoard(const std::string& since, const std::function<void(const StoredBoard&)>& visit,
-                    std::string& error);
+  // Every board started at or after since and before until (UTC times, ""
+  // for an open end), oldest first, with its images.
+  bool ForEachBoard(const std::string& since, const std::string& until,
+                    const std::function<void(const StoredBoard&)>& visit, std::string& error);
 
   const SqliteDatabase& Database() const { return db_; }
 
@@ -51,6 +52,10 @@ class Ledger {
 std::string NewUuid();
 // Now in UTC as "YYYY-MM-DDTHH:MM:SS.mmmZ".
 std::string UtcNow();
+// The stored (UTC) time at which the station's local day DATE (YYYY-MM-DD)
+// begins, as "YYYY-MM-DDTHH:MM:SS.000Z"; a longer text (a time) is taken as
+// UTC and returned as it is; "" when DATE is not a day.
+std::string LocalDayStartUtc(const std::string& date);
 // The fields every board of this process shares: program, this build's
 // version, the host name, the login name and the settings file in use.
 BoardRecord BoardIdentity(const std::string& program, const std::string& settingsPath,

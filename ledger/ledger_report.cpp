@@ -1,11 +1,17 @@
 #include "ledger/ledger_report.h"
 
+#include <string>
+
 namespace {
 
-bool Groups(const Ledger& ledger, const char* sql, const std::string& since,
-            std::vector<ReportGroup>& groups, std::string& error) {
-  SqliteStatement query(ledger.Database(), sql);
+// The boards of the span: ?1 its start, ?2 its end ('' for none).
+constexpr char kInSpan[] = " WHERE started_utc >= ?1 AND (?2 = '' OR started_utc < ?2) ";
+
+bool Groups(const Ledger& ledger, const std::string& sql, const std::string& since,
+            const std::string& until, std::vector<ReportGroup>& groups, std::string& error) {
+  SqliteStatement query(ledger.Database(), sql.c_str());
   query.BindText(1, since);
+  query.BindText(2, until);
   int step = SQLITE_ROW;
   while ((step = query.Step()) == SQLITE_ROW) {
     groups.push_back(ReportGroup{query.Bytes(0), query.Int(1), query.Int(2), query.Int(3)});
@@ -17,15 +23,17 @@ bool Groups(const Ledger& ledger, const char* sql, const std::string& since,
 
 }  // namespace
 
-bool BuildReport(const Ledger& ledger, const std::string& since, LedgerReport& report,
-                 std::string& error) {
-  SqliteStatement totals(ledger.Database(),
-                         "SELECT COUNT(*), COALESCE(SUM(finished_utc IS NULL), 0), "
-                         "COALESCE(SUM(outcome_code = 0), 0), "
-                         "COALESCE(AVG(CASE WHEN outcome_code = 0 THEN seconds END), 0), "
-                         "COALESCE(MAX(CASE WHEN outcome_code = 0 THEN seconds END), 0) "
-                         "FROM boards WHERE started_utc >= ?1");
+bool BuildReport(const Ledger& ledger, const std::string& since, const std::string& until,
+                 LedgerReport& report, std::string& error) {
+  const std::string sql = std::string(
+                              "SELECT COUNT(*), COALESCE(SUM(finished_utc IS NULL), 0), "
+                              "COALESCE(SUM(outcome_code = 0), 0), "
+                              "COALESCE(AVG(CASE WHEN outcome_code = 0 THEN seconds END), 0), "
+                              "COALESCE(MAX(CASE WHEN outcome_code = 0 THEN seconds END), 0) "
+                              "FROM boards") + kInSpan;
+  SqliteStatement totals(ledger.Database(), sql.c_str());
   totals.BindText(1, since);
+  totals.BindText(2, until);
   if (totals.Step() != SQLITE_ROW) {
     error = ledger.Database().LastError();
     return false;
@@ -37,16 +45,17 @@ bool BuildReport(const Ledger& ledger, const std::string& since, LedgerReport& r
   report.slowestSeconds = totals.Real(4);
   return Groups(ledger,
                 "SELECT COALESCE(outcome, 'running'), COALESCE(outcome_code, -1), COUNT(*), "
-                "COALESCE(SUM(outcome_code = 0), 0) FROM boards WHERE started_utc >= ?1 "
-                "GROUP BY outcome_code ORDER BY outcome_code",
-                since, report.perOutcome, error) &&
+                "COALESCE(SUM(outcome_code = 0), 0) FROM boards" + std::string(kInSpan) +
+                    "GROUP BY outcome_code ORDER BY outcome_code",
+                since, until, report.perOutcome, error) &&
          Groups(ledger,
-                "SELECT slot, 0, COUNT(*), COALESCE(SUM(outcome_code = 0), 0) FROM boards "
-                "WHERE started_utc >= ?1 GROUP BY slot ORDER BY slot",
-                since, report.perSlot, error) &&
+                "SELECT slot, 0, COUNT(*), COALESCE(SUM(outcome_code = 0), 0) FROM boards" +
+                    std::string(kInSpan) + "GROUP BY slot ORDER BY slot",
+                since, until, report.perSlot, error) &&
          Groups(ledger,
-                "SELECT substr(started_utc, 1, 10), 0, COUNT(*), "
-                "COALESCE(SUM(outcome_code = 0), 0) FROM boards "
-                "WHERE started_utc >= ?1 GROUP BY 1 ORDER BY 1",
-                since, report.perDay, error);
+                // The station's local day: SQLite's localtime follows TZ.
+                "SELECT date(started_utc, 'localtime'), 0, COUNT(*), "
+                "COALESCE(SUM(outcome_code = 0), 0) FROM boards" + std::string(kInSpan) +
+                    "GROUP BY 1 ORDER BY 1",
+                since, until, report.perDay, error);
 }

@@ -9,7 +9,7 @@
 #include "ledger/ledger.h"
 
 struct ReportGroup {
-  std::string key;   // outcome word, slot or day (YYYY-MM-DD, UTC)
+  std::string key;   // outcome word, slot or day (YYYY-MM-DD, the station's local day)
   std::int64_t code = 0;  // per outcome: the code (-1 while running)
   std::int64_t boards = 0;
   std::int64_t done = 0;
@@ -26,6 +26,7 @@ struct LedgerReport {
   std::vector<ReportGroup> perDay;
 };
 
-// Boards started at or after since ("" for all).
-bool BuildReport(const Ledger& ledger, const std::string& since, LedgerReport& report,
-                 std::string& error);
+// Boards started at or after since and before until (UTC times; "" leaves
+// that end open).
+bool BuildReport(const Ledger& ledger, const std::string& since, const std::string& until,
+                 LedgerReport& report, std::string& error);

@@ -74,7 +74,7 @@ StationWindow::StationWindow(const StationSettings& settings, QString cliProgram
   scroll->setWidgetResizable(true);
   scroll->setFrameShape(QFrame::NoFrame);
 
-  auto* recordBox = new QGroupBox(tr("今日记录"), this);
+  auto* recordBox = new QGroupBox(tr("今日记录（本机日期）"), this);
   record_ = HeaderLabel(11, recordBox);
   record_->setWordWrap(true);
   auto* recordLayout = new QVBoxLayout(recordBox);
@@ -201,7 +201,8 @@ void StationWindow::CliEnded(int exitCode, bool crashed) {
 
 void StationWindow::RefreshReport() {
   if (replay_ || report_.state() != QProcess::NotRunning) return;
-  const QString today = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd"));
+  // The station's local day: the CLI takes a bare date as one.
+  const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
   report_.start(cliProgram_, QStringList{QStringLiteral("--report"), QStringLiteral("--since"), today,
                                          QStringLiteral("--json"), QStringLiteral("--settings"),
                                          settingsPath_} +

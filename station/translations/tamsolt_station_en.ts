@@ -75,8 +75,8 @@
     </message>
     <message>
         <location filename="../station_window.cpp" line="77"/>
-        <source>今日记录</source>
-        <translation>Today&apos;s record</translation>
+        <source>今日记录（本机日期）</source>
+        <translation>Today&apos;s record (this machine&apos;s date)</translation>
     </message>
     <message>
         <location filename="../station_window.cpp" line="91"/>

@@ -64,7 +64,7 @@ TEST_F(LedgerTest, AVersion1LedgerIsMigratedInPlace) {
   ASSERT_TRUE(ledger) << error;
   EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), 2);
   std::vector<StoredBoard> boards;
-  ASSERT_TRUE(ledger->ForEachBoard("", [&](const StoredBoard& b) { boards.push_back(b); }, error));
+  ASSERT_TRUE(ledger->ForEachBoard("", "", [&](const StoredBoard& b) { boards.push_back(b); }, error));
   ASSERT_EQ(boards.size(), 3u);
   for (std::size_t i = 0; i < boards.size(); ++i) {
     ASSERT_TRUE(boards[i].outcome);
@@ -110,7 +110,7 @@ TEST_F(LedgerTest, AnyBytesAreStoredAndReadBackExactly) {
                                   {image}, error))
       << error;
   std::vector<StoredBoard> stored;
-  ASSERT_TRUE(ledger->ForEachBoard("", [&](const StoredBoard& b) { stored.push_back(b); }, error));
+  ASSERT_TRUE(ledger->ForEachBoard("", "", [&](const StoredBoard& b) { stored.push_back(b); }, error));
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(stored[0].board.settingsPath, odd);
   EXPECT_EQ(stored[0].board.operatorName, board.operatorName);

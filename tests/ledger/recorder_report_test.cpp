@@ -1,5 +1,6 @@
 // A board recorded from what the host hears, and the report's figures on a
 // ledger built here.
+#include <cstdlib>
 #include "ledger/board_recorder.h"
 #include "ledger/ledger_report.h"
 #include "ledger_scratch.h"
@@ -15,7 +16,7 @@ std::vector<ImageRecord> Rows(std::initializer_list<const char*> kinds) {
 std::vector<StoredBoard> ReadAll(Ledger& ledger, const std::string& since = "") {
   std::vector<StoredBoard> boards;
   std::string error;
-  EXPECT_TRUE(ledger.ForEachBoard(since, [&](const StoredBoard& b) { boards.push_back(b); }, error)) << error;
+  EXPECT_TRUE(ledger.ForEachBoard(since, "", [&](const StoredBoard& b) { boards.push_back(b); }, error)) << error;
   return boards;
 }
 
@@ -115,7 +116,7 @@ TEST_F(LedgerTest, ReportCountsPerOutcomeSlotAndDay) {
     }
   }
   LedgerReport report;
-  ASSERT_TRUE(BuildReport(*ledger, "", report, error)) << error;
+  ASSERT_TRUE(BuildReport(*ledger, "", "", report, error)) << error;
   EXPECT_EQ(report.boards, 5);
   EXPECT_EQ(report.running, 1);
   EXPECT_EQ(report.done, 3);
@@ -135,10 +136,50 @@ TEST_F(LedgerTest, ReportCountsPerOutcomeSlotAndDay) {
   EXPECT_EQ(report.perDay[1].done, 1);
 
   LedgerReport since;
-  ASSERT_TRUE(BuildReport(*ledger, "2026-12-02", since, error));
+  ASSERT_TRUE(BuildReport(*ledger, "2026-12-02", "", since, error));
   EXPECT_EQ(since.boards, 3);
   EXPECT_DOUBLE_EQ(since.slowestSeconds, 40);
   EXPECT_EQ(ReadAll(*ledger, "2026-12-03").size(), 1u);
+}
+
+// Days are the station's local days: in UTC+8 the day of 8 December starts
+// at 16:00 UTC on the 7th, and a board just before it belongs to the 7th.
+TEST_F(LedgerTest, DaysAreTheStationsLocalDays) {
+  const char* before = std::getenv("TZ");
+  const std::string saved = before != nullptr ? before : "";
+  setenv("TZ", "CST-8", 1);
+  tzset();
+  EXPECT_EQ(LocalDayStartUtc("2026-12-08"), "2026-12-07T16:00:00.000Z");
+  EXPECT_EQ(LocalDayStartUtc("2026-12-08T03:00:00Z"), "2026-12-08T03:00:00Z");
+  EXPECT_EQ(LocalDayStartUtc("2026-1x-08"), "");
+  std::string error;
+  auto ledger = Ledger::Open(path, error);
+  ASSERT_TRUE(ledger) << error;
+  for (const char* started : {"2026-12-07T15:59:59.999Z", "2026-12-07T16:00:00.000Z",
+                              "2026-12-08T15:59:59.999Z", "2026-12-08T16:00:00.000Z"}) {
+    BoardRecord board = Board("1-1");
+    board.startedUtc = started;
+    const auto id = ledger->BeginBoard(board, error);
+    ASSERT_TRUE(id) << error;
+    ASSERT_TRUE(ledger->FinishBoard(*id, {started, 30, 0, "done", ""}, {}, error)) << error;
+  }
+  LedgerReport day;
+  ASSERT_TRUE(BuildReport(*ledger, LocalDayStartUtc("2026-12-08"), LocalDayStartUtc("2026-12-09"),
+                          day, error)) << error;
+  EXPECT_EQ(day.boards, 2);
+  ASSERT_EQ(day.perDay.size(), 1u);
+  EXPECT_EQ(day.perDay[0].key, "2026-12-08");
+  std::vector<StoredBoard> boards;
+  ASSERT_TRUE(ledger->ForEachBoard(LocalDayStartUtc("2026-12-08"), LocalDayStartUtc("2026-12-09"),
+                                   [&](const StoredBoard& b) { boards.push_back(b); }, error));
+  ASSERT_EQ(boards.size(), 2u);
+  EXPECT_EQ(boards.front().board.startedUtc, "2026-12-07T16:00:00.000Z");
+  if (before != nullptr) {
+    setenv("TZ", saved.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ std::vector<StoredBoard> RecordedBoards() {
   std::string error;
   const auto ledger = Ledger::OpenExisting(DefaultLedgerPath(), error);
   EXPECT_TRUE(ledger) << error;
-  if (ledger) ledger->ForEachBoard("", [&](const StoredBoard& b) { boards.push_back(b); }, error);
+  if (ledger) ledger->ForEachBoard("", "", [&](const StoredBoard& b) { boards.push_back(b); }, error);
   return boards;
 }
 
