@@ -62,6 +62,16 @@ odd_path_and_report)
     grep -qx "$line" "$work/report" || { cat "$work/report" >&2; fail "report lacks $line"; }
   done
   ;;
+log_file_lost)
+  # A board written whose log file is full: done in the ledger and the report,
+  # the loss flagged; the run still exits 11.
+  run 11 --quiet -- "$cli" --settings "$settings" --ledger "$ledger" --log-file /dev/full --rcdb "$work/rcdb"
+  export_lines >"$work/export"
+  grep -q '"log_lost":true' "$work/export" || fail "the loss is not flagged"
+  grep -q '"outcome":"done","outcome_code":0' "$work/export" || fail "the written board is not done"
+  "$cli" --settings "$settings" --ledger "$ledger" --report --csv >"$work/report"
+  grep -qx "outcome,done,0,1,1" "$work/report" || { cat "$work/report" >&2; fail "not done in the report"; }
+  ;;
 unwritable_ledger)
   run 11 --quiet -- "$cli" --settings "$settings" --ledger /proc/tamsolt/ledger.sqlite --rcdb "$work/rcdb"
   grep -q "RCDB" "$work/out" || fail "no transfer"
