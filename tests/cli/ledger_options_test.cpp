@@ -22,8 +22,10 @@ TEST(LedgerOptions, CommandLines) {
       {{"--json", "--rcdb", "r"}, ""},  // events, not the report
       {{"--report", "--csv", "--json"}, "--csv and --json exclude each other"},
       {{"--export", "xml"}, "--export wants csv or jsonl, not \"xml\""},
-      {{"--report", "--since", "1.12.2026"}, "--since wants a date as YYYY-MM-DD (UTC), not \"1.12.2026\""},
-      {{"--since", "2026-12-01"}, "--since goes with --report or --export"},
+      {{"--report", "--since", "1.12.2026"}, "--since wants a local date as YYYY-MM-DD, not \"1.12.2026\""},
+      {{"--export", "csv", "--until", "2026-13"}, "--until wants a local date as YYYY-MM-DD, not \"2026-13\""},
+      {{"--since", "2026-12-01"}, "--since and --until go with --report or --export"},
+      {{"--until", "2026-12-01"}, "--since and --until go with --report or --export"},
       {{"--ledger", "x", "--no-ledger"}, "--ledger and --no-ledger exclude each other"},
       {{"--report", "--pin"}, "--report, --export, --pin and --ledger-sync are separate commands"},
       {{"--pin", "--all"}, "--report, --export, --pin and --ledger-sync write no device; not with --all or --list"},
