@@ -1,10 +1,13 @@
 #include "cli/line_forwarding.h"
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
 #include "cli/exit_codes.h"
+#include "cli/json_events.h"
 #include "cli/ledger_options.h"
+#include "cli/stop_signals.h"
 #include "linedb/forward_backlog.h"
 
 namespace {
@@ -15,14 +18,25 @@ void TellError(const std::string& error) {
   std::fflush(stderr);
 }
 
+std::string StoppedText(int signal) {
+  return std::string("the forward to the line database was stopped by ") + StopSignalName(signal) +
+         "; the boards not sent stay queued in the ledger";
+}
+
 }  // namespace
 
 void ForwardAfterRun(const LedgerOptions& options) {
   const std::string url = LedgerUrlFor(options);
   const std::string ledger = LedgerPathFor(options);
   if (url.empty() || ledger.empty()) return;
-  const ForwardResult result = ForwardBacklog(ledger, url);
-  if (!result.error.empty()) TellError(result.error);
+  // The board is finished: the line database may hold the program's end this long, or until a stop.
+  const ForwardResult result =
+      ForwardBacklog(ledger, url, {StopSignalFd(), std::chrono::steady_clock::now() + kLineDbHoldTime});
+  if (result.stopped) {
+    std::fprintf(stderr, "tamsolt-cli: %s\n", StoppedText(TakeStopSignal()).c_str());
+  } else if (!result.error.empty()) {
+    TellError(result.error);
+  }
 }
 
 std::unique_ptr<BacklogForwarder> StationForwarder(const LedgerOptions& options) {
@@ -30,21 +44,29 @@ std::unique_ptr<BacklogForwarder> StationForwarder(const LedgerOptions& options)
   const std::string ledger = LedgerPathFor(options);
   if (url.empty() || ledger.empty()) return nullptr;
   return std::make_unique<BacklogForwarder>(
-      ledger, url, [](const ForwardResult& result, bool errorIsNew) {
+      ledger, url,
+      [](const ForwardResult& result, bool errorIsNew) {
         if (errorIsNew) TellError(result.error);
-      });
+      },
+      StopSignalFd());
 }
 
 int RunLedgerSync(const CliOptions& options) {
   const std::string url = LedgerUrlFor(options.ledger);
   if (url.empty()) {
-    std::fprintf(stderr,
-                 "tamsolt-cli: no line database: set [ledger] url in the settings file or "
-                 "give --ledger-url\n");
-    return AsInt(ExitCode::kBadCommandLine);
+    return EarlyError(AsInt(ExitCode::kBadCommandLine),
+                      "no line database: set [ledger] url in the settings file or give --ledger-url");
   }
-  const ForwardResult result = ForwardBacklog(LedgerPathFor(options.ledger), url);
-  if (result.left >= 0) {
+  // No time limit of its own (a long backlog may take a while), but a stop ends it at once.
+  const ForwardResult result = ForwardBacklog(LedgerPathFor(options.ledger), url, {StopSignalFd()});
+  const int signal = result.stopped ? TakeStopSignal() : 0;
+  if (JsonEventsOn()) {
+    Event data = {{"forwarded", result.forwarded}, {"left", nullptr}};
+    if (result.left >= 0) data["left"] = result.left;
+    if (signal != 0) data["signal"] = StopSignalName(signal);
+    if (!result.error.empty() && signal == 0) data["error"] = result.error;
+    EmitEvent("ledger-sync", std::move(data));
+  } else if (result.left >= 0) {
     std::printf("forwarded %lld board(s) to the line database; %lld left\n",
                 static_cast<long long>(result.forwarded), static_cast<long long>(result.left));
   } else {
@@ -52,8 +74,13 @@ int RunLedgerSync(const CliOptions& options) {
                 static_cast<long long>(result.forwarded));
   }
   std::fflush(stdout);
+  if (result.stopped) {
+    EarlyError(AsInt(ExitCode::kInterrupted), StoppedText(signal));
+    return AsInt(ExitCode::kInterrupted);
+  }
   if (!result.error.empty()) {
     TellError(result.error);
+    NoteFailureReason(result.error);
     return AsInt(ExitCode::kBadCommandLine);
   }
   return AsInt(ExitCode::kDone);

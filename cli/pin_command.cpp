@@ -6,6 +6,7 @@
 
 #include "cli/cli_rows.h"
 #include "cli/exit_codes.h"
+#include "cli/json_events.h"
 #include "engine/image_pins.h"
 #include "engine/sha256.h"
 #include "record/transfer_context.h"
@@ -23,23 +24,25 @@ int RunPinCommand(const CliOptions& options) {
     if (!rows[kind].checked) continue;
     const std::string digest = rows[kind].path.empty() ? std::string() : Sha256OfFile(rows[kind].path);
     if (digest.empty()) {
-      std::fprintf(stderr, "tamsolt-cli: %s: cannot read \"%s\" to pin it\n", KindName(kind),
-                   rows[kind].path.c_str());
-      return AsInt(ExitCode::kRowRefused);
+      return EarlyError(AsInt(ExitCode::kRowRefused), std::string(KindName(kind)) + ": cannot read \"" +
+                                                          rows[kind].path + "\" to pin it");
     }
     pins.push_back({kind, digest});
   }
-  if (pins.empty()) {
-    std::fprintf(stderr, "tamsolt-cli: no row to pin\n");
-    return AsInt(ExitCode::kBadCommandLine);  // nothing was asked for: a usage error
-  }
+  // Nothing was asked for: a usage error.
+  if (pins.empty()) return EarlyError(AsInt(ExitCode::kBadCommandLine), "no row to pin");
   for (const Pin& pin : pins) {
     if (!WriteProfileString(g_iniPath, kPinSection, KindName(pin.kind), pin.digest)) {
-      std::fprintf(stderr, "tamsolt-cli: cannot write [%s] of %s\n", kPinSection, g_iniPath.c_str());
-      return AsInt(ExitCode::kBadCommandLine);
+      return EarlyError(AsInt(ExitCode::kBadCommandLine),
+                        std::string("cannot write [") + kPinSection + "] of " + g_iniPath);
     }
-    std::printf("%s=%s  %s\n", KindName(pin.kind), pin.digest.c_str(), rows[pin.kind].path.c_str());
+    if (JsonEventsOn()) {
+      EmitEvent("pinned", {{"item", KindName(pin.kind)}, {"file", rows[pin.kind].path},
+                           {"sha256", pin.digest}, {"settings", g_iniPath}});
+    } else {
+      std::printf("%s=%s  %s\n", KindName(pin.kind), pin.digest.c_str(), rows[pin.kind].path.c_str());
+    }
   }
-  std::printf("pinned in %s\n", g_iniPath.c_str());
+  if (!JsonEventsOn()) std::printf("pinned in %s\n", g_iniPath.c_str());
   return AsInt(ExitCode::kDone);
 }

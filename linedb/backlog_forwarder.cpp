@@ -1,11 +1,15 @@
 #include "linedb/backlog_forwarder.h"
 
+#include <poll.h>
+
 #include <utility>
 
-BacklogForwarder::BacklogForwarder(std::string ledgerPath, std::string connectionString, Report report)
+BacklogForwarder::BacklogForwarder(std::string ledgerPath, std::string connectionString, Report report,
+                                   int stopFd)
     : ledgerPath_(std::move(ledgerPath)),
       connectionString_(std::move(connectionString)),
       report_(std::move(report)),
+      stopFd_(stopFd),
       thread_(&BacklogForwarder::Run, this) {}
 
 BacklogForwarder::~BacklogForwarder() {
@@ -14,6 +18,8 @@ BacklogForwarder::~BacklogForwarder() {
     stopping_ = true;
   }
   wake_.notify_one();
+  WaitForDescriptor(finished_.Fd(), POLLIN, stopFd_, std::chrono::steady_clock::now() + kLineDbHoldTime);
+  cut_.Set();
   thread_.join();
 }
 
@@ -29,13 +35,14 @@ void BacklogForwarder::Run() {
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return requested_ || stopping_; });
-    if (!requested_ || (stopping_ && !lastError_.empty())) return;
+    if (!requested_ || (stopping_ && !lastError_.empty()) || cut_.IsSet()) break;
     requested_ = false;
     lock.unlock();
-    const ForwardResult result = ForwardBacklog(ledgerPath_, connectionString_);
+    const ForwardResult result = ForwardBacklog(ledgerPath_, connectionString_, {cut_.Fd()});
     const bool errorIsNew = !result.error.empty() && result.error != lastError_;
     lastError_ = result.error;
     if (report_) report_(result, errorIsNew);
     lock.lock();
   }
+  finished_.Set();
 }

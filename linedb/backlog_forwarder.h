@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "linedb/fd_wait.h"
 #include "linedb/forward_backlog.h"
 
 class BacklogForwarder {
@@ -20,10 +21,14 @@ class BacklogForwarder {
   // is told again if it comes back after a forward went through.
   using Report = std::function<void(const ForwardResult& result, bool errorIsNew)>;
 
-  BacklogForwarder(std::string ledgerPath, std::string connectionString, Report report);
-  // Waits for the forward under way, then runs one still requested unless
-  // the last one failed (the database is likely still away: those boards go
-  // with the next run's first forward).
+  // stopFd: readable (a stop signal pending) ends the wait of the destructor
+  // at once; it is only polled, never read. -1: none.
+  BacklogForwarder(std::string ledgerPath, std::string connectionString, Report report,
+                   int stopFd = -1);
+  // Gives the forward under way, and one still requested unless the last one
+  // failed (the database is likely still away: those boards go with the next
+  // run's first forward), kLineDbHoldTime in all, or until stopFd is
+  // readable; then cuts what is still under way (its boards stay queued).
   ~BacklogForwarder();
   BacklogForwarder(const BacklogForwarder&) = delete;
   BacklogForwarder& operator=(const BacklogForwarder&) = delete;
@@ -38,6 +43,9 @@ class BacklogForwarder {
   const std::string ledgerPath_;
   const std::string connectionString_;
   const Report report_;
+  const int stopFd_;
+  Flag cut_;       // set by the destructor: the forward under way ends at once
+  Flag finished_;  // set by the thread as it returns
   std::mutex mutex_;
   std::condition_variable wake_;
   bool requested_ = false;

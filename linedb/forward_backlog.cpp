@@ -55,7 +55,8 @@ std::string AtLedger(const std::string& path, const std::string& message) {
 
 }  // namespace
 
-ForwardResult ForwardBacklog(const std::string& ledgerPath, const std::string& connectionString) {
+ForwardResult ForwardBacklog(const std::string& ledgerPath, const std::string& connectionString,
+                             const PgWaitLimits& limits) {
   ForwardResult result;
   LedgerFile ledger(ledgerPath, false);
   if (!ledger.Ok()) {
@@ -75,10 +76,11 @@ ForwardResult ForwardBacklog(const std::string& ledgerPath, const std::string& c
     return result;
   }
 
-  PgConnection db(connectionString);
+  PgConnection db(connectionString, limits);
   const std::string where = "line database (" + db.Describe() + "): ";
   if (!db.Ok() || !EnsureLineSchema(db)) {
     result.error = where + db.Error();
+    result.stopped = db.Stopped();
     return result;
   }
   for (std::int64_t id : waiting) {
@@ -89,7 +91,9 @@ ForwardResult ForwardBacklog(const std::string& ledgerPath, const std::string& c
     }
     const Sent sent = SendBoard(db, *board);
     if (sent != Sent::Stored) {
-      if (result.error.empty()) result.error = where + db.Error();
+      result.stopped = db.Stopped();
+      // A stop or a time-out is what ended the forward, whatever was refused before.
+      if (result.error.empty() || result.stopped || db.TimedOut()) result.error = where + db.Error();
       if (sent == Sent::Refused) continue;
       break;
     }

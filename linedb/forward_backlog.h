@@ -3,8 +3,17 @@
 // exactly once, and are then marked forwarded in the ledger.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+
+#include "linedb/pg_connection.h"
+
+// The longest a host's end waits for the line database: the forward after a
+// single run, and a forwarder's forward under way when its host closes. The
+// statement then under way is cancelled and the connection closed, which
+// takes no time to speak of (the cancel goes in the background).
+inline constexpr std::chrono::seconds kLineDbHoldTime{5};
 
 struct ForwardResult {
   std::int64_t forwarded = 0;  // boards now in the line database and marked in the ledger
@@ -13,6 +22,8 @@ struct ForwardResult {
   // (the ledger's path, or the line database as host/db/user, never a
   // password) and libpq's or SQLite's own message.
   std::string error;
+  // limits.stopFd became readable: the forward ended there, the rest stays queued.
+  bool stopped = false;
 };
 
 // Sends every finished, unforwarded board of the ledger at ledgerPath, with
@@ -21,10 +32,13 @@ struct ForwardResult {
 // transaction that inserts nothing when its uuid is already there, so a cut
 // send or two processes forwarding at once store it once. A database that
 // cannot be reached or refuses stops the call at once (after at most the 2 s
-// connect time-out) and leaves the boards queued; a board it refuses for its
-// data stays queued while the others go. Blocks: call it off the transfer's
-// thread. Opens no connection when nothing waits.
-ForwardResult ForwardBacklog(const std::string& ledgerPath, const std::string& connectionString);
+// connect time-out, name lookup included) and leaves the boards queued; a
+// board it refuses for its data stays queued while the others go. A statement
+// unanswered for 10 s (kLineDbReplyTime), limits.deadline or a readable
+// limits.stopFd ends the call, the rest queued. Blocks: call it off the
+// transfer's thread. Opens no connection when nothing waits.
+ForwardResult ForwardBacklog(const std::string& ledgerPath, const std::string& connectionString,
+                             const PgWaitLimits& limits = {});
 
 // The number of finished boards not yet forwarded (for reports); -1 with
 // error set when the ledger cannot be read.

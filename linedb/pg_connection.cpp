@@ -1,6 +1,79 @@
 #include "linedb/pg_connection.h"
 
+#include <poll.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <system_error>
+#include <thread>
+
+#include "linedb/host_lookup.h"
+
 namespace {
+
+bool Succeeded(const PGresult* result) {
+  const ExecStatusType status = PQresultStatus(result);
+  return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+// Where a connection string leads, as far as it can be known without libpq
+// connecting: its host and port lists, or the environment's.
+struct ConnectionTarget {
+  std::string host;
+  std::string port;
+  bool mayLookUp = false;   // a hostaddr or a service file leaves the lookup to libpq
+  std::string description;  // for a connection that never started
+};
+
+ConnectionTarget TargetOf(const std::string& connectionString) {
+  ConnectionTarget target;
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(connectionString.c_str(), &error);
+  PQfreemem(error);
+  if (options == nullptr) return target;  // libpq says what is wrong with it
+  std::map<std::string, std::string> given;
+  for (PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+    if (option->val != nullptr && *option->val != '\0') given[option->keyword] = option->val;
+  }
+  PQconninfoFree(options);
+  auto value = [&given](const char* keyword, const char* environment) {
+    const auto found = given.find(keyword);
+    const char* fallback = std::getenv(environment);
+    return found != given.end() ? found->second : std::string(fallback != nullptr ? fallback : "");
+  };
+  auto shown = [](std::string text) { return text.empty() ? std::string("?") : text; };
+  target.host = value("host", "PGHOST");
+  target.port = value("port", "PGPORT");
+  target.mayLookUp = !target.host.empty() && value("hostaddr", "PGHOSTADDR").empty() &&
+                     value("service", "PGSERVICE").empty();
+  target.description = "host=" + shown(target.host) + " db=" + shown(value("dbname", "PGDATABASE")) +
+                       " user=" + shown(value("user", "PGUSER"));
+  return target;
+}
+
+// Asks the server to cancel the statement under way, on a thread of its own:
+// libpq's PQcancel waits until the server closes the request's connection,
+// which a stalled server never does. One at a time, so a server that holds
+// them holds one thread, not one per forward.
+void CancelInBackground(PGconn* connection) {
+  static std::atomic<bool> cancelling{false};
+  if (cancelling.exchange(true)) return;
+  PGcancel* cancel = PQgetCancel(connection);
+  try {
+    if (cancel == nullptr) throw std::system_error(std::make_error_code(std::errc::not_enough_memory));
+    std::thread([cancel] {
+      char error[256];
+      PQcancel(cancel, error, sizeof error);
+      PQfreeCancel(cancel);
+      cancelling = false;
+    }).detach();
+  } catch (const std::system_error&) {
+    PQfreeCancel(cancel);
+    cancelling = false;
+  }
+}
 
 std::string Trimmed(const char* text) {
   std::string out = text != nullptr ? text : "";
@@ -82,20 +155,52 @@ std::string PasswordIn(const std::string& connectionString) {
   return password;
 }
 
-PgConnection::PgConnection(const std::string& connectionString)
-    : password_(PasswordIn(connectionString)) {
+PgConnection::PgConnection(const std::string& connectionString, PgWaitLimits limits)
+    : limits_(limits), password_(PasswordIn(connectionString)) {
+  Connect(connectionString);
+  if (connection_ && description_.empty()) {
+    auto part = [](const char* value) { return std::string(value != nullptr && *value ? value : "?"); };
+    description_ = "host=" + part(PQhost(connection_.get())) + " db=" + part(PQdb(connection_.get())) +
+                   " user=" + part(PQuser(connection_.get()));
+  }
+  if (connection_) PQsetnonblocking(connection_.get(), 1);  // a full send buffer is waited for here
+}
+
+void PgConnection::Connect(const std::string& connectionString) {
+  const SteadyTime deadline = std::min(limits_.deadline, std::chrono::steady_clock::now() + kLineDbConnectTime);
+  const ConnectionTarget target = TargetOf(connectionString);
+  // Names are looked up here, within the connect's time, and libpq is given
+  // the addresses: its own lookup would block beyond any time-out.
+  HostLookup lookup;
+  if (target.mayLookUp) {
+    lookup = LookUpHosts(target.host, target.port, limits_.stopFd, deadline);
+    if (lookup.end != DescriptorWait::kReady || !lookup.error.empty()) {
+      description_ = target.description;
+      GiveUp(lookup.end, lookup.error);
+      return;
+    }
+  }
   // Defaults the string may change: a send cut half way on TCP (a pulled
-  // cable) and a statement stuck behind a lock end instead of hanging the
-  // forwarder for good. The string is expanded then, and the values after it
-  // win: the short connect time-out, and UTF-8, which every text value is sent
-  // in (PgValue::Text).
-  const char* keywords[] = {"keepalives_idle", "keepalives_interval", "keepalives_count",
-                            "tcp_user_timeout", "options", "dbname", "connect_timeout",
-                            "client_encoding", "fallback_application_name", nullptr};
-  const char* values[] = {"10", "5", "3", "15000", "-c statement_timeout=30000",
-                          connectionString.c_str(), kLineDbConnectSeconds, "UTF8", "tamsolt",
-                          nullptr};
-  connection_.reset(PQconnectdbParams(keywords, values, 1 /* expand dbname */));
+  // cable) and a statement stuck behind a lock end on the server too. The
+  // string is expanded then, and the values after it win: the short connect
+  // time-out, UTF-8, which every text value is sent in (PgValue::Text), and
+  // the addresses looked up.
+  std::vector<const char*> keywords = {"keepalives_idle", "keepalives_interval", "keepalives_count",
+                                       "tcp_user_timeout", "options", "dbname", "connect_timeout",
+                                       "client_encoding", "fallback_application_name"};
+  std::vector<const char*> values = {"10", "5", "3", "15000", "-c statement_timeout=30000",
+                                     connectionString.c_str(), kLineDbConnectSeconds, "UTF8", "tamsolt"};
+  if (const std::optional<HostTargets>& found = lookup.targets) {
+    keywords.insert(keywords.end(), {"host", "hostaddr"});
+    values.insert(values.end(), {found->host.c_str(), found->hostaddr.c_str()});
+    if (!found->port.empty()) {
+      keywords.push_back("port");
+      values.push_back(found->port.c_str());
+    }
+  }
+  keywords.push_back(nullptr);
+  values.push_back(nullptr);
+  connection_.reset(PQconnectStartParams(keywords.data(), values.data(), 1 /* expand dbname */));
   if (!connection_) {
     lastError_ = "out of memory";
     return;
@@ -103,10 +208,33 @@ PgConnection::PgConnection(const std::string& connectionString)
   // The server's notices ("already exists, skipping") would go to the host's
   // stderr: whatever matters comes back as an error instead.
   PQsetNoticeProcessor(connection_.get(), [](void*, const char*) {}, nullptr);
+  if (PQstatus(connection_.get()) == CONNECTION_BAD) return;
+  for (PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
+       polling != PGRES_POLLING_OK && polling != PGRES_POLLING_FAILED;
+       polling = PQconnectPoll(connection_.get())) {
+    // The socket changes from one address to the next: asked for each time.
+    const DescriptorWait end = WaitForDescriptor(PQsocket(connection_.get()),
+                                          polling == PGRES_POLLING_READING ? POLLIN : POLLOUT,
+                                          limits_.stopFd, deadline);
+    if (end != DescriptorWait::kReady) {
+      GiveUp(end, "no connection within " + std::string(kLineDbConnectSeconds) + " s");
+      return;
+    }
+  }
 }
 
 bool PgConnection::Ok() const {
   return connection_ && PQstatus(connection_.get()) == CONNECTION_OK;
+}
+
+void PgConnection::GiveUp(DescriptorWait end, const std::string& message) {
+  gaveUp_ = end;
+  lastState_.clear();
+  lastError_ = end == DescriptorWait::kStopped ? "stopped while waiting for an answer" : message;
+  if (connection_ && PQtransactionStatus(connection_.get()) == PQTRANS_ACTIVE) {
+    CancelInBackground(connection_.get());
+  }
+  connection_.reset();  // closes the socket: the server ends the session
 }
 
 std::string PgConnection::Error() const {
@@ -117,11 +245,7 @@ std::string PgConnection::Error() const {
 }
 
 std::string PgConnection::Describe() const {
-  if (!connection_) return "host=? db=? user=?";
-  auto part = [](const char* value) { return std::string(value != nullptr && *value ? value : "?"); };
-  return MaskPassword("host=" + part(PQhost(connection_.get())) + " db=" +
-                          part(PQdb(connection_.get())) + " user=" + part(PQuser(connection_.get())),
-                      password_);
+  return MaskPassword(description_.empty() ? "host=? db=? user=?" : description_, password_);
 }
 
 std::string PgConnection::Option(std::string_view keyword) const {
@@ -136,6 +260,11 @@ std::string PgConnection::Option(std::string_view keyword) const {
 
 PgResult PgConnection::Checked(PGresult* raw) {
   PgResult result(raw);
+  if (!result && gaveUp_ != DescriptorWait::kReady) return nullptr;  // the message is set
+  if (!result && !connection_) {
+    if (lastError_.empty()) lastError_ = "no connection";
+    return nullptr;
+  }
   const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
     lastError_.clear();
@@ -149,7 +278,7 @@ PgResult PgConnection::Checked(PGresult* raw) {
 }
 
 PgResult PgConnection::Exec(const char* sql, const std::vector<PgValue>& values) {
-  if (!connection_) return nullptr;
+  if (!Ok()) return Checked(nullptr);
   std::vector<const char*> data;
   std::vector<int> lengths;
   std::vector<int> formats;
@@ -158,15 +287,56 @@ PgResult PgConnection::Exec(const char* sql, const std::vector<PgValue>& values)
     lengths.push_back(static_cast<int>(value.data.size()));
     formats.push_back(value.binary ? 1 : 0);
   }
-  return Checked(PQexecParams(connection_.get(), sql, static_cast<int>(values.size()), nullptr,
-                              data.data(), lengths.data(), formats.data(), 0));
+  if (!PQsendQueryParams(connection_.get(), sql, static_cast<int>(values.size()), nullptr,
+                         data.data(), lengths.data(), formats.data(), 0)) {
+    return Checked(nullptr);
+  }
+  return Collect();
 }
 
 PgResult PgConnection::ExecScript(const char* sql) {
-  if (!connection_) return nullptr;
-  return Checked(PQexec(connection_.get(), sql));
+  if (!Ok()) return Checked(nullptr);
+  if (!PQsendQuery(connection_.get(), sql)) return Checked(nullptr);
+  return Collect();
+}
+
+PgResult PgConnection::Collect() {
+  const SteadyTime replyBy = std::chrono::steady_clock::now() + kLineDbReplyTime;
+  const SteadyTime deadline = std::min(limits_.deadline, replyBy);
+  const std::string late = replyBy <= limits_.deadline
+                               ? "no reply within " + std::to_string(kLineDbReplyTime.count()) + " s"
+                               : "no reply within the time this forward was given";
+  PGconn* connection = connection_.get();
+  auto wait = [&](short events) {
+    const DescriptorWait end = WaitForDescriptor(PQsocket(connection), events, limits_.stopFd, deadline);
+    if (end != DescriptorWait::kReady) GiveUp(end, late + " (the statement was cancelled and the connection closed)");
+    return end == DescriptorWait::kReady;
+  };
+  // What libpq could not send at once (a full socket buffer) goes first.
+  for (int pending; (pending = PQflush(connection)) != 0;) {
+    if (pending < 0 || !wait(POLLIN | POLLOUT)) return Checked(nullptr);
+    if (!PQconsumeInput(connection)) return Checked(nullptr);
+  }
+  PgResult kept;
+  for (;;) {
+    while (PQisBusy(connection)) {
+      if (!wait(POLLIN)) return Checked(nullptr);
+      if (!PQconsumeInput(connection)) return Checked(nullptr);
+    }
+    PgResult next(PQgetResult(connection));
+    if (!next) break;
+    if (!kept || Succeeded(kept.get())) kept = std::move(next);  // an error, once there, stays
+  }
+  return Checked(kept.release());
 }
 
 void PgConnection::Rollback() {
-  if (connection_) PQclear(PQexec(connection_.get(), "ROLLBACK"));
+  if (!Ok()) return;
+  const std::string error = lastError_;
+  const std::string state = lastState_;
+  ExecScript("ROLLBACK");
+  if (Ok()) {
+    lastError_ = error;
+    lastState_ = state;
+  }
 }

@@ -1,18 +1,39 @@
 // A thin RAII layer over libpq's C API: a connection, a result, and
-// statements whose values always travel as bound parameters.
+// statements whose values always travel as bound parameters. libpq is driven
+// without blocking: every wait (name lookup, connect, each reply) ends at a
+// deadline or at once when a stop descriptor becomes readable, and a wait
+// given up cancels the statement and closes the connection.
 #pragma once
 
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// How long a connection attempt may take before the station gives up on the
-// line database for now (seconds, libpq's connect_timeout).
+#include "linedb/fd_wait.h"
+
+// How long a connection attempt may take, name lookup included, before the
+// station gives up on the line database for now (seconds; also given to
+// libpq as connect_timeout).
 inline constexpr const char* kLineDbConnectSeconds = "2";
+inline constexpr std::chrono::seconds kLineDbConnectTime{2};
+// How long one statement may go unanswered (a backend stuck in I/O, a frozen
+// server, a paused pooler: the kernel still acknowledges) before it is
+// cancelled and the connection closed.
+inline constexpr std::chrono::seconds kLineDbReplyTime{10};
+
+// What ends the connection's waits besides its own time-outs.
+struct PgWaitLimits {
+  // Readable: every wait ends at once and the connection is closed (a stop
+  // signal pending, a host closing). Only polled, never read. -1: none.
+  int stopFd = -1;
+  // No wait goes past it (a host that gives the line database so long in all).
+  SteadyTime deadline = SteadyTime::max();
+};
 
 struct PgResultDeleter {
   void operator()(PGresult* result) const { PQclear(result); }
@@ -41,11 +62,15 @@ class PgConnection {
   // Connects with a connection string in libpq's format (key=value or
   // postgresql:// URI) and the short connect time-out, whatever the string
   // says. Check Ok() or Error() afterwards.
-  explicit PgConnection(const std::string& connectionString);
+  explicit PgConnection(const std::string& connectionString, PgWaitLimits limits = {});
   PgConnection(const PgConnection&) = delete;
   PgConnection& operator=(const PgConnection&) = delete;
 
   bool Ok() const;
+  // A wait ended because the stop descriptor became readable (the connection is closed).
+  bool Stopped() const { return gaveUp_ == DescriptorWait::kStopped; }
+  // A wait ended at its deadline (the connection is closed).
+  bool TimedOut() const { return gaveUp_ == DescriptorWait::kTimedOut; }
   // libpq's last message, trimmed, with the password (if the connection
   // string held one) masked.
   std::string Error() const;
@@ -65,13 +90,23 @@ class PgConnection {
   std::string LastState() const { return lastState_; }
 
  private:
+  void Connect(const std::string& connectionString);
+  // Sends what libpq holds and collects the statement's results (the first
+  // error, else the last result), waiting within the reply time.
+  PgResult Collect();
+  // A wait that did not end ready: the statement is cancelled (in the
+  // background) and the connection closed.
+  void GiveUp(DescriptorWait end, const std::string& message);
   PgResult Checked(PGresult* result);
 
   struct Finish {
     void operator()(PGconn* connection) const { PQfinish(connection); }
   };
   std::unique_ptr<PGconn, Finish> connection_;
+  const PgWaitLimits limits_;
   std::string password_;  // only to mask it in messages
+  std::string description_;
+  DescriptorWait gaveUp_ = DescriptorWait::kReady;
   std::string lastError_;
   std::string lastState_;
 };
