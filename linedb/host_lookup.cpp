@@ -95,9 +95,6 @@ HostLookup LookUpHosts(const std::string& hosts, const std::string& ports, int s
     return outcome;
   }
   outcome.end = WaitForDescriptor(lookups->done.Fd(), POLLIN, stopFd, deadline);
-  if (outcome.end == DescriptorWait::kTimedOut) {
-    outcome.error = "no address for \"" + hosts + "\" within the connect time-out (the name server does not answer)";
-  }
   if (outcome.end != DescriptorWait::kReady) return outcome;
 
   std::lock_guard lock(lookups->mutex);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <system_error>
@@ -12,6 +13,15 @@
 #include "linedb/host_lookup.h"
 
 namespace {
+
+// Why a wait that ended at its deadline ended: its own bound (seconds), or
+// the time the host gave the line database in all.
+std::string LateText(const char* what, std::chrono::milliseconds bound, bool ownBound) {
+  if (!ownBound) return std::string(what) + " within the time this forward was given";
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(bound.count()) / 1000.0);
+  return std::string(what) + " within " + seconds + " s";
+}
 
 bool Succeeded(const PGresult* result) {
   const ExecStatusType status = PQresultStatus(result);
@@ -55,11 +65,15 @@ ConnectionTarget TargetOf(const std::string& connectionString) {
 
 // Asks the server to cancel the statement under way, on a thread of its own:
 // libpq's PQcancel waits until the server closes the request's connection,
-// which a stalled server never does. One at a time, so a server that holds
-// them holds one thread, not one per forward.
+// which a stalled server never does. A few at a time, so a server that holds
+// them holds a few threads, not one per forward.
 void CancelInBackground(PGconn* connection) {
-  static std::atomic<bool> cancelling{false};
-  if (cancelling.exchange(true)) return;
+  constexpr int kMostCancelsUnderWay = 4;
+  static std::atomic<int> cancelling{0};
+  if (++cancelling > kMostCancelsUnderWay) {
+    --cancelling;
+    return;
+  }
   PGcancel* cancel = PQgetCancel(connection);
   try {
     if (cancel == nullptr) throw std::system_error(std::make_error_code(std::errc::not_enough_memory));
@@ -67,11 +81,11 @@ void CancelInBackground(PGconn* connection) {
       char error[256];
       PQcancel(cancel, error, sizeof error);
       PQfreeCancel(cancel);
-      cancelling = false;
+      --cancelling;
     }).detach();
   } catch (const std::system_error&) {
     PQfreeCancel(cancel);
-    cancelling = false;
+    --cancelling;
   }
 }
 
@@ -158,16 +172,13 @@ std::string PasswordIn(const std::string& connectionString) {
 PgConnection::PgConnection(const std::string& connectionString, PgWaitLimits limits)
     : limits_(limits), password_(PasswordIn(connectionString)) {
   Connect(connectionString);
-  if (connection_ && description_.empty()) {
-    auto part = [](const char* value) { return std::string(value != nullptr && *value ? value : "?"); };
-    description_ = "host=" + part(PQhost(connection_.get())) + " db=" + part(PQdb(connection_.get())) +
-                   " user=" + part(PQuser(connection_.get()));
-  }
   if (connection_) PQsetnonblocking(connection_.get(), 1);  // a full send buffer is waited for here
 }
 
 void PgConnection::Connect(const std::string& connectionString) {
-  const SteadyTime deadline = std::min(limits_.deadline, std::chrono::steady_clock::now() + kLineDbConnectTime);
+  const SteadyTime connectBy = std::chrono::steady_clock::now() + kLineDbConnectTime;
+  const SteadyTime deadline = std::min(limits_.deadline, connectBy);
+  const std::string late = LateText("no connection", kLineDbConnectTime, connectBy <= limits_.deadline);
   const ConnectionTarget target = TargetOf(connectionString);
   // Names are looked up here, within the connect's time, and libpq is given
   // the addresses: its own lookup would block beyond any time-out.
@@ -176,7 +187,7 @@ void PgConnection::Connect(const std::string& connectionString) {
     lookup = LookUpHosts(target.host, target.port, limits_.stopFd, deadline);
     if (lookup.end != DescriptorWait::kReady || !lookup.error.empty()) {
       description_ = target.description;
-      GiveUp(lookup.end, lookup.error);
+      GiveUp(lookup.end, lookup.end == DescriptorWait::kTimedOut ? late + " (no address for \"" + target.host + "\": the name server does not answer)" : lookup.error);
       return;
     }
   }
@@ -208,6 +219,9 @@ void PgConnection::Connect(const std::string& connectionString) {
   // The server's notices ("already exists, skipping") would go to the host's
   // stderr: whatever matters comes back as an error instead.
   PQsetNoticeProcessor(connection_.get(), [](void*, const char*) {}, nullptr);
+  auto part = [](const char* value) { return std::string(value != nullptr && *value ? value : "?"); };
+  description_ = "host=" + part(PQhost(connection_.get())) + " db=" + part(PQdb(connection_.get())) +
+                 " user=" + part(PQuser(connection_.get()));
   if (PQstatus(connection_.get()) == CONNECTION_BAD) return;
   for (PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
        polling != PGRES_POLLING_OK && polling != PGRES_POLLING_FAILED;
@@ -217,7 +231,7 @@ void PgConnection::Connect(const std::string& connectionString) {
                                           polling == PGRES_POLLING_READING ? POLLIN : POLLOUT,
                                           limits_.stopFd, deadline);
     if (end != DescriptorWait::kReady) {
-      GiveUp(end, "no connection within " + std::string(kLineDbConnectSeconds) + " s");
+      GiveUp(end, late);
       return;
     }
   }
@@ -301,11 +315,9 @@ PgResult PgConnection::ExecScript(const char* sql) {
 }
 
 PgResult PgConnection::Collect() {
-  const SteadyTime replyBy = std::chrono::steady_clock::now() + kLineDbReplyTime;
+  const SteadyTime replyBy = std::chrono::steady_clock::now() + limits_.replyTime;
   const SteadyTime deadline = std::min(limits_.deadline, replyBy);
-  const std::string late = replyBy <= limits_.deadline
-                               ? "no reply within " + std::to_string(kLineDbReplyTime.count()) + " s"
-                               : "no reply within the time this forward was given";
+  const std::string late = LateText("no reply", limits_.replyTime, replyBy <= limits_.deadline);
   PGconn* connection = connection_.get();
   auto wait = [&](short events) {
     const DescriptorWait end = WaitForDescriptor(PQsocket(connection), events, limits_.stopFd, deadline);

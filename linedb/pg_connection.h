@@ -33,6 +33,8 @@ struct PgWaitLimits {
   int stopFd = -1;
   // No wait goes past it (a host that gives the line database so long in all).
   SteadyTime deadline = SteadyTime::max();
+  // How long each statement may go unanswered.
+  std::chrono::milliseconds replyTime = kLineDbReplyTime;
 };
 
 struct PgResultDeleter {

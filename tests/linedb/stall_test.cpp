@@ -1,0 +1,103 @@
+// A line database that never answers (a frozen server, a paused pooler) or
+// a stop: every wait ends, the statement is cancelled, the connection closed
+// and the boards stay queued.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "ledger_builder.h"
+#include "linedb/backlog_forwarder.h"
+#include "linedb/forward_backlog.h"
+#include "stalling_server.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using Seen = StallingServer::Seen;
+
+std::string UrlOf(const StallingServer& server) {
+  // A name, not an address: looked up by the station within the connect's time.
+  return "host=localhost port=" + std::to_string(server.Port()) + " user=station dbname=line3";
+}
+
+SteadyTime In(milliseconds time) { return std::chrono::steady_clock::now() + time; }
+
+}  // namespace
+
+TEST(StalledLineDatabase, EveryWaitEndsAndTheBoardsStayQueued) {
+  enum class Stop { kNever, kAtFirstStatement, kBeforeStart };
+  struct Case {
+    const char* name;
+    StallingServer::Mode mode;
+    milliseconds replyTime;
+    milliseconds forwardTime;  // 0: no deadline in all
+    Stop stop;
+    const char* error;
+    int statements;  // seen before the wait ended, and each then cancelled
+  } cases[] = {
+      {"statement unanswered", StallingServer::Mode::kAfterStartup, milliseconds(300), milliseconds(0),
+       Stop::kNever, "no reply within 0.3 s (the statement was cancelled and the connection closed)", 1},
+      {"forward's time runs out", StallingServer::Mode::kAfterStartup, milliseconds(60000),
+       milliseconds(300), Stop::kNever, "no reply within the time this forward was given", 1},
+      {"stop during a statement", StallingServer::Mode::kAfterStartup, milliseconds(60000),
+       milliseconds(0), Stop::kAtFirstStatement, "stopped while waiting for an answer", 1},
+      {"server never speaks", StallingServer::Mode::kSilent, milliseconds(300), milliseconds(300),
+       Stop::kNever, "no connection within the time this forward was given", 0},
+      {"stop already pending", StallingServer::Mode::kAfterStartup, milliseconds(60000),
+       milliseconds(0), Stop::kBeforeStart, "stopped while waiting for an answer", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StallingServer server(c.mode);
+    ASSERT_NE(server.Port(), 0);
+    Flag stop;
+    if (c.stop == Stop::kBeforeStart) stop.Set();
+    if (c.stop == Stop::kAtFirstStatement) {
+      server.OnChange([&stop](const Seen& seen) {
+        if (seen.statements > 0) stop.Set();
+      });
+    }
+    TestLedger ledger;
+    ledger.AddBoard(1);
+    ledger.AddBoard(2);
+    PgWaitLimits limits{stop.Fd(), SteadyTime::max(), c.replyTime};
+    if (c.forwardTime.count() > 0) limits.deadline = In(c.forwardTime);
+
+    const ForwardResult result = ForwardBacklog(ledger.Path(), UrlOf(server), limits);
+
+    EXPECT_NE(result.error.find(c.error), std::string::npos) << result.error;
+    EXPECT_NE(result.error.find("host=localhost db=line3 user=station"), std::string::npos) << result.error;
+    EXPECT_EQ(result.stopped, c.stop != Stop::kNever);
+    EXPECT_EQ(result.forwarded, 0);
+    EXPECT_EQ(result.left, 2);
+    // The session is closed; a statement under way is cancelled too.
+    EXPECT_TRUE(server.WaitFor([&](const Seen& seen) {
+      return seen.closedByClient >= (c.stop == Stop::kBeforeStart ? 0 : 1) &&
+             seen.cancelRequests == c.statements;
+    }));
+    EXPECT_EQ(server.Snapshot().statements, c.statements);
+    server.OnChange(nullptr);
+  }
+}
+
+TEST(StalledLineDatabase, ClosingForwarderCutsTheForwardUnderWayAtAStop) {
+  StallingServer server(StallingServer::Mode::kAfterStartup);
+  TestLedger ledger;
+  ledger.AddBoard(1);
+  Flag stop;
+  std::vector<ForwardResult> reports;
+  {
+    BacklogForwarder forwarder(
+        ledger.Path(), UrlOf(server),
+        [&reports](const ForwardResult& result, bool) { reports.push_back(result); }, stop.Fd());
+    forwarder.Request();
+    ASSERT_TRUE(server.WaitFor([](const Seen& seen) { return seen.statements == 1; }));
+    stop.Set();  // the host's stop signal: its close does not wait the hold time out
+  }
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_TRUE(reports[0].stopped);
+  EXPECT_EQ(reports[0].left, 1);
+  EXPECT_EQ(ledger.Column("SELECT count(*) FROM boards WHERE forwarded_utc IS NULL"),
+            std::vector<std::string>{"1"});
+  EXPECT_TRUE(server.WaitFor([](const Seen& seen) { return seen.closedByClient >= 1; }));
+}
