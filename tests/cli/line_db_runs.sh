@@ -1,10 +1,13 @@
 #!/bin/sh
-# line_db_runs.sh CASE RUNNER CLI SETTINGS SAMPLE_GENERATOR WORKDIR SERVER_STATE
+# line_db_runs.sh CASE RUNNER CLI SETTINGS SAMPLE_GENERATOR WORKDIR SERVER_STATE [STALLING_SERVER]
 # tamsolt-cli under tamsolt-sim-run forwarding its ledger to the test
 # PostgreSQL server (tests/linedb/pg_server.sh); each case has a database of
-# its own, and what arrived is compared with the ledger's own export.
+# its own, and what arrived is compared with the ledger's own export. The
+# stalled_* cases forward to a fake server that never answers
+# (tests/linedb/stalling_server.h): without a bound on every wait they hang
+# until ctest's time-out.
 set -eu
-case=$1 runner=$2 cli=$3 settings=$4 generator=$5 work=$6 state=$7
+case=$1 runner=$2 cli=$3 settings=$4 generator=$5 work=$6 state=$7 stalling_server=${8:-}
 rm -rf "$work"
 mkdir -p "$work"
 ledger=$work/ledger.sqlite
@@ -25,7 +28,106 @@ sql() { psql -X -q -At -d "$url" -c "$1"; }
 ledger_uuids() { "$cli" --settings "$settings" --ledger "$ledger" --export jsonl | grep -o '"uuid":"[^"]*"' | cut -d'"' -f4 | sort; }
 head -c 1060 /dev/urandom >"$work/rcdb"
 
+# stalling MODE: the fake server in the background; $stall_url leads to it
+# by name, and its lines ("session", "statement", "cancel", "closed") come on fd 3.
+stalling() {
+  mkfifo "$work/stall.fifo"
+  "$stalling_server" "$1" >"$work/stall.fifo" &
+  stall_pid=$!
+  trap 'kill $stall_pid 2>/dev/null || true' EXIT
+  exec 3<"$work/stall.fifo"
+  read -r word stall_port <&3
+  [ "$word" = port ] || fail "stalling server: $word"
+  stall_url="host=localhost port=$stall_port user=postgres dbname=$db"
+}
+seen() {
+  while read -r line <&3; do [ "$line" = "$1" ] && return 0; done
+  fail "the stalling server never saw a $1"
+}
+# Every line of out is an event, and the last one is the outcome with this exit code.
+events_only() {
+  ! grep -v '^{"schema":1,"kind":"[a-z-]*","time":"[0-9T:.Z-]*",.*"data":{.*}}$' "$work/out" ||
+    fail "not events only"
+  tail -n 1 "$work/out" | grep -q "\"kind\":\"outcome\".*\"exit_code\":$1," || fail "no outcome $1 last"
+}
+backlog() { "$cli" --settings "$settings" --ledger "$ledger" --report --csv | grep "^backlog," | cut -d, -f4; }
+
 case $case in
+stalled_run)
+  # A board done, then a database that stops answering after its start-up, or never
+  # speaks: the run still ends (at most the hold time), with its own code, the board queued.
+  stalling after-startup
+  run 0 --quiet -- "$cli" --settings "$settings" --ledger "$ledger" --ledger-url "$stall_url" --rcdb "$work/rcdb"
+  grep -q "no reply within the time this forward was given" "$work/err" || { cat "$work/err" >&2; fail "not told"; }
+  seen cancel
+  kill $stall_pid
+  exec 3<&-
+  rm "$work/stall.fifo"
+  stalling silent
+  run 7 --quiet --begin-status=5 -- "$cli" --settings "$settings" --ledger "$ledger" --ledger-url "$stall_url" --rcdb "$work/rcdb"
+  grep -q "no connection within 2 s" "$work/err" || { cat "$work/err" >&2; fail "silent server not told"; }
+  [ "$(backlog)" = 2 ] || fail "boards not queued"
+  ;;
+stalled_watch)
+  # The station's lot is done: it stops, cutting the forward that waits for an answer.
+  stalling after-startup
+  run 0 --quiet -- "$cli" --settings "$settings" --ledger "$ledger" --ledger-url "$stall_url" \
+    --watch --max-boards 1 --rcdb "$work/rcdb"
+  grep -q "stopped; written 1, failed 0" "$work/out" || { cat "$work/out" >&2; fail "not stopped"; }
+  [ "$(backlog)" = 1 ] || fail "board not queued"
+  ;;
+stalled_sync)
+  # SIGTERM while --ledger-sync waits for an answer: it ends at once (exit 10), the board queued.
+  run 0 --quiet -- "$cli" --settings "$settings" --ledger "$ledger" --ledger-url= --rcdb "$work/rcdb"
+  stalling after-startup
+  for form in text json; do
+    json=""
+    [ $form = text ] || json=--json
+    "$cli" --settings "$settings" --ledger "$ledger" --ledger-url "$stall_url" --ledger-sync $json \
+      >"$work/out" 2>"$work/err" &
+    sync_pid=$!
+    seen statement
+    kill -TERM $sync_pid
+    status=0
+    wait $sync_pid || status=$?
+    [ "$status" -eq 10 ] || { cat "$work/out" "$work/err" >&2; fail "$form: exit $status, not 10"; }
+    grep -q "stopped by SIGTERM" "$work/err" || fail "$form: stop not told"
+    if [ $form = text ]; then
+      grep -qx "forwarded 0 board(s) to the line database; 1 left" "$work/out" || fail "numbers"
+    else
+      events_only 10
+      grep -q '"kind":"ledger-sync".*"data":{"forwarded":0,"left":1,"signal":"SIGTERM"}' "$work/out" ||
+        fail "no ledger-sync event"
+    fi
+  done
+  [ "$(backlog)" = 1 ] || fail "board not queued"
+  ;;
+events_only)
+  # --ledger-sync and --pin with --json: events and nothing else, ending with the outcome.
+  run 0 --quiet -- "$cli" --settings "$settings" --ledger "$ledger" --ledger-url= --rcdb "$work/rcdb"
+  status=0
+  "$cli" --settings "$settings" --ledger "$ledger" --ledger-url "host=$server user=postgres dbname=no_such_db" \
+    --ledger-sync --json >"$work/out" 2>"$work/err" || status=$?
+  [ "$status" -eq 2 ] || fail "refused sync: exit $status"
+  events_only 2
+  grep -q '"kind":"ledger-sync".*"data":{"forwarded":0,"left":1,"error":"line database .*no_such_db' "$work/out" ||
+    fail "refusal not in the event"
+  "$cli" --settings "$settings" --ledger "$ledger" --ledger-url "$url" --ledger-sync --json >"$work/out" ||
+    fail "sync failed"
+  events_only 0
+  grep -q '"kind":"ledger-sync".*"data":{"forwarded":1,"left":0}' "$work/out" || fail "sync event"
+  cp "$settings" "$work/pins.ini"
+  "$cli" --settings "$work/pins.ini" --pin --json --rcdb "$work/rcdb" >"$work/out" || fail "pin failed"
+  events_only 0
+  digest=$(sha256sum "$work/rcdb" | cut -c1-64)
+  grep -q "\"kind\":\"pinned\".*\"item\":\"RCDB\",\"file\":\"$work/rcdb\",\"sha256\":\"$digest\"" "$work/out" ||
+    fail "no pinned event"
+  status=0
+  "$cli" --settings "$work/pins.ini" --pin --json --rcdb "$work/missing" >"$work/out" 2>/dev/null || status=$?
+  [ "$status" -eq 3 ] || fail "pin of a missing file: exit $status"
+  events_only 3
+  grep -q '"reason":"RCDB: cannot read' "$work/out" || fail "no reason"
+  ;;
 batch)
   # Three single runs (one of nine rows) and an --all of two: every board arrives, each once.
   "$generator" "$work/s" >"$work/rows" 2>/dev/null
