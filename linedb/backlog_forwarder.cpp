@@ -5,11 +5,12 @@
 #include <utility>
 
 BacklogForwarder::BacklogForwarder(std::string ledgerPath, std::string connectionString, Report report,
-                                   int stopFd)
+                                   int stopFd, std::chrono::milliseconds holdTime)
     : ledgerPath_(std::move(ledgerPath)),
       connectionString_(std::move(connectionString)),
       report_(std::move(report)),
       stopFd_(stopFd),
+      holdTime_(holdTime),
       thread_(&BacklogForwarder::Run, this) {}
 
 BacklogForwarder::~BacklogForwarder() {
@@ -18,7 +19,7 @@ BacklogForwarder::~BacklogForwarder() {
     stopping_ = true;
   }
   wake_.notify_one();
-  WaitForDescriptor(finished_.Fd(), POLLIN, stopFd_, std::chrono::steady_clock::now() + kLineDbHoldTime);
+  WaitForDescriptor(finished_.Fd(), POLLIN, stopFd_, std::chrono::steady_clock::now() + holdTime_);
   cut_.Set();
   thread_.join();
 }

@@ -4,6 +4,7 @@
 // thread, one at a time.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -24,11 +25,11 @@ class BacklogForwarder {
   // stopFd: readable (a stop signal pending) ends the wait of the destructor
   // at once; it is only polled, never read. -1: none.
   BacklogForwarder(std::string ledgerPath, std::string connectionString, Report report,
-                   int stopFd = -1);
+                   int stopFd = -1, std::chrono::milliseconds holdTime = kLineDbHoldTime);
   // Gives the forward under way, and one still requested unless the last one
   // failed (the database is likely still away: those boards go with the next
-  // run's first forward), kLineDbHoldTime in all, or until stopFd is
-  // readable; then cuts what is still under way (its boards stay queued).
+  // run's first forward), holdTime in all, or until stopFd is readable; then
+  // cuts what is still under way (its boards stay queued).
   ~BacklogForwarder();
   BacklogForwarder(const BacklogForwarder&) = delete;
   BacklogForwarder& operator=(const BacklogForwarder&) = delete;
@@ -44,6 +45,7 @@ class BacklogForwarder {
   const std::string connectionString_;
   const Report report_;
   const int stopFd_;
+  const std::chrono::milliseconds holdTime_;
   Flag cut_;       // set by the destructor: the forward under way ends at once
   Flag finished_;  // set by the thread as it returns
   std::mutex mutex_;

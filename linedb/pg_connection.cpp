@@ -187,7 +187,10 @@ void PgConnection::Connect(const std::string& connectionString) {
     lookup = LookUpHosts(target.host, target.port, limits_.stopFd, deadline);
     if (lookup.end != DescriptorWait::kReady || !lookup.error.empty()) {
       description_ = target.description;
-      GiveUp(lookup.end, lookup.end == DescriptorWait::kTimedOut ? late + " (no address for \"" + target.host + "\": the name server does not answer)" : lookup.error);
+      GiveUp(lookup.end, lookup.end != DescriptorWait::kTimedOut
+                             ? lookup.error
+                             : late + " (no address for \"" + target.host +
+                                   "\": the name server does not answer)");
       return;
     }
   }
@@ -227,9 +230,9 @@ void PgConnection::Connect(const std::string& connectionString) {
        polling != PGRES_POLLING_OK && polling != PGRES_POLLING_FAILED;
        polling = PQconnectPoll(connection_.get())) {
     // The socket changes from one address to the next: asked for each time.
-    const DescriptorWait end = WaitForDescriptor(PQsocket(connection_.get()),
-                                          polling == PGRES_POLLING_READING ? POLLIN : POLLOUT,
-                                          limits_.stopFd, deadline);
+    const DescriptorWait end =
+        WaitForDescriptor(PQsocket(connection_.get()), polling == PGRES_POLLING_READING ? POLLIN : POLLOUT,
+                          limits_.stopFd, deadline);
     if (end != DescriptorWait::kReady) {
       GiveUp(end, late);
       return;

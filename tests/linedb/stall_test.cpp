@@ -80,24 +80,36 @@ TEST(StalledLineDatabase, EveryWaitEndsAndTheBoardsStayQueued) {
   }
 }
 
-TEST(StalledLineDatabase, ClosingForwarderCutsTheForwardUnderWayAtAStop) {
-  StallingServer server(StallingServer::Mode::kAfterStartup);
-  TestLedger ledger;
-  ledger.AddBoard(1);
-  Flag stop;
-  std::vector<ForwardResult> reports;
-  {
-    BacklogForwarder forwarder(
-        ledger.Path(), UrlOf(server),
-        [&reports](const ForwardResult& result, bool) { reports.push_back(result); }, stop.Fd());
-    forwarder.Request();
-    ASSERT_TRUE(server.WaitFor([](const Seen& seen) { return seen.statements == 1; }));
-    stop.Set();  // the host's stop signal: its close does not wait the hold time out
+TEST(StalledLineDatabase, ClosingForwarderCutsTheForwardUnderWayAtAStopOrAfterItsHoldTime) {
+  struct Case {
+    const char* name;
+    bool stop;                // a stop signal comes as the host closes
+    milliseconds holdTime;    // one that would outlast ctest's time-out is never waited out
+  } cases[] = {
+      {"stop", true, milliseconds(std::chrono::hours(1))},
+      {"hold time", false, milliseconds(100)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StallingServer server(StallingServer::Mode::kAfterStartup);
+    TestLedger ledger;
+    ledger.AddBoard(1);
+    Flag stop;
+    std::vector<ForwardResult> reports;
+    {
+      BacklogForwarder forwarder(
+          ledger.Path(), UrlOf(server),
+          [&reports](const ForwardResult& result, bool) { reports.push_back(result); }, stop.Fd(),
+          c.holdTime);
+      forwarder.Request();
+      ASSERT_TRUE(server.WaitFor([](const Seen& seen) { return seen.statements == 1; }));
+      if (c.stop) stop.Set();
+    }
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_TRUE(reports[0].stopped);  // cut, not ended by the 10 s reply time
+    EXPECT_EQ(reports[0].left, 1);
+    EXPECT_EQ(ledger.Column("SELECT count(*) FROM boards WHERE forwarded_utc IS NULL"),
+              std::vector<std::string>{"1"});
+    EXPECT_TRUE(server.WaitFor([](const Seen& seen) { return seen.closedByClient >= 1; }));
   }
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_TRUE(reports[0].stopped);
-  EXPECT_EQ(reports[0].left, 1);
-  EXPECT_EQ(ledger.Column("SELECT count(*) FROM boards WHERE forwarded_utc IS NULL"),
-            std::vector<std::string>{"1"});
-  EXPECT_TRUE(server.WaitFor([](const Seen& seen) { return seen.closedByClient >= 1; }));
 }
