@@ -15,9 +15,11 @@ namespace {
 using std::chrono::milliseconds;
 using Seen = StallingServer::Seen;
 
-std::string UrlOf(const StallingServer& server) {
-  // A name, not an address: looked up by the station within the connect's time.
-  return "host=localhost port=" + std::to_string(server.Port()) + " user=station dbname=line3";
+// By name (looked up by the station within the connect's time), or by
+// address, which goes to libpq's connect at once.
+std::string UrlOf(const StallingServer& server, bool byAddress = false) {
+  return std::string(byAddress ? "hostaddr=127.0.0.1 " : "") + "host=localhost port=" +
+         std::to_string(server.Port()) + " user=station dbname=line3";
 }
 
 SteadyTime In(milliseconds time) { return std::chrono::steady_clock::now() + time; }
@@ -34,6 +36,7 @@ TEST(StalledLineDatabase, EveryWaitEndsAndTheBoardsStayQueued) {
     Stop stop;
     const char* error;
     int statements;  // seen before the wait ended, and each then cancelled
+    bool byAddress = false;
   } cases[] = {
       {"statement unanswered", StallingServer::Mode::kAfterStartup, milliseconds(300), milliseconds(0),
        Stop::kNever, "no reply within 0.3 s (the statement was cancelled and the connection closed)", 1},
@@ -43,8 +46,11 @@ TEST(StalledLineDatabase, EveryWaitEndsAndTheBoardsStayQueued) {
        milliseconds(0), Stop::kAtFirstStatement, "stopped while waiting for an answer", 1},
       {"server never speaks", StallingServer::Mode::kSilent, milliseconds(300), milliseconds(300),
        Stop::kNever, "no connection within the time this forward was given", 0},
-      {"stop already pending", StallingServer::Mode::kAfterStartup, milliseconds(60000),
+      {"stop pending at the name lookup", StallingServer::Mode::kAfterStartup, milliseconds(60000),
        milliseconds(0), Stop::kBeforeStart, "stopped while waiting for an answer", 0},
+      // The stop wins over a socket that is ready: no start-up, no statement.
+      {"stop pending at the connect", StallingServer::Mode::kAfterStartup, milliseconds(60000),
+       milliseconds(0), Stop::kBeforeStart, "stopped while waiting for an answer", 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -63,7 +69,7 @@ TEST(StalledLineDatabase, EveryWaitEndsAndTheBoardsStayQueued) {
     PgWaitLimits limits{stop.Fd(), SteadyTime::max(), c.replyTime};
     if (c.forwardTime.count() > 0) limits.deadline = In(c.forwardTime);
 
-    const ForwardResult result = ForwardBacklog(ledger.Path(), UrlOf(server), limits);
+    const ForwardResult result = ForwardBacklog(ledger.Path(), UrlOf(server, c.byAddress), limits);
 
     EXPECT_NE(result.error.find(c.error), std::string::npos) << result.error;
     EXPECT_NE(result.error.find("host=localhost db=line3 user=station"), std::string::npos) << result.error;
@@ -76,6 +82,9 @@ TEST(StalledLineDatabase, EveryWaitEndsAndTheBoardsStayQueued) {
              seen.cancelRequests == c.statements;
     }));
     EXPECT_EQ(server.Snapshot().statements, c.statements);
+    if (c.byAddress) {
+      EXPECT_EQ(server.Snapshot().sessions, 0);
+    }
     server.OnChange(nullptr);
   }
 }
