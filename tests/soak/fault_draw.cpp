@@ -77,8 +77,12 @@ std::string DrawnFaults::Describe() const {
   std::string text;
   char part[64];
   const auto add = [&](const char* format, auto... values) {
-    std::snprintf(part, sizeof part, format, values...);
-    text += part;
+    if constexpr (sizeof...(values) == 0) {
+      text += format;  // a fixed text: no format to read
+    } else {
+      std::snprintf(part, sizeof part, format, values...);
+      text += part;
+    }
   };
   const sim::Faults& f = faults;
   if (f.silentFromFrame >= 0) add(" --silent=%d:%d", f.silentFromFrame, f.silentReplies);
