@@ -456,6 +456,10 @@ TEST(SlotAlerts, ThreeFailuresOrAFarHigherRateAlertAndAWrittenBoardClears) {
       {"twice but not 30 points above", {{"B", 'W'}, {"B", 'W'}, {"B", 'W'}, {"B", 'W'}, {"B", 'W'},
                                          {"A", 'W'}, {"A", 'F'}, {"A", 'W'}, {"A", 'W'}, {"A", 'F'}},
        std::nullopt},
+      // A: 4 of 5 (80 %) against 5 of 10 (50 %): 30 points above, but not twice.
+      {"30 points above but not twice", {{"B", 'W'}, {"B", 'W'}, {"B", 'W'}, {"B", 'W'}, {"B", 'F'},
+                                         {"A", 'F'}, {"A", 'F'}, {"A", 'W'}, {"A", 'F'}, {"A", 'F'}},
+       std::nullopt},
       // Every slot as bad as A: the station, not the slot.
       {"the whole station fails", {{"B", 'F'}, {"B", 'W'}, {"B", 'F'}, {"B", 'W'}, {"B", 'F'},
                                    {"A", 'F'}, {"A", 'W'}, {"A", 'F'}, {"A", 'W'}, {"A", 'F'}},
