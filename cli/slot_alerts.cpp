@@ -22,11 +22,12 @@ std::optional<SlotAlert::Rule> SlotAlertRule(long boards, long failed, int faile
   return std::nullopt;
 }
 
-bool SlotAlerts::Record(const std::string& slot, bool written, const std::string& reason) {
+bool SlotAlerts::Record(const std::string& slot, BoardVerdict verdict, const std::string& reason) {
+  if (verdict == BoardVerdict::kCut) return false;
   Counts& counts = slots_[slot];
   ++counts.boards;
   ++boards_;
-  if (written) {
+  if (verdict == BoardVerdict::kWritten) {
     counts.failedInARow = 0;
     const bool had = counts.alert.has_value();
     counts.alert.reset();

@@ -36,11 +36,15 @@ inline constexpr long kHighRateMinBoards = 5;
 std::optional<SlotAlert::Rule> SlotAlertRule(long boards, long failed, int failedInARow,
                                              long stationBoards, long stationFailed);
 
+// A board's end as its slot sees it: kCut, a write cut by a stop signal, is
+// neither (not counted, and it does not break a run of failures).
+enum class BoardVerdict { kWritten, kFailed, kCut };
+
 class SlotAlerts {
  public:
-  // A board of the slot written (true) or failed with its reason. True when
-  // the slot's alert changed: raised, its evidence grown, or cleared.
-  bool Record(const std::string& slot, bool written, const std::string& reason);
+  // A board of the slot ended, with the reason of a failure. True when the
+  // slot's alert changed: raised, its evidence grown, or cleared.
+  bool Record(const std::string& slot, BoardVerdict verdict, const std::string& reason);
   // The slot's alert, or nothing.
   const SlotAlert* AlertOf(const std::string& slot) const;
   // The slot's evidence now (alert or not), for the clearing event.

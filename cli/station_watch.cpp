@@ -202,10 +202,12 @@ void Station::Ended(const std::string& slot, Board& board) {
 }
 
 // A board's verdict against its slot: slot-alert when the slot asks to be
-// checked, or no longer does. An interrupted board says nothing of its slot.
+// checked, or no longer does.
 void Station::JudgeSlot(const std::string& slot, SlotState result, const std::string& reason) {
-  if (result == SlotState::kInterrupted) return;
-  if (!alerts_.Record(slot, result == SlotState::kDone, reason)) return;
+  const BoardVerdict verdict = result == SlotState::kDone     ? BoardVerdict::kWritten
+                               : result == SlotState::kFailed ? BoardVerdict::kFailed
+                                                              : BoardVerdict::kCut;
+  if (!alerts_.Record(slot, verdict, reason)) return;
   const SlotAlert* alert = alerts_.AlertOf(slot);
   const SlotAlert evidence = alert != nullptr ? *alert : alerts_.Evidence(slot);
   const auto rate = [](long failed, long boards) {

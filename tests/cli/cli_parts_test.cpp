@@ -467,7 +467,9 @@ TEST(SlotAlerts, ThreeFailuresOrAFarHigherRateAlertAndAWrittenBoardClears) {
   };
   for (const auto& c : cases) {
     SlotAlerts alerts;
-    for (const auto& [slot, result] : c.boards) alerts.Record(slot, result == 'W', std::string("reason of ") + slot);
+    for (const auto& [slot, result] : c.boards) {
+      alerts.Record(slot, result == 'W' ? BoardVerdict::kWritten : BoardVerdict::kFailed, std::string("reason of ") + slot);
+    }
     const SlotAlert* alert = alerts.AlertOf("A");
     ASSERT_EQ(alert != nullptr, c.alert.has_value()) << c.name;
     if (alert != nullptr) {
@@ -479,11 +481,13 @@ TEST(SlotAlerts, ThreeFailuresOrAFarHigherRateAlertAndAWrittenBoardClears) {
 
 TEST(SlotAlerts, TheAlertCarriesItsEvidence) {
   SlotAlerts alerts;
-  alerts.Record("B", true, "");
-  EXPECT_FALSE(alerts.Record("A", false, "no reply"));
-  EXPECT_FALSE(alerts.Record("A", false, "begin refused"));
-  EXPECT_TRUE(alerts.Record("A", false, "transfer gave up"));
-  EXPECT_TRUE(alerts.Record("A", false, "no reply again"));  // more evidence
+  alerts.Record("B", BoardVerdict::kWritten, "");
+  EXPECT_FALSE(alerts.Record("A", BoardVerdict::kFailed, "no reply"));
+  EXPECT_FALSE(alerts.Record("A", BoardVerdict::kFailed, "begin refused"));
+  // A write cut by a stop signal neither counts nor breaks the run.
+  EXPECT_FALSE(alerts.Record("A", BoardVerdict::kCut, "interrupted"));
+  EXPECT_TRUE(alerts.Record("A", BoardVerdict::kFailed, "transfer gave up"));
+  EXPECT_TRUE(alerts.Record("A", BoardVerdict::kFailed, "no reply again"));  // more evidence
   const SlotAlert* alert = alerts.AlertOf("A");
   ASSERT_NE(alert, nullptr);
   EXPECT_EQ(std::string(SlotAlertRuleName(alert->rule)), "last-three-failed");
@@ -492,9 +496,9 @@ TEST(SlotAlerts, TheAlertCarriesItsEvidence) {
   EXPECT_EQ(alert->stationBoards, 5);
   EXPECT_EQ(alert->stationFailed, 4);
   EXPECT_EQ(alert->lastReasons, (std::vector<std::string>{"begin refused", "transfer gave up", "no reply again"}));
-  EXPECT_TRUE(alerts.Record("A", true, ""));  // cleared
+  EXPECT_TRUE(alerts.Record("A", BoardVerdict::kWritten, ""));  // cleared
   EXPECT_EQ(alerts.AlertOf("A"), nullptr);
-  EXPECT_FALSE(alerts.Record("A", true, ""));
+  EXPECT_FALSE(alerts.Record("A", BoardVerdict::kWritten, ""));
 }
 
 }  // namespace
