@@ -119,9 +119,8 @@ TEST_F(Station, ThreeBoardsArrivingOneAfterAnotherEndAsThreeDoneTiles) {
 }
 
 // Three boards in 1-1.1 one after another (each in for 5 s or more: time to
-// be taken under load), none of which can be opened: the
-// real station asks for the slot to be checked, on the tile and in the slot's
-// line; the board in 1-1.2 is written and its slot asks nothing.
+// be taken under load), none of which can be opened: the real station's
+// slot-alert marks the tile; the board in 1-1.2 is written and its slot asks nothing.
 TEST_F(Station, ThreeFailuresInOneSlotAskForItToBeChecked) {
   ASSERT_TRUE(QTest::qWaitFor([&] {
     const Slot* slot = window_->Model().Find("1-1.1");
