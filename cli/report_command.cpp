@@ -65,6 +65,12 @@ void PrintText(const LedgerReport& report, std::int64_t backlog, bool lineDataba
     }
   };
   table("slot", report.perSlot);
+  // The slots to check first; the rate is over the boards done or failed.
+  std::printf("\n%-24s%-8s%-8s%s\n", "slot by failure rate", "done", "failed", "rate");
+  for (const ReportGroup& g : report.slotsByFailureRate) {
+    std::printf("%-24s%-8lld%-8lld%.0f%%\n", g.key.empty() ? "?" : g.key.c_str(),
+                static_cast<long long>(g.done), static_cast<long long>(g.failed), 100 * FailureRate(g));
+  }
   table("day (UTC)", report.perDay);
   if (backlog < 0) return;
   // Without a url nothing will ever forward them: say so rather than "waiting".
@@ -74,7 +80,8 @@ void PrintText(const LedgerReport& report, std::int64_t backlog, bool lineDataba
 }
 
 void PrintCsv(const LedgerReport& report, std::int64_t backlog) {
-  std::printf("group,key,code,boards,done\n");
+  // Only the slot_failures rows fill failed and failure_rate.
+  std::printf("group,key,code,boards,done,failed,failure_rate\n");
   std::printf("all,,,%lld,%lld\n", static_cast<long long>(report.boards), static_cast<long long>(report.done));
   std::printf("mean_seconds,%s,,,\nslowest_seconds,%s,,,\n", Seconds(report.meanSeconds).c_str(),
               Seconds(report.slowestSeconds).c_str());
@@ -88,6 +95,11 @@ void PrintCsv(const LedgerReport& report, std::int64_t backlog) {
   rows("outcome", report.perOutcome, true);
   rows("slot", report.perSlot, false);
   rows("day", report.perDay, false);
+  for (const ReportGroup& g : report.slotsByFailureRate) {
+    std::printf("slot_failures,%s,,%lld,%lld,%lld,%.3f\n", CsvField(g.key).c_str(),
+                static_cast<long long>(g.boards), static_cast<long long>(g.done),
+                static_cast<long long>(g.failed), FailureRate(g));
+  }
   if (backlog >= 0) std::printf("backlog,,,%lld,\n", static_cast<long long>(backlog));
 }
 
@@ -108,6 +120,11 @@ void PrintJson(const LedgerReport& report, const std::string& since, const std::
   for (const char* name : {"per_slot", "per_day"}) out[name] = Json::array();
   for (const ReportGroup& g : report.perSlot) {
     out["per_slot"].push_back({{"slot", g.key}, {"boards", g.boards}, {"done", g.done}});
+  }
+  out["slots_by_failure_rate"] = Json::array();
+  for (const ReportGroup& g : report.slotsByFailureRate) {
+    out["slots_by_failure_rate"].push_back({{"slot", g.key}, {"boards", g.boards}, {"done", g.done},
+                                            {"failed", g.failed}, {"failure_rate", FailureRate(g)}});
   }
   for (const ReportGroup& g : report.perDay) {
     out["per_day"].push_back({{"day", g.key}, {"boards", g.boards}, {"done", g.done}});

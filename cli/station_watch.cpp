@@ -16,6 +16,7 @@
 #include "cli/device_port.h"
 #include "cli/exit_codes.h"
 #include "cli/json_events.h"
+#include "cli/slot_alerts.h"
 #include "cli/slot_book.h"
 #include "cli/slot_view.h"
 #include "cli/stop_signals.h"
@@ -85,11 +86,13 @@ class Station {
   void Stop(int signal);
   void Show();
   void UpdateRate();
+  void JudgeSlot(const std::string& slot, SlotState result, const std::string& reason);
 
   std::string program_;
   std::function<void()> boardEnded_;
   CliOptions options_;
   SlotBook book_;
+  SlotAlerts alerts_;
   SlotView view_;
   Clock::time_point started_;
   std::map<std::string, Board> boards_;  // running, by slot
@@ -192,9 +195,34 @@ void Station::Ended(const std::string& slot, Board& board) {
                            : code == AsInt(ExitCode::kInterrupted) ? SlotState::kInterrupted
                                                                    : SlotState::kFailed;
   book_.Finished(slot, result, board.reason, Clock::now());
+  JudgeSlot(slot, result, board.reason);
   ++(done ? tally_.written : tally_.failed);
   if (boardEnded_) boardEnded_();
   UpdateRate();
+}
+
+// A board's verdict against its slot: slot-alert when the slot asks to be
+// checked, or no longer does.
+void Station::JudgeSlot(const std::string& slot, SlotState result, const std::string& reason) {
+  const BoardVerdict verdict = result == SlotState::kDone     ? BoardVerdict::kWritten
+                               : result == SlotState::kFailed ? BoardVerdict::kFailed
+                                                              : BoardVerdict::kCut;
+  if (!alerts_.Record(slot, verdict, reason)) return;
+  const SlotAlert* alert = alerts_.AlertOf(slot);
+  const SlotAlert evidence = alert != nullptr ? *alert : alerts_.Evidence(slot);
+  const auto rate = [](long failed, long boards) {
+    return boards > 0 ? static_cast<double>(failed) / static_cast<double>(boards) : 0.0;
+  };
+  Event data = {{"slot", slot}, {"check", alert != nullptr}};
+  if (alert != nullptr) data["rule"] = SlotAlertRuleName(alert->rule);
+  data["boards"] = evidence.boards;
+  data["failed"] = evidence.failed;
+  data["rate"] = rate(evidence.failed, evidence.boards);
+  data["station_boards"] = evidence.stationBoards;
+  data["station_failed"] = evidence.stationFailed;
+  data["station_rate"] = rate(evidence.stationFailed, evidence.stationBoards);
+  data["last_reasons"] = evidence.lastReasons;
+  EmitEvent("slot-alert", std::move(data), book_.Slots().at(slot).device, slot);
 }
 
 // No rate until the first board is a minute old: one board after two seconds
@@ -252,7 +280,12 @@ void Station::Show() {
     if (slot.state == SlotState::kFailed || slot.state == SlotState::kInterrupted) {
       data["reason"] = slot.reason;
     }
-    lines[name] = {book_.Text(name, now, countdown),
+    std::string text = book_.Text(name, now, countdown);
+    if (alerts_.AlertOf(name) != nullptr) {
+      data["check"] = true;
+      text += " [check this slot]";
+    }
+    lines[name] = {std::move(text),
                    std::chrono::duration_cast<std::chrono::seconds>(now - slot.since).count(),
                    std::move(data)};
   }

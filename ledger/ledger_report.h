@@ -1,5 +1,5 @@
 // The figures of tamsolt-cli --report, counted by SQLite: boards per outcome,
-// per slot and per day, and the mean and slowest time of the boards done.
+// per slot (with its failure rate) and per day, and the mean and slowest time of the boards done.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,13 @@ struct ReportGroup {
   std::int64_t code = 0;  // per outcome: the code (-1 while running)
   std::int64_t boards = 0;
   std::int64_t done = 0;
+  // Finished and not done, not counting interrupted boards (exit 10: cut by a
+  // stop signal, nothing of the board's or the slot's doing).
+  std::int64_t failed = 0;
 };
+
+// failed over the boards with a verdict (done + failed); 0 with none.
+double FailureRate(const ReportGroup& group);
 
 struct LedgerReport {
   std::int64_t boards = 0;
@@ -23,6 +29,9 @@ struct LedgerReport {
   double slowestSeconds = 0;  // over the boards done
   std::vector<ReportGroup> perOutcome;
   std::vector<ReportGroup> perSlot;
+  // The same slots, the highest failure rate first (then more failures, then by slot):
+  // the slots to check come first.
+  std::vector<ReportGroup> slotsByFailureRate;
   std::vector<ReportGroup> perDay;
 };
 

@@ -34,11 +34,14 @@ std::optional<std::vector<long>> PortNumbers(const std::string& port) {
   return numbers;
 }
 
-// The board has gone: the slot keeps only its identity.
+// The board has gone: the slot keeps only its identity, and whether it asks
+// to be checked (that is the slot's, not the board's).
 void Clear(Slot& slot) {
   Slot empty;
   empty.port = std::move(slot.port);
   empty.name = std::move(slot.name);
+  empty.check = slot.check;
+  empty.checkEvidence = std::move(slot.checkEvidence);
   slot = std::move(empty);
 }
 
@@ -87,6 +90,7 @@ void StationModel::Count(Slot& slot) {
   if (slot.state == SlotState::kDone) {
     slot.counted = true;
     ++counted_.written;
+    slot.check = false;  // a board written here: the slot works
   } else if (slot.state == SlotState::kFailed) {
     slot.counted = true;
     slot.alert = true;
@@ -126,6 +130,8 @@ void StationModel::Finish(Slot& slot, const StationEvent& event) {
 // CLI does not take (it came back before the slot re-armed, the station stops
 // or the lot is complete) must come out again.
 void StationModel::SetState(Slot& slot, const StationEvent& event) {
+  // A window started mid-session learns of an alert from the slot's state too.
+  if (event.check.value_or(false)) slot.check = true;
   const std::string& s = event.state;
   const bool present = event.present.value_or(true);
   // A reason not to take it outweighs a taken that says otherwise: never a
@@ -235,6 +241,13 @@ void StationModel::Apply(const StationEvent& event) {
       interrupting_ = true;
       return;
     case EventKind::kStationNote:
+      return;
+    case EventKind::kSlotAlert:
+      // Without a readable check the event says nothing the window can use.
+      if (!aboutSlot || !event.check) return;
+      At(event.slot).check = *event.check;
+      At(event.slot).checkEvidence = SlotCheck{event.rule, event.boards, event.failed, event.rate,
+                                               event.stationRate, event.lastReasons};
       return;
     case EventKind::kUnknown:
       return;

@@ -15,6 +15,16 @@
 // written); it must come out.
 enum class SlotState { kEmpty, kWriting, kDone, kFailed, kNotTaken, kInterrupted };
 
+// Why a slot asks to be checked, as the CLI's slot-alert said it.
+struct SlotCheck {
+  std::string rule;  // last-three-failed, high-rate (empty: not said)
+  int boards = 0;    // the slot's boards written or failed this session
+  int failed = 0;
+  std::optional<double> rate;         // the slot's failure rate, 0 to 1
+  std::optional<double> stationRate;  // the station's
+  std::vector<std::string> lastReasons;  // oldest first
+};
+
 struct Slot {
   std::string port;  // hub port (or BUS:ADDR), the slot's identity
   std::string name;  // the fixture's name from [slots]; empty: none given
@@ -29,6 +39,10 @@ struct Slot {
   std::string notTaken;        // kNotTaken: the CLI's why (came-back, stopping, lot-reached; empty: not said)
   bool counted = false;        // this board is in the tally already
   bool alert = false;          // failed since the last look: the window beeps once
+  // Repeated failures here: check the port, cable or hub. Kept across boards
+  // until a board in the slot is written.
+  bool check = false;
+  SlotCheck checkEvidence;
 };
 
 struct Tally {

@@ -40,7 +40,16 @@ SlotTile::SlotTile(QWidget* parent) : QFrame(parent) {
   elapsed_ = Label(14, false, this);
   reason_ = Label(12, true, this);
   reason_->setWordWrap(true);
-  for (QWidget* w : std::initializer_list<QWidget*>{name_, port_, state_, item_, progress_, elapsed_, reason_}) {
+  // On a box of its own so that it reads on any state's colour.
+  check_ = Label(16, true, this);
+  check_->setWordWrap(true);
+  check_->setAutoFillBackground(true);
+  QPalette checkPalette = check_->palette();
+  checkPalette.setColor(QPalette::Window, QColor(0xff, 0xeb, 0x3b));
+  checkPalette.setColor(QPalette::WindowText, Qt::black);
+  check_->setPalette(checkPalette);
+  check_->hide();
+  for (QWidget* w : std::initializer_list<QWidget*>{name_, port_, state_, item_, progress_, elapsed_, reason_, check_}) {
     layout->addWidget(w);
   }
   layout->addStretch(1);
@@ -65,6 +74,17 @@ QString SlotTile::NotTakenText(const std::string& why) {
   if (why == "stopping") return tr("未接收：工位正在停止");
   if (why == "lot-reached") return tr("未接收：本批数量已满");
   return tr("未接收此板，请取下");
+}
+
+QString SlotTile::CheckText(const Slot& slot) {
+  if (!slot.check) return {};
+  QString text = tr("⚠ 检查此槽位");
+  const SlotCheck& why = slot.checkEvidence;
+  if (why.boards > 0) text += QLatin1Char('\n') + tr("%1 / %2 块失败").arg(why.failed).arg(why.boards);
+  if (!why.lastReasons.empty()) {
+    text += QLatin1Char('\n') + tr("最近：%1").arg(QString::fromStdString(why.lastReasons.back()));
+  }
+  return text;
 }
 
 QColor SlotTile::StateColour(SlotState state) {
@@ -100,6 +120,8 @@ void SlotTile::Show(const Slot& slot, qint64 nowMs) {
                                                                           : Duration(seconds));
   reason_->setText(slot.state == SlotState::kNotTaken ? NotTakenText(slot.notTaken)
                                                      : QString::fromStdString(slot.reason));
+  check_->setText(CheckText(slot));
+  check_->setVisible(slot.check);
 }
 
 QString SlotTile::NameText() const { return name_->text(); }
@@ -107,5 +129,6 @@ QString SlotTile::StateShown() const { return state_->text(); }
 QString SlotTile::ItemText() const { return item_->text(); }
 QString SlotTile::ElapsedText() const { return elapsed_->text(); }
 QString SlotTile::ReasonText() const { return reason_->text(); }
+QString SlotTile::CheckShown() const { return check_->isHidden() ? QString() : check_->text(); }
 int SlotTile::Percent() const { return progress_->value(); }
 bool SlotTile::ProgressShown() const { return !progress_->isHidden(); }

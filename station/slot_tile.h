@@ -1,6 +1,7 @@
 // One slot drawn large enough to read from a metre away: its name, the state
 // as a colour and as a word with a symbol (colour is never the only signal),
-// the item and its progress, the elapsed time and a failure's reason.
+// the item and its progress, the elapsed time, a failure's reason, and a
+// slot that asks to be checked.
 #pragma once
 
 #include <QFrame>
@@ -22,6 +23,8 @@ class SlotTile : public QFrame {
   static QString StateText(SlotState state);
   // Why a board in the slot was not taken, in plain words (the CLI's not_taken).
   static QString NotTakenText(const std::string& why);
+  // "检查此槽位" with the evidence (failures of boards, the last reason); empty without an alert.
+  static QString CheckText(const Slot& slot);
   // The state's background colour.
   static QColor StateColour(SlotState state);
 
@@ -30,6 +33,7 @@ class SlotTile : public QFrame {
   QString ItemText() const;
   QString ElapsedText() const;
   QString ReasonText() const;
+  QString CheckShown() const;
   int Percent() const;
   bool ProgressShown() const;
 
@@ -41,4 +45,5 @@ class SlotTile : public QFrame {
   QProgressBar* progress_;
   QLabel* elapsed_;
   QLabel* reason_;
+  QLabel* check_;
 };

@@ -24,6 +24,7 @@ constexpr KindName kKinds[] = {
     {"outcome", EventKind::kOutcome},            {"slot-state", EventKind::kSlotState},
     {"tally", EventKind::kTally},
     {"stopping", EventKind::kStopping}, {"interrupting", EventKind::kInterrupting},          {"station", EventKind::kStationNote},
+    {"slot-alert", EventKind::kSlotAlert},
 };
 
 EventKind KindOf(const std::string& name) {
@@ -78,6 +79,17 @@ std::vector<EventRow> EnabledRows(const Json& data) {
   return rows;
 }
 
+// The strings of an array; anything else in it is skipped.
+std::vector<std::string> Texts(const Json& object, const char* key) {
+  std::vector<std::string> texts;
+  const auto it = object.find(key);
+  if (it == object.end() || !it->is_array()) return texts;
+  for (const Json& text : *it) {
+    if (text.is_string()) texts.push_back(text.get<std::string>());
+  }
+  return texts;
+}
+
 }  // namespace
 
 std::int64_t ParseEventTime(const std::string& text) {
@@ -128,6 +140,12 @@ std::optional<StationEvent> ReadEvent(const std::string& line) {
   event.written = Integer(data, "written").value_or(0);
   event.failed = Integer(data, "failed").value_or(0);
   event.perHour = Number(data, "per_hour");
+  event.check = Flag(data, "check");
+  event.rule = Text(data, "rule");
+  event.boards = Integer(data, "boards").value_or(0);
+  event.rate = Number(data, "rate");
+  event.stationRate = Number(data, "station_rate");
+  event.lastReasons = Texts(data, "last_reasons");
   return event;
 }
 

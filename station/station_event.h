@@ -25,6 +25,7 @@ enum class EventKind {
   kStopping,      // the CLI takes no new board
   kInterrupting,  // the CLI interrupts the boards being written
   kStationNote,   // --watch: a line about the station as a whole (a stop heard, ...)
+  kSlotAlert,     // --watch: a slot asks to be checked (repeated failures), or no longer does
 };
 
 // A row of the run (run-start): which file goes as which item, and its pin.
@@ -50,7 +51,13 @@ struct StationEvent {
   std::optional<bool> taken;       // slot-state: that board is the one written (or being written)
   std::string notTaken;            // slot-state: why the board in it is not taken (came-back, stopping, lot-reached)
   std::vector<EventRow> rows;      // run-start: the enabled rows
-  int written = 0, failed = 0;     // tally
+  int written = 0, failed = 0;     // tally; slot-alert: failed is the slot's failures
+  std::optional<bool> check;       // slot-alert, slot-state: the slot asks to be checked
+  std::string rule;                // slot-alert: last-three-failed, high-rate
+  int boards = 0;                  // slot-alert: the slot's boards written or failed
+  std::optional<double> rate;      // slot-alert: the slot's failure rate (0 to 1)
+  std::optional<double> stationRate;  // slot-alert: the station's
+  std::vector<std::string> lastReasons;  // slot-alert: the slot's last failures, oldest first
   std::optional<double> perHour;   // tally
 };
 

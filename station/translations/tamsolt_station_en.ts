@@ -4,54 +4,69 @@
 <context>
     <name>SlotTile</name>
     <message>
-        <location filename="../slot_tile.cpp" line="51"/>
+        <location filename="../slot_tile.cpp" line="60"/>
         <source>○ 空闲</source>
         <translation>○ Empty</translation>
     </message>
     <message>
-        <location filename="../slot_tile.cpp" line="52"/>
+        <location filename="../slot_tile.cpp" line="61"/>
         <source>▶ 写入中</source>
         <translation>▶ Writing</translation>
     </message>
     <message>
-        <location filename="../slot_tile.cpp" line="53"/>
+        <location filename="../slot_tile.cpp" line="62"/>
         <source>✔ 完成</source>
         <translation>✔ Done</translation>
     </message>
     <message>
-        <location filename="../slot_tile.cpp" line="54"/>
+        <location filename="../slot_tile.cpp" line="63"/>
         <source>✖ 失败</source>
         <translation>✖ Failed</translation>
     </message>
     <message>
-        <location filename="../slot_tile.cpp" line="55"/>
+        <location filename="../slot_tile.cpp" line="64"/>
         <source>⏏ 请取下</source>
         <translation>⏏ Remove board</translation>
     </message>
     <message>
-        <location filename="../slot_tile.cpp" line="56"/>
+        <location filename="../slot_tile.cpp" line="65"/>
         <source>■ 已中断</source>
         <translation>■ Interrupted</translation>
     </message>
     <message>
-        <location filename="../slot_tile.cpp" line="64"/>
+        <location filename="../slot_tile.cpp" line="73"/>
         <source>未接收：若是新板，请取下后重新插入</source>
         <translation>Not taken: if it is a new board, unplug it and plug it in again</translation>
     </message>
     <message>
-        <location filename="../slot_tile.cpp" line="65"/>
+        <location filename="../slot_tile.cpp" line="74"/>
         <source>未接收：工位正在停止</source>
         <translation>Not taken: the station is stopping</translation>
     </message>
     <message>
-        <location filename="../slot_tile.cpp" line="66"/>
+        <location filename="../slot_tile.cpp" line="75"/>
         <source>未接收：本批数量已满</source>
         <translation>Not taken: the lot is complete</translation>
     </message>
     <message>
-        <location filename="../slot_tile.cpp" line="67"/>
+        <location filename="../slot_tile.cpp" line="76"/>
         <source>未接收此板，请取下</source>
         <translation>Board not taken: remove it</translation>
+    </message>
+    <message>
+        <location filename="../slot_tile.cpp" line="81"/>
+        <source>⚠ 检查此槽位</source>
+        <translation>⚠ Check this slot</translation>
+    </message>
+    <message>
+        <location filename="../slot_tile.cpp" line="83"/>
+        <source>%1 / %2 块失败</source>
+        <translation>%1 of %2 boards failed</translation>
+    </message>
+    <message>
+        <location filename="../slot_tile.cpp" line="85"/>
+        <source>最近：%1</source>
+        <translation>Last: %1</translation>
     </message>
 </context>
 <context>

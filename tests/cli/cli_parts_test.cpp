@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +30,7 @@
 #include "cli/progress_events.h"
 #include "cli/child_events.h"
 #include "cli/child_process.h"
+#include "cli/slot_alerts.h"
 #include "cli/slot_book.h"
 #include "cli/station_run.h"
 #include "cli/stop_signals.h"
@@ -428,6 +430,75 @@ TEST(SlotBook, TakesExactlyItsAllowanceAndSaysWhyABoardIsNotTaken) {
   EXPECT_EQ(book.Text("1-1.1", t0 + std::chrono::milliseconds(1900), true),
             "failed: 设备拒绝开始下载, re-arms in 3 s");
   EXPECT_EQ(NotTakenName(book.Slots().at("1-1.2").notTaken), std::string("stopping"));
+}
+
+// Each case plays its boards (slot, 'W'ritten or 'F'ailed) in order and
+// says whether slot A asks to be checked afterwards, and by which rule.
+TEST(SlotAlerts, ThreeFailuresOrAFarHigherRateAlertAndAWrittenBoardClears) {
+  const struct {
+    const char* name;
+    std::vector<std::pair<const char*, char>> boards;
+    std::optional<SlotAlert::Rule> alert;
+  } cases[] = {
+      {"two failures in a row", {{"A", 'F'}, {"A", 'F'}}, std::nullopt},
+      {"three failures in a row", {{"A", 'W'}, {"A", 'F'}, {"A", 'F'}, {"A", 'F'}},
+       SlotAlert::Rule::kLastThreeFailed},
+      {"three failures, then one written", {{"A", 'F'}, {"A", 'F'}, {"A", 'F'}, {"A", 'W'}}, std::nullopt},
+      {"three failures not in a row", {{"A", 'F'}, {"A", 'F'}, {"A", 'W'}, {"A", 'F'}}, std::nullopt},
+      // A: 3 of 5 failed (60 %); the station 3 of 10 (30 %): twice and 30 points above.
+      {"a far higher rate", {{"B", 'W'}, {"B", 'W'}, {"B", 'W'}, {"B", 'W'}, {"B", 'W'},
+                             {"A", 'F'}, {"A", 'W'}, {"A", 'F'}, {"A", 'W'}, {"A", 'F'}},
+       SlotAlert::Rule::kHighRate},
+      // The same rate on 4 boards is too small a sample.
+      {"a small sample", {{"B", 'W'}, {"B", 'W'}, {"B", 'W'}, {"B", 'W'}, {"A", 'F'}, {"A", 'W'},
+                          {"A", 'F'}, {"A", 'F'}}, std::nullopt},
+      // A: 2 of 5 (40 %) against 2 of 10 (20 %): twice, but only 20 points above.
+      {"twice but not 30 points above", {{"B", 'W'}, {"B", 'W'}, {"B", 'W'}, {"B", 'W'}, {"B", 'W'},
+                                         {"A", 'W'}, {"A", 'F'}, {"A", 'W'}, {"A", 'W'}, {"A", 'F'}},
+       std::nullopt},
+      // A: 4 of 5 (80 %) against 5 of 10 (50 %): 30 points above, but not twice.
+      {"30 points above but not twice", {{"B", 'W'}, {"B", 'W'}, {"B", 'W'}, {"B", 'W'}, {"B", 'F'},
+                                         {"A", 'F'}, {"A", 'F'}, {"A", 'W'}, {"A", 'F'}, {"A", 'F'}},
+       std::nullopt},
+      // Every slot as bad as A: the station, not the slot.
+      {"the whole station fails", {{"B", 'F'}, {"B", 'W'}, {"B", 'F'}, {"B", 'W'}, {"B", 'F'},
+                                   {"A", 'F'}, {"A", 'W'}, {"A", 'F'}, {"A", 'W'}, {"A", 'F'}},
+       std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SlotAlerts alerts;
+    for (const auto& [slot, result] : c.boards) {
+      alerts.Record(slot, result == 'W' ? BoardVerdict::kWritten : BoardVerdict::kFailed, std::string("reason of ") + slot);
+    }
+    const SlotAlert* alert = alerts.AlertOf("A");
+    ASSERT_EQ(alert != nullptr, c.alert.has_value()) << c.name;
+    if (alert != nullptr) {
+      EXPECT_EQ(alert->rule, *c.alert) << c.name;
+    }
+    EXPECT_EQ(alerts.AlertOf("B"), nullptr) << c.name;
+  }
+}
+
+TEST(SlotAlerts, TheAlertCarriesItsEvidence) {
+  SlotAlerts alerts;
+  alerts.Record("B", BoardVerdict::kWritten, "");
+  EXPECT_FALSE(alerts.Record("A", BoardVerdict::kFailed, "no reply"));
+  EXPECT_FALSE(alerts.Record("A", BoardVerdict::kFailed, "begin refused"));
+  // A write cut by a stop signal neither counts nor breaks the run.
+  EXPECT_FALSE(alerts.Record("A", BoardVerdict::kCut, "interrupted"));
+  EXPECT_TRUE(alerts.Record("A", BoardVerdict::kFailed, "transfer gave up"));
+  EXPECT_TRUE(alerts.Record("A", BoardVerdict::kFailed, "no reply again"));  // more evidence
+  const SlotAlert* alert = alerts.AlertOf("A");
+  ASSERT_NE(alert, nullptr);
+  EXPECT_EQ(std::string(SlotAlertRuleName(alert->rule)), "last-three-failed");
+  EXPECT_EQ(alert->boards, 4);
+  EXPECT_EQ(alert->failed, 4);
+  EXPECT_EQ(alert->stationBoards, 5);
+  EXPECT_EQ(alert->stationFailed, 4);
+  EXPECT_EQ(alert->lastReasons, (std::vector<std::string>{"begin refused", "transfer gave up", "no reply again"}));
+  EXPECT_TRUE(alerts.Record("A", BoardVerdict::kWritten, ""));  // cleared
+  EXPECT_EQ(alerts.AlertOf("A"), nullptr);
+  EXPECT_FALSE(alerts.Record("A", BoardVerdict::kWritten, ""));
 }
 
 }  // namespace

@@ -58,9 +58,14 @@ odd_path_and_report)
   "$cli" --settings "$settings" --ledger "$ledger" --export csv >"$work/csv"
   grep -qF "\"$odd\"" "$work/csv" || grep -qF ",$odd," "$work/csv" || fail "odd path not stored exactly"
   "$cli" --settings "$settings" --ledger "$ledger" --report --csv >"$work/report"
-  for line in "all,,,2,1" "outcome,done,0,1,1" "outcome,transfer gave up,8,1,0"; do
+  for line in "all,,,2,1" "outcome,done,0,1,1" "outcome,transfer gave up,8,1,0" "slot_failures,1-1.1,,2,1,1,0.500"; do
     grep -qx "$line" "$work/report" || { cat "$work/report" >&2; fail "report lacks $line"; }
   done
+  "$cli" --settings "$settings" --ledger "$ledger" --report >"$work/report"
+  grep -q "^1-1.1  *1  *1  *50%$" "$work/report" || { cat "$work/report" >&2; fail "no slot failure rate"; }
+  "$cli" --settings "$settings" --ledger "$ledger" --report --json >"$work/report"
+  grep -qF '"slots_by_failure_rate":[{"boards":2,"done":1,"failed":1,"failure_rate":0.5,"slot":"1-1.1"}]' "$work/report" ||
+    { cat "$work/report" >&2; fail "no slot failure rate in JSON"; }
   ;;
 log_file_lost)
   # A board written whose log file is full: done in the ledger and the report,

@@ -142,6 +142,44 @@ TEST_F(LedgerTest, ReportCountsPerOutcomeSlotAndDay) {
   EXPECT_EQ(ReadAll(*ledger, "2026-12-03").size(), 1u);
 }
 
+// The slots to check first: the highest failure rate over the boards done or
+// failed; an interrupted or running board counts for neither.
+TEST_F(LedgerTest, ReportListsSlotsByFailureRate) {
+  std::string error;
+  auto ledger = Ledger::Open(path, error);
+  ASSERT_TRUE(ledger) << error;
+  const struct {
+    const char* slot;
+    int code;  // -1: still running
+  } boards[] = {{"1-1", 0}, {"1-1", 0},  {"1-1", 8}, {"1-2", 7},  {"1-2", 8},  {"1-2", 0},
+                {"1-2", -1}, {"1-3", 10}, {"1-3", 0}, {"1-3", -1}, {"1-4", 5}};
+  for (const auto& b : boards) {
+    const auto id = ledger->BeginBoard(Board(b.slot), error);
+    ASSERT_TRUE(id) << error;
+    if (b.code >= 0) {
+      ASSERT_TRUE(ledger->FinishBoard(*id, {"2026-12-08T10:00:00.000Z", 30, b.code, "word", ""}, {}, error)) << error;
+    }
+  }
+  LedgerReport report;
+  ASSERT_TRUE(BuildReport(*ledger, "", "", report, error)) << error;
+  const struct {
+    const char* slot;
+    std::int64_t boards, done, failed;
+    double rate;
+  } expected[] = {{"1-4", 1, 0, 1, 1.0}, {"1-2", 4, 1, 2, 2.0 / 3}, {"1-1", 3, 2, 1, 1.0 / 3},
+                  {"1-3", 3, 1, 0, 0.0}};
+  ASSERT_EQ(report.slotsByFailureRate.size(), std::size(expected));
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    const ReportGroup& g = report.slotsByFailureRate[i];
+    EXPECT_EQ(g.key, expected[i].slot) << i;
+    EXPECT_EQ(g.boards, expected[i].boards) << i;
+    EXPECT_EQ(g.done, expected[i].done) << i;
+    EXPECT_EQ(g.failed, expected[i].failed) << i;
+    EXPECT_DOUBLE_EQ(FailureRate(g), expected[i].rate) << i;
+  }
+  EXPECT_EQ(report.perSlot.front().key, "1-1");  // the slot table keeps the slots' order
+}
+
 // Days are the station's local days: in UTC+8 the day of 8 December starts
 // at 16:00 UTC on the 7th, and a board just before it belongs to the 7th.
 TEST_F(LedgerTest, DaysAreTheStationsLocalDays) {

@@ -277,6 +277,51 @@ TEST(SlotModel, RestartKeepsTheBoardAndRemovalClearsAFinishedOne) {
   EXPECT_EQ(model.Find("1-1.2")->reason, "");
 }
 
+// --watch's stream for one slot: three boards fail, the slot asks to be
+// checked with the evidence; the alert outlives the board's removal and the
+// next board's write, and only a board written there clears it.
+TEST(SlotModel, ASlotAskedToBeCheckedUntilABoardThereIsWritten) {
+  const std::string failed = R"({"exit_code":8,"exit_name":"transfer gave up","reason":"no reply"})";
+  const std::string alert =
+      R"({"slot":"1-1.2","check":true,"rule":"last-three-failed","boards":3,"failed":3,"rate":1,)"
+      R"("station_boards":9,"station_failed":3,"station_rate":0.33,"last_reasons":["a",7,"no reply"]})";
+  const struct {
+    std::string line;
+    bool check;
+  } steps[] = {
+      {Line("item-start", "1-1.2", R"({"item":"HOST"})"), false},
+      {Line("outcome", "1-1.2", failed), false},
+      {Line("slot-alert", "1-1.2", alert), true},
+      {Line("slot-alert", "1-1.2", R"({"check":"yes"})"), true},  // unreadable: changes nothing
+      {Line("device-gone", "1-1.2", "{}"), true},
+      {Line("slot-state", "1-1.2", R"({"state":"empty","present":false})"), true},
+      {Line("item-start", "1-1.2", R"({"item":"HOST"})"), true},
+      {Line("outcome", "1-1.2", failed), true},  // another failure: still asks
+      {Line("item-start", "1-1.2", R"({"item":"HOST"})"), true},
+      {Line("outcome", "1-1.2", R"({"exit_code":0,"exit_name":"done"})"), false},
+      // The slot's state of the board before says check again, as a window
+      // started mid-session reads it.
+      {Line("slot-state", "1-1.2", R"({"state":"failed","present":true,"check":true})"), true},
+      {Line("slot-alert", "1-1.2", R"({"check":false,"boards":5,"failed":4})"), false},
+  };
+  StationModel model;
+  for (const auto& step : steps) {
+    model.Apply(*ParseEventLine(step.line));
+    const Slot* slot = model.Find("1-1.2");
+    ASSERT_NE(slot, nullptr);
+    EXPECT_EQ(slot->check, step.check) << step.line;
+    if (step.line.find("last-three-failed") != std::string::npos) {
+      EXPECT_EQ(slot->checkEvidence.rule, "last-three-failed");
+      EXPECT_EQ(slot->checkEvidence.failed, 3);
+      EXPECT_EQ(slot->checkEvidence.boards, 3);
+      EXPECT_EQ(slot->checkEvidence.lastReasons, (std::vector<std::string>{"a", "no reply"}));
+      EXPECT_DOUBLE_EQ(slot->checkEvidence.stationRate.value_or(-1), 0.33);
+    }
+  }
+  // Another slot's alert is its own.
+  EXPECT_EQ(model.Find("1-1.3"), nullptr);
+}
+
 TEST(SlotModel, SlotStatesOfWatchAndARunThatEnds) {
   StationModel model;
   model.NameSlots({{"1-1.8", "A8"}});

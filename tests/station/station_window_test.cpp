@@ -155,6 +155,30 @@ TEST(StationWindow, ABoardNotTakenSaysWhyAndIsNeverGreen) {
   }
 }
 
+// A slot that asks to be checked says so on its tile, in both languages,
+// until a board there is written.
+TEST(StationWindow, ASlotToCheckIsMarkedOnItsTileUntilABoardIsWritten) {
+  StationWindow window(StationSettings{}, QStringLiteral("/nonexistent/tamsolt-cli"), QString());
+  window.SetReplay(true);
+  window.FeedLine(R"({"kind":"slot-state","device":"001:002","slot":"1-1.3","data":{"state":"failed","present":true,"taken":true,"reason":"r"}})");
+  const SlotTile* tile = window.Tile("1-1.3");
+  ASSERT_NE(tile, nullptr);
+  EXPECT_TRUE(tile->CheckShown().isEmpty());
+  window.FeedLine(R"({"kind":"slot-alert","device":"001:002","slot":"1-1.3","data":{"check":true,"boards":3,"failed":3,"last_reasons":["no reply"]}})");
+  EXPECT_EQ(tile->CheckShown(), QStringLiteral("⚠ 检查此槽位\n3 / 3 块失败\n最近：no reply"));
+  QTranslator english;
+  ASSERT_TRUE(english.load(QStringLiteral(":/i18n/tamsolt_station_en.qm")));
+  QApplication::installTranslator(&english);
+  Slot slot;
+  slot.check = true;
+  EXPECT_EQ(SlotTile::CheckText(slot), QStringLiteral("⚠ Check this slot"));
+  QApplication::removeTranslator(&english);
+  window.FeedLine(R"({"kind":"slot-state","device":"001:004","slot":"1-1.3","data":{"state":"writing","present":true,"taken":true}})");
+  EXPECT_FALSE(tile->CheckShown().isEmpty());
+  window.FeedLine(R"({"kind":"slot-state","device":"001:004","slot":"1-1.3","data":{"state":"done","present":true,"taken":true}})");
+  EXPECT_TRUE(tile->CheckShown().isEmpty());
+}
+
 // The status follows the CLI's own word: never "the boards will finish" while they are being cut.
 TEST(StationWindow, StatusTellsInterruptingFromStopping) {
   const QString stopping = QStringLiteral("停止中：不再接收新板，正在写入的板将写完。再按“停止”立即中断。");
