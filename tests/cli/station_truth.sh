@@ -182,6 +182,31 @@ gone_before_open)
   [ "$code" -eq 0 ] || fail "exit $code"
   grep -q 'stopped; written 0, failed 0' "$events" || fail "a board that never was counted" ;;
 
+slot_alert)
+  # Three boards fail in 1-1.1 one after another (each taken out once shown
+  # failed): the slot asks to be checked, on its line and in an event with
+  # the evidence; a fourth board written there clears it.
+  act() {
+    case $1 in
+    *'"kind":"slot-state"'*'"slot":"1-1.1"'*'"state":"failed"'*'"present":true'*)
+      board=$(printf '%s\n' "$1" | sed -n 's/.*"present":true,"device":"\([0-9:]*\)".*/\1/p')
+      [ -e "$work/failed-$board" ] && return
+      touch "$work/failed-$board"
+      say "unplug 1-1.1" ;;
+    *'"kind":"device-gone"'*'"slot":"1-1.1"'*)
+      say "plug 1-1.1" ;;
+    *'"kind":"slot-alert"'*'"check":false'*)
+      [ -e "$work/stopped" ] || { touch "$work/stopped"; kill -TERM "$(cli_pid)"; } ;;
+    esac
+  }
+  run --plug=1-1.1:0 --plug=1-1.1:cmd --plug=1-1.1:cmd --plug=1-1.1:cmd \
+    --fault-on=1:--claim-fails --fault-on=2:--claim-fails --fault-on=3:--claim-fails \
+    -- --watch --rcdb "$rcdb"
+  [ "$code" -eq 1 ] || fail "exit $code, expected 1"
+  grep -q 'stopped; written 1, failed 3' "$events" || fail "not three failed and one written"
+  grep -q '"kind":"slot-alert".*"check":true.*"failed":3' "$events" || fail "no alert with its evidence"
+  grep -q '\[check this slot\]' "$events" || fail "the slot's line does not ask to be checked" ;;
+
 *) fail "no such case" ;;
 esac
 check_truth

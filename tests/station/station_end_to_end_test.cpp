@@ -118,20 +118,6 @@ TEST_F(Station, ThreeBoardsArrivingOneAfterAnotherEndAsThreeDoneTiles) {
   }
 }
 
-// Three boards in 1-1.1 one after another (each in for 5 s or more: time to
-// be taken under load), none of which can be opened: the real station's
-// slot-alert marks the tile; the board in 1-1.2 is written and its slot asks nothing.
-TEST_F(Station, ThreeFailuresInOneSlotAskForItToBeChecked) {
-  ASSERT_TRUE(QTest::qWaitFor([&] {
-    const Slot* slot = window_->Model().Find("1-1.1");
-    return slot != nullptr && slot->check;
-  }, 120000));
-  EXPECT_TRUE(window_->Tile("1-1.1")->CheckShown().startsWith(QStringLiteral("⚠ 检查此槽位\n3 / 3 块失败")))
-      << qPrintable(window_->Tile("1-1.1")->CheckShown());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return StateOf("1-1.2") == SlotState::kDone; }, 60000));
-  EXPECT_TRUE(window_->Tile("1-1.2")->CheckShown().isEmpty());
-}
-
 // One slow board: Stop while it writes lets it go on; a second Stop cuts it.
 TEST_F(Station, StopDuringAWriteInterruptsItAndLeavesNoCli) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return window_->Model().Find("1-1.1") != nullptr &&
