@@ -71,7 +71,7 @@ void PrintText(const LedgerReport& report, std::int64_t backlog, bool lineDataba
     std::printf("%-24s%-8lld%-8lld%.0f%%\n", g.key.empty() ? "?" : g.key.c_str(),
                 static_cast<long long>(g.done), static_cast<long long>(g.failed), 100 * FailureRate(g));
   }
-  table("day (UTC)", report.perDay);
+  table("day (local)", report.perDay);
   if (backlog < 0) return;
   // Without a url nothing will ever forward them: say so rather than "waiting".
   std::printf(lineDatabaseSet ? "\nwaiting for the line database: %lld\n"
