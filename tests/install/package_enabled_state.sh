@@ -87,10 +87,12 @@ while IFS='|' read -r what command expected; do
   fi
 done <<STEPS
 first install|dpkg_on_machine -i $deb|unmasked disabled
+remove, disabled|dpkg_on_machine -r tamsolt|masked disabled
+install again, disabled|dpkg_on_machine -i $deb|unmasked disabled
 administrator enables|systemctl enable --quiet $unit|unmasked enabled
-upgrade|dpkg_on_machine -i $work/bumped.deb|unmasked enabled +alias
-remove|dpkg_on_machine -r tamsolt|masked enabled +alias
-install again|dpkg_on_machine -i $work/bumped.deb|unmasked enabled +alias
+upgrade, enabled|dpkg_on_machine -i $work/bumped.deb|unmasked enabled +alias
+remove, enabled|dpkg_on_machine -r tamsolt|masked enabled +alias
+install again, enabled|dpkg_on_machine -i $work/bumped.deb|unmasked enabled +alias
 purge|dpkg_on_machine -P tamsolt|unmasked disabled
 STEPS
 
