@@ -28,7 +28,9 @@ ours() {
 }
 
 # One tree at a time: two trees' runs would install over each other.
-exec 9>/run/lock/tamsolt-package-on-this-machine.lock
+lock_dir=/run/lock
+[[ -d $lock_dir ]] || lock_dir=/tmp
+exec 9>"$lock_dir/tamsolt-package-on-this-machine.lock"
 flock -w 240 9 || { echo "another tree's run holds the lock" >&2; exit 1; }
 
 # Only where the package and its unit are absent: the test owns whatever it
@@ -73,11 +75,11 @@ state() {
 
 failures=0
 dpkg_on_machine() {
-  dpkg --force-depends --force-confold "$@" >>"$log" 2>&1
+  dpkg --force-depends --force-confold "$@"
 }
 # what | command | the unit's state after it
 while IFS='|' read -r what command expected; do
-  $command </dev/null || { echo "FAIL: $what: $command failed: $(tail -20 "$log")" >&2; exit 1; }
+  $command </dev/null >>"$log" 2>&1 || { echo "FAIL: $what: $command failed: $(tail -20 "$log")" >&2; exit 1; }
   got=$(state)
   leftovers=$(ours)
   [[ $what != purge || -z $leftovers ]] || got+=" and left "$(echo $leftovers)
