@@ -185,7 +185,7 @@ void Ledger::AddLaterIndexes() {
   // or a writer kept waiting, goes on without and a later open adds it.
   std::string ignored;
   db_.Execute(kLaterIndexes, ignored);
-  db_.NoteFailure(SQLITE_OK);
+  db_.NoteFailure(SQLITE_OK);  // not the open's failure
 }
 
 bool Ledger::Prepare(bool create, std::string& error) {
