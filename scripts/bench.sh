@@ -67,13 +67,17 @@ ledger_bench() {
   # The forward: a throw-away PostgreSQL as the line database tests start it.
   pg_state=$PWD/$dir/pg-server-state
   trap 'sh tests/linedb/pg_server.sh stop "$pg_state"' EXIT
-  sh tests/linedb/pg_server.sh start "$pg_state" >/dev/null
-  local url="host=$(cat "$pg_state") dbname=postgres user=postgres"
-  start=$(date +%s%N)
-  "$cli" --ledger "$ledger" --ledger-url "$url" --ledger-sync | sed 's/^/  /'
-  ms=$(( ($(date +%s%N) - start) / 1000000 ))
-  printf '  %-44s %s s (target 60 s), %s ms a board\n' "--ledger-sync, a backlog of 10,000 boards" \
-    "$(seconds "$ms")" "$(awk -v ms="$ms" 'BEGIN { printf "%.2f", ms / 10000 }')"
+  local started
+  if ! started=$(sh tests/linedb/pg_server.sh start "$pg_state" 2>&1); then
+    echo "  the forward is skipped: $started"
+  else
+    local url="host=$(cat "$pg_state") dbname=postgres user=postgres"
+    start=$(date +%s%N)
+    "$cli" --ledger "$ledger" --ledger-url "$url" --ledger-sync | sed 's/^/  /'
+    ms=$(( ($(date +%s%N) - start) / 1000000 ))
+    printf '  %-44s %s s (target 60 s), %s ms a board\n' "--ledger-sync, a backlog of 10,000 boards" \
+      "$(seconds "$ms")" "$(awk -v ms="$ms" 'BEGIN { printf "%.2f", ms / 10000 }')"
+  fi
   echo "Load average after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 }
 
