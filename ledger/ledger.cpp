@@ -50,8 +50,18 @@ CREATE TABLE images (
 );
 CREATE INDEX boards_unforwarded ON boards(forwarded_utc) WHERE forwarded_utc IS NULL;
 CREATE INDEX images_board ON images(board_id);
+CREATE INDEX boards_started ON boards(started_utc, slot, outcome_code, outcome, seconds, finished_utc);
 PRAGMA user_version = 2;
 )sql";
+
+// Indexes that came after version 2's tables, added in place by the first
+// program to open an older ledger of this version (no version bump: programs
+// without them still read and write the file). boards_started holds every
+// column the report counts, so --report reads the index alone and
+// --since/--until find their span in it; --export reads its boards in its order.
+constexpr const char* kLaterIndexes =
+    "CREATE INDEX IF NOT EXISTS boards_started "
+    "ON boards(started_utc, slot, outcome_code, outcome, seconds, finished_utc)";
 
 // Version 1 to 2. Version 1 recorded a board whose log file lost lines as
 // outcome 11 ("done, record lost"); a ledger that could record that row
@@ -157,11 +167,25 @@ bool Ledger::PrepareWhenFree(bool create, std::string& error) {
   constexpr int kPauseMs = 20;
   for (int waited = 0;; waited += kPauseMs) {
     db_.NoteFailure(SQLITE_OK);
-    if (Prepare(create, error)) return true;
+    if (Prepare(create, error)) {
+      AddLaterIndexes();
+      return true;
+    }
     const int code = db_.LastFailure() & 0xff;
     if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || waited >= kLedgerBusyTimeoutMs) return false;
     usleep(kPauseMs * 1000);
   }
+}
+
+void Ledger::AddLaterIndexes() {
+  SqliteStatement present(db_, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = 'boards_started'");
+  if (present.Step() == SQLITE_ROW) return;
+  present.Reset();
+  // Only speed is lost without it: a reader without write access to the file,
+  // or a writer kept waiting, goes on without and a later open adds it.
+  std::string ignored;
+  db_.Execute(kLaterIndexes, ignored);
+  db_.NoteFailure(SQLITE_OK);  // not the open's failure
 }
 
 bool Ledger::Prepare(bool create, std::string& error) {
@@ -278,14 +302,9 @@ bool Ledger::ForEachBoard(const std::string& since, const std::string& until,
                           const std::function<void(const StoredBoard&)>& visit, std::string& error) {
   // One read transaction, so the boards and their images agree.
   if (!db_.Execute("BEGIN", error)) return false;
-  SqliteStatement boards(db_,
-                         "SELECT id, uuid, started_utc, finished_utc, seconds, station, slot, "
-                         "device, program, version, operator, settings_path, settings_sha256, "
-                         "outcome_code, outcome, message, log_lost FROM boards "
-                         "WHERE started_utc >= ?1 AND (?2 = '' OR started_utc < ?2) "
-                         "ORDER BY started_utc, id");
+  SqliteStatement boards(db_, BoardsInSpanQuery(!until.empty()).c_str());
   boards.BindText(1, since);
-  boards.BindText(2, until);
+  if (!until.empty()) boards.BindText(2, until);
   SqliteStatement images(db_,
                          "SELECT kind, path, bytes, sha256, pinned, started_utc, finished_utc, "
                          "result FROM images WHERE board_id = ?1 ORDER BY id");
@@ -325,6 +344,16 @@ bool Ledger::ForEachBoard(const std::string& since, const std::string& until,
     return false;
   }
   return true;
+}
+
+std::string BoardsInSpanQuery(bool untilSet) {
+  // Both ends as plain bounds, so that boards_started finds the span (an "or
+  // no end" in SQL would leave it to scan from since to the ledger's end).
+  return std::string(
+             "SELECT id, uuid, started_utc, finished_utc, seconds, station, slot, device, program, "
+             "version, operator, settings_path, settings_sha256, outcome_code, outcome, message, "
+             "log_lost FROM boards WHERE started_utc >= ?1") +
+         (untilSet ? " AND started_utc < ?2" : "") + " ORDER BY started_utc, id";
 }
 
 std::string LocalDayStartUtc(const std::string& date) {

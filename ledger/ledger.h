@@ -45,8 +45,13 @@ class Ledger {
   // A version-1 ledger brought to this version in place, in one transaction.
   bool Migrate(std::int64_t from, std::string& error);
   bool PrepareWhenFree(bool create, std::string& error);
+  // The indexes of this version an older file lacks; best effort.
+  void AddLaterIndexes();
   SqliteDatabase db_;
 };
+
+// ForEachBoard's query: ?1 the start, ?2 the end when untilSet.
+std::string BoardsInSpanQuery(bool untilSet);
 
 // A random UUID, version 4, lower case.
 std::string NewUuid();

@@ -1,5 +1,6 @@
-// The figures of tamsolt-cli --report, counted by SQLite: boards per outcome,
-// per slot (with its failure rate) and per day, and the mean and slowest time of the boards done.
+// The figures of tamsolt-cli --report, counted in one pass over the span's
+// boards: boards per outcome, per slot (with its failure rate) and per day,
+// and the mean and slowest time of the boards done.
 #pragma once
 
 #include <cstdint>
@@ -37,5 +38,8 @@ struct LedgerReport {
 
 // Boards started at or after since and before until (UTC times; "" leaves
 // that end open).
+// The query of that pass: ?1 the start, ?2 the end when untilSet.
+std::string ReportSpanQuery(bool untilSet);
+
 bool BuildReport(const Ledger& ledger, const std::string& since, const std::string& until,
                  LedgerReport& report, std::string& error);

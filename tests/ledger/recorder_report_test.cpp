@@ -124,6 +124,7 @@ TEST_F(LedgerTest, ReportCountsPerOutcomeSlotAndDay) {
   EXPECT_DOUBLE_EQ(report.slowestSeconds, 50);
   ASSERT_EQ(report.perOutcome.size(), 3u);
   EXPECT_EQ(report.perOutcome[0].key, "running");
+  EXPECT_EQ(report.perOutcome[0].code, -1);  // no code: printed as the word alone, null in JSON
   EXPECT_EQ(report.perOutcome[1].key, "done");
   EXPECT_EQ(report.perOutcome[1].boards, 3);
   EXPECT_EQ(report.perOutcome[2].code, 8);
