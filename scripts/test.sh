@@ -48,8 +48,10 @@ else
 fi
 
 # Only what its tests run: the programs no test starts and the package are
-# built and checked in the plain tree alone.
-scripts/build.sh build-asan -DTAMSOLT_SANITIZE=ON -DTAMSOLT_BUILD_ALL_PROGRAMS=OFF
+# built and checked in the plain tree alone. -O1 and line tables only (all a
+# sanitizer's report prints) halve the time each file takes to compile.
+scripts/build.sh build-asan -DTAMSOLT_SANITIZE=ON -DTAMSOLT_BUILD_ALL_PROGRAMS=OFF \
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
 # verify_asan_link_order: the umockdev preload library comes before the ASan runtime.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:verify_asan_link_order=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
