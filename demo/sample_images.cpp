@@ -35,6 +35,21 @@ SampleSizes DemoSampleSizes() {
   return sizes;
 }
 
+SampleSizes SmallSampleSizes() {
+  SampleSizes sizes;
+  sizes.bootPayload = 300;
+  sizes.hostPayload = 301;
+  sizes.rcdbBlocks = 3;
+  sizes.font = 5000;
+  sizes.lang = 2100;
+  sizes.fvBlocks = 4;
+  sizes.pictureWidth = 7;
+  sizes.pictureHeight = 3;
+  sizes.pic = 3000;
+  sizes.testData = 100;
+  return sizes;
+}
+
 std::vector<SampleImage> MakeSampleImages(const SampleSizes& s) {
   std::vector<SampleImage> images;
   const auto add = [&](RowKind kind, std::string description, Bytes bytes) {

@@ -29,6 +29,9 @@ struct SampleSizes {
 
 // The demo's sizes: a full-size picture, the most test data the tool takes.
 SampleSizes DemoSampleSizes();
+// A few chunks or blocks of each kind, odd sizes and an odd picture: the same
+// recipe in well under a second of transfer, for tests.
+SampleSizes SmallSampleSizes();
 
 struct SampleImage {
   RowKind kind;

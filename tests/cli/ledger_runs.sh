@@ -24,7 +24,7 @@ head -c 1060 /dev/urandom >"$work/rcdb"
 case $case in
 all_nine)
   # Two devices, the second refusing its begin; every child records its board.
-  "$generator" "$work/s" >"$work/rows" 2>/dev/null
+  "$generator" --small "$work/s" >"$work/rows" 2>/dev/null
   # shellcheck disable=SC2046
   run 1 --quiet --devices=2 --fault-on=2:--begin-status=5 -- \
     "$cli" --settings "$settings" --ledger "$ledger" --all $(cat "$work/rows")

@@ -14,22 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Small sizes for speed; the recipe is the same as the demo's.
-SampleSizes SmallSizes() {
-  SampleSizes s;
-  s.bootPayload = 300;
-  s.hostPayload = 301;
-  s.rcdbBlocks = 3;
-  s.font = 5000;
-  s.lang = 2100;
-  s.fvBlocks = 4;
-  s.pictureWidth = 7;
-  s.pictureHeight = 3;
-  s.pic = 3000;
-  s.testData = 100;
-  return s;
-}
-
 class SampleCheck : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -90,7 +74,7 @@ TEST_F(SampleCheck, DemoSamplesStayWithinWhatTheToolTakes) {
 }
 
 TEST_F(SampleCheck, DeviceFolderFromTheRecipeIsAcceptedWithItsVerdict) {
-  WriteSamplesAndDevice(SmallSizes());
+  WriteSamplesAndDevice(SmallSampleSizes());
   const std::vector<ImageFinding> findings = Check();
   ASSERT_EQ(findings.size(), 9u);
   for (const ImageFinding& finding : findings) EXPECT_TRUE(finding.matches) << finding.line;
@@ -113,7 +97,7 @@ TEST_F(SampleCheck, EveryKindOfDifferenceIsRefusedAndNamed) {
       {RowKind::kFv, [](Bytes& b) { b.resize(b.size() + 53); }, "265 bytes, expected 212"},
       {RowKind::kPic, nullptr, "missing"},
   };
-  WriteSamplesAndDevice(SmallSizes());
+  WriteSamplesAndDevice(SmallSampleSizes());
   for (const Case& c : cases) {
     SCOPED_TRACE(KindLabel(c.kind));
     const Bytes good = ReadFileBytes(Stored(c.kind)).value();

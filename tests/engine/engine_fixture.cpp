@@ -88,7 +88,7 @@ void WriteMessageTable(const std::string& dir) {
   std::ofstream ini(dir + "/setting.ini");
   ini << "[Strings]\n";
   for (int n = 0; n <= 54; ++n) {
-    char key[8];
+    char key[16];  // room for any int, so no optimisation level warns of truncation
     std::snprintf(key, sizeof key, "S%04d", n);
     ini << key << '=' << Text(n) << '\n';
   }
