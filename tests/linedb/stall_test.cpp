@@ -6,8 +6,8 @@
 #include <chrono>
 
 #include "ledger_builder.h"
-#include "linedb/backlog_forwarder.h"
-#include "linedb/forward_backlog.h"
+#include "ledger/backlog_forwarder.h"
+#include "ledger/forward_backlog.h"
 #include "stalling_server.h"
 
 namespace {
