@@ -49,9 +49,13 @@ std::optional<LineSchema> EnsureLineSchema(PgConnection& db) {
   // Missing (a role that may not create them fails here), or behind and ours to bring up.
   if (!db.Exec("BEGIN")) return std::nullopt;
   bool applied = static_cast<bool>(db.Exec(kStepLock));
-  // Another station may have applied steps while this one waited for the lock.
+  // Another station may have made the tables or applied steps while this one waited for the lock.
   std::optional<int> found = 0;
-  if (applied && present) applied = (found = VersionFound(db)).has_value();
+  if (applied) {
+    PgResult again = db.Exec(kVersionTableOwner);
+    applied = static_cast<bool>(again);
+    if (applied && PQntuples(again.get()) == 1) applied = (found = VersionFound(db)).has_value();
+  }
   for (const LineSchemaStep& step : LineSchemaSteps()) {
     if (applied && step.version > *found) applied = static_cast<bool>(db.ExecScript(step.sql));
   }
