@@ -75,6 +75,7 @@ void WindowRecording::Finish(int code, const char* word) {
     forwarder_ = std::make_unique<BacklogForwarder>(
         LedgerPath(), url, [report = forwardReport_](const ForwardResult& result, bool errorIsNew) {
           if (errorIsNew) report(result.error + " (the boards stay queued in the ledger)");
+          if (!result.notice.empty()) report(result.notice);  // given once by the forwarder
         });
   }
   forwarder_->Request();

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "ledger/board_recorder.h"
-#include "linedb/backlog_forwarder.h"
+#include "ledger/backlog_forwarder.h"
 
 class WindowRecording {
  public:

@@ -8,13 +8,20 @@
 #include "cli/json_events.h"
 #include "cli/ledger_options.h"
 #include "cli/stop_signals.h"
-#include "linedb/forward_backlog.h"
+#include "ledger/forward_backlog.h"
 
 namespace {
 
 void TellError(const std::string& error) {
   // The library's messages name the database as host/db/user and mask a password.
   std::fprintf(stderr, "tamsolt-cli: %s (the boards stay queued in the ledger)\n", error.c_str());
+  std::fflush(stderr);
+}
+
+// Nothing was kept back: a fact for the station's log, told once by the caller.
+void TellNotice(const std::string& notice) {
+  if (notice.empty()) return;
+  std::fprintf(stderr, "tamsolt-cli: %s\n", notice.c_str());
   std::fflush(stderr);
 }
 
@@ -32,6 +39,7 @@ void ForwardAfterRun(const LedgerOptions& options) {
   // The board is finished: the line database may hold the program's end this long, or until a stop.
   const ForwardResult result =
       ForwardBacklog(ledger, url, {StopSignalFd(), std::chrono::steady_clock::now() + kLineDbHoldTime});
+  TellNotice(result.notice);
   if (result.stopped) {
     std::fprintf(stderr, "tamsolt-cli: %s\n", StoppedText(TakeStopSignal()).c_str());
   } else if (!result.error.empty()) {
@@ -47,6 +55,7 @@ std::unique_ptr<BacklogForwarder> StationForwarder(const LedgerOptions& options)
       ledger, url,
       [](const ForwardResult& result, bool errorIsNew) {
         if (errorIsNew) TellError(result.error);
+        TellNotice(result.notice);  // given once by the forwarder
       },
       StopSignalFd());
 }
@@ -60,6 +69,7 @@ int RunLedgerSync(const CliOptions& options) {
   // No time limit of its own (a long backlog may take a while), but a stop ends it at once.
   const ForwardResult result = ForwardBacklog(LedgerPathFor(options.ledger), url, {StopSignalFd()});
   const int signal = result.stopped ? TakeStopSignal() : 0;
+  TellNotice(result.notice);
   if (JsonEventsOn()) {
     Event data = {{"forwarded", result.forwarded}, {"left", nullptr}};
     if (result.left >= 0) data["left"] = result.left;

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "cli/cli_options.h"
-#include "linedb/backlog_forwarder.h"
+#include "ledger/backlog_forwarder.h"
 
 // After a single run's board is finished: forwards what waits, once, for at
 // most kLineDbHoldTime or until a stop signal (taken); its error on standard

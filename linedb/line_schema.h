@@ -1,15 +1,40 @@
-// The line database's tables (linedb/schema.sql), created when missing.
+// The line database's tables as a list of steps, one per version: step 1
+// creates them (linedb/schema.sql), each later one changes them
+// (linedb/schema_vN.sql). Every step is idempotent and records its version
+// in tamsolt_schema_version, so the same files run with psql by the tables'
+// owner, or by a station that may, bring any version to the latest.
 #pragma once
+
+#include <optional>
+#include <span>
+#include <string>
 
 #include "linedb/pg_connection.h"
 
-// The version schema.sql writes into tamsolt_schema_version.
-inline constexpr int kLineSchemaVersion = 1;
+struct LineSchemaStep {
+  int version;
+  const char* file;  // as it is in the source tree, e.g. "linedb/schema_v2.sql"
+  const char* sql;
+};
 
-// The text of linedb/schema.sql, built into the library.
-extern const char* const kLineSchemaSql;
+// Built from the files listed in linedb/CMakeLists.txt, in version order.
+std::span<const LineSchemaStep> LineSchemaSteps();
+// The version of the last step: what this program writes.
+int LatestLineSchemaVersion();
 
-// Creates the tables when the version table is missing; false (db.Error())
-// when that fails. A database that has them needs no rights beyond reading
-// the version table, so a station may run as a role that only inserts.
-bool EnsureLineSchema(PgConnection& db);
+struct LineSchema {
+  // The version the tables are at once EnsureLineSchema returns: which
+  // columns the inserts may use.
+  int version = 0;
+  // Empty, or, when the tables are older than this program's and this
+  // connection's role may not change them (a station's insert-only role):
+  // what is left out and how the tables' owner brings them up.
+  std::string behind;
+};
+
+// Applies the steps above the version the tables are at (all of them when
+// there are none) when this connection's role owns the tables, or may create
+// them, in one transaction that two stations cannot run into each other. A
+// role that may not (it reads the version only) keeps the version found.
+// Nothing (db.Error()) when the version cannot be read or a step fails.
+std::optional<LineSchema> EnsureLineSchema(PgConnection& db);

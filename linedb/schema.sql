@@ -3,8 +3,9 @@
 -- (SQLite), with PostgreSQL's own types: times as timestamptz, file paths as
 -- bytea since a path may hold any bytes, and the board's uuid unique, so a
 -- board sent twice (a cut send, two processes at once) is stored once.
--- The stations create these tables when they are missing; a version table
--- lets a later version migrate them.
+-- Version 1, the first of the steps (linedb/line_schema.h): the stations
+-- create these tables when they are missing; each later version is a file
+-- of its own (schema_v2.sql, ...) run after this one.
 CREATE TABLE IF NOT EXISTS tamsolt_schema_version (
   version     integer NOT NULL,
   applied_utc timestamptz NOT NULL DEFAULT now()

@@ -9,7 +9,7 @@
 
 #include "ledger_builder.h"
 #include "line_server.h"
-#include "linedb/backlog_forwarder.h"
+#include "ledger/backlog_forwarder.h"
 
 namespace {
 
@@ -83,4 +83,23 @@ TEST(BacklogForwarder, BoardRequestedJustBeforeTheHostClosesIsSent) {
   EXPECT_EQ(ledger.Column("SELECT count(*) FROM boards WHERE forwarded_utc IS NULL"),
             std::vector<std::string>{"0"});
   EXPECT_FALSE(reports.results.empty());
+}
+
+TEST(BacklogForwarder, TablesOfAnOlderVersionAreToldOnce) {
+  const std::string url = FreshLineDatabase();
+  const std::string station = StationRoleOnVersion1(url);
+  TestLedger ledger;
+  Reports reports;
+  {
+    BacklogForwarder forwarder(ledger.Path(), station, reports.Sink());
+    for (int board = 1; board <= 2; ++board) {
+      ledger.AddBoard(board);
+      forwarder.Request();
+      ASSERT_TRUE(reports.WaitFor(board));
+    }
+  }
+  ASSERT_EQ(reports.results.size(), 2u);
+  EXPECT_NE(reports.results[0].notice.find("at version 1"), std::string::npos) << reports.results[0].notice;
+  EXPECT_EQ(reports.results[1].notice, "");
+  EXPECT_EQ(reports.results[1].forwarded, 1);
 }

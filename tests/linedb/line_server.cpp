@@ -6,6 +6,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "linedb/pg_connection.h"
 
@@ -34,6 +35,20 @@ std::string FreshLineDatabase() {
   EXPECT_TRUE(admin.ExecScript(("DROP DATABASE IF EXISTS " + name).c_str())) << admin.Error();
   EXPECT_TRUE(admin.ExecScript(("CREATE DATABASE " + name).c_str())) << admin.Error();
   return LineUrl(name);
+}
+
+std::string StationRoleOnVersion1(const std::string& url) {
+  PgConnection admin(url);
+  std::stringstream schema, rights;
+  schema << std::ifstream(TAMSOLT_SOURCE_DIR "/linedb/schema.sql").rdbuf();
+  rights << std::ifstream(TAMSOLT_SOURCE_DIR "/linedb/station_role.sql").rdbuf();
+  // The role is the server's: tests running at once may both create it.
+  EXPECT_TRUE(admin.ExecScript("DO $$ BEGIN CREATE ROLE tamsolt_station LOGIN;"
+                               " EXCEPTION WHEN duplicate_object OR unique_violation THEN END $$"))
+      << admin.Error();
+  EXPECT_TRUE(admin.ExecScript(schema.str().c_str())) << admin.Error();
+  EXPECT_TRUE(admin.ExecScript(rights.str().c_str())) << admin.Error();
+  return url.substr(0, url.find(" user=")) + " user=tamsolt_station";
 }
 
 std::vector<std::string> QueryRows(const std::string& url, const std::string& sql) {

@@ -15,6 +15,11 @@ std::string FreshLineDatabase();
 // A connection string on the test server for dbname and user.
 std::string LineUrl(const std::string& dbname, const std::string& user = "postgres");
 
+// The tables of url at version 1 (linedb/schema.sql alone, as the first
+// stations made them) and the station role of linedb/station_role.sql;
+// returns url's connection string as that role.
+std::string StationRoleOnVersion1(const std::string& url);
+
 // Every row of a query (no values), each row's columns joined by '|'.
 std::vector<std::string> QueryRows(const std::string& url, const std::string& sql);
 

@@ -6,8 +6,8 @@
 #include <chrono>
 
 #include "ledger_builder.h"
-#include "linedb/backlog_forwarder.h"
-#include "linedb/forward_backlog.h"
+#include "ledger/backlog_forwarder.h"
+#include "ledger/forward_backlog.h"
 #include "stalling_server.h"
 
 namespace {
@@ -27,7 +27,7 @@ SteadyTime In(milliseconds time) { return std::chrono::steady_clock::now() + tim
 }  // namespace
 
 TEST(StalledLineDatabase, EveryWaitEndsAndTheBoardsStayQueued) {
-  enum class Stop { kNever, kAtFirstStatement, kBeforeStart };
+  enum class Stop { kNever, kAtFirstStatement, kBeforeStart, kAtAccept };
   struct Case {
     const char* name;
     StallingServer::Mode mode;
@@ -47,6 +47,9 @@ TEST(StalledLineDatabase, EveryWaitEndsAndTheBoardsStayQueued) {
        milliseconds(0), Stop::kAtFirstStatement, "stopped while waiting for an answer", 1},
       {"server never speaks", StallingServer::Mode::kSilent, milliseconds(300), milliseconds(300),
        Stop::kNever, "no connection within the time this forward was given", 0},
+      // Stopped, not ended by the connect's 2 s time-out.
+      {"stop during the connect to a server that never speaks", StallingServer::Mode::kSilent,
+       milliseconds(60000), milliseconds(0), Stop::kAtAccept, "stopped while waiting for an answer", 0},
       {"stop pending at the name lookup", StallingServer::Mode::kAfterStartup, milliseconds(60000),
        milliseconds(0), Stop::kBeforeStart, "stopped while waiting for an answer", 0},
       // The stop wins over a socket that is ready: no start-up, no statement.
@@ -59,9 +62,9 @@ TEST(StalledLineDatabase, EveryWaitEndsAndTheBoardsStayQueued) {
     ASSERT_NE(server.Port(), 0);
     Flag stop;
     if (c.stop == Stop::kBeforeStart) stop.Set();
-    if (c.stop == Stop::kAtFirstStatement) {
-      server.OnChange([&stop](const Seen& seen) {
-        if (seen.statements > 0) stop.Set();
+    if (c.stop == Stop::kAtFirstStatement || c.stop == Stop::kAtAccept) {
+      server.OnChange([&stop, at = c.stop](const Seen& seen) {
+        if ((at == Stop::kAtAccept ? seen.accepted : seen.statements) > 0) stop.Set();
       });
     }
     TestLedger ledger;

@@ -109,7 +109,10 @@ void StallingServer::Serve() {
     if (fds[0].revents != 0) break;
     if (fds[1].revents != 0) {
       const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd >= 0) connections[fd] = {};
+      if (fd >= 0) {
+        connections[fd] = {};
+        note([](Seen& seen) { ++seen.accepted; });
+      }
     }
     for (std::size_t i = 2; i < fds.size(); ++i) {
       if (fds[i].revents == 0) continue;

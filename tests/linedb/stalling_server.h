@@ -17,6 +17,7 @@ class StallingServer {
   enum class Mode { kAfterStartup, kSilent };
   // What the server has seen, for a test to wait on.
   struct Seen {
+    int accepted = 0;        // connections accepted
     int sessions = 0;        // start-ups answered
     int statements = 0;      // query or parse messages received (and never answered)
     int cancelRequests = 0;

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "linedb/fd_wait.h"
-#include "linedb/forward_backlog.h"
+#include "ledger/forward_backlog.h"
 
 class BacklogForwarder {
  public:
@@ -20,6 +20,7 @@ class BacklogForwarder {
   // it on to its own thread). errorIsNew: result.error is set and is not the
   // one reported last, so an outage is told once, not after every board; it
   // is told again if it comes back after a forward went through.
+  // result.notice is given once in the forwarder's life, empty after.
   using Report = std::function<void(const ForwardResult& result, bool errorIsNew)>;
 
   // stopFd: readable (a stop signal pending) ends the wait of the destructor
@@ -53,5 +54,6 @@ class BacklogForwarder {
   bool requested_ = false;
   bool stopping_ = false;
   std::string lastError_;  // touched by the forwarder's thread only
+  bool noticeTold_ = false;  // likewise
   std::thread thread_;     // last: starts once everything above is ready
 };

@@ -1,4 +1,4 @@
-#include "linedb/backlog_forwarder.h"
+#include "ledger/backlog_forwarder.h"
 
 #include <poll.h>
 
@@ -39,7 +39,9 @@ void BacklogForwarder::Run() {
     if (!requested_ || (stopping_ && !lastError_.empty()) || cut_.IsSet()) break;
     requested_ = false;
     lock.unlock();
-    const ForwardResult result = ForwardBacklog(ledgerPath_, connectionString_, {cut_.Fd()});
+    ForwardResult result = ForwardBacklog(ledgerPath_, connectionString_, {cut_.Fd()});
+    if (noticeTold_) result.notice.clear();
+    noticeTold_ = noticeTold_ || !result.notice.empty();
     const bool errorIsNew = !result.error.empty() && result.error != lastError_;
     lastError_ = result.error;
     if (report_) report_(result, errorIsNew);
