@@ -45,6 +45,7 @@ ForwardResult ForwardBacklog(const std::string& ledgerPath, const std::string& c
     return result;
   }
   if (!schema->behind.empty()) result.notice = where + schema->behind;
+  MarkWithoutDiskFlush(*ledger);
   for (std::int64_t id : *waiting) {
     const std::optional<LineBoard> board = ReadUnsentBoard(*ledger, id, error);
     if (!board) {

@@ -82,6 +82,11 @@ bool MarkBoardForwarded(const Ledger& ledger, std::int64_t id, std::string& erro
   return mark.Run() || Failed(ledger, "marking a forwarded board", error);
 }
 
+void MarkWithoutDiskFlush(const Ledger& ledger) {
+  // In WAL mode NORMAL keeps the file whole; only the newest commits may be lost.
+  SqliteStatement(ledger.Database(), "PRAGMA synchronous = NORMAL").Run();
+}
+
 std::optional<std::int64_t> CountUnsentBoards(const Ledger& ledger, std::string& error) {
   SqliteStatement count(ledger.Database(), (std::string("SELECT count(*) FROM boards WHERE ") + kUnsent).c_str());
   if (count.Step() != SQLITE_ROW) {
