@@ -34,7 +34,9 @@ CREATE TABLE boards (
   outcome         TEXT,
   message         TEXT NOT NULL DEFAULT '',
   forwarded_utc   TEXT,
-  log_lost        INTEGER NOT NULL DEFAULT 0
+  log_lost        INTEGER NOT NULL DEFAULT 0,
+  recipe          TEXT NOT NULL DEFAULT '',
+  recipe_version  INTEGER
 );
 CREATE TABLE images (
   id            INTEGER PRIMARY KEY,
@@ -50,7 +52,14 @@ CREATE TABLE images (
 );
 CREATE INDEX boards_unforwarded ON boards(forwarded_utc) WHERE forwarded_utc IS NULL;
 CREATE INDEX images_board ON images(board_id);
-PRAGMA user_version = 2;
+PRAGMA user_version = 3;
+)sql";
+
+// Version 2 to 3: the recipe and version a board was written from ('' and NULL without one).
+constexpr const char* kVersion2To3 = R"sql(
+ALTER TABLE boards ADD COLUMN recipe TEXT NOT NULL DEFAULT '';
+ALTER TABLE boards ADD COLUMN recipe_version INTEGER;
+PRAGMA user_version = 3;
 )sql";
 
 // Version 1 to 2. Version 1 recorded a board whose log file lost lines as
@@ -176,7 +185,7 @@ bool Ledger::Prepare(bool create, std::string& error) {
   const std::int64_t found = version.Int(0);
   version.Reset();
   if (found == kLedgerSchemaVersion) return true;
-  if (found == 1) return Migrate(found, error);
+  if (found == 1 || found == 2) return Migrate(found, error);
   if (found != 0) {
     error = "schema version " + std::to_string(found) + ", this program knows " +
             std::to_string(kLedgerSchemaVersion);
@@ -204,14 +213,15 @@ bool Ledger::Migrate(std::int64_t from, std::string& error) {
     return transaction.Commit(error);
   }
   again.Reset();
-  return db_.Execute(kVersion1To2, error) && transaction.Commit(error);
+  return (from != 1 || db_.Execute(kVersion1To2, error)) && db_.Execute(kVersion2To3, error) &&
+         transaction.Commit(error);
 }
 
 std::optional<std::int64_t> Ledger::BeginBoard(const BoardRecord& board, std::string& error) {
   SqliteStatement insert(db_,
                          "INSERT INTO boards (uuid, started_utc, station, slot, device, program, "
-                         "version, operator, settings_path, settings_sha256) "
-                         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+                         "version, operator, settings_path, settings_sha256, recipe, recipe_version) "
+                         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
   insert.BindText(1, board.uuid);
   insert.BindText(2, board.startedUtc);
   insert.BindText(3, board.station);
@@ -222,6 +232,12 @@ std::optional<std::int64_t> Ledger::BeginBoard(const BoardRecord& board, std::st
   insert.BindText(8, board.operatorName);
   insert.BindBlob(9, board.settingsPath);
   insert.BindText(10, board.settingsSha256);
+  insert.BindText(11, board.recipe);
+  if (board.recipeVersion > 0) {
+    insert.BindInt(12, board.recipeVersion);
+  } else {
+    insert.BindNull(12);
+  }
   if (!insert.Run()) {
     error = db_.LastError();
     return std::nullopt;
@@ -281,7 +297,7 @@ bool Ledger::ForEachBoard(const std::string& since, const std::string& until,
   SqliteStatement boards(db_,
                          "SELECT id, uuid, started_utc, finished_utc, seconds, station, slot, "
                          "device, program, version, operator, settings_path, settings_sha256, "
-                         "outcome_code, outcome, message, log_lost FROM boards "
+                         "outcome_code, outcome, message, log_lost, recipe, recipe_version FROM boards "
                          "WHERE started_utc >= ?1 AND (?2 = '' OR started_utc < ?2) "
                          "ORDER BY started_utc, id");
   boards.BindText(1, since);
@@ -304,6 +320,8 @@ bool Ledger::ForEachBoard(const std::string& since, const std::string& until,
     b.operatorName = boards.Bytes(10);
     b.settingsPath = boards.Bytes(11);
     b.settingsSha256 = boards.Bytes(12);
+    b.recipe = boards.Bytes(17);
+    b.recipeVersion = boards.IsNull(18) ? 0 : static_cast<int>(boards.Int(18));
     if (!boards.IsNull(3)) {
       stored.outcome = BoardOutcome{boards.Bytes(3), boards.Real(4), static_cast<int>(boards.Int(13)),
                                     boards.Bytes(14), boards.Bytes(15), boards.Int(16) != 0};
