@@ -177,8 +177,13 @@ int Run(const CliOptions& given) {
   if (const int code = PrepareRecipeRun(options, recipes, firstTake); code != 0) return code;
   EmitRunStart(options);
   if (firstTake) {
-    TellRecipeTake(*firstTake, std::nullopt, [](const std::string& text) {
-      if (!JsonEventsOn()) std::printf("tamsolt-cli: %s\n", text.c_str());
+    // A station says it among its notes, as it says every later switch.
+    TellRecipeTake(*firstTake, std::nullopt, [&options](const std::string& text) {
+      if (!JsonEventsOn()) {
+        std::printf("tamsolt-cli: %s\n", text.c_str());
+      } else if (options.watch) {
+        EmitEvent("station", {{"text", "tamsolt-cli: " + text}});
+      }
     });
   }
   // Before any device is touched, and once for all the children of --all.

@@ -79,5 +79,9 @@ bool BuildReport(const Ledger& ledger, const std::string& since, const std::stri
                 "COALESCE(SUM(outcome_code = 0), 0), " + std::string(kFailed) + " FROM boards" + kInSpan +
                     "GROUP BY 1 ORDER BY 1",
                 since, until, report.perDay, error) &&
+         Groups(ledger,
+                "SELECT recipe, COALESCE(recipe_version, 0), COUNT(*), COALESCE(SUM(outcome_code = 0), 0), " +
+                    std::string(kFailed) + " FROM boards" + kInSpan + "GROUP BY 1, 2 ORDER BY 1, 2",
+                since, until, report.perRecipe, error) &&
          SortByFailureRate(report);
 }
