@@ -56,6 +56,14 @@ void TellRecipeTake(const RecipeTake& take, std::optional<int> previous,
     data["away"] = take.end == RecipeTake::End::kAway;
     if (take.end == RecipeTake::End::kAway) data["reason"] = take.reason;
     data["fetched"] = take.fetched;
+    Event rows = Event::array();  // with the names the files were published under
+    for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
+      const RecipeRow& row = recipe.rows[kind];
+      Event item = {{"item", KindName(kind)}, {"enabled", row.enabled}, {"file", row.fileName}};
+      if (row.enabled) item["sha256"] = row.sha256;
+      rows.push_back(std::move(item));
+    }
+    data["rows"] = std::move(rows);
     EmitEvent("recipe", std::move(data));
   }
   std::string text = "recipe " + RecipeLabel(recipe.name, recipe.version);

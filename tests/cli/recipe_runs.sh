@@ -71,7 +71,7 @@ publish_run_rollback)
   [ "$(received)" = "$(printf 'font 5000\nrcdb 1590')" ] || fail "received: $(received)"
   sent_files "$work/rcdb2" "$work/font"
   grep -q '"kind":"run-start".*"recipe":"line3","recipe_version":2' "$work/out" || fail "run-start"
-  grep -q "\"kind\":\"recipe\".*\"data\":{\"name\":\"line3\",\"version\":2,\"previous\":null,\"away\":false,\"fetched\":2}" \
+  grep -q "\"kind\":\"recipe\".*\"data\":{\"name\":\"line3\",\"version\":2,\"previous\":null,\"away\":false,\"fetched\":2,\"rows\":.*{\"item\":\"RCDB\",\"enabled\":true,\"file\":\"rcdb2\",\"sha256\":\"$(digest "$work/rcdb2")\"}" \
     "$work/out" || fail "no recipe event"
   # A rollback is one command; the next run writes version 1.
   cli 0 --ledger-url "$url" --activate line3 1
@@ -109,7 +109,7 @@ watch_new_version)
   } | tee "$work/events" | while IFS= read -r line; do act "$line"; done
   [ "$(cat "$work/code")" -eq 0 ] || { cat "$work/err" >&2; fail "exit $(cat "$work/code")"; }
   [ "$(recorded)" = "$(printf 'line3 1\nline3 2')" ] || fail "ledger: $(recorded)"
-  grep -q '"kind":"recipe".*"data":{"name":"line3","version":2,"previous":1,"away":false,"fetched":1}' \
+  grep -q '"kind":"recipe".*"data":{"name":"line3","version":2,"previous":1,"away":false,"fetched":1,' \
     "$work/events" || fail "no switch event"
   ;;
 away)
