@@ -14,16 +14,15 @@ std::optional<RecipeVersion> RecipeSource::FromDatabase(RecipeTake& take, std::s
   }
   // A connection of its own per take: a server restarted or a network cut
   // since the last board costs a connect (2 s at most), not a reply time.
-  PgConnection connection(url_, PgWaitLimits{stopFd_});
-  PgConnection* db = &connection;
-  if (!db->Ok()) {
-    stopped_ = db->Stopped();
-    error = "line database " + db->Describe() + ": " + db->Error();
+  PgConnection db(url_, PgWaitLimits{stopFd_});
+  if (!db.Ok()) {
+    stopped_ = db.Stopped();
+    error = "line database " + db.Describe() + ": " + db.Error();
     return std::nullopt;
   }
-  std::optional<RecipeVersion> active = ActiveRecipe(*db, name_, error);
+  std::optional<RecipeVersion> active = ActiveRecipe(db, name_, error);
   if (!active) {
-    stopped_ = db->Stopped();
+    stopped_ = db.Stopped();
     if (error.empty()) refusal = "the line database has no active version of the recipe " + name_;
     return std::nullopt;
   }
@@ -33,11 +32,11 @@ std::optional<RecipeVersion> RecipeSource::FromDatabase(RecipeTake& take, std::s
     const bool stored = cache_.Store(
         row.sha256,
         [&](const ImageCache::Sink& sink, std::string& fetchError) {
-          return FetchImage(*db, row.sha256, sink, fetchError);
+          return FetchImage(db, row.sha256, sink, fetchError);
         },
         error);
     if (!stored) {
-      stopped_ = db->Stopped();
+      stopped_ = db.Stopped();
       error = std::string(KindName(kind)) + ": " + error;
       return std::nullopt;
     }

@@ -40,6 +40,23 @@ run() {
     "$cli" --settings "$settings" --ledger "$ledger" "$@" >"$work/out" 2>"$work/err" || status=$?
   [ "$status" -eq "$expected" ] || { cat "$work/out" "$work/err" >&2; fail "exit $status, not $expected: $*"; }
 }
+# watch RUNNER-OPTIONS... -- CLI-OPTIONS...: a --watch station whose events
+# go through act() line by line (which may plug a board through the control
+# FIFO) and into events; its exit code in code.
+watch() {
+  runner_options=""
+  while [ "$1" != "--" ]; do runner_options="$runner_options $1"; shift; done
+  shift
+  rm -f "$work/control"
+  mkfifo "$work/control"
+  # shellcheck disable=SC2086
+  { status=0
+    "$runner" --quiet --control="$work/control" $runner_options -- \
+      "$cli" --settings "$settings" --ledger "$ledger" --watch --json "$@" 2>"$work/err" || status=$?
+    echo $status >"$work/code"
+  } | tee "$work/events" | while IFS= read -r line; do act "$line"; done
+  code=$(cat "$work/code")
+}
 # The images the board received, "NAME BYTES" a line.
 received() { sed -n 's/^image \(.*\)\.bin \(.*\)$/\1 \2/p' "$work/dev/summary.txt"; }
 # "RECIPE VERSION" of every board in the ledger, oldest first.
@@ -85,7 +102,12 @@ publish_run_rollback)
   cli 2 --settings "$work/line.ini" --rcdb "$work/rcdb2"
   grep -q "row options cannot be given beside it" "$work/err" || fail "rows beside [line] recipe="
   cli 2 --recipe line3 --rcdb "$work/rcdb2"
-  [ "$(recorded)" = "$(printf 'line3 2\nline3 1\nline3 1')" ] || fail "ledger: $(recorded)"
+  # --all: the version taken once, every child writing it from the cache.
+  run 0 --devices=2 -- --ledger-url "$url" --recipe line3 --image-cache "$cache" --all
+  [ "$(recorded)" = "$(printf 'line3 2\nline3 1\nline3 1\nline3 1\nline3 1')" ] || fail "ledger: $(recorded)"
+  "$cli" --settings "$settings" --ledger "$ledger" --report --json | grep -qF \
+    '"per_recipe":[{"boards":4,"done":4,"failed":0,"recipe":"line3","version":1},{"boards":1,"done":1,"failed":0,"recipe":"line3","version":2}]' ||
+    fail "--report per recipe"
   cli 0 --ledger-url "$url" --recipes
   grep -q "^line3 version 1 (active)  [0-9T:-]*Z by [^ ]*  first build\$" "$work/out" || fail "--recipes: $(cat "$work/out")"
   grep -q "^  RCDB $(digest "$work/rcdb2")  1590 bytes  rcdb2\$" "$work/out" || fail "--recipes rows"
@@ -93,7 +115,6 @@ publish_run_rollback)
 watch_new_version)
   # A version published while the first board is being written is the second board's.
   cli 0 --ledger-url "$url" --publish line3 --rcdb "$work/rcdb1"
-  mkfifo "$work/control"
   act() {
     case $1 in *'"kind":"progress"'*'"percent":'[1-9]*)
       [ -e "$work/published" ] && return
@@ -102,12 +123,9 @@ watch_new_version)
       echo "plug 1-1.2" >"$work/control" ;;
     esac
   }
-  { "$runner" --quiet --control="$work/control" --plug=1-1.1:0 --plug=1-1.2:cmd --latency-ms=5 -- \
-      "$cli" --settings "$settings" --ledger "$ledger" --ledger-url "$url" --recipe line3 --image-cache "$cache" \
-      --watch --max-boards 2 --json 2>"$work/err"
-    echo $? >"$work/code"
-  } | tee "$work/events" | while IFS= read -r line; do act "$line"; done
-  [ "$(cat "$work/code")" -eq 0 ] || { cat "$work/err" >&2; fail "exit $(cat "$work/code")"; }
+  watch --plug=1-1.1:0 --plug=1-1.2:cmd --latency-ms=5 -- \
+    --ledger-url "$url" --recipe line3 --image-cache "$cache" --max-boards 2
+  [ "$code" -eq 0 ] || { cat "$work/err" >&2; fail "exit $code"; }
   [ "$(recorded)" = "$(printf 'line3 1\nline3 2')" ] || fail "ledger: $(recorded)"
   grep -q '"kind":"recipe".*"data":{"name":"line3","version":2,"previous":1,"away":false,"fetched":1,' \
     "$work/events" || fail "no switch event"
@@ -122,14 +140,33 @@ away)
   grep -q '"kind":"station".*the line database cannot be used (.*): writing line3 version 1 from the image cache' \
     "$work/out" || fail "away not in the station's notes"
   [ "$(recorded)" = "$(printf 'line3 1\nline3 1\nline3 1')" ] || fail "ledger: $(recorded)"
+  # Still away, an image altered after the first board: the next board is not written, the station goes on.
+  image=$cache/$(digest "$work/rcdb1")
+  act() {
+    case $1 in *'"kind":"outcome"'*'"device"'*)
+      [ -e "$work/altered" ] && return
+      touch "$work/altered"
+      printf 'Z' | dd of="$image" bs=1 seek=7 conv=notrunc 2>/dev/null
+      echo "plug 1-1.5" >"$work/control" ;;
+    esac
+  }
+  watch --plug=1-1.1:0 --plug=1-1.5:cmd -- --ledger-url "$down" --recipe line3 --image-cache "$cache" --max-boards 2
+  [ "$code" -eq 1 ] || { cat "$work/err" >&2; fail "exit $code, not 1"; }
+  grep -q '"kind":"station".*\[1-1.5\] not written: No recipe to write: line3 version 1 is held only in part' \
+    "$work/events" || fail "the altered version was not refused"
+  grep -q 'stopped; written 1, failed 1' "$work/events" || fail "not one written, one failed"
+  [ "$(recorded | wc -l)" -eq 4 ] || fail "a board was recorded for the refused one"
   # Nothing cached: refused before any frame.
   run 12 -- --ledger-url "$down" --recipe line3 --image-cache "$work/empty"
   grep -q "No recipe to write: no version of the recipe line3 is held whole in the image cache" "$work/err" ||
     fail "refusal not told: $(cat "$work/err")"
   grep -q "frames 0 " "$work/report" || fail "a frame was sent: $(cat "$work/report")"
-  # An image altered in the cache: refused while away, fetched again when there.
-  image=$cache/$(digest "$work/rcdb1")
-  printf 'Z' | dd of="$image" bs=1 seek=7 conv=notrunc 2>/dev/null
+  # The image altered in the cache: refused while away, fetched again when there.
+  # A board's writer checks every file it loads: the version its station gave it, altered since, is refused.
+  run 3 -- --recipe-version line3:1 --image-cache "$cache"
+  grep -q "RCDB: the file's SHA-256 [0-9a-f]* differs from the pinned $(digest "$work/rcdb1" | cut -c1-12)" \
+    "$work/err" || fail "the writer took an altered image: $(cat "$work/err")"
+  grep -q "frames 0 " "$work/report" || fail "a frame was sent"
   run 12 -- --ledger-url "$down" --recipe line3 --image-cache "$cache"
   grep -q "line3 version 1 is held only in part .*RCDB's image is missing or changed" "$work/err" ||
     fail "altered image not refused: $(cat "$work/err")"

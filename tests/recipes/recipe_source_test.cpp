@@ -106,3 +106,23 @@ TEST(RecipeSource, ANewVersionIsTakenAtTheNextTake) {
   EXPECT_EQ(take.fetched, 1);
   EXPECT_FALSE(take.awayIsNew);
 }
+
+// An image whose stored bytes no longer match its digest (a piece altered in
+// the database) is never cached: with nothing cached before, nothing is written.
+TEST(RecipeSource, AFetchedImageIsCheckedAgainstItsDigest) {
+  TestFolder folder;
+  const std::string url = FreshLineDatabase();
+  PgConnection owner(url);
+  std::array<std::string, 9> files;
+  files[kKindRcdb] = folder.File("a.rdb", 1060, 10);
+  ASSERT_EQ(PublishFiles(owner, "line3", files), 1);
+  ASSERT_TRUE(owner.Exec("UPDATE recipe_image_pieces SET data = overlay(data placing '\\xff00ff'::bytea from 5)"));
+  RecipeSource source("line3", url, folder.Path() + "/cache", -1);
+  const RecipeTake take = source.Take();
+  EXPECT_EQ(take.end, RecipeTake::End::kRefused);
+  EXPECT_NE(take.reason.find("RCDB: the image " + Sha256OfFile(files[kKindRcdb]).substr(0, 12) +
+                             " fetched has another SHA-256"),
+            std::string::npos)
+      << take.reason;
+  EXPECT_FALSE(std::filesystem::exists(folder.Path() + "/cache/" + Sha256OfFile(files[kKindRcdb])));
+}
