@@ -102,6 +102,8 @@ publish_run_rollback)
   cli 2 --settings "$work/line.ini" --rcdb "$work/rcdb2"
   grep -q "row options cannot be given beside it" "$work/err" || fail "rows beside [line] recipe="
   cli 2 --recipe line3 --rcdb "$work/rcdb2"
+  grep -q "\-\-recipe takes its rows from the recipe; row options cannot be given beside it" "$work/err" ||
+    fail "rows beside --recipe: $(cat "$work/err")"
   # --all: the version taken once, every child writing it from the cache.
   run 0 --devices=2 -- --ledger-url "$url" --recipe line3 --image-cache "$cache" --all
   [ "$(recorded)" = "$(printf 'line3 2\nline3 1\nline3 1\nline3 1\nline3 1')" ] || fail "ledger: $(recorded)"
