@@ -31,9 +31,17 @@ std::unique_ptr<Ledger> OpenLedger(const std::string& path, bool& failed) {
 
 BoardRecording::BoardRecording(const CliOptions& options)
     : ledger_(OpenLedger(LedgerPathFor(options.ledger), openFailed_)),
-      recorder_(ledger_.get(), BoardIdentity("tamsolt-cli", g_iniPath, Sha256OfFile(g_iniPath)),
-                &ReportProblem) {
+      recorder_(ledger_.get(), Identity(options), &ReportProblem) {
   if (openFailed_) recorder_.MarkFailed();
+}
+
+BoardRecord BoardRecording::Identity(const CliOptions& options) {
+  BoardRecord identity = BoardIdentity("tamsolt-cli", g_iniPath, Sha256OfFile(g_iniPath));
+  if (const auto& taken = options.recipe.taken) {
+    identity.recipe = taken->first;
+    identity.recipeVersion = taken->second;
+  }
+  return identity;
 }
 
 int BoardRecording::Finish(int code) {

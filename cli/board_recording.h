@@ -22,6 +22,8 @@ class BoardRecording {
   bool Opened() const { return ledger_ != nullptr; }
 
  private:
+  // Every board's fields of this run, the recipe's name and version among them.
+  static BoardRecord Identity(const CliOptions& options);
   bool openFailed_ = false;
   std::unique_ptr<Ledger> ledger_;
   BoardRecorder recorder_;

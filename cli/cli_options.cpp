@@ -115,6 +115,12 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
       if (ledger == LedgerParse::kError) return false;
       continue;
     }
+    // The recipe options (cli/recipe_options.cpp).
+    if (const RecipeParse recipe = ParseRecipeOption(args, i, options.recipe, error);
+        recipe != RecipeParse::kNotMine) {
+      if (recipe == RecipeParse::kError) return false;
+      continue;
+    }
     std::string option = args[i];
     std::optional<std::string> value;
     if (const auto equals = option.find('='); option.rfind("--", 0) == 0 &&
@@ -177,17 +183,26 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
     return false;
   }
   if (!CheckLedgerOptions(options.ledger, options.all || options.list, error)) return false;
+  if (!CheckRecipeOptions(options.recipe, options.RowsNamed(),
+                          options.ledger.Command() || options.all || options.list || options.watch, error)) {
+    return false;
+  }
   return true;
 }
 
 std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceAddress& device) {
   std::vector<std::string> args;
   for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
-    if (options.rows[kind]) args.insert(args.end(), {RowOption(kind), *options.rows[kind]});
+    if (options.rows[kind] && !options.recipe.taken) args.insert(args.end(), {RowOption(kind), *options.rows[kind]});
   }
   if (!options.settingsFile.empty()) args.insert(args.end(), {"--settings", options.settingsFile});
   if (!options.logFile.empty()) args.insert(args.end(), {"--log-file", options.logFile});
   AppendLedgerArguments(options.ledger, args);
+  // The version the parent took, from its cache; the child never asks the database.
+  if (const auto& taken = options.recipe.taken) {
+    args.insert(args.end(), {"--recipe-version", taken->first + ":" + std::to_string(taken->second),
+                             "--image-cache", options.recipe.cacheFolder});
+  }
   if (options.json) args.push_back("--json");
   args.insert(args.end(), {"--device", device.Text()});
   return args;
@@ -237,5 +252,6 @@ std::string CliUsage() {
     usage += "  " + std::to_string(code) + "  " + ExitCodeMeaning(code) + "\n";
   }
   usage += "\n" + LedgerUsage();
+  usage += "\n" + RecipeUsage();
   return usage;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/ledger_options.h"
+#include "cli/recipe_options.h"
 #include "link/device_choice.h"
 
 struct CliOptions {
@@ -26,6 +27,7 @@ struct CliOptions {
   double rearmAfter = 3;     // --watch: seconds a slot whose board left before its outcome stays empty before it takes a board
   long maxBoards = 0;        // --watch: stop after this many boards (0: no limit)
   LedgerOptions ledger;  // --ledger, --no-ledger, --report, --export, --pin
+  RecipeOptions recipe;  // --publish, --activate, --recipes, --recipe, --image-cache
 
   bool RowsNamed() const;
 };

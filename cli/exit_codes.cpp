@@ -14,6 +14,7 @@ const char* ExitCodeMeaning(int code) {
     case ExitCode::kNoDeviceInTime: return "no device in time";
     case ExitCode::kInterrupted: return "interrupted";
     case ExitCode::kRecordLost: return "done, record lost";
+    case ExitCode::kNoRecipe: return "no recipe to write";
   }
   // A child ended by a signal (128 + N), as the shell reports it.
   return code > 128 ? "failed: ended by a signal" : "failed";

@@ -15,8 +15,9 @@ enum class ExitCode : int {
   kNoDeviceInTime = 9,    // --wait: no device came
   kInterrupted = 10,      // SIGINT, SIGTERM or SIGHUP stopped the run
   kRecordLost = 11,       // the device is done, but the log file or the ledger lost its record
+  kNoRecipe = 12,         // --recipe: no version of the recipe can be written (none held whole)
 };
-inline constexpr ExitCode kLastExitCode = ExitCode::kRecordLost;
+inline constexpr ExitCode kLastExitCode = ExitCode::kNoRecipe;
 
 inline int AsInt(ExitCode code) { return static_cast<int>(code); }
 

@@ -12,6 +12,7 @@ bool g_on = false;
 std::string g_device;
 std::string g_slot;
 std::string g_reason;
+Event g_outcomeFields = Event::object();
 std::chrono::steady_clock::time_point g_started;
 
 // UTC with milliseconds, so events of several processes sort by it.
@@ -59,6 +60,8 @@ void PassOnEventLine(const std::string& line) {
 
 void NoteFailureReason(const std::string& text) { g_reason = text; }
 
+void NoteOutcomeField(const std::string& key, Event value) { g_outcomeFields[key] = std::move(value); }
+
 int EarlyError(int exitCode, const std::string& text) {
   std::fprintf(stderr, "tamsolt-cli: %s\n", text.c_str());
   NoteFailureReason(text);
@@ -71,5 +74,6 @@ void EmitOutcome(int exitCode) {
       {"exit_name", ExitCodeMeaning(exitCode)},
       {"seconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - g_started).count()}};
   if (exitCode != 0 && !g_reason.empty()) data["reason"] = g_reason;
+  for (auto& [key, value] : g_outcomeFields.items()) data[key] = value;
   EmitEvent("outcome", std::move(data));
 }

@@ -24,6 +24,8 @@
 #include "cli/device_presence.h"
 #include "cli/exit_codes.h"
 #include "cli/pin_command.h"
+#include "cli/recipe_commands.h"
+#include "cli/recipe_run.h"
 #include "cli/report_command.h"
 #include "cli/json_events.h"
 #include "cli/line_forwarding.h"
@@ -144,8 +146,9 @@ int WriteOneDevice(const CliOptions& options, Clock::time_point graceEnd) {
   return exitCode;
 }
 
-int Run(const CliOptions& options) {
+int Run(const CliOptions& given) {
   const Clock::time_point started = Clock::now();
+  CliOptions options = given;  // a recipe sets the rows
   if (options.help) {
     std::fputs(CliUsage().c_str(), stdout);
     std::printf("\nSettings file in use: %s\n", options.settingsFile.empty()
@@ -167,7 +170,22 @@ int Run(const CliOptions& options) {
   if (options.ledger.exportFormat) return RunExportCommand(options);
   if (options.ledger.pin) return RunPinCommand(options);
   if (options.ledger.sync) return RunLedgerSync(options);
+  if (options.recipe.Command()) return RunRecipeCommand(options);
+  // The recipe's version, before any device is touched (cli/recipe_run.h).
+  std::unique_ptr<RecipeSource> recipes;
+  std::optional<RecipeTake> firstTake;
+  if (const int code = PrepareRecipeRun(options, recipes, firstTake); code != 0) return code;
   EmitRunStart(options);
+  if (firstTake) {
+    // A station says it among its notes, as it says every later switch.
+    TellRecipeTake(*firstTake, std::nullopt, [&options](const std::string& text) {
+      if (!JsonEventsOn()) {
+        std::printf("tamsolt-cli: %s\n", text.c_str());
+      } else if (options.watch) {
+        EmitEvent("station", {{"text", "tamsolt-cli: " + text}});
+      }
+    });
+  }
   // Before any device is touched, and once for all the children of --all.
   if (std::string error; !options.logFile.empty() && !CanAppendTo(options.logFile, error)) {
     return EarlyError(AsInt(ExitCode::kBadCommandLine),
@@ -195,7 +213,7 @@ int Run(const CliOptions& options) {
     std::unique_ptr<BacklogForwarder> forwarder = StationForwarder(options.ledger);
     return WatchStation(kThisProgram, options, [&forwarder] {
       if (forwarder) forwarder->Request();
-    });
+    }, recipes.get());
   }
   return WriteOneDevice(options, graceEnd);
 }

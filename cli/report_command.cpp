@@ -72,6 +72,12 @@ void PrintText(const LedgerReport& report, std::int64_t backlog, bool lineDataba
                 static_cast<long long>(g.done), static_cast<long long>(g.failed), 100 * FailureRate(g));
   }
   table("day (local)", report.perDay);
+  std::printf("\n%-24s%-8s%-8s%s\n", "recipe", "boards", "done", "failed");
+  for (const ReportGroup& g : report.perRecipe) {
+    const std::string name = g.key.empty() ? "(none)" : g.key + " version " + std::to_string(g.code);
+    std::printf("%-24s%-8lld%-8lld%lld\n", name.c_str(), static_cast<long long>(g.boards),
+                static_cast<long long>(g.done), static_cast<long long>(g.failed));
+  }
   if (backlog < 0) return;
   // Without a url nothing will ever forward them: say so rather than "waiting".
   std::printf(lineDatabaseSet ? "\nwaiting for the line database: %lld\n"
@@ -95,6 +101,11 @@ void PrintCsv(const LedgerReport& report, std::int64_t backlog) {
   rows("outcome", report.perOutcome, true);
   rows("slot", report.perSlot, false);
   rows("day", report.perDay, false);
+  for (const ReportGroup& g : report.perRecipe) {  // the version in the code column
+    std::printf("recipe,%s,%s,%lld,%lld,%lld,\n", CsvField(g.key).c_str(),
+                g.key.empty() ? "" : std::to_string(g.code).c_str(), static_cast<long long>(g.boards),
+                static_cast<long long>(g.done), static_cast<long long>(g.failed));
+  }
   for (const ReportGroup& g : report.slotsByFailureRate) {
     std::printf("slot_failures,%s,,%lld,%lld,%lld,%.3f\n", CsvField(g.key).c_str(),
                 static_cast<long long>(g.boards), static_cast<long long>(g.done),
@@ -129,6 +140,11 @@ void PrintJson(const LedgerReport& report, const std::string& since, const std::
   for (const ReportGroup& g : report.perDay) {
     out["per_day"].push_back({{"day", g.key}, {"boards", g.boards}, {"done", g.done}});
   }
+  out["per_recipe"] = Json::array();
+  for (const ReportGroup& g : report.perRecipe) {
+    out["per_recipe"].push_back({{"recipe", g.key}, {"version", g.key.empty() ? Json() : Json(g.code)},
+                                 {"boards", g.boards}, {"done", g.done}, {"failed", g.failed}});
+  }
   std::printf("%s\n", JsonText(out).c_str());
 }
 
@@ -146,6 +162,8 @@ Json BoardJson(const StoredBoard& stored) {
   board["outcome"] = stored.outcome ? Json(stored.outcome->word) : Json();
   board["message"] = stored.outcome ? stored.outcome->message : std::string();
   board["log_lost"] = stored.outcome && stored.outcome->logLost;
+  board["recipe"] = b.recipe;
+  board["recipe_version"] = b.recipeVersion > 0 ? Json(b.recipeVersion) : Json();
   board["images"] = Json::array();
   for (const ImageRecord& i : stored.images) {
     board["images"].push_back({{"kind", i.kind},         {"path", i.path},

@@ -32,11 +32,15 @@ void EmitRunStart(const CliOptions& options) {
       rows.push_back(std::move(row));
     }
   }
+  // The recipe the rows come from ("" and null without one).
+  const auto& taken = options.recipe.taken;
   EmitEvent("run-start", {{"program", "tamsolt-cli"},
                           {"version", TAMSOLT_VERSION},
                           {"settings", g_iniPath},
                           {"mode", Mode(options)},
-                          {"rows", std::move(rows)}});
+                          {"rows", std::move(rows)},
+                          {"recipe", taken ? taken->first : std::string()},
+                          {"recipe_version", taken ? Event(taken->second) : Event(nullptr)}});
 }
 
 void EmitDeviceFound(const DeviceAddress& device) {

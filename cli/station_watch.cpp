@@ -16,6 +16,7 @@
 #include "cli/device_port.h"
 #include "cli/exit_codes.h"
 #include "cli/json_events.h"
+#include "cli/recipe_run.h"
 #include "cli/slot_alerts.h"
 #include "cli/slot_book.h"
 #include "cli/slot_view.h"
@@ -60,9 +61,11 @@ std::map<std::string, std::string> BoardsBySlot() {
 
 class Station {
  public:
-  Station(std::string program, const CliOptions& options, std::function<void()> boardEnded)
+  Station(std::string program, const CliOptions& options, std::function<void()> boardEnded,
+          RecipeSource* recipe)
       : program_(std::move(program)),
         boardEnded_(std::move(boardEnded)),
+        recipe_(recipe),
         options_(options),
         book_(std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(options.rearmAfter))),
@@ -87,9 +90,12 @@ class Station {
   void Show();
   void UpdateRate();
   void JudgeSlot(const std::string& slot, SlotState result, const std::string& reason);
+  RecipeTake TakeRecipe();
+  void NotWritten(const std::string& slot, const std::string& reason);
 
   std::string program_;
   std::function<void()> boardEnded_;
+  RecipeSource* recipe_;
   CliOptions options_;
   SlotBook book_;
   SlotAlerts alerts_;
@@ -129,12 +135,45 @@ std::size_t Station::Allowance() const {
   return static_cast<std::size_t>(options_.maxBoards - taken_);
 }
 
+// The recipe's active version, taken between boards: the options' rows and
+// pins become its own; a switch, and the database going away, are told once.
+RecipeTake Station::TakeRecipe() {
+  std::optional<int> previous;
+  if (options_.recipe.taken) previous = options_.recipe.taken->second;
+  RecipeTake take = recipe_->Take();
+  if (!take.recipe) return take;
+  TellRecipeTake(take, previous, [this](const std::string& text) { view_.Note("tamsolt-cli: " + text); });
+  UseRecipeVersion(options_, *take.recipe, options_.recipe.cacheFolder);
+  return take;
+}
+
+// A board taken that no version of the recipe can be written to: failed, no child started.
+void Station::NotWritten(const std::string& slot, const std::string& reason) {
+  view_.Note("tamsolt-cli: [" + slot + "] not written: " + reason);
+  book_.Finished(slot, SlotState::kFailed, reason, Clock::now());
+  JudgeSlot(slot, SlotState::kFailed, reason);
+  ++tally_.failed;
+  UpdateRate();
+}
+
 void Station::Scan() {
   Look();
   const NotTaken whyNot = stopSignals_ > 0 ? NotTaken::kStopping : NotTaken::kLotReached;
-  for (const std::string& slot : book_.Take(Allowance(), whyNot, Clock::now())) {
-    const std::string device = book_.Slots().at(slot).device;
+  const std::vector<std::string> slots = book_.Take(Allowance(), whyNot, Clock::now());
+  std::optional<RecipeTake> take;
+  if (recipe_ != nullptr && !slots.empty()) take = TakeRecipe();
+  for (const std::string& slot : slots) {
+    if (take && take->end == RecipeTake::End::kStopped) {  // the signal is read by the loop
+      book_.NoBoard(slot, Clock::now());
+      continue;
+    }
     if (!firstTaken_) firstTaken_ = Clock::now();
+    if (take && take->end == RecipeTake::End::kRefused) {
+      ++taken_;
+      NotWritten(slot, "No recipe to write: " + take->reason);
+      continue;
+    }
+    const std::string device = book_.Slots().at(slot).device;
     boards_[slot].process = StartChild(program_, ChildArguments(options_, *ParseDeviceAddress(device)));
     ++taken_;
   }
@@ -343,6 +382,6 @@ int Station::Run() {
 }  // namespace
 
 int WatchStation(const std::string& program, const CliOptions& options,
-                 const std::function<void()>& boardEnded) {
-  return Station(program, options, boardEnded).Run();
+                 const std::function<void()>& boardEnded, RecipeSource* recipe) {
+  return Station(program, options, boardEnded, recipe).Run();
 }

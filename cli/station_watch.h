@@ -11,10 +11,13 @@
 #include <string>
 
 #include "cli/cli_options.h"
+#include "recipes/recipe_source.h"
 
 // The exit code: 0 every board of the session written, 1 any failed, 10
 // interrupted, 11 all written but a record (log file or ledger) was lost.
 // program: what each board's child runs (kThisProgram). boardEnded is called
-// as each board's child ends.
+// as each board's child ends. recipe (may be null): the recipe's version is
+// taken again before each board, which is written from it; the board under
+// way keeps the version it started with.
 int WatchStation(const std::string& program, const CliOptions& options,
-                 const std::function<void()>& boardEnded = {});
+                 const std::function<void()>& boardEnded = {}, RecipeSource* recipe = nullptr);

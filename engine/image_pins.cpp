@@ -10,13 +10,18 @@
 
 namespace {
 
+std::optional<std::array<std::string, 9>> g_recipePins;
+
 void ShowPinRefusal(const std::string& text) {
   Host().ShowMessage(text, MessageText(kMsgTitle), MessageIcon::Warning);
 }
 
 }  // namespace
 
+void PinRowsTo(const std::optional<std::array<std::string, 9>>& digests) { g_recipePins = digests; }
+
 std::string PinnedDigest(std::uint8_t kind) {
+  if (g_recipePins) return kind < g_recipePins->size() ? (*g_recipePins)[kind] : std::string();
   std::string pin = ReadSetting(KindName(kind), kPinSection);
   for (char& c : pin) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return pin;

@@ -4,10 +4,17 @@
 // again at its start if the bytes read for sending differ.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 inline constexpr const char* kPinSection = "SHA256";
+
+// A run from a recipe pins every row to the recipe's digests instead of the
+// settings file's section (an empty digest: a row not enabled); nullopt
+// goes back to the section.
+void PinRowsTo(const std::optional<std::array<std::string, 9>>& digests);
 
 // The row's pinned digest in lower case; empty when the row is not pinned.
 // A value that is not 64 hex digits is returned as written, so it never matches.

@@ -34,7 +34,9 @@ CREATE TABLE boards (
   outcome         TEXT,
   message         TEXT NOT NULL DEFAULT '',
   forwarded_utc   TEXT,
-  log_lost        INTEGER NOT NULL DEFAULT 0
+  log_lost        INTEGER NOT NULL DEFAULT 0,
+  recipe          TEXT NOT NULL DEFAULT '',
+  recipe_version  INTEGER
 );
 CREATE TABLE images (
   id            INTEGER PRIMARY KEY,
@@ -50,18 +52,23 @@ CREATE TABLE images (
 );
 CREATE INDEX boards_unforwarded ON boards(forwarded_utc) WHERE forwarded_utc IS NULL;
 CREATE INDEX images_board ON images(board_id);
-CREATE INDEX boards_started ON boards(started_utc, slot, outcome_code, outcome, seconds, finished_utc);
-PRAGMA user_version = 2;
+CREATE INDEX boards_started ON boards(started_utc, slot, outcome_code, outcome, seconds, finished_utc,
+                                     recipe, recipe_version);
+PRAGMA user_version = 3;
 )sql";
 
-// Indexes that came after version 2's tables, added in place by the first
-// program to open an older ledger of this version (no version bump: programs
-// without them still read and write the file). boards_started holds every
-// column the report counts, so --report reads the index alone and
-// --since/--until find their span in it; --export reads its boards in its order.
-constexpr const char* kLaterIndexes =
-    "CREATE INDEX IF NOT EXISTS boards_started "
-    "ON boards(started_utc, slot, outcome_code, outcome, seconds, finished_utc)";
+// Version 2 to 3: the recipe and version a board was written from ('' and
+// NULL without one). boards_started holds every column the report counts,
+// so --report reads the index alone and --since/--until find their span in
+// it; a version-2 ledger may have it without the recipe, so it is made anew.
+constexpr const char* kVersion2To3 = R"sql(
+ALTER TABLE boards ADD COLUMN recipe TEXT NOT NULL DEFAULT '';
+ALTER TABLE boards ADD COLUMN recipe_version INTEGER;
+DROP INDEX IF EXISTS boards_started;
+CREATE INDEX boards_started ON boards(started_utc, slot, outcome_code, outcome, seconds, finished_utc,
+                                     recipe, recipe_version);
+PRAGMA user_version = 3;
+)sql";
 
 // Version 1 to 2. Version 1 recorded a board whose log file lost lines as
 // outcome 11 ("done, record lost"); a ledger that could record that row
@@ -167,25 +174,11 @@ bool Ledger::PrepareWhenFree(bool create, std::string& error) {
   constexpr int kPauseMs = 20;
   for (int waited = 0;; waited += kPauseMs) {
     db_.NoteFailure(SQLITE_OK);
-    if (Prepare(create, error)) {
-      AddLaterIndexes();
-      return true;
-    }
+    if (Prepare(create, error)) return true;
     const int code = db_.LastFailure() & 0xff;
     if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) || waited >= kLedgerBusyTimeoutMs) return false;
     usleep(kPauseMs * 1000);
   }
-}
-
-void Ledger::AddLaterIndexes() {
-  SqliteStatement present(db_, "SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = 'boards_started'");
-  if (present.Step() == SQLITE_ROW) return;
-  present.Reset();
-  // Only speed is lost without it: a reader without write access to the file,
-  // or a writer kept waiting, goes on without and a later open adds it.
-  std::string ignored;
-  db_.Execute(kLaterIndexes, ignored);
-  db_.NoteFailure(SQLITE_OK);  // not the open's failure
 }
 
 bool Ledger::Prepare(bool create, std::string& error) {
@@ -200,7 +193,7 @@ bool Ledger::Prepare(bool create, std::string& error) {
   const std::int64_t found = version.Int(0);
   version.Reset();
   if (found == kLedgerSchemaVersion) return true;
-  if (found == 1) return Migrate(found, error);
+  if (found == 1 || found == 2) return Migrate(found, error);
   if (found != 0) {
     error = "schema version " + std::to_string(found) + ", this program knows " +
             std::to_string(kLedgerSchemaVersion);
@@ -228,14 +221,15 @@ bool Ledger::Migrate(std::int64_t from, std::string& error) {
     return transaction.Commit(error);
   }
   again.Reset();
-  return db_.Execute(kVersion1To2, error) && transaction.Commit(error);
+  return (from != 1 || db_.Execute(kVersion1To2, error)) && db_.Execute(kVersion2To3, error) &&
+         transaction.Commit(error);
 }
 
 std::optional<std::int64_t> Ledger::BeginBoard(const BoardRecord& board, std::string& error) {
   SqliteStatement insert(db_,
                          "INSERT INTO boards (uuid, started_utc, station, slot, device, program, "
-                         "version, operator, settings_path, settings_sha256) "
-                         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+                         "version, operator, settings_path, settings_sha256, recipe, recipe_version) "
+                         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
   insert.BindText(1, board.uuid);
   insert.BindText(2, board.startedUtc);
   insert.BindText(3, board.station);
@@ -246,6 +240,12 @@ std::optional<std::int64_t> Ledger::BeginBoard(const BoardRecord& board, std::st
   insert.BindText(8, board.operatorName);
   insert.BindBlob(9, board.settingsPath);
   insert.BindText(10, board.settingsSha256);
+  insert.BindText(11, board.recipe);
+  if (board.recipeVersion > 0) {
+    insert.BindInt(12, board.recipeVersion);
+  } else {
+    insert.BindNull(12);
+  }
   if (!insert.Run()) {
     error = db_.LastError();
     return std::nullopt;
@@ -323,6 +323,8 @@ bool Ledger::ForEachBoard(const std::string& since, const std::string& until,
     b.operatorName = boards.Bytes(10);
     b.settingsPath = boards.Bytes(11);
     b.settingsSha256 = boards.Bytes(12);
+    b.recipe = boards.Bytes(17);
+    b.recipeVersion = boards.IsNull(18) ? 0 : static_cast<int>(boards.Int(18));
     if (!boards.IsNull(3)) {
       stored.outcome = BoardOutcome{boards.Bytes(3), boards.Real(4), static_cast<int>(boards.Int(13)),
                                     boards.Bytes(14), boards.Bytes(15), boards.Int(16) != 0};
@@ -352,7 +354,7 @@ std::string BoardsInSpanQuery(bool untilSet) {
   return std::string(
              "SELECT id, uuid, started_utc, finished_utc, seconds, station, slot, device, program, "
              "version, operator, settings_path, settings_sha256, outcome_code, outcome, message, "
-             "log_lost FROM boards WHERE started_utc >= ?1") +
+             "log_lost, recipe, recipe_version FROM boards WHERE started_utc >= ?1") +
          (untilSet ? " AND started_utc < ?2" : "") + " ORDER BY started_utc, id";
 }
 

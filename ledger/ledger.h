@@ -15,7 +15,8 @@
 
 // 2: boards.log_lost (a board written whose log file lost lines is done,
 // with the loss its own fact) and an index of images by board.
-inline constexpr int kLedgerSchemaVersion = 2;
+// 3: boards.recipe and boards.recipe_version.
+inline constexpr int kLedgerSchemaVersion = 3;
 // How long a write waits for another process holding the lock.
 inline constexpr int kLedgerBusyTimeoutMs = 3000;
 
@@ -42,11 +43,9 @@ class Ledger {
 
  private:
   bool Prepare(bool create, std::string& error);
-  // A version-1 ledger brought to this version in place, in one transaction.
+  // A version-1 or -2 ledger brought to this version in place, in one transaction.
   bool Migrate(std::int64_t from, std::string& error);
   bool PrepareWhenFree(bool create, std::string& error);
-  // The indexes of this version an older file lacks; best effort.
-  void AddLaterIndexes();
   SqliteDatabase db_;
 };
 

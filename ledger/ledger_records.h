@@ -18,6 +18,8 @@ struct BoardRecord {
   std::string operatorName;  // login name
   std::string settingsPath;  // bytes as given
   std::string settingsSha256;
+  std::string recipe;     // the recipe written from, "" for none
+  int recipeVersion = 0;  // its version; 0 (NULL) for none
 };
 
 struct ImageRecord {

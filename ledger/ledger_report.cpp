@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -41,7 +42,7 @@ void SortByFailureRate(LedgerReport& report) {
 std::string ReportSpanQuery(bool untilSet) {
   return std::string(
              "SELECT date(started_utc, 'localtime'), slot, outcome_code, outcome, seconds, "
-             "finished_utc IS NULL FROM boards WHERE started_utc >= ?1") +
+             "finished_utc IS NULL, recipe, recipe_version FROM boards WHERE started_utc >= ?1") +
          (untilSet ? " AND started_utc < ?2" : "");
 }
 
@@ -59,6 +60,8 @@ bool BuildReport(const Ledger& ledger, const std::string& since, const std::stri
   std::map<std::optional<std::int64_t>, ReportGroup> perOutcome;
   std::map<std::string, ReportGroup> perSlot;
   std::map<std::string, ReportGroup> perDay;
+  // By recipe ("" for none) and version (0 for none).
+  std::map<std::pair<std::string, std::int64_t>, ReportGroup> perRecipe;
   std::int64_t timed = 0;
   double totalSeconds = 0;
   int step = SQLITE_ROW;
@@ -90,6 +93,13 @@ bool BuildReport(const Ledger& ledger, const std::string& since, const std::stri
     ReportGroup& onDay = perDay[day];
     if (onDay.boards == 0) onDay.key = std::move(day);
     Count(onDay, code);
+    std::pair<std::string, std::int64_t> recipe(boards.Bytes(6), boards.IsNull(7) ? 0 : boards.Int(7));
+    ReportGroup& ofRecipe = perRecipe[recipe];
+    if (ofRecipe.boards == 0) {
+      ofRecipe.key = std::move(recipe.first);
+      ofRecipe.code = recipe.second;
+    }
+    Count(ofRecipe, code);
   }
   if (step != SQLITE_DONE) {
     error = ledger.Database().LastError();
@@ -99,6 +109,7 @@ bool BuildReport(const Ledger& ledger, const std::string& since, const std::stri
   report.perOutcome = InKeyOrder(perOutcome);
   report.perSlot = InKeyOrder(perSlot);
   report.perDay = InKeyOrder(perDay);
+  report.perRecipe = InKeyOrder(perRecipe);
   SortByFailureRate(report);
   return true;
 }

@@ -10,8 +10,8 @@
 #include "ledger/ledger.h"
 
 struct ReportGroup {
-  std::string key;   // outcome word, slot or day (YYYY-MM-DD, the station's local day)
-  std::int64_t code = 0;  // per outcome: the code (-1 while running)
+  std::string key;   // outcome word, slot, day (YYYY-MM-DD, the station's local day) or recipe
+  std::int64_t code = 0;  // per outcome: the code (-1 while running); per recipe: the version
   std::int64_t boards = 0;
   std::int64_t done = 0;
   // Finished and not done, not counting interrupted boards (exit 10: cut by a
@@ -34,6 +34,8 @@ struct LedgerReport {
   // the slots to check come first.
   std::vector<ReportGroup> slotsByFailureRate;
   std::vector<ReportGroup> perDay;
+  // By recipe (key, "" for none) and version (code, 0 for none).
+  std::vector<ReportGroup> perRecipe;
 };
 
 // Boards started at or after since and before until (UTC times; "" leaves

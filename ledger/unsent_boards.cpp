@@ -33,7 +33,7 @@ std::optional<LineBoard> ReadUnsentBoard(const Ledger& ledger, std::int64_t id, 
   SqliteStatement board(ledger.Database(),
                         "SELECT uuid, started_utc, finished_utc, seconds, station, slot, device, program,"
                         " version, operator, settings_path, settings_sha256, outcome_code, outcome,"
-                        " message, log_lost FROM boards WHERE id = ?1");
+                        " message, log_lost, recipe, recipe_version FROM boards WHERE id = ?1");
   board.BindInt(1, id);
   if (board.Step() != SQLITE_ROW) {
     Failed(ledger, "reading a board of the ledger", error);
@@ -56,6 +56,8 @@ std::optional<LineBoard> ReadUnsentBoard(const Ledger& ledger, std::int64_t id, 
   out.outcome = OptionalText(board, 13);
   out.message = board.Bytes(14);
   out.logLost = board.Int(15) != 0;
+  out.recipe = board.Bytes(16);
+  if (!board.IsNull(17)) out.recipeVersion = board.Int(17);
 
   SqliteStatement images(ledger.Database(),
                          "SELECT kind, path, bytes, sha256, pinned, started_utc, finished_utc, result"

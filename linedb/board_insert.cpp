@@ -63,6 +63,8 @@ std::vector<Column> BoardColumns(const LineBoard& b) {
       {"outcome", Text(b.outcome)},
       {"message", PgValue::Text(b.message)},
       {"log_lost", Boolean(b.logLost), 2},
+      {"recipe", PgValue::Text(b.recipe), 3},
+      {"recipe_version", b.recipeVersion ? Number(*b.recipeVersion) : PgValue::Null(), 3},
   };
 }
 

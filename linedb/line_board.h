@@ -36,5 +36,7 @@ struct LineBoard {
   std::optional<std::string> outcome;
   std::string message;
   bool logLost = false;  // written, but lines of its log file were lost (version 2)
+  std::string recipe;     // the recipe it was written from, "" for none (version 3)
+  std::optional<std::int64_t> recipeVersion;
   std::vector<LineImage> images;
 };

@@ -295,6 +295,14 @@ PgResult PgConnection::Checked(PGresult* raw) {
 }
 
 PgResult PgConnection::Exec(const char* sql, const std::vector<PgValue>& values) {
+  return Send(sql, values, 0);
+}
+
+PgResult PgConnection::ExecBinary(const char* sql, const std::vector<PgValue>& values) {
+  return Send(sql, values, 1);
+}
+
+PgResult PgConnection::Send(const char* sql, const std::vector<PgValue>& values, int resultFormat) {
   if (!Ok()) return Checked(nullptr);
   std::vector<const char*> data;
   std::vector<int> lengths;
@@ -305,7 +313,7 @@ PgResult PgConnection::Exec(const char* sql, const std::vector<PgValue>& values)
     formats.push_back(value.binary ? 1 : 0);
   }
   if (!PQsendQueryParams(connection_.get(), sql, static_cast<int>(values.size()), nullptr,
-                         data.data(), lengths.data(), formats.data(), 0)) {
+                         data.data(), lengths.data(), formats.data(), resultFormat)) {
     return Checked(nullptr);
   }
   return Collect();

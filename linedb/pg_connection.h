@@ -84,6 +84,9 @@ class PgConnection {
 
   // A statement; every value is a bound parameter. Empty on failure (Error()).
   PgResult Exec(const char* sql, const std::vector<PgValue>& values = {});
+  // The same with every result column in binary: a bytea comes as its bytes
+  // (PQgetvalue, PQgetlength), not as hex text twice its size.
+  PgResult ExecBinary(const char* sql, const std::vector<PgValue>& values = {});
   // A fixed script of several statements without any value (the schema).
   PgResult ExecScript(const char* sql);
   // Ends a failed transaction, keeping the message of what failed.
@@ -93,6 +96,7 @@ class PgConnection {
 
  private:
   void Connect(const std::string& connectionString);
+  PgResult Send(const char* sql, const std::vector<PgValue>& values, int resultFormat);
   // Sends what libpq holds and collects the statement's results (the first
   // error, else the last result), waiting within the reply time.
   PgResult Collect();

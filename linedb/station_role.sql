@@ -7,3 +7,13 @@ GRANT USAGE ON SCHEMA public TO tamsolt_station;
 GRANT SELECT ON tamsolt_schema_version TO tamsolt_station;
 GRANT SELECT (id, uuid), INSERT ON boards TO tamsolt_station;
 GRANT INSERT ON images TO tamsolt_station;
+-- Recipes (version 3, linedb/schema_v3.sql, applied before this file): the stations
+-- read the versions, their rows and images, and can neither publish nor
+-- activate one. Skipped while the tables are missing; run this file again
+-- once they are there.
+DO $$
+BEGIN
+  IF to_regclass('recipe_active') IS NOT NULL THEN
+    GRANT SELECT ON recipes, recipe_rows, recipe_active, recipe_images, recipe_image_pieces TO tamsolt_station;
+  END IF;
+END $$;

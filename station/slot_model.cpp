@@ -176,6 +176,9 @@ void StationModel::Apply(const StationEvent& event) {
       if (aboutSlot) return;
       // A new run is a new session: its tally starts again.
       rows_ = event.rows;
+      recipe_ = event.recipe;
+      recipeVersion_ = event.recipeVersion;
+      recipeAway_ = false;
       sessionStartMs_ = event.timeMs;
       counted_ = {};
       reported_.reset();
@@ -185,6 +188,14 @@ void StationModel::Apply(const StationEvent& event) {
       exitCode_.reset();
       exitName_.clear();
       exitReason_.clear();
+      return;
+    case EventKind::kRecipe:
+      // The version the next boards get; a board being written keeps its own.
+      if (aboutSlot) return;
+      rows_ = event.rows;
+      recipe_ = event.recipe;
+      recipeVersion_ = event.recipeVersion;
+      recipeAway_ = event.away.value_or(false);
       return;
     case EventKind::kDeviceFound:
       // A board in a slot is not yet a board being written (--watch may not take it).

@@ -69,6 +69,11 @@ class StationModel {
   static double ElapsedSeconds(const Slot& slot, std::int64_t nowMs);
 
   const std::vector<EventRow>& Rows() const { return rows_; }
+  // The recipe written ("" for none), its version, and whether it comes from
+  // the cache because the line database cannot be used.
+  const std::string& Recipe() const { return recipe_; }
+  std::optional<int> RecipeVersion() const { return recipeVersion_; }
+  bool RecipeAway() const { return recipeAway_; }
   Tally TallyAt(std::int64_t nowMs) const;
   bool AnyWriting() const;
   bool Stopping() const { return stopping_; }
@@ -91,6 +96,9 @@ class StationModel {
   std::map<std::string, Slot> slots_;
   std::map<std::string, std::string> names_;
   std::vector<EventRow> rows_;
+  std::string recipe_;
+  std::optional<int> recipeVersion_;
+  bool recipeAway_ = false;
   std::int64_t sessionStartMs_ = 0;
   Tally counted_;
   std::optional<Tally> reported_;

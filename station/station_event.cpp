@@ -24,7 +24,7 @@ constexpr KindName kKinds[] = {
     {"outcome", EventKind::kOutcome},            {"slot-state", EventKind::kSlotState},
     {"tally", EventKind::kTally},
     {"stopping", EventKind::kStopping}, {"interrupting", EventKind::kInterrupting},          {"station", EventKind::kStationNote},
-    {"slot-alert", EventKind::kSlotAlert},
+    {"slot-alert", EventKind::kSlotAlert},       {"recipe", EventKind::kRecipe},
 };
 
 EventKind KindOf(const std::string& name) {
@@ -136,7 +136,11 @@ std::optional<StationEvent> ReadEvent(const std::string& line) {
   event.present = Flag(data, "present");
   event.taken = Flag(data, "taken");
   event.notTaken = Text(data, "not_taken");
-  if (event.kind == EventKind::kRunStart) event.rows = EnabledRows(data);
+  if (event.kind == EventKind::kRunStart || event.kind == EventKind::kRecipe) event.rows = EnabledRows(data);
+  const bool recipe = event.kind == EventKind::kRecipe;
+  event.recipe = Text(data, recipe ? "name" : "recipe");
+  event.recipeVersion = Integer(data, recipe ? "version" : "recipe_version");
+  event.away = Flag(data, "away");
   event.written = Integer(data, "written").value_or(0);
   event.failed = Integer(data, "failed").value_or(0);
   event.perHour = Number(data, "per_hour");

@@ -26,6 +26,7 @@ enum class EventKind {
   kInterrupting,  // the CLI interrupts the boards being written
   kStationNote,   // --watch: a line about the station as a whole (a stop heard, ...)
   kSlotAlert,     // --watch: a slot asks to be checked (repeated failures), or no longer does
+  kRecipe,        // the recipe version the station writes (a switch, or the database away)
 };
 
 // A row of the run (run-start): which file goes as which item, and its pin.
@@ -50,7 +51,10 @@ struct StationEvent {
   std::optional<bool> present;     // slot-state: a board is in the slot now
   std::optional<bool> taken;       // slot-state: that board is the one written (or being written)
   std::string notTaken;            // slot-state: why the board in it is not taken (came-back, stopping, lot-reached)
-  std::vector<EventRow> rows;      // run-start: the enabled rows
+  std::vector<EventRow> rows;      // run-start, recipe: the enabled rows
+  std::string recipe;              // run-start, recipe: the recipe's name ("" for none)
+  std::optional<int> recipeVersion;  // run-start, recipe: its version
+  std::optional<bool> away;        // recipe: the line database cannot be used (the cache's version)
   int written = 0, failed = 0;     // tally; slot-alert: failed is the slot's failures
   std::optional<bool> check;       // slot-alert, slot-state: the slot asks to be checked
   std::string rule;                // slot-alert: last-three-failed, high-rate

@@ -258,6 +258,12 @@ void StationWindow::Redraw() {
     }
     rows << line;
   }
+  if (!model_.Recipe().empty()) {
+    QString recipe = tr("配方 %1 版本 %2").arg(QString::fromStdString(model_.Recipe()))
+                         .arg(model_.RecipeVersion().value_or(0));
+    if (model_.RecipeAway()) recipe += tr("（线体数据库不可用：使用缓存中的版本）");
+    rows.prepend(recipe);
+  }
   rows_->setText(rows.isEmpty() ? tr("（尚未收到要写入的文件）") : rows.join(QLatin1Char('\n')));
 
   const Tally tally = model_.TallyAt(now);

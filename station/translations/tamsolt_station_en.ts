@@ -154,6 +154,16 @@
         <translation>  [pinned %1]</translation>
     </message>
     <message>
+        <location filename="../station_window.cpp" line="262"/>
+        <source>配方 %1 版本 %2</source>
+        <translation>Recipe %1 version %2</translation>
+    </message>
+    <message>
+        <location filename="../station_window.cpp" line="264"/>
+        <source>（线体数据库不可用：使用缓存中的版本）</source>
+        <translation> (line database unavailable: the cached version)</translation>
+    </message>
+    <message>
         <location filename="../station_window.cpp" line="260"/>
         <source>（尚未收到要写入的文件）</source>
         <translation>(no files to write received yet)</translation>

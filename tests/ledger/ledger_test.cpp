@@ -40,29 +40,30 @@ TEST_F(LedgerTest, SchemaVersionWalAndAFutureVersionRefused) {
   {
     const auto ledger = Ledger::Open(path, error);
     ASSERT_TRUE(ledger) << error;
-    EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), 2);
+    EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), 3);
     SqliteStatement mode(ledger->Database(), "PRAGMA journal_mode");
     ASSERT_EQ(mode.Step(), SQLITE_ROW);
     EXPECT_EQ(mode.Bytes(0), "wal");
     ASSERT_TRUE(ledger->Database().get() != nullptr);
     SqliteDatabase raw;
     ASSERT_TRUE(raw.Open(path, false, error));
-    ASSERT_TRUE(raw.Execute("PRAGMA user_version = 3", error)) << error;
+    ASSERT_TRUE(raw.Execute("PRAGMA user_version = 4", error)) << error;
   }
   EXPECT_FALSE(Ledger::Open(path, error));
-  EXPECT_NE(error.find("schema version 3"), std::string::npos) << error;
+  EXPECT_NE(error.find("schema version 4"), std::string::npos) << error;
 }
 
 // A ledger that version 1 of this program wrote (a board done, one whose log
-// file was full, another done) is brought to version 2 in place: the board
-// whose log lines were lost is done, with the loss flagged.
+// file was full, another done) is brought to version 3 in place: the board
+// whose log lines were lost is done, with the loss flagged; the boards name no recipe.
 TEST_F(LedgerTest, AVersion1LedgerIsMigratedInPlace) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::filesystem::copy_file(TAMSOLT_LEDGER_FIXTURES "/version1.sqlite", path);
   std::string error;
   const auto ledger = Ledger::OpenExisting(path, error);
   ASSERT_TRUE(ledger) << error;
-  EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), 2);
+  EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), 3);
+  EXPECT_EQ(CountRows(*ledger, "SELECT COUNT(*) FROM boards WHERE recipe = '' AND recipe_version IS NULL"), 3);
   std::vector<StoredBoard> boards;
   ASSERT_TRUE(ledger->ForEachBoard("", "", [&](const StoredBoard& b) { boards.push_back(b); }, error));
   ASSERT_EQ(boards.size(), 3u);
@@ -73,18 +74,25 @@ TEST_F(LedgerTest, AVersion1LedgerIsMigratedInPlace) {
     EXPECT_EQ(boards[i].outcome->logLost, i == 1) << i;
     EXPECT_EQ(boards[i].images.size(), 1u) << i;
   }
-  // A new board on the migrated ledger carries its flag.
+  // A new board on the migrated ledger carries its flag and its recipe.
   BoardRecord board = BoardIdentity("tamsolt-cli", "setting.ini", "");
   board.uuid = NewUuid();
   board.startedUtc = UtcNow();
+  board.recipe = "line3";
+  board.recipeVersion = 7;
   const auto id = ledger->BeginBoard(board, error);
   ASSERT_TRUE(id) << error;
   ASSERT_TRUE(ledger->FinishBoard(*id, {UtcNow(), 1, 0, "done", "", true}, {}, error)) << error;
   EXPECT_EQ(CountRows(*ledger, "SELECT COUNT(*) FROM boards WHERE log_lost = 1"), 2);
+  boards.clear();
+  ASSERT_TRUE(ledger->ForEachBoard("", "", [&](const StoredBoard& b) { boards.push_back(b); }, error));
+  ASSERT_EQ(boards.size(), 4u);
+  EXPECT_EQ(boards[3].board.recipe + "@" + std::to_string(boards[3].board.recipeVersion), "line3@7");
+  EXPECT_EQ(boards[0].board.recipe + "@" + std::to_string(boards[0].board.recipeVersion), "@0");
 }
 
 // Each query finds its rows through its index, in a new ledger and in one
-// brought up from version 1 (where the later indexes are added in place):
+// brought up from version 1 (whose steps add them in place):
 // the report reads the covering index alone, and a span's two ends both
 // bound the search.
 TEST_F(LedgerTest, EveryQueryUsesItsIndexInNewAndMigratedLedgers) {

@@ -38,15 +38,16 @@ TEST(ForwardBacklog, FinishedBoardsArriveWithTheirImagesAndDigests) {
   ledger.AddBoard(2, true, oddPath);
   ledger.AddBoard(3, false);  // still being written: not yet
   ledger.Exec("UPDATE boards SET log_lost = 1 WHERE id = 2");  // written, its log file's lines lost
+  ledger.Exec("UPDATE boards SET recipe = 'line3', recipe_version = 7 WHERE id = 2");
 
   ForwardResult result = ForwardBacklog(ledger.Path(), url);
   EXPECT_EQ(result.error, "");
   EXPECT_EQ(result.notice, "");
   EXPECT_EQ(result.forwarded, 2);
   EXPECT_EQ(result.left, 0);
-  // Oldest first (the line database numbers them as they come), each with its lost log.
-  EXPECT_EQ(QueryRows(url, "SELECT uuid, log_lost FROM boards ORDER BY id"),
-            (std::vector<std::string>{TestLedger::Uuid(1) + "|f", TestLedger::Uuid(2) + "|t"}));
+  // Oldest first (the line database numbers them as they come), each with its lost log and recipe.
+  EXPECT_EQ(QueryRows(url, "SELECT uuid, log_lost, recipe, recipe_version FROM boards ORDER BY id"),
+            (std::vector<std::string>{TestLedger::Uuid(1) + "|f||", TestLedger::Uuid(2) + "|t|line3|7"}));
   EXPECT_EQ(LocalCount(ledger, "forwarded_utc IS NOT NULL AND id IN (1, 2)"), "2");
   EXPECT_EQ(LocalCount(ledger, "forwarded_utc IS NULL AND id = 3"), "1");
 
@@ -85,7 +86,7 @@ TEST(ForwardBacklog, FinishedBoardsArriveWithTheirImagesAndDigests) {
   EXPECT_EQ(LineUuids(url), Uuids({1, 2, 3}));
   EXPECT_EQ(QueryRows(url, "SELECT count(*) FROM images"), std::vector<std::string>{"27"});
   EXPECT_EQ(QueryRows(url, "SELECT version FROM tamsolt_schema_version ORDER BY 1"),
-            (std::vector<std::string>{"1", "2"}));
+            (std::vector<std::string>{"1", "2", "3"}));
 }
 
 TEST(ForwardBacklog, OutageKeepsTheBacklogAndItGoesOnceWhenTheDatabaseIsBack) {
@@ -153,7 +154,7 @@ TEST(ForwardBacklog, TwoProcessesForwardingAtOnceStoreEachBoardOnce) {
   EXPECT_EQ(QueryRows(url, "SELECT count(*) FROM images"), std::vector<std::string>{std::to_string(9 * kBoards)});
   // Each step once, though both found the tables missing.
   EXPECT_EQ(QueryRows(url, "SELECT version FROM tamsolt_schema_version ORDER BY 1"),
-            (std::vector<std::string>{"1", "2"}));
+            (std::vector<std::string>{"1", "2", "3"}));
   EXPECT_EQ(LocalCount(ledger, "forwarded_utc IS NULL"), "0");
 }
 
@@ -253,5 +254,5 @@ TEST(ForwardBacklog, StationRoleOnVersion1ForwardsWithoutTheFlagUntilTheOwnerBri
   EXPECT_EQ(QueryRows(url, "SELECT right(uuid::text, 1), log_lost FROM boards ORDER BY id"),
             (std::vector<std::string>{"1|f", "2|f", "3|t", "4|t"}));
   EXPECT_EQ(QueryRows(url, "SELECT version FROM tamsolt_schema_version ORDER BY 1"),
-            (std::vector<std::string>{"1", "2"}));
+            (std::vector<std::string>{"1", "2", "3"}));
 }

@@ -114,6 +114,29 @@ TEST(StationEventReader, RunStartKeepsEnabledRowsWithTheirPins) {
   EXPECT_EQ(event->rows[1].item, "HOST");
 }
 
+// The recipe the station writes: named by run-start, switched by a recipe
+// event of the station (a child's, naming its slot, changes nothing), and
+// marked while the line database is away.
+TEST(SlotModel, TheRecipeFollowsTheStationsSwitches) {
+  StationModel model = Fed({
+      Line("run-start", "", R"({"recipe":"line3","recipe_version":6,"rows":[{"item":"RCDB","file":"/c/ab"}]})"),
+      Line("run-start", "1-1.2", R"({"recipe":"line3","recipe_version":5})"),
+  });
+  EXPECT_EQ(model.Recipe() + "@" + std::to_string(model.RecipeVersion().value_or(0)), "line3@6");
+  model = Fed({
+      Line("run-start", "", R"({"recipe":"line3","recipe_version":6})"),
+      Line("recipe", "", R"({"name":"line3","version":7,"away":true,)"
+                         R"("rows":[{"item":"HOST","enabled":true,"file":"host.bin","sha256":"ef01"}]})"),
+  });
+  EXPECT_EQ(model.Recipe() + "@" + std::to_string(model.RecipeVersion().value_or(0)), "line3@7");
+  EXPECT_TRUE(model.RecipeAway());
+  ASSERT_EQ(model.Rows().size(), 1u);
+  EXPECT_EQ(model.Rows()[0].file, "host.bin");
+  model = Fed({Line("run-start", "", R"({"recipe":"","recipe_version":null})")});
+  EXPECT_EQ(model.Recipe(), "");
+  EXPECT_FALSE(model.RecipeVersion());
+}
+
 TEST(SlotOrder, FollowsTheHub) {
   const std::pair<const char*, const char*> before[] = {
       {"1-1.2", "1-1.10"}, {"1-1.9", "1-1.9.1"}, {"1-2", "2-1"}, {"1-1.3", "001:004"}, {"001:004", "001:005"}};

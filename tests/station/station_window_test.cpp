@@ -112,6 +112,19 @@ TEST(StationWindow, RecordedStreamDrivesEveryTile) {
   EXPECT_FALSE(window.RowsText().contains(QStringLiteral("FONT")));
 }
 
+// The header names the recipe and version written, and says when it comes from the cache.
+TEST(StationWindow, HeaderNamesTheRecipeAndItsVersion) {
+  StationWindow window(StationSettings{}, QStringLiteral("/nonexistent/tamsolt-cli"), QString());
+  window.SetReplay(true);
+  window.FeedLine(QByteArray(R"({"schema":1,"kind":"run-start","data":{"recipe":"line3","recipe_version":6,)"
+                             R"("rows":[{"item":"RCDB","enabled":true,"file":"/c/9f","sha256":"9f"}]}})"));
+  EXPECT_TRUE(window.RowsText().startsWith(QStringLiteral("配方 line3 版本 6\nRCDB  9f"))) << window.RowsText().toStdString();
+  window.FeedLine(QByteArray(R"({"schema":1,"kind":"recipe","data":{"name":"line3","version":7,"away":true,)"
+                             R"("rows":[{"item":"RCDB","enabled":true,"file":"r7.rdb","sha256":"0a"}]}})"));
+  EXPECT_TRUE(window.RowsText().startsWith(QStringLiteral("配方 line3 版本 7（线体数据库不可用：使用缓存中的版本）\nRCDB  r7.rdb")))
+      << window.RowsText().toStdString();
+}
+
 TEST(StationWindow, EnglishCaptionsFromTheCompiledTranslation) {
   QTranslator english;
   ASSERT_TRUE(english.load(QStringLiteral(":/i18n/tamsolt_station_en.qm")));

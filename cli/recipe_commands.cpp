@@ -1,0 +1,163 @@
+#include "cli/recipe_commands.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "cli/cli_rows.h"
+#include "cli/exit_codes.h"
+#include "cli/json_events.h"
+#include "cli/ledger_options.h"
+#include "cli/stop_signals.h"
+#include "engine/image_files.h"
+#include "engine/image_refusals.h"
+#include "ledger/ledger.h"
+#include "recipes/recipe_store.h"
+#include "record/transfer_context.h"
+
+namespace {
+
+// The line database as the tables' owner would use it; nullopt with the
+// exit code's reason said.
+std::unique_ptr<PgConnection> Connect(const CliOptions& options, int& code) {
+  const std::string url = LedgerUrlFor(options.ledger);
+  if (url.empty()) {
+    code = EarlyError(AsInt(ExitCode::kBadCommandLine),
+                      "no line database: set [ledger] url in the settings file or give --ledger-url");
+    return nullptr;
+  }
+  auto db = std::make_unique<PgConnection>(url, PgWaitLimits{StopSignalFd()});
+  if (!db->Ok()) {
+    code = EarlyError(AsInt(db->Stopped() ? ExitCode::kInterrupted : ExitCode::kBadCommandLine),
+                      "line database " + db->Describe() + ": " + db->Error());
+    return nullptr;
+  }
+  return db;
+}
+
+int Refused(PgConnection& db, const std::string& error) {
+  return EarlyError(AsInt(db.Stopped() ? ExitCode::kInterrupted : ExitCode::kBadCommandLine), error);
+}
+
+std::string Who() { return BoardIdentity("tamsolt-cli", "", "").operatorName; }
+
+Event RowsEvent(const RecipeVersion& recipe) {
+  Event rows = Event::array();
+  for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
+    const RecipeRow& row = recipe.rows[kind];
+    Event item = {{"item", KindName(kind)}, {"enabled", row.enabled}};
+    if (row.enabled) {
+      item["file"] = row.fileName;
+      item["sha256"] = row.sha256;
+      item["bytes"] = row.bytes;
+    }
+    rows.push_back(std::move(item));
+  }
+  return rows;
+}
+
+int Publish(const CliOptions& options) {
+  RecipeVersion recipe;
+  recipe.name = *options.recipe.publish;
+  recipe.note = options.recipe.note.value_or("");
+  const CliRows rows = RowsFor(options);
+  // Every file is checked as a run would check it before anything is stored.
+  bool any = false;
+  for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
+    if (!rows[kind].checked) continue;
+    any = true;
+    const ImageCheck check = CheckImageFile(kind, rows[kind].path, DownloadMode::kBatch);
+    if (!check.ok()) {
+      return EarlyError(AsInt(ExitCode::kRowRefused), "\"" + rows[kind].path + "\": " +
+                                                          RefusalText(kind, check.refusal, check.maxSize));
+    }
+  }
+  if (!any) return EarlyError(AsInt(ExitCode::kBadCommandLine), "no row to publish");
+  int code = 0;
+  std::unique_ptr<PgConnection> db = Connect(options, code);
+  if (!db) return code;
+  if (std::string why; !EnsureRecipeTables(*db, why)) return Refused(*db, "the recipe tables: " + why);
+  int uploaded = 0;
+  for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
+    if (!rows[kind].checked) continue;
+    std::string error;
+    const std::optional<StoredImage> image = StoreImageFile(*db, rows[kind].path, error);
+    if (!image) return Refused(*db, std::string(KindName(kind)) + ": " + error);
+    uploaded += image->uploaded ? 1 : 0;
+    recipe.rows[kind] = {true, std::filesystem::path(rows[kind].path).filename().string(), image->sha256,
+                         image->bytes};
+  }
+  std::string error;
+  const std::optional<int> version = PublishVersion(*db, recipe, Who(), error);
+  if (!version) return Refused(*db, error);
+  if (JsonEventsOn()) {
+    NoteOutcomeField("recipe", recipe.name);
+    NoteOutcomeField("recipe_version", *version);
+    NoteOutcomeField("images_uploaded", uploaded);
+  } else {
+    std::printf("%s: version %d published and active (%d image(s) uploaded)\n", recipe.name.c_str(), *version,
+                uploaded);
+  }
+  return AsInt(ExitCode::kDone);
+}
+
+int Activate(const CliOptions& options) {
+  const auto& [name, version] = *options.recipe.activate;
+  int code = 0;
+  std::unique_ptr<PgConnection> db = Connect(options, code);
+  if (!db) return code;
+  std::string error;
+  if (!ActivateVersion(*db, name, version, Who(), error)) return Refused(*db, error);
+  if (JsonEventsOn()) {
+    NoteOutcomeField("recipe", name);
+    NoteOutcomeField("recipe_version", version);
+  } else {
+    std::printf("%s: version %d active\n", name.c_str(), version);
+  }
+  return AsInt(ExitCode::kDone);
+}
+
+int List(const CliOptions& options) {
+  int code = 0;
+  std::unique_ptr<PgConnection> db = Connect(options, code);
+  if (!db) return code;
+  std::string error;
+  const std::optional<std::vector<RecipeVersion>> recipes = ListRecipes(*db, error);
+  if (!recipes) return Refused(*db, error);
+  for (const RecipeVersion& recipe : *recipes) {
+    if (JsonEventsOn()) {
+      Event data = {{"name", recipe.name},       {"version", recipe.version},
+                    {"active", recipe.active},   {"created_utc", recipe.createdUtc},
+                    {"created_by", recipe.createdBy}, {"note", recipe.note}};
+      if (recipe.active) {
+        data["activated_utc"] = recipe.activatedUtc;
+        data["activated_by"] = recipe.activatedBy;
+      }
+      data["rows"] = RowsEvent(recipe);
+      EmitEvent("recipe-version", std::move(data));
+      continue;
+    }
+    std::printf("%s version %d%s  %s by %s%s%s\n", recipe.name.c_str(), recipe.version,
+                recipe.active ? " (active)" : "", recipe.createdUtc.c_str(), recipe.createdBy.c_str(),
+                recipe.note.empty() ? "" : "  ", recipe.note.c_str());
+    if (recipe.active) {
+      std::printf("  active since %s by %s\n", recipe.activatedUtc.c_str(), recipe.activatedBy.c_str());
+    }
+    for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
+      const RecipeRow& row = recipe.rows[kind];
+      if (!row.enabled) continue;
+      std::printf("  %-4s %s  %llu bytes  %s\n", KindName(kind), row.sha256.c_str(),
+                  static_cast<unsigned long long>(row.bytes), row.fileName.c_str());
+    }
+  }
+  if (!JsonEventsOn() && recipes->empty()) std::printf("no recipes\n");
+  return AsInt(ExitCode::kDone);
+}
+
+}  // namespace
+
+int RunRecipeCommand(const CliOptions& options) {
+  if (options.recipe.publish) return Publish(options);
+  if (options.recipe.activate) return Activate(options);
+  return List(options);
+}

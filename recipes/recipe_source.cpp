@@ -1,0 +1,108 @@
+#include "recipes/recipe_source.h"
+
+#include "recipes/recipe_store.h"
+#include "record/transfer_context.h"
+
+RecipeSource::RecipeSource(std::string name, std::string url, std::string cacheFolder, int stopFd)
+    : name_(std::move(name)), url_(std::move(url)), cache_(std::move(cacheFolder)), stopFd_(stopFd) {}
+
+std::optional<RecipeVersion> RecipeSource::FromDatabase(RecipeTake& take, std::string& error,
+                                                        std::string& refusal) {
+  if (url_.empty()) {
+    error = "no line database: [ledger] url is empty";
+    return std::nullopt;
+  }
+  // A connection of its own per take: a server restarted or a network cut
+  // since the last board costs a connect (2 s at most), not a reply time.
+  PgConnection db(url_, PgWaitLimits{stopFd_});
+  if (!db.Ok()) {
+    stopped_ = db.Stopped();
+    error = "line database " + db.Describe() + ": " + db.Error();
+    return std::nullopt;
+  }
+  std::optional<RecipeVersion> active = ActiveRecipe(db, name_, error);
+  if (!active) {
+    stopped_ = db.Stopped();
+    if (error.empty()) refusal = "the line database has no active version of the recipe " + name_;
+    return std::nullopt;
+  }
+  for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
+    const RecipeRow& row = active->rows[kind];
+    if (!row.enabled || cache_.Holds(row.sha256, row.bytes)) continue;
+    const bool stored = cache_.Store(
+        row.sha256,
+        [&](const ImageCache::Sink& sink, std::string& fetchError) {
+          return FetchImage(db, row.sha256, sink, fetchError);
+        },
+        error);
+    if (!stored) {
+      stopped_ = db.Stopped();
+      error = std::string(KindName(kind)) + ": " + error;
+      return std::nullopt;
+    }
+    ++take.fetched;
+    if (!cache_.Holds(row.sha256, row.bytes)) {
+      error = std::string(KindName(kind)) + ": the image fetched does not match its size";
+      return std::nullopt;
+    }
+  }
+  if (std::string saveError; !cache_.SaveVersion(*active, saveError) ||
+                             !cache_.SetLastWhole(name_, active->version, saveError)) {
+    refusal = saveError;
+    return std::nullopt;
+  }
+  return active;
+}
+
+RecipeTake RecipeSource::Finish(RecipeTake take) {
+  if (take.recipe) {
+    take.switched = !lastTaken_ || *lastTaken_ != take.recipe->version;
+    lastTaken_ = take.recipe->version;
+  }
+  const bool wasAway = away_;
+  away_ = take.end == RecipeTake::End::kAway;
+  take.awayIsNew = away_ && !wasAway;
+  return take;
+}
+
+RecipeTake RecipeSource::Take() {
+  RecipeTake take;
+  std::string error;
+  std::string refusal;
+  stopped_ = false;
+  take.recipe = FromDatabase(take, error, refusal);
+  if (stopped_) {
+    take.recipe.reset();
+    take.end = RecipeTake::End::kStopped;
+    take.reason = "stopped while waiting for the line database";
+    return take;
+  }
+  if (take.recipe) {
+    take.end = RecipeTake::End::kTaken;
+    return Finish(std::move(take));
+  }
+  if (!refusal.empty()) {
+    take.end = RecipeTake::End::kRefused;
+    take.reason = refusal;
+    return Finish(std::move(take));
+  }
+  // The database cannot be used: the last version held whole, checked whole again.
+  const std::optional<int> last = cache_.LastWhole(name_);
+  std::optional<RecipeVersion> cached = last ? cache_.LoadVersion(name_, *last) : std::nullopt;
+  if (!cached) {
+    take.end = RecipeTake::End::kRefused;
+    take.reason = "no version of the recipe " + name_ + " is held whole in the image cache " +
+                  cache_.Folder() + ", and " + error;
+    return Finish(std::move(take));
+  }
+  if (const std::optional<std::uint8_t> missing = cache_.FirstRowNotHeld(*cached)) {
+    take.end = RecipeTake::End::kRefused;
+    take.reason = RecipeLabel(name_, *last) + " is held only in part in the image cache " + cache_.Folder() +
+                  " (" + KindName(*missing) + "'s image is missing or changed), and " + error;
+    return Finish(std::move(take));
+  }
+  take.end = RecipeTake::End::kAway;
+  take.recipe = std::move(cached);
+  take.reason = error;
+  return Finish(std::move(take));
+}
