@@ -102,6 +102,14 @@ TEST(RecipeStore, TheStationsRoleOnlyReads) {
       "DO $$ BEGIN CREATE ROLE tamsolt_station LOGIN; EXCEPTION WHEN duplicate_object THEN END $$"))
       << owner.Error();
   ASSERT_TRUE(owner.ExecScript(schema.str().c_str())) << owner.Error();
+  ASSERT_TRUE(owner.ExecScript(rights.str().c_str())) << owner.Error();
+  {
+    // Tables of version 1: the station may not bring them up, and is told who does.
+    PgConnection early(url.substr(0, url.find(" user=")) + " user=tamsolt_station");
+    std::string why;
+    EXPECT_FALSE(EnsureRecipeTables(early, why));
+    EXPECT_NE(why.find("-f linedb/schema_v3.sql"), std::string::npos) << why;
+  }
   TestFolder folder;
   std::array<std::string, 9> files;
   files[kKindRcdb] = folder.File("a.rdb", 1060, 4);
