@@ -3,8 +3,13 @@
 #include "recipes/recipe_store.h"
 #include "record/transfer_context.h"
 
-RecipeSource::RecipeSource(std::string name, std::string url, std::string cacheFolder, int stopFd)
-    : name_(std::move(name)), url_(std::move(url)), cache_(std::move(cacheFolder)), stopFd_(stopFd) {}
+RecipeSource::RecipeSource(std::string name, std::string url, std::string cacheFolder, int stopFd,
+                           std::function<Clock::time_point()> now)
+    : name_(std::move(name)),
+      url_(std::move(url)),
+      cache_(std::move(cacheFolder)),
+      stopFd_(stopFd),
+      now_(std::move(now)) {}
 
 std::optional<RecipeVersion> RecipeSource::FromDatabase(RecipeTake& take, std::string& error,
                                                         std::string& refusal) {
@@ -70,7 +75,15 @@ RecipeTake RecipeSource::Take() {
   std::string error;
   std::string refusal;
   stopped_ = false;
-  take.recipe = FromDatabase(take, error, refusal);
+  const Clock::time_point now = now_();
+  take.askedDatabase = !away_ || now - lastAsked_ >= kRecipeAwayRetry;
+  if (take.askedDatabase) {
+    lastAsked_ = now;
+    take.recipe = FromDatabase(take, error, refusal);
+    awayReason_ = error;
+  } else {
+    error = awayReason_;
+  }
   if (stopped_) {
     take.recipe.reset();
     take.end = RecipeTake::End::kStopped;

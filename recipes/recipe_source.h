@@ -4,6 +4,8 @@
 // version the cache holds whole; never a version held only in part.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -24,13 +26,21 @@ struct RecipeTake {
   bool switched = false;     // another version than the one taken before (or the first)
   bool awayIsNew = false;    // kAway: the first since the database last answered
   int fetched = 0;           // images fetched into the cache for this take
+  bool askedDatabase = false;  // false: away, and asked too recently to ask again
 };
+
+// While the line database is away it is asked again at most this often: a
+// database that does not answer costs a board its connect time-out (2 s)
+// once in this period, not every board.
+inline constexpr std::chrono::seconds kRecipeAwayRetry{10};
 
 class RecipeSource {
  public:
   // url: the line database's connection string ("" : the cache alone).
   // stopFd: readable ends every wait (the program's stop signals).
-  RecipeSource(std::string name, std::string url, std::string cacheFolder, int stopFd);
+  using Clock = std::chrono::steady_clock;
+  RecipeSource(std::string name, std::string url, std::string cacheFolder, int stopFd,
+               std::function<Clock::time_point()> now = Clock::now);
   RecipeSource(const RecipeSource&) = delete;
   RecipeSource& operator=(const RecipeSource&) = delete;
 
@@ -51,4 +61,7 @@ class RecipeSource {
   bool stopped_ = false;  // this take's wait ended at a stop
   std::optional<int> lastTaken_;
   bool away_ = false;
+  std::function<Clock::time_point()> now_;
+  Clock::time_point lastAsked_{};
+  std::string awayReason_;  // why the database could not be used when it was last asked
 };

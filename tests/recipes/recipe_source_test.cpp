@@ -77,8 +77,9 @@ TEST(RecipeSource, TakesWithTheDatabaseThereOrAwayAndTheCacheWholeOrNot) {
   }
 }
 
-// A version published between two boards is the next board's; the first
-// take after the database comes back is no longer away.
+// A version published between two boards is the next board's. While the
+// database is away it is asked again only once its retry period has passed
+// (on the take's clock); the first take that reaches it is no longer away.
 TEST(RecipeSource, ANewVersionIsTakenAtTheNextTake) {
   TestFolder folder;
   const std::string url = FreshLineDatabase();
@@ -88,7 +89,8 @@ TEST(RecipeSource, ANewVersionIsTakenAtTheNextTake) {
   ASSERT_EQ(PublishFiles(owner, "line3", files), 1);
   SwitchableServer server;
   server.Up();
-  RecipeSource source("line3", server.Through(url), folder.Path() + "/cache", -1);
+  RecipeSource::Clock::time_point now{};
+  RecipeSource source("line3", server.Through(url), folder.Path() + "/cache", -1, [&] { return now; });
   RecipeTake take = source.Take();
   EXPECT_TRUE(take.switched);
   EXPECT_FALSE(source.Take().switched);
@@ -99,7 +101,15 @@ TEST(RecipeSource, ANewVersionIsTakenAtTheNextTake) {
   EXPECT_EQ(take.end, RecipeTake::End::kAway);
   EXPECT_EQ(take.recipe->version, 1);
   server.Up();
+  now += kRecipeAwayRetry - std::chrono::seconds(1);
   take = source.Take();
+  EXPECT_FALSE(take.askedDatabase);
+  EXPECT_EQ(take.end, RecipeTake::End::kAway);
+  EXPECT_EQ(take.recipe->version, 1);
+  EXPECT_NE(take.reason.find("line database"), std::string::npos) << take.reason;
+  now += std::chrono::seconds(1);
+  take = source.Take();
+  EXPECT_TRUE(take.askedDatabase);
   EXPECT_EQ(take.end, RecipeTake::End::kTaken);
   EXPECT_EQ(take.recipe->version, 2);
   EXPECT_TRUE(take.switched);
