@@ -186,10 +186,15 @@ void PrintCsvBoard(const StoredBoard& stored) {
         stored.outcome ? stored.outcome->message : std::string()}) {
     head += CsvField(field) + ",";
   }
-  if (stored.images.empty()) std::cout << head << ",,,,,,,\n";
+  // The board's later columns go last, so a script reading the columns by
+  // their place before they came still reads the same ones.
+  const std::string tail = "," + std::string(stored.outcome && stored.outcome->logLost ? "1" : "0") + "," +
+                           CsvField(b.recipe) + "," +
+                           (b.recipeVersion > 0 ? std::to_string(b.recipeVersion) : std::string());
+  if (stored.images.empty()) std::cout << head << ",,,,,,," << tail << "\n";
   for (const ImageRecord& i : stored.images) {
     std::cout << head << i.kind << "," << CsvField(i.path) << "," << i.bytes << "," << i.sha256 << ","
-              << (i.pinned ? 1 : 0) << "," << i.startedUtc << "," << i.finishedUtc << "," << i.result
+              << (i.pinned ? 1 : 0) << "," << i.startedUtc << "," << i.finishedUtc << "," << i.result << tail
               << "\n";
   }
 }
@@ -233,7 +238,8 @@ int RunExportCommand(const CliOptions& options) {
   if (csv) {
     std::cout << "uuid,started_utc,finished_utc,seconds,station,slot,device,program,version,operator,"
                  "settings_path,settings_sha256,outcome_code,outcome,message,"
-                 "kind,path,bytes,sha256,pinned,image_started_utc,image_finished_utc,result\n";
+                 "kind,path,bytes,sha256,pinned,image_started_utc,image_finished_utc,result,"
+                 "log_lost,recipe,recipe_version\n";
   }
   std::string error;
   const auto [from, until] = SpanOf(options.ledger);

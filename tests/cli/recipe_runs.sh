@@ -113,6 +113,8 @@ publish_run_rollback)
   # The line database's boards name them too, as the forward after each run sent them.
   [ "$(psql -X -q -At -F ' ' -d "$url" -c "SELECT recipe, recipe_version FROM boards ORDER BY id")" = \
     "$(printf 'line3 2\nline3 1\nline3 1\nline3 1\nline3 1')" ] || fail "line database's boards"
+  "$cli" --settings "$settings" --ledger "$ledger" --export csv | sed -n '2p;$p' | cut -d, -f24- |
+    tr '\n' ' ' | grep -qx '0,line3,2 0,line3,1 ' || fail "--export csv's recipe columns"
   cli 0 --ledger-url "$url" --recipes
   grep -q "^line3 version 1 (active)  [0-9T:-]*Z by [^ ]*  first build\$" "$work/out" || fail "--recipes: $(cat "$work/out")"
   grep -q "^  RCDB $(digest "$work/rcdb2")  1590 bytes  rcdb2\$" "$work/out" || fail "--recipes rows"
