@@ -10,7 +10,10 @@
 #include "cli/ledger_options.h"
 #include "cli/stop_signals.h"
 #include "engine/image_files.h"
+#include "engine/image_pins.h"
 #include "engine/image_refusals.h"
+#include "engine/press_check.h"
+#include "engine/sha256.h"
 #include "ledger/ledger.h"
 #include "recipes/recipe_store.h"
 #include "record/transfer_context.h"
@@ -61,15 +64,21 @@ int Publish(const CliOptions& options) {
   recipe.name = *options.recipe.publish;
   recipe.note = options.recipe.note.value_or("");
   const CliRows rows = RowsFor(options);
-  // Every file is checked as a run would check it before anything is stored.
+  // Every file is checked as a run's press would check it, pins included,
+  // before anything is stored: a version published is one every station can write.
   bool any = false;
   for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
     if (!rows[kind].checked) continue;
     any = true;
-    const ImageCheck check = CheckImageFile(kind, rows[kind].path, DownloadMode::kBatch);
-    if (!check.ok()) {
-      return EarlyError(AsInt(ExitCode::kRowRefused), "\"" + rows[kind].path + "\": " +
-                                                          RefusalText(kind, check.refusal, check.maxSize));
+    const std::string& path = rows[kind].path;
+    std::uint8_t header[kImageHeaderSize] = {};
+    const PressRefusal refusal = CheckRowAtPress(kind, path, g_transfer.expectedImageTag, header);
+    if (!refusal.ok()) {
+      return EarlyError(AsInt(ExitCode::kRowRefused), "\"" + path + "\": " + PressRefusalText(kind, refusal));
+    }
+    const std::string pinned = PinnedDigest(kind);
+    if (const std::string digest = Sha256OfFile(path); !pinned.empty() && digest != pinned) {
+      return EarlyError(AsInt(ExitCode::kRowRefused), "\"" + path + "\": " + PinMismatchText(kind, digest, pinned));
     }
   }
   if (!any) return EarlyError(AsInt(ExitCode::kBadCommandLine), "no row to publish");

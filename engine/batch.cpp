@@ -9,6 +9,7 @@
 #include "engine/image_files.h"
 #include "engine/image_pins.h"
 #include "engine/image_staging.h"
+#include "engine/press_check.h"
 #include "engine/progress_log.h"
 #include "engine/state_machine.h"
 #include "record/transfer_context.h"
@@ -21,27 +22,14 @@ TransferContext& T() { return g_transfer; }
 
 // Checks one enabled row; false after its message has been shown.
 bool CheckRow(std::uint8_t kind, const std::string& path) {
-  if (path.empty()) {
-    ShowTableMessage(MsgPathEmpty(kind));
-    return false;
-  }
-  if (!PathExists(path)) {
-    ShowTableMessage(MsgFileMissing(kind));
-    return false;
-  }
   std::uint8_t header[kImageHeaderSize] = {};
-  if (IsBootOrHost(kind)) {
-    if (const ImageRefusal refusal = ReadImageHeader(path, header); refusal != ImageRefusal::kNone) {
-      ShowRefusal(kind, refusal, 0);
-      return false;
-    }
-    if (header[111] != T().expectedImageTag) {
-      ShowTableMessage(kind == kKindBoot ? kMsgBootTag : kMsgHostTag);
-      return false;
-    }
+  const PressRefusal refusal = CheckRowAtPress(kind, path, T().expectedImageTag, header);
+  if (refusal.message != 0) {
+    ShowTableMessage(refusal.message);
+    return false;
   }
-  if (const ImageCheck check = CheckImageFile(kind, path, DownloadMode::kBatch); !check.ok()) {
-    ShowRefusal(kind, check.refusal, check.maxSize);
+  if (!refusal.image.ok()) {
+    ShowRefusal(kind, refusal.image.refusal, refusal.image.maxSize);
     return false;
   }
   if (IsBootOrHost(kind)) std::memcpy(T().imageHeader, header, kImageHeaderSize);

@@ -77,6 +77,15 @@ case $case in
 publish_run_rollback)
   cli 0 --ledger-url "$url" --publish line3 --note "first build" --rcdb "$work/rcdb1"
   grep -qx "line3: version 1 published and active (1 image(s) uploaded)" "$work/out" || fail "publish text"
+  # Refused as a run's press refuses it, before anything is stored: a host
+  # image without the expected tag, a file its pin in the settings file does not match.
+  head -c 2000 /dev/zero >"$work/host"
+  printf '\001' | dd of="$work/host" bs=1 seek=111 conv=notrunc 2>/dev/null
+  cli 3 --ledger-url "$url" --publish line3 --host "$work/host"
+  grep -qF "\"$work/host\": " "$work/err" || fail "untagged host: $(cat "$work/err")"
+  { cat "$settings"; printf '[SHA256]\r\nRCDB=%s\r\n' "$(digest "$work/rcdb2")"; } >"$work/pinned.ini"
+  cli 3 --settings "$work/pinned.ini" --ledger-url "$url" --publish line3 --rcdb "$work/rcdb1"
+  grep -q "differs from the pinned" "$work/err" || fail "pin: $(cat "$work/err")"
   # From a settings file: its enabled rows, as a run takes them.
   sed -e "s|^\[setup\]\r\$|[setup]\r\nRCDB=1\r\nFONT=1\r|" \
       -e "s|^\[PATH\]\r\$|[PATH]\r\nRCDB=$work/rcdb2\r\nFONT=$work/font\r|" "$settings" >"$work/line.ini"
