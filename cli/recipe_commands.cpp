@@ -116,6 +116,7 @@ int Activate(const CliOptions& options) {
   std::unique_ptr<PgConnection> db = Connect(options, code);
   if (!db) return code;
   std::string error;
+  if (!EnsureRecipeTables(*db, error)) return Refused(*db, "the recipe tables: " + error);
   if (!ActivateVersion(*db, name, version, Who(), error)) return Refused(*db, error);
   if (JsonEventsOn()) {
     NoteOutcomeField("recipe", name);
@@ -131,6 +132,7 @@ int List(const CliOptions& options) {
   std::unique_ptr<PgConnection> db = Connect(options, code);
   if (!db) return code;
   std::string error;
+  if (!EnsureRecipeTables(*db, error)) return Refused(*db, "the recipe tables: " + error);
   const std::optional<std::vector<RecipeVersion>> recipes = ListRecipes(*db, error);
   if (!recipes) return Refused(*db, error);
   for (const RecipeVersion& recipe : *recipes) {

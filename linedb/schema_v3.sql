@@ -65,3 +65,12 @@ ALTER TABLE boards ADD COLUMN IF NOT EXISTS recipe_version integer;
 
 INSERT INTO tamsolt_schema_version (version)
   SELECT 3 WHERE NOT EXISTS (SELECT 1 FROM tamsolt_schema_version WHERE version >= 3);
+
+-- The stations read the recipes: a line whose owner brings the tables to
+-- this version (by publishing) must not find every station refused.
+DO $$
+BEGIN
+  IF EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'tamsolt_station') THEN
+    GRANT SELECT ON recipes, recipe_rows, recipe_active, recipe_images, recipe_image_pieces TO tamsolt_station;
+  END IF;
+END $$;

@@ -75,6 +75,9 @@ head -c 5000 /dev/urandom >"$work/font"
 
 case $case in
 publish_run_rollback)
+  # A line database without recipes yet: the owner's listing brings the tables up.
+  cli 0 --ledger-url "$url" --recipes
+  grep -qx "no recipes" "$work/out" || fail "--recipes on a new database: $(cat "$work/out" "$work/err")"
   cli 0 --ledger-url "$url" --publish line3 --note "first build" --rcdb "$work/rcdb1"
   grep -qx "line3: version 1 published and active (1 image(s) uploaded)" "$work/out" || fail "publish text"
   # Refused as a run's press refuses it, before anything is stored: a host
