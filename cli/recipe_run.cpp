@@ -48,7 +48,7 @@ void UseRecipeVersion(CliOptions& options, const RecipeVersion& recipe, const st
 
 void TellRecipeTake(const RecipeTake& take, std::optional<int> previous,
                     const std::function<void(const std::string&)>& note) {
-  if (!take.recipe || !(take.switched || take.awayIsNew)) return;
+  if (!take.recipe || !(take.switched || take.awayIsNew || take.backIsNew)) return;
   const RecipeVersion& recipe = *take.recipe;
   if (JsonEventsOn()) {
     Event data = {{"name", recipe.name}, {"version", recipe.version}};
@@ -71,6 +71,8 @@ void TellRecipeTake(const RecipeTake& take, std::optional<int> previous,
   if (take.end == RecipeTake::End::kAway && take.awayIsNew) {
     text = "the line database cannot be used (" + take.reason + "): writing " +
            RecipeLabel(recipe.name, recipe.version) + " from the image cache";
+  } else if (take.backIsNew) {
+    text = "the line database answers again: " + text;
   }
   if (note) note(text);
 }

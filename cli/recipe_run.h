@@ -30,8 +30,9 @@ void UseRecipeVersion(CliOptions& options, const RecipeVersion& recipe, const st
 int PrepareRecipeRun(CliOptions& options, std::unique_ptr<RecipeSource>& source,
                      std::optional<RecipeTake>& first);
 
-// Tells a take: the switch to another version and the first time the line
-// database is away (a log line, or the event recipe); nothing otherwise.
+// Tells a take: the switch to another version, the first time the line
+// database is away and the first time it answers again (a log line, or the
+// event recipe, whose away is then false); nothing otherwise.
 // note: where the text goes (a single run's log, the station's notes).
 void TellRecipeTake(const RecipeTake& take, std::optional<int> previous,
                     const std::function<void(const std::string&)>& note);

@@ -67,6 +67,7 @@ RecipeTake RecipeSource::Finish(RecipeTake take) {
   const bool wasAway = away_;
   away_ = take.end == RecipeTake::End::kAway;
   take.awayIsNew = away_ && !wasAway;
+  take.backIsNew = wasAway && take.end == RecipeTake::End::kTaken;
   return take;
 }
 

@@ -25,6 +25,7 @@ struct RecipeTake {
   std::string reason;        // kAway: why the database could not be used; kRefused: why nothing is written
   bool switched = false;     // another version than the one taken before (or the first)
   bool awayIsNew = false;    // kAway: the first since the database last answered
+  bool backIsNew = false;    // kTaken: the first since the database was away
   int fetched = 0;           // images fetched into the cache for this take
   bool askedDatabase = false;  // false: away, and asked too recently to ask again
 };

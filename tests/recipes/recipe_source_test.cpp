@@ -115,6 +115,8 @@ TEST(RecipeSource, ANewVersionIsTakenAtTheNextTake) {
   EXPECT_TRUE(take.switched);
   EXPECT_EQ(take.fetched, 1);
   EXPECT_FALSE(take.awayIsNew);
+  EXPECT_TRUE(take.backIsNew);  // told, so that no one goes on reading "away"
+  EXPECT_FALSE(source.Take().backIsNew);
 }
 
 // An image whose stored bytes no longer match its digest (a piece altered in

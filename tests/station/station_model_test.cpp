@@ -132,6 +132,9 @@ TEST(SlotModel, TheRecipeFollowsTheStationsSwitches) {
   EXPECT_TRUE(model.RecipeAway());
   ASSERT_EQ(model.Rows().size(), 1u);
   EXPECT_EQ(model.Rows()[0].file, "host.bin");
+  // The database answers again: the same version, no longer from the cache alone.
+  model.Apply(*ParseEventLine(Line("recipe", "", R"({"name":"line3","version":7,"away":false})")));
+  EXPECT_FALSE(model.RecipeAway());
   model = Fed({Line("run-start", "", R"({"recipe":"","recipe_version":null})")});
   EXPECT_EQ(model.Recipe(), "");
   EXPECT_FALSE(model.RecipeVersion());
