@@ -47,6 +47,7 @@ std::string DefaultImageCacheFolder() {
 }
 
 bool ImageCache::Holds(const std::string& sha256, std::uint64_t bytes) {
+  if (!IsSha256Hex(sha256)) return false;  // a file name here, so never a path
   struct stat status {};
   if (stat(ImagePath(sha256).c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
       static_cast<std::uint64_t>(status.st_size) != bytes) {
@@ -64,9 +65,16 @@ bool ImageCache::Holds(const std::string& sha256, std::uint64_t bytes) {
 }
 
 bool ImageCache::Store(const std::string& sha256, const Filler& fill, std::string& error) {
+  if (!IsSha256Hex(sha256)) {
+    error = "\"" + sha256 + "\" is not a SHA-256";
+    return false;
+  }
   if (!MakeFolders(folder_, error)) return false;
-  const std::string temporary = folder_ + "/.fetching-" + sha256 + "-" + std::to_string(getpid());
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A name of its own (stations sharing the folder, each in its own pid
+  // namespace, never write into each other's file), readable as the images are.
+  std::string temporary = folder_ + "/.fetching-XXXXXX";
+  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd >= 0) fchmod(fd, 0644);
   if (fd < 0) {
     error = "cannot write into the image cache " + folder_ + ": " + std::strerror(errno);
     return false;

@@ -138,3 +138,16 @@ TEST(RecipeSource, AFetchedImageIsCheckedAgainstItsDigest) {
       << take.reason;
   EXPECT_FALSE(std::filesystem::exists(folder.Path() + "/cache/" + Sha256OfFile(files[kKindRcdb])));
 }
+
+// A digest names a file in the cache, so one that is not 64 hex digits (a
+// line database whose checks were dropped) is refused before it is a path.
+TEST(ImageCache, ADigestThatIsNotOneIsNeverAPath) {
+  TestFolder folder;
+  ImageCache cache(folder.Path() + "/cache");
+  std::string error;
+  const auto fill = [](const ImageCache::Sink& sink, std::string&) { return sink("x", 1); };
+  EXPECT_FALSE(cache.Store("../escaped", fill, error));
+  EXPECT_NE(error.find("\"../escaped\" is not a SHA-256"), std::string::npos) << error;
+  EXPECT_FALSE(std::filesystem::exists(folder.Path() + "/escaped"));
+  EXPECT_FALSE(cache.Holds("../cache", 0));
+}
