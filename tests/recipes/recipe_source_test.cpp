@@ -27,6 +27,18 @@ void Alter(const std::string& path) {
   file.put('\x5a');  // the same size, another digest
 }
 
+// A fresh line database with line3 version 1: one RCDB row of 1060 bytes.
+struct OneRowRecipe {
+  explicit OneRowRecipe(unsigned seed) {
+    files[kKindRcdb] = folder.File("a.rdb", 1060, seed);
+    EXPECT_EQ(PublishFiles(owner, "line3", files), 1);
+  }
+  TestFolder folder;
+  const std::string url = FreshLineDatabase();
+  PgConnection owner{url};
+  std::array<std::string, 9> files;
+};
+
 }  // namespace
 
 TEST(RecipeSource, TakesWithTheDatabaseThereOrAwayAndTheCacheWholeOrNot) {
@@ -81,12 +93,8 @@ TEST(RecipeSource, TakesWithTheDatabaseThereOrAwayAndTheCacheWholeOrNot) {
 // database is away it is asked again only once its retry period has passed
 // (on the take's clock); the first take that reaches it is no longer away.
 TEST(RecipeSource, ANewVersionIsTakenAtTheNextTake) {
-  TestFolder folder;
-  const std::string url = FreshLineDatabase();
-  PgConnection owner(url);
-  std::array<std::string, 9> files;
-  files[kKindRcdb] = folder.File("a.rdb", 1060, 8);
-  ASSERT_EQ(PublishFiles(owner, "line3", files), 1);
+  OneRowRecipe line(8);
+  auto& [folder, url, owner, files] = line;
   SwitchableServer server;
   server.Up();
   RecipeSource::Clock::time_point now{};
@@ -122,12 +130,8 @@ TEST(RecipeSource, ANewVersionIsTakenAtTheNextTake) {
 // An image whose stored bytes no longer match its digest (a piece altered in
 // the database) is never cached: with nothing cached before, nothing is written.
 TEST(RecipeSource, AFetchedImageIsCheckedAgainstItsDigest) {
-  TestFolder folder;
-  const std::string url = FreshLineDatabase();
-  PgConnection owner(url);
-  std::array<std::string, 9> files;
-  files[kKindRcdb] = folder.File("a.rdb", 1060, 10);
-  ASSERT_EQ(PublishFiles(owner, "line3", files), 1);
+  OneRowRecipe line(10);
+  auto& [folder, url, owner, files] = line;
   ASSERT_TRUE(owner.Exec("UPDATE recipe_image_pieces SET data = overlay(data placing '\\xff00ff'::bytea from 5)"));
   RecipeSource source("line3", url, folder.Path() + "/cache", -1);
   const RecipeTake take = source.Take();
