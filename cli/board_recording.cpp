@@ -37,6 +37,7 @@ BoardRecording::BoardRecording(const CliOptions& options)
 
 BoardRecord BoardRecording::Identity(const CliOptions& options) {
   BoardRecord identity = BoardIdentity("tamsolt-cli", g_iniPath, Sha256OfFile(g_iniPath));
+  identity.uuid = options.ledger.boardUuid;
   if (const auto& taken = options.recipe.taken) {
     identity.recipe = taken->first;
     identity.recipeVersion = taken->second;
@@ -71,6 +72,7 @@ void RecordingTerminalHost::BatchItemFinished(std::uint8_t kind) {
   recorder_.ItemFinished(KindName(kind));
 }
 
-void RecordingTerminalHost::BeforeInterruptedExit(int code) {
+void RecordingTerminalHost::BeforeInterruptedExit(int code, const std::string& where) {
+  recorder_.BoxShown(where);  // the row's message says where, as the log line does
   recorder_.Finish(code, ExitCodeMeaning(code));
 }

@@ -44,8 +44,8 @@ class RecordingTerminalHost final : public TerminalHost {
   void BatchItemFinished(std::uint8_t kind) override;
 
  protected:
-  // An interrupted run still finishes its board row, with code 10.
-  void BeforeInterruptedExit(int code) override;
+  // An interrupted run still finishes its board row, with code 10 and where it was cut.
+  void BeforeInterruptedExit(int code, const std::string& where) override;
 
  private:
   BoardRecorder& recorder_;

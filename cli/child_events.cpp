@@ -36,5 +36,12 @@ std::optional<ChildEvent> ReadChildEvent(const std::string& line) {
   read.title = StringField(*data, "title");
   read.reason = StringField(*data, "reason");
   if (read.reason.empty()) read.reason = StringField(*data, "exit_name");
+  const auto failure = data->find("failure");
+  read.failure = failure != data->end() && failure->is_boolean() && failure->get<bool>();
+  const auto code = data->find("exit_code");
+  if (code != data->end() && code->is_number_integer() && code->get<long long>() >= 0 &&
+      code->get<long long>() <= 255) {
+    read.exitCode = static_cast<int>(code->get<long long>());
+  }
   return read;
 }

@@ -14,6 +14,8 @@ struct ChildEvent {
   std::string text;     // log: the line; message: the box's text
   std::string title;    // message
   std::string reason;   // outcome: its reason, else its exit name
+  bool failure = false;  // message: the box that tells the run failed
+  std::optional<int> exitCode;  // outcome; a failure's message: the code the run ends with
 };
 
 // nullopt: not a JSON object with a string "kind" and an object "data".

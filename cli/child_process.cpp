@@ -50,6 +50,8 @@ ChildProcess StartChild(const std::string& program, const std::vector<std::strin
   for (std::string& arg : argvStrings) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
+  // Said by the child when the program cannot run, so its reason reaches the station.
+  const std::string execFailed = "tamsolt-cli: cannot run " + program + ": ";
   std::fflush(nullptr);
   child.started = std::chrono::steady_clock::now();
   const pid_t parent = getpid();
@@ -63,6 +65,11 @@ ChildProcess StartChild(const std::string& program, const std::vector<std::strin
     dup2(out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
     execv(program.c_str(), argv.data());
+    // Only calls that are safe between fork and exec: no allocation.
+    const char* why = strerrordesc_np(errno);
+    if (write(STDERR_FILENO, execFailed.data(), execFailed.size()) > 0 && why != nullptr) {
+      if (write(STDERR_FILENO, why, std::strlen(why)) > 0) (void)!write(STDERR_FILENO, "\n", 1);
+    }
     _exit(kChildNotStarted);
   }
   if (child.pid > 0) setpgid(child.pid, child.pid);  // either side may come first

@@ -190,14 +190,15 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
   return true;
 }
 
-std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceAddress& device) {
+std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceAddress& device,
+                                        const std::string& boardUuid) {
   std::vector<std::string> args;
   for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
     if (options.rows[kind] && !options.recipe.taken) args.insert(args.end(), {RowOption(kind), *options.rows[kind]});
   }
   if (!options.settingsFile.empty()) args.insert(args.end(), {"--settings", options.settingsFile});
   if (!options.logFile.empty()) args.insert(args.end(), {"--log-file", options.logFile});
-  AppendLedgerArguments(options.ledger, args);
+  AppendLedgerArguments(options.ledger, boardUuid, args);
   // The version the parent took, from its cache; the child never asks the database.
   if (const auto& taken = options.recipe.taken) {
     args.insert(args.end(), {"--recipe-version", taken->first + ":" + std::to_string(taken->second),

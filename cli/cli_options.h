@@ -37,7 +37,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
                      std::string& error);
 
 // The arguments a child of --all gets: the rows, settings and log file of
-// options, and the device it writes.
-std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceAddress& device);
+// options, and the device it writes; boardUuid: its board's row in the ledger.
+std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceAddress& device,
+                                        const std::string& boardUuid = {});
 
 std::string CliUsage();

@@ -29,7 +29,7 @@ LedgerParse ParseLedgerOption(const std::vector<std::string>& args, std::size_t&
     option.erase(equals);
   }
   const bool takesValue = option == "--ledger" || option == "--export" || option == "--since" || option == "--until" ||
-                          option == "--ledger-url";
+                          option == "--ledger-url" || option == "--board-uuid";
   const bool reportNamed = std::find(args.begin(), args.end(), "--report") != args.end();
   const bool flag = option == "--no-ledger" || option == "--report" || option == "--pin" ||
                     option == "--ledger-sync" ||
@@ -54,6 +54,12 @@ LedgerParse ParseLedgerOption(const std::vector<std::string>& args, std::size_t&
     options.path = *value;
   } else if (option == "--ledger-url") {
     options.url = *value;
+  } else if (option == "--board-uuid") {
+    if (value->size() != 36 || value->find_first_not_of("0123456789abcdef-") != std::string::npos) {
+      error = "--board-uuid wants a lower-case UUID, not \"" + *value + "\"";
+      return LedgerParse::kError;
+    }
+    options.boardUuid = *value;
   } else if (option == "--export") {
     if (*value != "csv" && *value != "jsonl") {
       error = "--export wants csv or jsonl, not \"" + *value + "\"";
@@ -104,8 +110,10 @@ bool CheckLedgerOptions(const LedgerOptions& options, bool allOrList, std::strin
   return false;
 }
 
-void AppendLedgerArguments(const LedgerOptions& options, std::vector<std::string>& args) {
+void AppendLedgerArguments(const LedgerOptions& options, const std::string& boardUuid,
+                           std::vector<std::string>& args) {
   if (options.off) args.push_back("--no-ledger");
+  if (!options.off && !boardUuid.empty()) args.insert(args.end(), {"--board-uuid", boardUuid});
   if (!options.path.empty()) args.insert(args.end(), {"--ledger", options.path});
   // The parent forwards once each child ends; the url (which may hold a
   // password) never shows on a child's command line.

@@ -20,6 +20,10 @@ struct LedgerOptions {
   // and --watch give their children, whose parent forwards for them).
   std::optional<std::string> url;
   bool sync = false;  // --ledger-sync
+  // --board-uuid UUID: what a station gives each child, the uuid its board's
+  // row is recorded under, so that the station can close the row of a child
+  // that a signal ended before it could.
+  std::string boardUuid;
 
   // --report, --export, --pin or --ledger-sync: no device is written.
   bool Command() const { return report || exportFormat || pin || sync; }
@@ -36,8 +40,10 @@ LedgerParse ParseLedgerOption(const std::vector<std::string>& args, std::size_t&
 // writesDevices: the rest of the command line names --all or --list.
 bool CheckLedgerOptions(const LedgerOptions& options, bool allOrList, std::string& error);
 
-// What a child of --all is given, so it records where its parent would.
-void AppendLedgerArguments(const LedgerOptions& options, std::vector<std::string>& args);
+// What a child of --all is given, so it records where its parent would, and
+// under boardUuid when one is given.
+void AppendLedgerArguments(const LedgerOptions& options, const std::string& boardUuid,
+                           std::vector<std::string>& args);
 
 // The line database's connection string in use: --ledger-url, else [ledger]
 // url of the settings file; empty (nothing is forwarded) with --no-ledger.

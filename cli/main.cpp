@@ -42,6 +42,7 @@
 #include "link/operator_messages.h"
 #include "engine/progress_log.h"
 #include "link/usb_link.h"
+#include "link/usb_port.h"
 
 namespace {
 
@@ -210,6 +211,12 @@ int Run(const CliOptions& given) {
   if (options.list) return ListDevices(options);
   if (options.all) return WriteEveryDevice(options);
   if (options.watch) {
+    // Each slot is a hub port as sysfs names it: without any, no board would ever be taken.
+    if (!SysfsListsUsbDevices()) {
+      return EarlyError(AsInt(ExitCode::kBadCommandLine),
+                        "--watch takes each board by its hub port in /sys/bus/usb/devices, and "
+                        "this machine lists no USB device there: write the boards with --all");
+    }
     std::unique_ptr<BacklogForwarder> forwarder = StationForwarder(options.ledger);
     return WatchStation(kThisProgram, options, [&forwarder] {
       if (forwarder) forwarder->Request();

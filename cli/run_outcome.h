@@ -19,6 +19,11 @@ class RunOutcome {
   // The failure report writes the status line before its box.
   void FailureReported();
 
+  // A failure (or a refusal) has decided the run: nothing after it changes the code.
+  bool FailureDecided() const { return decided_; }
+  // Inside the press: nothing was sent to the device yet.
+  bool InPress() const { return inPress_; }
+
   // The code for the run as it stands; a run that ended without any of the
   // known signs counts as given up.
   ExitCode Result() const;

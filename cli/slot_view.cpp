@@ -5,10 +5,12 @@
 std::string TallyText(const Tally& tally) {
   char text[96];
   std::snprintf(text, sizeof text, "written %ld, failed %ld", tally.written, tally.failed);
-  if (!tally.perHour) return text;
+  std::string shown = text;
+  if (tally.interrupted > 0) shown += ", interrupted " + std::to_string(tally.interrupted);
+  if (!tally.perHour) return shown;
   char rate[48];
   std::snprintf(rate, sizeof rate, ", %.0f boards/hour", *tally.perHour);
-  return text + std::string(rate);
+  return shown + rate;
 }
 
 void SlotView::Erase() {
@@ -61,6 +63,7 @@ void SlotView::Show(const std::map<std::string, SlotLine>& slots, const Tally& t
     shownTally_ = tally;
     if (mode_ == Mode::kJson) {
       EmitEvent("tally", {{"written", tally.written}, {"failed", tally.failed},
+                          {"interrupted", tally.interrupted},
                           {"per_hour", tally.perHour ? Event(*tally.perHour) : Event(nullptr)}});
     } else {
       std::printf("%s\n", TallyText(tally).c_str());

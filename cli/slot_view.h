@@ -14,6 +14,7 @@
 struct Tally {
   long written = 0;
   long failed = 0;
+  long interrupted = 0;  // cut by a stop: neither written nor failed
   // Boards (written or failed) per hour of the session; none while too early to say.
   std::optional<double> perHour;
 

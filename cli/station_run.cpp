@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <optional>
 
+#include "cli/all_run_slots.h"
 #include "cli/child_process.h"
 #include "cli/device_port.h"
+#include "cli/ended_child_row.h"
 #include "cli/exit_codes.h"
 #include "cli/json_events.h"
 #include "cli/stop_signals.h"
+#include "ledger/ledger.h"
 #include "link/usb_port.h"
 
 namespace {
@@ -22,11 +25,14 @@ using Clock = std::chrono::steady_clock;
 // How long stopped children may take to release their devices before they are killed.
 constexpr auto kStopBound = std::chrono::seconds(5);
 constexpr int kScanPeriodMs = 250;
+// The closing look waits this many looks at most for a board whose port sysfs does not give yet.
+constexpr int kClosingLooks = 4;
 
 struct Child {
   ChildProcess process;
   std::string device;
   std::string port;  // where the device comes back after a restart
+  std::string uuid;  // its board's row in the ledger
 };
 
 // A child's lines with its device in front; its events (--json) whole, they
@@ -44,62 +50,118 @@ void PassOn(Child& child, ChildOutput& output) {
   std::fflush(to);
 }
 
-void Reap(Child& child, StationResult& result) {
+void SignalAll(const std::vector<Child>& children, int signal) {
+  for (const Child& child : children) SignalChild(child.process, signal);
+}
+
+void NameLate(const std::vector<PortedDevice>& late) {
+  for (const PortedDevice& device : late) {
+    EmitEvent("device-late", {{"address", device.address.Text()}}, device.address.Text(),
+              device.port);
+  }
+}
+
+class AllRun {
+ public:
+  AllRun(const CliOptions& options, const std::vector<DeviceAddress>& devices,
+         const std::function<void()>& childEnded)
+      : options_(options),
+        childEnded_(childEnded),
+        slots_(std::chrono::duration_cast<Clock::duration>(
+                   std::chrono::duration<double>(options.rearmAfter)),
+               devices) {}
+
+  StationRun Run(const std::string& program, const std::vector<DeviceAddress>& devices);
+
+ private:
+  void Reap(Child& child, StationResult& result);
+  void Stop(int signal);
+  void ClosingLook();
+
+  const CliOptions& options_;
+  const std::function<void()>& childEnded_;
+  AllRunSlots slots_;
+  std::vector<Child> children_;
+  StationRun run_;
+  bool killed_ = false;  // the station sent SIGKILL: what it ended was interrupted by it
+  std::optional<Clock::time_point> killAt_;
+};
+
+void AllRun::Reap(Child& child, StationResult& result) {
   result.exitCode = ReapChild(child.process);
   result.seconds = std::chrono::duration<double>(Clock::now() - child.process.started).count();
+  if (result.exitCode > 128 && result.exitCode != kChildNotStarted) {
+    // Its own row is still open: a writer killed by the station after a stop
+    // was interrupted by it; anything else ended it.
+    const bool cut = killed_ && result.exitCode == 128 + SIGKILL;
+    if (cut) result.exitCode = AsInt(ExitCode::kInterrupted);
+    CloseEndedChildRow(options_.ledger, child.uuid, result.exitCode,
+                       cut ? kKilledAfterStopText : "ended by a signal", result.seconds);
+  }
+  // Where the board is at its outcome decides whether a board on its port later is new: look now.
+  NameLate(slots_.Look(ListMatchingDevicesWithPorts(), Clock::now(), false));
+  slots_.Ended(child.port, result.exitCode == AsInt(ExitCode::kDone) ||
+                               result.exitCode == AsInt(ExitCode::kRecordLost),
+               Clock::now());
   EmitEvent("device-result",
             {{"exit_code", result.exitCode},
              {"exit_name", ExitCodeMeaning(result.exitCode)},
              {"seconds", result.seconds}},
             child.device, child.port);
+  if (childEnded_) childEnded_();
 }
 
-void SignalAll(const std::vector<Child>& children, int signal) {
-  for (const Child& child : children) SignalChild(child.process, signal);
+void AllRun::Stop(int signal) {
+  // The first is passed on, so the children stop as a single run does; a
+  // second ends them at once.
+  if (run_.interrupted) killed_ = true;
+  SignalAll(children_, run_.interrupted ? SIGKILL : signal);
+  if (!run_.interrupted) killAt_ = Clock::now() + kStopBound;
+  run_.interrupted = true;
+  const auto running = std::count_if(children_.begin(), children_.end(),
+                                     [](const Child& c) { return !c.process.reaped; });
+  std::fprintf(stderr, "tamsolt-cli: %s: stopping %ld device(s)\n", StopSignalName(signal),
+               static_cast<long>(running));
+  EmitEvent("stopping", {{"signal", StopSignalName(signal)}, {"running", running}});
 }
 
-// A device the run knows: one it writes or named late, or one on the port of
-// a child still writing (its board restarting). A board in the port of a
-// child that has ended is a new board: named late.
-bool Known(const std::vector<Child>& children, const std::vector<DeviceAddress>& devices,
-           const std::vector<DeviceAddress>& late, const PortedDevice& device) {
-  const auto same = [&](const DeviceAddress& other) { return other.SameAs(device.address); };
-  if (std::any_of(devices.begin(), devices.end(), same) ||
-      std::any_of(late.begin(), late.end(), same)) {
-    return true;
-  }
-  return !device.port.empty() &&
-         std::any_of(children.begin(), children.end(), [&](const Child& child) {
-           return child.port == device.port && !child.process.reaped;
-         });
-}
-
-}  // namespace
-
-StationRun RunStation(const std::string& program, const CliOptions& options,
-                      const std::vector<DeviceAddress>& devices,
-                      const std::function<void()>& childEnded) {
-  std::vector<Child> children;
-  StationRun run;
-  for (const DeviceAddress& device : devices) {
-    children.push_back({StartChild(program, ChildArguments(options, device)),
-                        device.Text(), PortOf(device)});
-    run.results.push_back({device, kChildNotStarted, 0});
-    if (children.back().process.pid < 0) {  // never started: said now, nothing to wait for
-      Child& child = children.back();
-      std::fprintf(stderr, "[%s] cannot start its writer: %s\n", child.device.c_str(),
-                   child.process.startError.c_str());
-      Reap(child, run.results.back());
-      if (childEnded) childEnded();
+// Every board on the bus before the run ends is written or named: a last look
+// once the last child has ended, waiting a little for a port sysfs does not
+// give yet (a board that has only just come).
+void AllRun::ClosingLook() {
+  for (int look = 1;; ++look) {
+    const std::vector<PortedDevice> bus = ListMatchingDevicesWithPorts();
+    if (look == kClosingLooks || !slots_.Unplaced(bus)) {
+      NameLate(slots_.Look(bus, Clock::now(), true));
+      return;
+    }
+    if (WaitForStopSignal(std::chrono::milliseconds(kScanPeriodMs)) != 0) {
+      NameLate(slots_.Look(bus, Clock::now(), true));
+      return;
     }
   }
-  std::optional<Clock::time_point> killAt;
+}
+
+StationRun AllRun::Run(const std::string& program, const std::vector<DeviceAddress>& devices) {
+  for (const DeviceAddress& device : devices) {
+    const std::string uuid = NewUuid();
+    children_.push_back({StartChild(program, ChildArguments(options_, device, uuid)),
+                         device.Text(), PortOf(device), uuid});
+    run_.results.push_back({device, kChildNotStarted, 0});
+    Child& child = children_.back();
+    slots_.Started(child.port, child.device, Clock::now());
+    if (child.process.pid < 0) {  // never started: said now, nothing to wait for
+      std::fprintf(stderr, "[%s] cannot start its writer: %s\n", child.device.c_str(),
+                   child.process.startError.c_str());
+      Reap(child, run_.results.back());
+    }
+  }
   Clock::time_point nextScan = Clock::now();
   for (;;) {
     std::vector<pollfd> fds{{StopSignalFd(), POLLIN, 0}};
     std::vector<std::pair<std::size_t, ChildOutput*>> owners;  // child index, output
-    for (std::size_t c = 0; c < children.size(); ++c) {
-      for (ChildOutput* output : {&children[c].process.out, &children[c].process.err}) {
+    for (std::size_t c = 0; c < children_.size(); ++c) {
+      for (ChildOutput* output : {&children_[c].process.out, &children_[c].process.err}) {
         if (output->fd < 0) continue;
         fds.push_back({output->fd, POLLIN, 0});
         owners.emplace_back(c, output);
@@ -107,44 +169,35 @@ StationRun RunStation(const std::string& program, const CliOptions& options,
     }
     if (owners.empty()) break;
     const int ready = poll(fds.data(), fds.size(), kScanPeriodMs);
-    if (const int signal = TakeStopSignal()) {
-      // The first is passed on, so the children stop as a single run does; a
-      // second ends them at once.
-      SignalAll(children, run.interrupted ? SIGKILL : signal);
-      if (!run.interrupted) killAt = Clock::now() + kStopBound;
-      run.interrupted = true;
-      const auto running = std::count_if(children.begin(), children.end(),
-                                         [](const Child& c) { return !c.process.reaped; });
-      std::fprintf(stderr, "tamsolt-cli: %s: stopping %ld device(s)\n", StopSignalName(signal),
-                   static_cast<long>(running));
-      EmitEvent("stopping", {{"signal", StopSignalName(signal)}, {"running", running}});
+    if (const int signal = TakeStopSignal()) Stop(signal);
+    if (killAt_ && Clock::now() >= *killAt_) {
+      killed_ = true;
+      SignalAll(children_, SIGKILL);
+      killAt_.reset();
     }
-    if (killAt && Clock::now() >= *killAt) {
-      SignalAll(children, SIGKILL);
-      killAt.reset();
-    }
-    if (!run.interrupted && Clock::now() >= nextScan) {
+    if (Clock::now() >= nextScan) {
       nextScan = Clock::now() + std::chrono::milliseconds(kScanPeriodMs);
-      for (const PortedDevice& device : ListMatchingDevicesWithPorts()) {
-        // A device whose port this look could not read is arriving or leaving: a later look names it.
-        if (device.port.empty() || Known(children, devices, run.late, device)) continue;
-        run.late.push_back(device.address);
-        EmitEvent("device-late", {{"address", device.address.Text()}}, device.address.Text(),
-                  device.port);
-      }
+      NameLate(slots_.Look(ListMatchingDevicesWithPorts(), Clock::now(), false));
     }
     if (ready <= 0) continue;
     for (std::size_t i = 0; i < owners.size(); ++i) {
       if (fds[i + 1].revents == 0) continue;
-      Child& child = children[owners[i].first];
+      Child& child = children_[owners[i].first];
       PassOn(child, *owners[i].second);
-      if (!child.process.OutputOpen()) {
-        Reap(child, run.results[owners[i].first]);
-        if (childEnded) childEnded();
-      }
+      if (!child.process.OutputOpen()) Reap(child, run_.results[owners[i].first]);
     }
   }
-  return run;
+  ClosingLook();
+  run_.late = slots_.Late();
+  return run_;
+}
+
+}  // namespace
+
+StationRun RunStation(const std::string& program, const CliOptions& options,
+                      const std::vector<DeviceAddress>& devices,
+                      const std::function<void()>& childEnded) {
+  return AllRun(options, devices, childEnded).Run(program, devices);
 }
 
 std::string ResultTable(const StationRun& run) {
@@ -164,7 +217,11 @@ std::string ResultTable(const StationRun& run) {
 }
 
 int StationExitCode(const StationRun& run) {
-  if (run.interrupted) return AsInt(ExitCode::kInterrupted);
+  // A stop that came when every board was written already interrupted none.
+  const bool cut = std::any_of(run.results.begin(), run.results.end(), [](const StationResult& r) {
+    return r.exitCode == AsInt(ExitCode::kInterrupted) || r.exitCode > 128;
+  });
+  if (run.interrupted && cut) return AsInt(ExitCode::kInterrupted);
   if (!run.late.empty()) return AsInt(ExitCode::kSomeDeviceFailed);
   bool recordLost = false;
   for (const StationResult& result : run.results) {

@@ -14,6 +14,7 @@
 #include "cli/child_events.h"
 #include "cli/child_process.h"
 #include "cli/device_port.h"
+#include "cli/ended_child_row.h"
 #include "cli/exit_codes.h"
 #include "cli/json_events.h"
 #include "cli/recipe_run.h"
@@ -21,6 +22,7 @@
 #include "cli/slot_book.h"
 #include "cli/slot_view.h"
 #include "cli/stop_signals.h"
+#include "ledger/ledger.h"
 #include "link/usb_port.h"
 
 namespace {
@@ -28,14 +30,28 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kScanPeriodMs = 250;
+// A board on the bus whose port sysfs has not given for this many looks has
+// none to give: it is said, once.
+constexpr int kUnplacedLooks = 8;
 constexpr auto kStopBound = std::chrono::seconds(5);
 // Boards per hour means something only once the first board is this old.
 constexpr auto kRateAfter = std::chrono::seconds(60);
 
 struct Board {
   ChildProcess process;
-  std::string reason;  // from its outcome event
+  std::string uuid;          // its row in the ledger
+  std::string reason;        // from its failure box or its outcome event
+  std::string lastBox;       // the last box's text
+  std::string lastError;     // its last line on standard error (why it could not run)
+  bool failureShown = false;  // its failure box came: the board is counted failed already
+  int failureCode = AsInt(ExitCode::kTransferGaveUp);  // the exit code that box foretold
 };
+
+// What a slot's reason is, for a reader that says it in its own words: "box"
+// (the message table's words), "interrupted" (a stop signal cut the write),
+// "killed" (the station ended a writer that had not stopped), "not-started"
+// (its writer could not run), "no-recipe", "exit" (only the exit code's word).
+using ReasonKind = const char*;
 
 const char* StateName(SlotState state) {
   switch (state) {
@@ -51,9 +67,9 @@ const char* StateName(SlotState state) {
 // Every board on the bus by its slot, from one look at the bus. A device
 // whose port that look could not read (it is arriving or leaving: its node
 // and its sysfs entry come and go apart) is no board yet.
-std::map<std::string, std::string> BoardsBySlot() {
+std::map<std::string, std::string> BoardsBySlot(const std::vector<PortedDevice>& bus) {
   std::map<std::string, std::string> boards;
-  for (const PortedDevice& device : ListMatchingDevicesWithPorts()) {
+  for (const PortedDevice& device : bus) {
     if (!device.port.empty()) boards[device.port] = device.address.Text();
   }
   return boards;
@@ -83,13 +99,17 @@ class Station {
   void Scan();
   void Look();
   void Comings();
+  void SayUnplaced(const std::vector<PortedDevice>& bus);
+  void ShowFailure(const std::string& slot, Board& board);
   std::size_t Allowance() const;
   void Read(const std::string& slot, Board& board, ChildOutput& output);
   void Ended(const std::string& slot, Board& board);
   void Stop(int signal);
   void Show();
   void UpdateRate();
-  void JudgeSlot(const std::string& slot, SlotState result, const std::string& reason);
+  // countsForSlot: false for a board that was never started (no writer, no recipe).
+  void JudgeSlot(const std::string& slot, SlotState result, const std::string& reason,
+                 bool countsForSlot = true);
   RecipeTake TakeRecipe();
   void NotWritten(const std::string& slot, const std::string& reason);
 
@@ -102,7 +122,10 @@ class Station {
   SlotView view_;
   Clock::time_point started_;
   std::map<std::string, Board> boards_;  // running, by slot
-  std::map<std::string, bool> present_;  // as the events said last
+  std::map<std::string, std::string> shownBoard_;  // slot -> the address device-found said ("": none)
+  std::map<std::string, ReasonKind> reasonKinds_;  // slot -> what its last board's reason is
+  std::map<std::string, int> unplacedLooks_;       // address -> looks without a port
+  std::vector<std::string> saidUnplaced_;
   Tally tally_;
   long taken_ = 0;
   std::optional<Clock::time_point> firstTaken_;
@@ -111,22 +134,47 @@ class Station {
   bool lotReached_ = false;  // --max-boards boards taken: no new one
   int stopSignals_ = 0;      // 1: no new board, the running finish; 2: interrupting
   bool interrupted_ = false;
+  bool killed_ = false;  // the station sent SIGKILL to its writers
   std::optional<Clock::time_point> killAt_;
 };
 
-// device-found and device-gone as boards come into slots and leave them.
+// device-found and device-gone as boards come into slots and leave them; a
+// board swapped for another between two looks is both.
 void Station::Comings() {
   for (const auto& [name, slot] : book_.Slots()) {
-    if (present_[name] == slot.present) continue;
-    present_[name] = slot.present;
-    EmitEvent(slot.present ? "device-found" : "device-gone",
-              {{"address", slot.device}, {"slot", name}}, slot.device, name);
+    const std::string board = slot.present ? slot.device : std::string();
+    std::string& shown = shownBoard_[name];
+    if (shown == board) continue;
+    if (!shown.empty()) EmitEvent("device-gone", {{"address", shown}, {"slot", name}}, shown, name);
+    if (!board.empty()) EmitEvent("device-found", {{"address", board}, {"slot", name}}, board, name);
+    shown = board;
   }
 }
 
+// A VX742 that stays on the bus without a port is never taken: said once per device.
+void Station::SayUnplaced(const std::vector<PortedDevice>& bus) {
+  std::map<std::string, int> looks;
+  for (const PortedDevice& device : bus) {
+    if (!device.port.empty()) continue;
+    const std::string address = device.address.Text();
+    const int seen = looks[address] = unplacedLooks_[address] + 1;
+    if (seen < kUnplacedLooks ||
+        std::find(saidUnplaced_.begin(), saidUnplaced_.end(), address) != saidUnplaced_.end()) {
+      continue;
+    }
+    saidUnplaced_.push_back(address);
+    view_.Note("tamsolt-cli: the VX742 at " + address +
+               " is on the bus but /sys/bus/usb/devices gives it no hub port, so no slot takes "
+               "it and it is not written: plug it into another port, or write it with --all");
+  }
+  unplacedLooks_ = std::move(looks);
+}
+
 void Station::Look() {
-  book_.Observe(BoardsBySlot(), Clock::now());
+  const std::vector<PortedDevice> bus = ListMatchingDevicesWithPorts();
+  book_.Observe(BoardsBySlot(bus), Clock::now());
   Comings();
+  SayUnplaced(bus);
 }
 
 std::size_t Station::Allowance() const {
@@ -151,7 +199,8 @@ RecipeTake Station::TakeRecipe() {
 void Station::NotWritten(const std::string& slot, const std::string& reason) {
   view_.Note("tamsolt-cli: [" + slot + "] not written: " + reason);
   book_.Finished(slot, SlotState::kFailed, reason, Clock::now());
-  JudgeSlot(slot, SlotState::kFailed, reason);
+  reasonKinds_[slot] = "no-recipe";
+  JudgeSlot(slot, SlotState::kFailed, reason, false);
   ++tally_.failed;
   UpdateRate();
 }
@@ -174,7 +223,10 @@ void Station::Scan() {
       continue;
     }
     const std::string device = book_.Slots().at(slot).device;
-    boards_[slot].process = StartChild(program_, ChildArguments(options_, *ParseDeviceAddress(device)));
+    Board& board = boards_[slot];
+    board = Board{};
+    board.uuid = NewUuid();
+    board.process = StartChild(program_, ChildArguments(options_, *ParseDeviceAddress(device), board.uuid));
     ++taken_;
   }
   if (options_.maxBoards > 0 && taken_ >= options_.maxBoards && !lotReached_) {
@@ -188,6 +240,7 @@ void Station::Read(const std::string& slot, Board& board, ChildOutput& output) {
   const bool events = &output == &board.process.out;
   ReadLines(output, !events, [&](const std::string& line) {
     if (!events) {  // a child's own error, as text: on standard error beside events
+      board.lastError = line;
       if (json_) {
         std::fprintf(stderr, "[%s] %s\n", slot.c_str(), line.c_str());
       } else {
@@ -208,42 +261,88 @@ void Station::Read(const std::string& slot, Board& board, ChildOutput& output) {
       view_.Line(slot, event->text);
     } else if (event->kind == "message") {
       view_.Line(slot, "[" + event->title + "] " + event->text);
-    } else if (event->kind == "outcome") {
+      board.lastBox = event->text;
+      if (event->failure && !board.failureShown) {
+        board.reason = event->text;
+        if (event->exitCode) board.failureCode = *event->exitCode;
+        ShowFailure(slot, board);
+      }
+    } else if (event->kind == "outcome" && !board.failureShown) {
       board.reason = event->reason;
     }
   });
 }
 
+// The failure box came: the board has failed, and the slot and the tally say
+// so now, while its writer still closes the link.
+void Station::ShowFailure(const std::string& slot, Board& board) {
+  board.failureShown = true;
+  book_.Failing(slot, board.reason, Clock::now());
+  reasonKinds_[slot] = "box";
+  JudgeSlot(slot, SlotState::kFailed, board.reason);
+  ++tally_.failed;
+  UpdateRate();
+}
+
 void Station::Ended(const std::string& slot, Board& board) {
-  const int code = ReapChild(board.process);
+  int code = ReapChild(board.process);
+  const double seconds = std::chrono::duration<double>(Clock::now() - board.process.started).count();
   // Where the board is at its outcome decides how its slot re-arms: look now.
   Look();
-  if (code == AsInt(ExitCode::kDeviceNotFound) && !book_.Slots().at(slot).present) {
+  if (code == AsInt(ExitCode::kDeviceNotFound) && !book_.Slots().at(slot).present &&
+      !board.failureShown) {
     // Gone before its device was opened: no board, no count, its place in the lot back.
     book_.NoBoard(slot, Clock::now());
     --taken_;
     lotReached_ = options_.maxBoards > 0 && taken_ >= options_.maxBoards;
     return;
   }
+  ReasonKind kind = board.reason.empty() ? "exit"
+                    : board.reason == board.lastBox ? "box"
+                    : code == AsInt(ExitCode::kInterrupted) ? "interrupted"
+                                                            : "exit";
+  if (code > 128) {
+    // A signal ended the writer before it could close its board's row. A
+    // board whose failure was shown stays failed; the station's own kill
+    // after a stop interrupted the board; anything else failed it.
+    const bool cut = killed_ && code == 128 + SIGKILL;
+    if (board.failureShown) {
+      code = board.failureCode;
+    } else {
+      if (cut) code = AsInt(ExitCode::kInterrupted);
+      board.reason = cut ? kKilledAfterStopText : "ended by a signal";
+      kind = cut ? "killed" : "exit";
+    }
+    CloseEndedChildRow(options_.ledger, board.uuid, code, board.reason, seconds);
+  }
+  if (!board.process.startError.empty() ||
+      (code == kChildNotStarted && !board.lastError.empty() && !board.failureShown)) {
+    board.reason = "cannot start its writer: " +
+                   (board.process.startError.empty() ? board.lastError : board.process.startError);
+    kind = "not-started";
+  }
+  if (board.reason.empty()) board.reason = ExitCodeMeaning(code);
   // Done, or done with lines lost from the log file: the board is written.
   const bool done = code == AsInt(ExitCode::kDone) || code == AsInt(ExitCode::kRecordLost);
-  if (!board.process.startError.empty()) board.reason = "cannot start its writer: " + board.process.startError;
-  if (board.reason.empty()) board.reason = ExitCodeMeaning(code);
   linesLost_ = linesLost_ || code == AsInt(ExitCode::kRecordLost);
   const SlotState result = done ? SlotState::kDone
                            : code == AsInt(ExitCode::kInterrupted) ? SlotState::kInterrupted
                                                                    : SlotState::kFailed;
   book_.Finished(slot, result, board.reason, Clock::now());
-  JudgeSlot(slot, result, board.reason);
-  ++(done ? tally_.written : tally_.failed);
   if (boardEnded_) boardEnded_();
+  if (board.failureShown) return;  // judged and counted when its box came
+  reasonKinds_[slot] = kind;
+  JudgeSlot(slot, result, board.reason, std::string(kind) != "not-started");
+  ++(done ? tally_.written : result == SlotState::kInterrupted ? tally_.interrupted : tally_.failed);
   UpdateRate();
 }
 
 // A board's verdict against its slot: slot-alert when the slot asks to be
 // checked, or no longer does.
-void Station::JudgeSlot(const std::string& slot, SlotState result, const std::string& reason) {
-  const BoardVerdict verdict = result == SlotState::kDone     ? BoardVerdict::kWritten
+void Station::JudgeSlot(const std::string& slot, SlotState result, const std::string& reason,
+                        bool countsForSlot) {
+  const BoardVerdict verdict = !countsForSlot                 ? BoardVerdict::kCut
+                               : result == SlotState::kDone   ? BoardVerdict::kWritten
                                : result == SlotState::kFailed ? BoardVerdict::kFailed
                                                               : BoardVerdict::kCut;
   if (!alerts_.Record(slot, verdict, reason)) return;
@@ -286,6 +385,7 @@ void Station::Stop(int signal) {
     return;
   }
   // The second passes it on, as --all does; a third kills.
+  if (interrupted_) killed_ = true;
   for (const auto& [slot, board] : boards_) SignalChild(board.process, interrupted_ ? SIGKILL : signal);
   if (!interrupted_) {
     killAt_ = Clock::now() + kStopBound;
@@ -318,6 +418,8 @@ void Station::Show() {
     }
     if (slot.state == SlotState::kFailed || slot.state == SlotState::kInterrupted) {
       data["reason"] = slot.reason;
+      const auto kind = reasonKinds_.find(name);
+      data["reason_kind"] = kind != reasonKinds_.end() ? kind->second : "exit";
     }
     std::string text = book_.Text(name, now, countdown);
     if (alerts_.AlertOf(name) != nullptr) {
@@ -355,6 +457,7 @@ int Station::Run() {
                            static_cast<int>(std::clamp<long>(untilScan.count(), 0, kScanPeriodMs)));
     if (const int signal = TakeStopSignal()) Stop(signal);
     if (killAt_ && Clock::now() >= *killAt_) {
+      killed_ = true;
       for (const auto& [slot, board] : boards_) SignalChild(board.process, SIGKILL);
       killAt_.reset();
     }
@@ -374,7 +477,8 @@ int Station::Run() {
   Show();
   view_.Keep();
   view_.Note("tamsolt-cli: stopped; " + TallyText(tally_));
-  if (interrupted_) return AsInt(ExitCode::kInterrupted);
+  // A stop that came when the boards under way were written already cut none.
+  if (tally_.interrupted > 0) return AsInt(ExitCode::kInterrupted);
   if (tally_.failed > 0) return AsInt(ExitCode::kSomeDeviceFailed);
   return AsInt(linesLost_ ? ExitCode::kRecordLost : ExitCode::kDone);
 }

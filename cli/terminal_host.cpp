@@ -18,8 +18,10 @@ namespace {
 // Where the transfer stood, for the line of an interrupted run.
 std::string TransferPosition() {
   if (g_transfer.busy == 0) return "before the transfer started";
-  return std::string("at ") + KindName(g_transfer.itemKind) + " block " +
-         std::to_string(g_transfer.blockIndex) + " of " + std::to_string(g_transfer.blockCount);
+  // The test-data loop steps one past its last block to end itself.
+  const std::uint16_t block = std::min(g_transfer.blockIndex, g_transfer.blockCount);
+  return std::string("at ") + KindName(g_transfer.itemKind) + " block " + std::to_string(block) +
+         " of " + std::to_string(g_transfer.blockCount);
 }
 
 }  // namespace
@@ -54,7 +56,7 @@ void TerminalHost::Interrupt(int signal) {
   AppendLogLine(TimeText() + where + "; the device was released");
   NoteFailureReason(where);  // the outcome says where the board was cut
   bar_.Clear();
-  BeforeInterruptedExit(AsInt(ExitCode::kInterrupted));
+  BeforeInterruptedExit(AsInt(ExitCode::kInterrupted), where);
   EmitOutcome(AsInt(ExitCode::kInterrupted));
   std::exit(AsInt(ExitCode::kInterrupted));
 }
@@ -64,14 +66,21 @@ void TerminalHost::ShowMessage(const std::string& text, const std::string& title
   std::string shown = text;
   while (!shown.empty() && shown.back() == '\n') shown.pop_back();
   NoteFailureReason(shown);
+  outcome_.MessageShown(text, title);
   if (json_) {
-    EmitEvent("message", {{"title", title}, {"text", shown}});
+    Event data = {{"title", title}, {"text", shown}};
+    // The box that tells the run failed: a station shows the board failed now,
+    // not when the writer has closed the link and ended.
+    if (outcome_.FailureDecided() && !outcome_.InPress()) {
+      data["failure"] = true;
+      data["exit_code"] = AsInt(outcome_.Result());
+    }
+    EmitEvent("message", std::move(data));
   } else {
     std::fprintf(stderr, "[%s] %s\n", title.c_str(), shown.c_str());
     std::fflush(stderr);
   }
   logFile_.Append("[" + title + "] " + shown);
-  outcome_.MessageShown(text, title);
 }
 
 void TerminalHost::SetTimer(std::uint32_t id, std::uint32_t periodMs) { timers_.Set(id, periodMs); }
@@ -81,7 +90,18 @@ void TerminalHost::KillTimer(std::uint32_t id) { timers_.Kill(id); }
 void TerminalHost::Sleep(std::uint32_t ms) {
   // The device's pacing: precise, as the window's, and cut short by a stop signal.
   const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  if (const int signal = WaitForStopSignalUntil(due, kHostPauseMethod)) Interrupt(signal);
+  const int signal = WaitForStopSignalUntil(due, kHostPauseMethod);
+  if (signal == 0) return;
+  // The waits after the device's last answer (the close wait before the
+  // completion box, the pause after a failure) decide nothing: a stop ends
+  // the wait, and the board stays what the device made it.
+  if (endAnswered_) {
+    AppendLogLine(TimeText() + StopSignalName(signal) +
+                  " came after the device had taken every image: the board is written");
+    return;
+  }
+  if (outcome_.FailureDecided()) return;
+  Interrupt(signal);
 }
 
 void TerminalHost::PumpMessages() {

@@ -4,7 +4,8 @@
 // shows is also handed to a RunOutcome, which tells how the run ended. A stop
 // signal met while the engine waits ends the run there: the link is closed as
 // on any failure, a line says where the transfer stood, and the program exits
-// with "interrupted". With --json, log lines, boxes and progress are events
+// with "interrupted". Once the device has answered the end exchange, or the
+// failure has been reported, a stop only cuts the wait that follows. With --json, log lines, boxes and progress are events
 // on standard output instead.
 #pragma once
 
@@ -50,11 +51,13 @@ class TerminalHost : public EngineHost {
   std::string RowPath(std::uint8_t kind) override {
     return kind < rows_.size() ? rows_[kind].path : std::string();
   }
+  void TransferEndAnswered() override { endAnswered_ = true; }
 
  protected:
   // Called by Interrupt just before the program exits with code: the last
-  // chance to finish what outlives the run (the ledger's board row).
-  virtual void BeforeInterruptedExit(int /*code*/) {}
+  // chance to finish what outlives the run (the ledger's board row). where:
+  // the log line's words ("Interrupted by SIGINT at RCDB block 12 of 20").
+  virtual void BeforeInterruptedExit(int /*code*/, const std::string& /*where*/) {}
 
  private:
   CliRows rows_;
@@ -65,5 +68,6 @@ class TerminalHost : public EngineHost {
   ProgressEvents events_;  // with --json, instead of the bar
   bool json_;
   RunOutcome outcome_;
+  bool endAnswered_ = false;  // the device holds every image
   TimerLoop timers_;
 };

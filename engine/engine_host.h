@@ -48,6 +48,10 @@ class EngineHost : public OperatorMessages {
                                 std::uint64_t /*bytes*/, const std::string& /*sha256*/) {}
   // The device took the whole item.
   virtual void BatchItemFinished(std::uint8_t /*kind*/) {}
+  // The device answered the end exchange of the last item: it holds every
+  // image. What follows (closing the link, the close wait, the box) cannot
+  // undo that.
+  virtual void TransferEndAnswered() {}
 };
 
 // Installs the host (also as the operator-message sink); null removes it.

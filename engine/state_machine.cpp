@@ -169,6 +169,7 @@ void AfterBeginAgain() {
 
 void AfterEnd() {
   if (!T().batchQueue.empty()) return;
+  Host().TransferEndAnswered();
   CloseDevice();
   Host().Sleep(kCloseWaitMs);
   ShowTableMessage(kMsgDone);

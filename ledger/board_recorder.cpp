@@ -25,7 +25,7 @@ void BoardRecorder::DeviceOpened(const std::string& device, const std::string& s
                                  std::vector<ImageRecord> rows) {
   if (ledger_ == nullptr || boardId_) return;
   BoardRecord board = identity_;
-  board.uuid = NewUuid();
+  if (board.uuid.empty()) board.uuid = NewUuid();  // a station's child is given its row's
   board.startedUtc = UtcNow();
   board.device = device;
   board.slot = slot;

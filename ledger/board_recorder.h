@@ -18,7 +18,8 @@ class BoardRecorder {
 
   // ledger may be null (no ledger for this run, or it could not be opened):
   // nothing is recorded. identity: program, version, station, operator and
-  // settings of every board this recorder starts.
+  // settings of every board this recorder starts (and its uuid, when given,
+  // for the one board a station's child records).
   BoardRecorder(Ledger* ledger, BoardRecord identity, Report report);
 
   // The device was opened for a batch of these rows (kind, path, pinned;

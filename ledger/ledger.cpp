@@ -253,6 +253,27 @@ std::optional<std::int64_t> Ledger::BeginBoard(const BoardRecord& board, std::st
   return sqlite3_last_insert_rowid(db_.get());
 }
 
+bool Ledger::CloseRunningBoard(const std::string& uuid, const BoardOutcome& outcome, bool& closed,
+                               std::string& error) {
+  closed = false;
+  SqliteStatement update(db_,
+                         "UPDATE boards SET finished_utc = ?2, seconds = ?3, outcome_code = ?4, "
+                         "outcome = ?5, message = ?6, log_lost = 0 "
+                         "WHERE uuid = ?1 AND finished_utc IS NULL");
+  update.BindText(1, uuid);
+  update.BindText(2, outcome.finishedUtc);
+  update.BindReal(3, outcome.seconds);
+  update.BindInt(4, outcome.code);
+  update.BindText(5, outcome.word);
+  update.BindText(6, outcome.message);
+  if (!update.Run()) {
+    error = db_.LastError();
+    return false;
+  }
+  closed = sqlite3_changes(db_.get()) == 1;
+  return true;
+}
+
 bool Ledger::FinishBoard(std::int64_t id, const BoardOutcome& outcome,
                          const std::vector<ImageRecord>& images, std::string& error) {
   WriteTransaction transaction(db_, error);

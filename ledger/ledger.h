@@ -34,6 +34,11 @@ class Ledger {
   bool FinishBoard(std::int64_t id, const BoardOutcome& outcome,
                    const std::vector<ImageRecord>& images, std::string& error);
 
+  // Finishes the running board of this uuid, whose own recorder never could
+  // (its process was killed); closed: there was one. Its images stay unknown.
+  bool CloseRunningBoard(const std::string& uuid, const BoardOutcome& outcome, bool& closed,
+                         std::string& error);
+
   // Every board started at or after since and before until (UTC times, ""
   // for an open end), oldest first, with its images.
   bool ForEachBoard(const std::string& since, const std::string& until,

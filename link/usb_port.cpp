@@ -36,6 +36,12 @@ std::string PortIn(const std::vector<PortedDevice>& sysfs, const DeviceAddress& 
 
 }  // namespace
 
+bool SysfsListsUsbDevices() {
+  std::error_code error;
+  const std::filesystem::directory_iterator entries(kUsbDevices, error);
+  return !error && entries != std::filesystem::directory_iterator();
+}
+
 std::string UsbPortOf(const DeviceAddress& address) { return PortIn(SysfsDevices(), address); }
 
 std::vector<PortedDevice> ListMatchingDevicesWithPorts() {

@@ -11,6 +11,10 @@
 // /sys/bus/usb/devices; empty when sysfs does not know it.
 std::string UsbPortOf(const DeviceAddress& address);
 
+// sysfs lists USB devices at all (a root hub at least): without it no board
+// has a port, as in a container without /sys.
+bool SysfsListsUsbDevices();
+
 // A matching device with the port sysfs gives it.
 struct PortedDevice {
   DeviceAddress address;

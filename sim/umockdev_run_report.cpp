@@ -22,7 +22,7 @@ std::string ReportLine(std::size_t number, const std::string& port, const Summar
                        ClaimEnd claimEnd) {
   return "device " + std::to_string(number) + " port " + port + " frames " +
          std::to_string(summary.frames) + " rejected " + std::to_string(summary.rejectedFrames) +
-         " interface " + ClaimEndWord(claimEnd);
+         " interface " + ClaimEndWord(claimEnd) + " ended " + std::to_string(summary.exchangesEnded);
 }
 
 }  // namespace sim

@@ -28,6 +28,7 @@
 #include "cli/json_events.h"
 #include "cli/progress_bar.h"
 #include "cli/progress_events.h"
+#include "cli/all_run_slots.h"
 #include "cli/child_events.h"
 #include "cli/child_process.h"
 #include "cli/slot_alerts.h"
@@ -164,7 +165,7 @@ class HostThatDoesNotExit : public TerminalHost {
   using TerminalHost::TerminalHost;
 
  private:
-  void BeforeInterruptedExit(int code) override { throw InterruptedExit{code}; }
+  void BeforeInterruptedExit(int code, const std::string&) override { throw InterruptedExit{code}; }
 };
 
 // The device's pacing in tamsolt-cli waits as precisely as the window's (the
@@ -331,6 +332,70 @@ TEST(ChildEvents, ALineThatIsNotAnEventOrHasAWrongFieldNeverThrows) {
   EXPECT_EQ(outcome->reason, "begin refused");
 }
 
+// A stop that comes once the device has answered the end exchange only ends
+// the wait that follows (the close wait before the completion box): the board
+// holds every image. Before that answer the same stop interrupts.
+TEST(TerminalHost, AStopAfterTheEndAnswerLeavesTheBoardWritten) {
+  InstallStopSignals();
+  HostThatDoesNotExit answered(CliRows{}, "", "");
+  SetEngineHost(&answered);
+  answered.TransferEndAnswered();
+  kill(getpid(), SIGTERM);  // blocked: it waits for the pause to take it
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_NO_THROW(answered.Sleep(30'000));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
+
+  HostThatDoesNotExit writing(CliRows{}, "", "");
+  SetEngineHost(&writing);
+  kill(getpid(), SIGTERM);
+  int exitCode = -1;
+  try {
+    writing.Sleep(30'000);
+  } catch (const InterruptedExit& interrupted) {
+    exitCode = interrupted.code;
+  }
+  EXPECT_EQ(exitCode, AsInt(ExitCode::kInterrupted));
+  SetEngineHost(nullptr);
+  ResetStopSignalsForExec();
+}
+
+// --all: a board on a child's port is that child's board, also once it
+// rebooted after its end exchange; a board put into a port freed by its
+// operator, or on a port no child has, came too late; a board whose port
+// cannot be read is named by the closing look alone.
+TEST(AllRunSlots, ARebootedBoardIsNotLateAndANewOneIs) {
+  const auto at = [](int ms) { return AllRunSlots::Clock::time_point{} + std::chrono::milliseconds(ms); };
+  const DeviceAddress first{"001", "002"}, second{"001", "003"};
+  const auto on = [](const char* bus, const char* device, const char* port) {
+    return PortedDevice{DeviceAddress{bus, device}, port};
+  };
+  AllRunSlots run(std::chrono::seconds(3), {first, second});
+  run.Started("1-1.1", first.Text(), at(0));
+  run.Started("1-1.2", second.Text(), at(0));
+  EXPECT_TRUE(run.Look({on("001", "002", "1-1.1"), on("001", "003", "1-1.2")}, at(250), false).empty());
+  // The first reboots as its end exchange is answered; the second is done and stays.
+  EXPECT_TRUE(run.Look({on("001", "003", "1-1.2")}, at(1000), false).empty());
+  run.Ended("1-1.1", true, at(1100));
+  run.Ended("1-1.2", true, at(1100));
+  EXPECT_TRUE(run.Look({on("001", "004", "1-1.1"), on("001", "003", "1-1.2")}, at(1600), false).empty());
+  // The second taken out, a new board in its port; another on a port of no child.
+  EXPECT_TRUE(run.Look({on("001", "004", "1-1.1")}, at(2000), false).empty());
+  const auto late = run.Look({on("001", "004", "1-1.1"), on("001", "005", "1-1.2"),
+                              on("001", "006", "1-1.3")}, at(2250), false);
+  ASSERT_EQ(late.size(), 2u);
+  EXPECT_EQ(late[0].address.Text(), "001:005");
+  EXPECT_EQ(late[1].address.Text(), "001:006");
+  // Named once.
+  EXPECT_TRUE(run.Look({on("001", "005", "1-1.2"), on("001", "006", "1-1.3")}, at(2500), false).empty());
+
+  const std::vector<PortedDevice> portless = {on("001", "007", "")};
+  EXPECT_TRUE(run.Unplaced(portless));
+  EXPECT_TRUE(run.Look(portless, at(2750), false).empty());
+  ASSERT_EQ(run.Look(portless, at(3000), true).size(), 1u);
+  EXPECT_FALSE(run.Unplaced(portless));
+  EXPECT_EQ(run.Late().size(), 3u);
+}
+
 // A slot over time, as the station drives it: at each step one look at the
 // bus (the board's address, or none), then what the child said ("p40": a
 // progress, "done"/"failed": its outcome, "gone": it found no device), then
@@ -363,8 +428,12 @@ TEST(SlotBook, ABoardIsWrittenOnceAndNeverShownWrittenUnlessItIsTheBoardTaken) {
         {3000, "001:003", "p100", false, false, "writing RCDB 100%"},
         {4000, "001:003", "done", false, false, cameBack},
         {9000, "001:003", "", false, false, cameBack},
-        {9500, "", "", false, false, "empty"},
-        {9800, "001:004", "", true, true, "writing"}}},
+        // Out again: it may restart once more, so the wait starts anew.
+        {9500, "", "", false, false, "done, empty"},
+        {9800, "001:004", "", false, false, cameBack},
+        {10000, "", "", false, false, "done, empty"},
+        {13000, "", "", false, false, "empty"},
+        {13100, "001:005", "", true, true, "writing"}}},
       {"reboots and is back after its outcome, within the re-arm time",
        {{0, "001:002", "", true, true, "writing"},
         {2000, "", "", false, false, "writing"},
@@ -382,10 +451,19 @@ TEST(SlotBook, ABoardIsWrittenOnceAndNeverShownWrittenUnlessItIsTheBoardTaken) {
         {3500, "001:003", "", false, false, "writing"},
         {3600, "001:003", "p40", false, true, "writing RCDB 40%"},
         {6000, "001:003", "done", false, true, "done, waiting for removal"}}},
-      {"back under another address between two looks after its outcome",
+      {"swapped between two looks after its outcome",
        {{0, "001:002", "", true, true, "writing"},
         {3000, "001:002", "done", false, true, "done, waiting for removal"},
-        {3200, "001:005", "", false, false, cameBack}}},
+        {3200, "001:005", "", true, true, "writing"}}},
+      {"taken out on its failure box while its writer still ends",
+       {{0, "001:002", "", true, true, "writing"},
+        {1000, "001:002", "box", false, true, "failed: why, waiting for removal"},
+        {1200, "", "", false, false, "failed: why, empty"},
+        {1400, "001:003", "", false, false,
+         "failed: why; the board now in it is taken once the writer before it has ended"},
+        {3000, "001:003", "failed", false, false,
+         "failed: why; the board now in it is taken once the writer before it has ended"},
+        {3250, "001:003", "", true, true, "writing"}}},
       {"left before its device was opened: no board",
        {{0, "001:002", "", true, true, "writing"},
         {100, "", "gone", false, false, "empty"},
@@ -403,6 +481,7 @@ TEST(SlotBook, ABoardIsWrittenOnceAndNeverShownWrittenUnlessItIsTheBoardTaken) {
       if (child == "p40" || child == "p100") book.Progress("1-1.2", "RCDB", child == "p40" ? 40 : 100);
       if (child == "done") book.Finished("1-1.2", SlotState::kDone, "", now);
       if (child == "failed") book.Finished("1-1.2", SlotState::kFailed, "why", now);
+      if (child == "box") book.Failing("1-1.2", "why", now);
       if (child == "gone") book.NoBoard("1-1.2", now);
       const bool started = !book.Take(10, NotTaken::kStopping, now).empty();
       const std::string at = std::string(name) + " at " + std::to_string(step.ms);
@@ -430,6 +509,18 @@ TEST(SlotBook, TakesExactlyItsAllowanceAndSaysWhyABoardIsNotTaken) {
   EXPECT_EQ(book.Text("1-1.1", t0 + std::chrono::milliseconds(1900), true),
             "failed: 设备拒绝开始下载, re-arms in 3 s");
   EXPECT_EQ(NotTakenName(book.Slots().at("1-1.2").notTaken), std::string("stopping"));
+
+  // The board taken was none after all (gone before its device opened): the
+  // allowance is free again, but a board told to come out is never taken.
+  SlotBook lot(std::chrono::seconds(3));
+  lot.Observe({{"1-1.1", "001:002"}, {"1-1.2", "001:003"}}, t0);
+  ASSERT_EQ(lot.Take(1, NotTaken::kLotReached, t0).size(), 1u);
+  lot.NoBoard("1-1.1", t0);
+  lot.Observe({{"1-1.2", "001:003"}}, t0 + std::chrono::milliseconds(250));
+  EXPECT_TRUE(lot.Take(1, NotTaken::kLotReached, t0).empty());
+  EXPECT_EQ(lot.Text("1-1.2", t0, true), "not taken: the lot is complete; take it out");
+  lot.Observe({{"1-1.2", "001:003"}, {"1-1.3", "001:004"}}, t0 + std::chrono::milliseconds(500));
+  EXPECT_EQ(lot.Take(1, NotTaken::kLotReached, t0), std::vector<std::string>{"1-1.3"});
 }
 
 // Each case plays its boards (slot, 'W'ritten or 'F'ailed) in order and

@@ -17,4 +17,4 @@ grep -q "RCDB下载完成" "$work/cli.out"
 # The report counts what the summary on stderr counts.
 frames=$(sed -n 's/^tamsolt-sim-run: device received \([0-9]*\) frames (0 rejected.*/\1/p' "$work/err")
 test "$frames" -gt 0
-grep -qx "device 1 port 1-1.1 frames $frames rejected 0 interface released" "$work/report"
+grep -qx "device 1 port 1-1.1 frames $frames rejected 0 interface released ended [01]" "$work/report"

@@ -199,13 +199,13 @@ TEST(RunReport, EachLineNamesTheDeviceItsCountsAndHowTheInterfaceWentFree) {
   summary.retries = 7;
   summary.exchangesEnded = 1;
   EXPECT_EQ(sim::ReportLine(2, "1-1.3", summary, sim::ClaimEnd::Released),
-            "device 2 port 1-1.3 frames 123 rejected 4 interface released");
+            "device 2 port 1-1.3 frames 123 rejected 4 interface released ended 1");
   for (const auto& [end, word] : {std::pair{sim::ClaimEnd::NeverClaimed, "never-claimed"},
                                   std::pair{sim::ClaimEnd::Held, "closed-while-claimed"},
                                   std::pair{sim::ClaimEnd::Closed, "closed-while-claimed"},
                                   std::pair{sim::ClaimEnd::LeftTheBus, "lost-on-leave"}}) {
     EXPECT_EQ(sim::ReportLine(1, "1-1.1", sim::Summary{}, end),
-              std::string("device 1 port 1-1.1 frames 0 rejected 0 interface ") + word);
+              std::string("device 1 port 1-1.1 frames 0 rejected 0 interface ") + word + " ended 0");
   }
 }
 
