@@ -9,8 +9,9 @@
 
 namespace sim {
 
-// "device K port PORT frames N rejected N interface HOW" (no newline), HOW
-// being released, closed-while-claimed, lost-on-leave or never-claimed.
+// "device K port PORT frames N rejected N interface HOW ended N" (no
+// newline), HOW being released, closed-while-claimed, lost-on-leave or
+// never-claimed, and ended the end exchanges the device answered.
 // number counts from 1.
 std::string ReportLine(std::size_t number, const std::string& port, const Summary& summary,
                        ClaimEnd claimEnd);
