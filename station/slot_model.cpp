@@ -1,6 +1,7 @@
 #include "station/slot_model.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -8,6 +9,8 @@ namespace {
 constexpr int kInterruptedCode = 10;
 // The device was done but the log file or the ledger lost lines: the board is good.
 constexpr int kDoneLinesLostCode = 11;
+// A wait longer than this is a CLI's mistake, not a reason to overflow.
+constexpr double kLongestRearmSeconds = 24 * 3600;
 
 bool Final(SlotState state) {
   return state == SlotState::kDone || state == SlotState::kFailed ||
@@ -45,6 +48,14 @@ void Clear(Slot& slot) {
   slot = std::move(empty);
 }
 
+// The written board left before its result: the slot keeps which board it was
+// and its result (a board coming back as itself is not counted again), and
+// says how long it waits.
+void Rearm(Slot& slot, std::int64_t timeMs, double seconds) {
+  slot.state = SlotState::kRearming;
+  slot.rearmAtMs = timeMs + std::llround(std::min(seconds, kLongestRearmSeconds) * 1000);
+}
+
 }  // namespace
 
 bool PortBefore(const std::string& a, const std::string& b) {
@@ -78,6 +89,8 @@ void StationModel::StartWriting(Slot& slot, const StationEvent& event) {
   slot.item.clear();
   slot.percent = 0;
   slot.reason.clear();
+  slot.reasonKind.clear();
+  slot.exitCode.reset();
   slot.lastBox.clear();
   slot.startedMs = timeMs;
   slot.endedMs = 0;
@@ -143,17 +156,22 @@ void StationModel::SetState(Slot& slot, const StationEvent& event) {
     if (event.percent > 0) slot.percent = std::clamp(event.percent, 0, 100);
     return;
   }
+  const bool written = s == "done" || s == "failed" || s == "interrupted";
+  // Gone before its result came: the board's result still counts, and the slot
+  // is never shown free while it would not take a board.
+  const bool rearming = !present && written && event.rearmIn.value_or(0) > 0;
   // Whatever the state's word, a board out is out, and one in that was not
   // taken is not the board whose result the slot showed.
-  if (!present || !taken) {
+  if (!rearming && (!present || !taken)) {
     Clear(slot);
     if (present) {
-      slot.state = SlotState::kNotTaken;
+      // A board waiting for the writer before it to end is taken then: not one to take out.
+      const bool waits = event.notTaken == "previous-ending";
+      slot.state = waits ? SlotState::kRearming : SlotState::kNotTaken;
       slot.notTaken = event.notTaken;
     }
     return;
   }
-  const bool written = s == "done" || s == "failed" || s == "interrupted";
   if (s != "empty" && !written) return;  // a state this window does not know
   if (s == "empty") {
     Clear(slot);
@@ -162,19 +180,44 @@ void StationModel::SetState(Slot& slot, const StationEvent& event) {
   if (slot.state == SlotState::kWriting) slot.endedMs = event.timeMs;
   slot.state = s == "done" ? SlotState::kDone
                : s == "failed" ? SlotState::kFailed : SlotState::kInterrupted;
-  if (slot.state != SlotState::kDone && !event.text.empty() && slot.reason.empty()) {
+  // The first reason stays: a later state of the same board only repeats it.
+  const bool hasReason = !slot.reason.empty() || !slot.reasonKind.empty();
+  if (slot.state != SlotState::kDone && !hasReason) {
     slot.reason = event.text;
+    slot.reasonKind = event.reasonKind;
+    slot.exitCode = event.exitCode;
   }
+  if (!event.item.empty()) slot.item = event.item;
   Count(slot);
+  if (rearming) Rearm(slot, event.timeMs, *event.rearmIn);
+}
+
+// A child's word about its board. Without a supervisor it is the board's own
+// account; with one, a child's slot may be a BUS:ADDR of a board already gone,
+// so it only refreshes a slot the supervisor shows writing that board.
+Slot* StationModel::ChildsSlot(const StationEvent& event, bool startsWriting) {
+  if (event.slot.empty()) return nullptr;
+  if (!supervised_) {
+    Slot& slot = At(event.slot);
+    if (startsWriting) StartWriting(slot, event);
+    return &slot;
+  }
+  const auto it = slots_.find(event.slot);
+  if (it == slots_.end() || it->second.state != SlotState::kWriting) return nullptr;
+  Slot& slot = it->second;
+  if (!event.device.empty() && !slot.device.empty() && event.device != slot.device) return nullptr;
+  return &slot;
 }
 
 void StationModel::Apply(const StationEvent& event) {
   const bool aboutSlot = !event.slot.empty();
+  if (event.kind == EventKind::kSlotState || event.kind == EventKind::kTally) supervised_ = true;
   switch (event.kind) {
     case EventKind::kRunStart:
       // Children open their own runs; the rows and session are the supervisor's.
       if (aboutSlot) return;
       // A new run is a new session: its tally starts again.
+      supervised_ = event.mode == "watch";
       rows_ = event.rows;
       recipe_ = event.recipe;
       recipeVersion_ = event.recipeVersion;
@@ -202,28 +245,33 @@ void StationModel::Apply(const StationEvent& event) {
       if (aboutSlot) At(event.slot);
       return;
     case EventKind::kDeviceOpened:
-      if (aboutSlot) StartWriting(At(event.slot), event);
+      ChildsSlot(event, /*startsWriting=*/true);
       return;
     case EventKind::kDeviceGone:
+      if (!aboutSlot) return;
+      // The supervisor's slot-state that follows says what the slot is now.
+      if (supervised_) {
+        At(event.slot);
+        return;
+      }
       // A board that restarts during its write comes back: only a finished one is removed.
-      if (aboutSlot && Final(At(event.slot).state)) Clear(At(event.slot));
+      if (Final(At(event.slot).state)) Clear(At(event.slot));
       return;
     case EventKind::kItemStart:
-      if (!aboutSlot) return;
-      StartWriting(At(event.slot), event);
-      if (At(event.slot).state == SlotState::kWriting) {
-        At(event.slot).item = event.item;
-        At(event.slot).percent = 0;
+      if (Slot* slot = ChildsSlot(event, /*startsWriting=*/true); slot && slot->state == SlotState::kWriting) {
+        slot->item = event.item;
+        slot->percent = 0;
       }
       return;
     case EventKind::kProgress:
-      if (aboutSlot && At(event.slot).state == SlotState::kWriting) {
-        At(event.slot).item = event.item.empty() ? At(event.slot).item : event.item;
-        At(event.slot).percent = std::clamp(event.percent, 0, 100);
+      if (Slot* slot = ChildsSlot(event, /*startsWriting=*/false); slot && slot->state == SlotState::kWriting) {
+        if (!event.item.empty()) slot->item = event.item;
+        slot->percent = std::clamp(event.percent, 0, 100);
       }
       return;
     case EventKind::kMessageBox:
-      if (aboutSlot && !event.text.empty()) At(event.slot).lastBox = event.text;
+      if (event.text.empty()) return;
+      if (Slot* slot = ChildsSlot(event, /*startsWriting=*/false)) slot->lastBox = event.text;
       return;
     case EventKind::kOutcome:
       if (!aboutSlot) {
@@ -233,16 +281,17 @@ void StationModel::Apply(const StationEvent& event) {
         exitReason_ = event.text;
         return;
       }
-      Finish(At(event.slot), event);
+      // A child's end is the supervisor's to show (it may be a board that was never one).
+      if (!supervised_) Finish(At(event.slot), event);
       return;
     case EventKind::kDeviceResult:
-      if (aboutSlot) Finish(At(event.slot), event);
+      if (aboutSlot && !supervised_) Finish(At(event.slot), event);
       return;
     case EventKind::kSlotState:
       if (aboutSlot) SetState(At(event.slot), event);
       return;
     case EventKind::kTally:
-      reported_ = Tally{event.written, event.failed, event.perHour};
+      reported_ = Tally{event.written, event.failed, event.interrupted, event.perHour};
       return;
     case EventKind::kStopping:
       stopping_ = true;
@@ -269,6 +318,8 @@ void StationModel::RunEnded(std::int64_t timeMs, const std::string& reason) {
   ended_ = true;
   for (auto& entry : slots_) {
     Slot& slot = entry.second;
+    // No station left to wait for.
+    if (slot.state == SlotState::kRearming) Clear(slot);
     if (slot.state != SlotState::kWriting) continue;
     slot.state = SlotState::kInterrupted;
     slot.endedMs = timeMs;
@@ -293,6 +344,11 @@ double StationModel::ElapsedSeconds(const Slot& slot, std::int64_t nowMs) {
   if (slot.state == SlotState::kEmpty || slot.startedMs == 0) return 0;
   const std::int64_t end = slot.state == SlotState::kWriting || slot.endedMs == 0 ? nowMs : slot.endedMs;
   return std::max<std::int64_t>(0, end - slot.startedMs) / 1000.0;
+}
+
+int StationModel::RearmSeconds(const Slot& slot, std::int64_t nowMs) {
+  if (slot.state != SlotState::kRearming || slot.rearmAtMs <= nowMs) return 0;
+  return static_cast<int>((slot.rearmAtMs - nowMs + 999) / 1000);
 }
 
 Tally StationModel::TallyAt(std::int64_t nowMs) const {

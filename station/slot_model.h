@@ -12,8 +12,9 @@
 #include "station/station_event.h"
 
 // kNotTaken: a board is in the slot that the station did not take (it is not
-// written); it must come out.
-enum class SlotState { kEmpty, kWriting, kDone, kFailed, kNotTaken, kInterrupted };
+// written); it must come out. kRearming: the board left before its result came
+// (it may be restarting): the slot takes no new board until its wait is over.
+enum class SlotState { kEmpty, kWriting, kDone, kFailed, kNotTaken, kInterrupted, kRearming };
 
 // Why a slot asks to be checked, as the CLI's slot-alert said it.
 struct SlotCheck {
@@ -34,7 +35,10 @@ struct Slot {
   int percent = 0;
   std::int64_t startedMs = 0;  // when this board's write began
   std::int64_t endedMs = 0;    // when it ended; 0 while writing
-  std::string reason;          // why it failed (the message table's words)
+  std::string reason;          // why it failed (the message table's words, or the CLI's own)
+  std::string reasonKind;      // what reason is, as the CLI said it (box, interrupted, ...); empty: not said
+  std::optional<int> exitCode;  // the writer's exit code, when the CLI gave it with the reason
+  std::int64_t rearmAtMs = 0;  // kRearming: when the slot takes a board again
   std::string lastBox;         // the last box's text; success has one too
   std::string notTaken;        // kNotTaken: the CLI's why (came-back, stopping, lot-reached; empty: not said)
   bool counted = false;        // this board is in the tally already
@@ -48,6 +52,7 @@ struct Slot {
 struct Tally {
   int written = 0;
   int failed = 0;
+  std::optional<int> interrupted;  // the CLI's count of boards cut by a stop; never failures
   std::optional<double> perHour;  // from the CLI; otherwise the window works it out
 };
 
@@ -67,6 +72,11 @@ class StationModel {
   const Slot* Find(const std::string& port) const;
   // Seconds the slot's board has been (or was) writing, at nowMs for one still writing.
   static double ElapsedSeconds(const Slot& slot, std::int64_t nowMs);
+  // Whole seconds a re-arming slot still waits at nowMs, rounded up; never below 0.
+  static int RearmSeconds(const Slot& slot, std::int64_t nowMs);
+  // The stream is the station supervisor's (--watch): its slot-state and tally
+  // alone say what a slot shows and what is counted.
+  bool Supervised() const { return supervised_; }
 
   const std::vector<EventRow>& Rows() const { return rows_; }
   // The recipe written ("" for none), its version, and whether it comes from
@@ -89,6 +99,7 @@ class StationModel {
  private:
   Slot& At(const std::string& port);
   void StartWriting(Slot& slot, const StationEvent& event);
+  Slot* ChildsSlot(const StationEvent& event, bool startsWriting);
   void Finish(Slot& slot, const StationEvent& event);
   void Count(Slot& slot);
   void SetState(Slot& slot, const StationEvent& event);
@@ -102,6 +113,7 @@ class StationModel {
   std::int64_t sessionStartMs_ = 0;
   Tally counted_;
   std::optional<Tally> reported_;
+  bool supervised_ = false;
   bool stopping_ = false;
   bool interrupting_ = false;
   bool ended_ = false;

@@ -4,6 +4,8 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include "station/failure_words.h"
+
 namespace {
 
 QString Duration(double seconds) {
@@ -63,6 +65,7 @@ QString SlotTile::StateText(SlotState state) {
     case SlotState::kFailed: return tr("✖ 失败");
     case SlotState::kNotTaken: return tr("⏏ 请取下");
     case SlotState::kInterrupted: return tr("■ 已中断");
+    case SlotState::kRearming: return tr("◔ 请稍候");
   }
   return {};
 }
@@ -74,6 +77,18 @@ QString SlotTile::NotTakenText(const std::string& why) {
   if (why == "stopping") return tr("未接收：工位正在停止");
   if (why == "lot-reached") return tr("未接收：本批数量已满");
   return tr("未接收此板，请取下");
+}
+
+QString SlotTile::ReasonShown(const Slot& slot, qint64 nowMs) {
+  switch (slot.state) {
+    case SlotState::kNotTaken: return NotTakenText(slot.notTaken);
+    case SlotState::kRearming:
+      if (slot.notTaken == "previous-ending") return tr("请稍候：上一块板的写入程序正在结束");
+      return tr("请稍候 %1 秒").arg(StationModel::RearmSeconds(slot, nowMs));
+    case SlotState::kFailed:
+    case SlotState::kInterrupted: return FailureWords::Of(slot);
+    default: return QString::fromStdString(slot.reason);
+  }
 }
 
 QString SlotTile::CheckText(const Slot& slot) {
@@ -95,6 +110,8 @@ QColor SlotTile::StateColour(SlotState state) {
     case SlotState::kFailed: return QColor(0xe5, 0x39, 0x35);
     case SlotState::kNotTaken: return QColor(0xff, 0xd5, 0x4f);
     case SlotState::kInterrupted: return QColor(0xff, 0x98, 0x00);
+    // Pale amber: neither free nor a board to take out.
+    case SlotState::kRearming: return QColor(0xff, 0xec, 0xb3);
   }
   return {};
 }
@@ -112,14 +129,15 @@ void SlotTile::Show(const Slot& slot, qint64 nowMs) {
   port_->setText(slot.name.empty() ? QString() : port);
   state_->setText(StateText(slot.state));
   const bool writing = slot.state == SlotState::kWriting;
-  item_->setText(QString::fromStdString(slot.item));
+  const bool rearming = slot.state == SlotState::kRearming;
+  item_->setText(rearming ? QString() : QString::fromStdString(slot.item));
   progress_->setVisible(writing || slot.state == SlotState::kInterrupted);
   progress_->setValue(slot.percent);
   const double seconds = StationModel::ElapsedSeconds(slot, nowMs);
-  elapsed_->setText(slot.state == SlotState::kEmpty || slot.startedMs == 0 ? QString()
-                                                                          : Duration(seconds));
-  reason_->setText(slot.state == SlotState::kNotTaken ? NotTakenText(slot.notTaken)
-                                                     : QString::fromStdString(slot.reason));
+  // A re-arming slot's board is gone: only its wait is the slot's.
+  const bool timed = slot.state != SlotState::kEmpty && !rearming;
+  elapsed_->setText(!timed || slot.startedMs == 0 ? QString() : Duration(seconds));
+  reason_->setText(ReasonShown(slot, nowMs));
   check_->setText(CheckText(slot));
   check_->setVisible(slot.check);
 }

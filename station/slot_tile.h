@@ -23,6 +23,9 @@ class SlotTile : public QFrame {
   static QString StateText(SlotState state);
   // Why a board in the slot was not taken, in plain words (the CLI's not_taken).
   static QString NotTakenText(const std::string& why);
+  // The tile's line under the state at nowMs: why a board failed or was not
+  // taken, or how long a re-arming slot still waits.
+  static QString ReasonShown(const Slot& slot, qint64 nowMs);
   // "检查此槽位" with the evidence (failures of boards, the last reason); empty without an alert.
   static QString CheckText(const Slot& slot);
   // The state's background colour.

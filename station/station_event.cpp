@@ -136,6 +136,9 @@ std::optional<StationEvent> ReadEvent(const std::string& line) {
   event.present = Flag(data, "present");
   event.taken = Flag(data, "taken");
   event.notTaken = Text(data, "not_taken");
+  event.reasonKind = Text(data, "reason_kind");
+  event.rearmIn = Number(data, "rearm_in");
+  event.mode = Text(data, "mode");
   if (event.kind == EventKind::kRunStart || event.kind == EventKind::kRecipe) event.rows = EnabledRows(data);
   const bool recipe = event.kind == EventKind::kRecipe;
   event.recipe = Text(data, recipe ? "name" : "recipe");
@@ -143,6 +146,7 @@ std::optional<StationEvent> ReadEvent(const std::string& line) {
   event.away = Flag(data, "away");
   event.written = Integer(data, "written").value_or(0);
   event.failed = Integer(data, "failed").value_or(0);
+  event.interrupted = Integer(data, "interrupted");
   event.perHour = Number(data, "per_hour");
   event.check = Flag(data, "check");
   event.rule = Text(data, "rule");

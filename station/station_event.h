@@ -51,11 +51,15 @@ struct StationEvent {
   std::optional<bool> present;     // slot-state: a board is in the slot now
   std::optional<bool> taken;       // slot-state: that board is the one written (or being written)
   std::string notTaken;            // slot-state: why the board in it is not taken (came-back, stopping, lot-reached)
+  std::string reasonKind;          // slot-state: what the reason is (box, interrupted, killed, not-started, no-recipe, exit)
+  std::optional<double> rearmIn;   // slot-state: seconds, from this event's time, until the slot takes a board again
+  std::string mode;                // run-start: single, all, watch, list
   std::vector<EventRow> rows;      // run-start, recipe: the enabled rows
   std::string recipe;              // run-start, recipe: the recipe's name ("" for none)
   std::optional<int> recipeVersion;  // run-start, recipe: its version
   std::optional<bool> away;        // recipe: the line database cannot be used (the cache's version)
   int written = 0, failed = 0;     // tally; slot-alert: failed is the slot's failures
+  std::optional<int> interrupted;  // tally: boards cut by a stop (not failures)
   std::optional<bool> check;       // slot-alert, slot-state: the slot asks to be checked
   std::string rule;                // slot-alert: last-three-failed, high-rate
   int boards = 0;                  // slot-alert: the slot's boards written or failed

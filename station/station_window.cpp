@@ -268,13 +268,17 @@ void StationWindow::Redraw() {
 
   const Tally tally = model_.TallyAt(now);
   const QString rate = tally.perHour ? QString::number(*tally.perHour, 'f', 1) : QStringLiteral("–");
-  tally_->setText(tr("成功 %1   失败 %2   每小时 %3 块").arg(tally.written).arg(tally.failed).arg(rate));
+  QString figures = tr("成功 %1   失败 %2   每小时 %3 块").arg(tally.written).arg(tally.failed).arg(rate);
+  // Boards cut by a stop are no failures; named only once there are some.
+  const int interrupted = tally.interrupted.value_or(0);
+  if (interrupted > 0) figures += tr("   中断 %1").arg(interrupted);
+  tally_->setText(figures);
   start_->setEnabled(!replay_ && !cli_.Running());
   stop_->setEnabled(!replay_ && cli_.Running());
 
   // The record follows each board that ends.
-  if (tally.written + tally.failed != countedBoards_) {
-    countedBoards_ = tally.written + tally.failed;
+  if (tally.written + tally.failed + interrupted != countedBoards_) {
+    countedBoards_ = tally.written + tally.failed + interrupted;
     RefreshReport();
   }
 }

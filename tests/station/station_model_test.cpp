@@ -203,11 +203,12 @@ TEST(SlotModel, ABoardPutInTooSoonIsNotShownWritingNorCounted) {
       at("device-opened", "001:002", "{}"),
       at("outcome", "001:002", R"({"exit_code":0})"),
       at("slot-state", "001:002", R"({"state":"done","present":true})"),
-      // Out and in again within one scan: the CLI says the new board is not taken.
+      // Out and in again within one scan: the board events alone change no
+      // state; the CLI's slot-state says the new board is not taken.
       at("device-gone", "001:002", "{}"),
       at("device-found", "001:003", "{}"),
   });
-  EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kEmpty);
+  EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kDone);
   model.Apply(*ParseEventLine(at("slot-state", "001:003", R"({"state":"done","present":true,"taken":false})")));
   EXPECT_EQ(model.Find("1-1.1")->state, SlotState::kNotTaken);
   EXPECT_EQ(model.TallyAt(0).written, 1);
@@ -229,7 +230,8 @@ TEST(SlotModel, SwapsAndBoardsThatCameBack) {
   const Sequence sequences[] = {
       {"a fast swap: the new board is written and done",
        {{"slot-state", "001:002", R"({"state":"writing","present":true,"taken":true})", SlotState::kWriting},
-        {"outcome", "001:002", R"({"exit_code":0})", SlotState::kDone},
+        // The child's outcome is the supervisor's to show.
+        {"outcome", "001:002", R"({"exit_code":0})", SlotState::kWriting},
         {"slot-state", "001:002", R"({"state":"done","present":true,"taken":true,"waiting":true})", SlotState::kDone},
         {"slot-state", "001:002", R"({"state":"done","present":false,"taken":false})", SlotState::kEmpty},
         {"slot-state", "", R"({"state":"empty","present":false})", SlotState::kEmpty},
@@ -238,14 +240,13 @@ TEST(SlotModel, SwapsAndBoardsThatCameBack) {
         {"progress", "001:003", R"({"item":"HOST","percent":40})", SlotState::kWriting},
         // A late word about the board before changes nothing of the new one.
         {"device-result", "001:002", R"({"exit_code":8,"exit_name":"transfer gave up"})", SlotState::kWriting},
-        {"outcome", "001:003", R"({"exit_code":0})", SlotState::kDone},
+        {"outcome", "001:003", R"({"exit_code":0})", SlotState::kWriting},
         {"slot-state", "001:003", R"({"state":"done","present":true,"taken":true,"waiting":true})", SlotState::kDone}},
        2},
       {"a board that came back is not taken, never done, until plugged in again",
        {{"slot-state", "001:002", R"({"state":"writing","present":true,"taken":true})", SlotState::kWriting},
-        {"outcome", "001:002", R"({"exit_code":0})", SlotState::kDone},
         {"slot-state", "001:002", R"({"state":"done","present":true,"taken":true})", SlotState::kDone},
-        {"device-gone", "001:002", "{}", SlotState::kEmpty},
+        {"device-gone", "001:002", "{}", SlotState::kDone},
         {"slot-state", "001:002", R"({"state":"done","present":false,"taken":false})", SlotState::kEmpty},
         {"slot-state", "001:004", R"({"state":"done","present":true,"taken":false,"not_taken":"came-back"})", SlotState::kNotTaken},
         {"outcome", "001:002", R"({"exit_code":0})", SlotState::kNotTaken},
@@ -307,7 +308,8 @@ TEST(SlotModel, RestartKeepsTheBoardAndRemovalClearsAFinishedOne) {
 // checked with the evidence; the alert outlives the board's removal and the
 // next board's write, and only a board written there clears it.
 TEST(SlotModel, ASlotAskedToBeCheckedUntilABoardThereIsWritten) {
-  const std::string failed = R"({"exit_code":8,"exit_name":"transfer gave up","reason":"no reply"})";
+  const std::string writing = R"({"state":"writing","present":true,"taken":true,"item":"HOST"})";
+  const std::string failed = R"({"state":"failed","present":true,"taken":true,"reason":"no reply","reason_kind":"box"})";
   const std::string alert =
       R"({"slot":"1-1.2","check":true,"rule":"last-three-failed","boards":3,"failed":3,"rate":1,)"
       R"("station_boards":9,"station_failed":3,"station_rate":0.33,"last_reasons":["a",7,"no reply"]})";
@@ -315,16 +317,17 @@ TEST(SlotModel, ASlotAskedToBeCheckedUntilABoardThereIsWritten) {
     std::string line;
     bool check;
   } steps[] = {
-      {Line("item-start", "1-1.2", R"({"item":"HOST"})"), false},
-      {Line("outcome", "1-1.2", failed), false},
+      {Line("slot-state", "1-1.2", writing), false},
+      {Line("slot-state", "1-1.2", failed), false},
       {Line("slot-alert", "1-1.2", alert), true},
       {Line("slot-alert", "1-1.2", R"({"check":"yes"})"), true},  // unreadable: changes nothing
       {Line("device-gone", "1-1.2", "{}"), true},
       {Line("slot-state", "1-1.2", R"({"state":"empty","present":false})"), true},
-      {Line("item-start", "1-1.2", R"({"item":"HOST"})"), true},
-      {Line("outcome", "1-1.2", failed), true},  // another failure: still asks
-      {Line("item-start", "1-1.2", R"({"item":"HOST"})"), true},
-      {Line("outcome", "1-1.2", R"({"exit_code":0,"exit_name":"done"})"), false},
+      {Line("slot-state", "1-1.2", writing), true},
+      {Line("slot-state", "1-1.2", failed), true},  // another failure: still asks
+      {Line("slot-state", "1-1.2", R"({"state":"empty","present":false})"), true},
+      {Line("slot-state", "1-1.2", writing), true},
+      {Line("slot-state", "1-1.2", R"({"state":"done","present":true,"taken":true})"), false},
       // The slot's state of the board before says check again, as a window
       // started mid-session reads it.
       {Line("slot-state", "1-1.2", R"({"state":"failed","present":true,"check":true})"), true},
@@ -383,11 +386,13 @@ TEST(SlotModel, SlotStatesOfWatchAndARunThatEnds) {
   }
   EXPECT_EQ(model.Find("1-1.8")->name, "A8");
   EXPECT_EQ(model.Find("1-1.8")->percent, 0);  // a new board starts at nothing
+  // The child's outcome waits for the supervisor's word, which gives the reason.
   model.Apply(*ParseEventLine(Line("outcome", "1-1.8", R"({"exit_code":10,"reason":"interrupted at BOOT block 2"})")));
+  EXPECT_EQ(model.Find("1-1.8")->state, SlotState::kWriting);
   model.Apply(*ParseEventLine(Line("slot-state", "1-1.8", R"({"state":"interrupted","present":true,"reason":"x"})")));
   EXPECT_EQ(model.Find("1-1.8")->state, SlotState::kInterrupted);
-  EXPECT_EQ(model.Find("1-1.8")->reason, "interrupted at BOOT block 2");
-  model.Apply(*ParseEventLine(Line("item-start", "1-1.9", R"({"item":"BOOT"})")));
+  EXPECT_EQ(model.Find("1-1.8")->reason, "x");
+  model.Apply(*ParseEventLine(Line("slot-state", "1-1.9", R"({"state":"writing","present":true})")));
   model.RunEnded(0, "ended");
   EXPECT_EQ(model.Find("1-1.9")->state, SlotState::kInterrupted);
   EXPECT_EQ(model.Find("1-1.9")->reason, "ended");
@@ -409,6 +414,148 @@ TEST(SlotModel, TallyRateAndTheCliOwnFigures) {
   // The CLI gives no rate in its first minute: none is shown, none made up.
   model.Apply(*ParseEventLine(Line("tally", "", R"({"written":8,"failed":1,"per_hour":null})")));
   EXPECT_FALSE(model.TallyAt(start + 30 * 60 * 1000).perHour);
+}
+
+// A line in the shape tamsolt-cli --watch --json writes it: the envelope names
+// the board and its slot; the supervisor's own lines about the run have neither.
+std::string Event(const std::string& kind, const std::string& device, const std::string& slot,
+                  const std::string& data, const std::string& time) {
+  std::string line = R"({"schema":1,"kind":")" + kind + R"(","time":"2026-12-08T)" + time + "Z\"";
+  if (!device.empty()) line += R"(,"device":")" + device + "\"";
+  if (!slot.empty()) line += R"(,"slot":")" + slot + "\"";
+  return line + R"(,"data":)" + data + "}";
+}
+
+const std::string kWatchStart = Event("run-start", "", "", R"({"program":"tamsolt-cli","mode":"watch","rows":[]})", "14:00:00.000");
+
+// A board plugged and pulled at once: its child could not read its port and
+// names its slot by BUS:ADDR; the supervisor counts no board. Only without a
+// supervisor (a replayed --all) is the child's account the board's.
+TEST(SlotModel, AChildOfABoardThatWasNeverOneMakesNoTileAndNoFailure) {
+  const std::vector<std::string> phantom = {
+      Event("run-start", "001:002", "001:002", R"({"program":"tamsolt-cli","mode":"single","rows":[]})", "14:00:01.010"),
+      Event("message", "001:002", "001:002", R"({"title":"提示","text":"Device NOT found!"})", "14:00:01.020"),
+      Event("outcome", "001:002", "001:002", R"({"exit_code":4,"exit_name":"device not found","seconds":0.01,"reason":"Device NOT found!"})", "14:00:01.021"),
+      Event("device-result", "001:002", "001:002", R"({"exit_code":4,"exit_name":"device not found","seconds":0.02})", "14:00:01.022"),
+  };
+  const std::string found = Event("device-found", "001:002", "1-1.3", R"({"address":"001:002","slot":"1-1.3"})", "14:00:01.000");
+  const std::string writing = Event("slot-state", "001:002", "1-1.3", R"({"state":"writing","present":true,"device":"001:002","taken":true,"item":"","percent":0,"text":"writing"})", "14:00:01.000");
+  const std::string empty = Event("slot-state", "", "1-1.3", R"({"state":"empty","present":false,"device":"","taken":false,"text":"empty"})", "14:00:01.250");
+  // The same child's outcome naming the port after the slot went empty.
+  const std::string lateOnPort = Event("outcome", "001:002", "1-1.3", R"({"exit_code":4,"exit_name":"device not found","reason":"Device NOT found!"})", "14:00:01.300");
+  const std::string tally = Event("tally", "", "", R"({"written":0,"failed":0,"interrupted":0,"per_hour":null})", "14:00:00.500");
+  const struct {
+    const char* name;
+    std::vector<std::string> lines;
+    std::vector<std::string> ports;
+    int newFailures;
+    int failed;
+  } cases[] = {
+      {"watch", {kWatchStart, found, writing, phantom[0], phantom[1], phantom[2], empty, lateOnPort}, {"1-1.3"}, 0, 0},
+      {"watch, its slot still writing", {kWatchStart, found, writing, phantom[1], phantom[2], phantom[3]}, {"1-1.3"}, 0, 0},
+      {"a stream known by its tally", {tally, phantom[0], phantom[1], phantom[2]}, {}, 0, 0},
+      {"a replayed --all", {phantom[0], phantom[1], phantom[2]}, {"001:002"}, 1, 1},
+  };
+  for (const auto& c : cases) {
+    StationModel model = Fed(c.lines);
+    std::vector<std::string> ports;
+    for (const Slot* slot : model.Slots()) ports.push_back(slot->port);
+    EXPECT_EQ(ports, c.ports) << c.name;
+    EXPECT_EQ(model.TakeNewFailures(), c.newFailures) << c.name;  // the beep
+    EXPECT_EQ(model.TallyAt(0).failed, c.failed) << c.name;
+    if (const Slot* slot = model.Find("1-1.3")) {
+      EXPECT_NE(slot->state, SlotState::kFailed) << c.name;
+      EXPECT_EQ(slot->lastBox, "") << c.name;
+    }
+  }
+}
+
+// A board that left before its outcome (it restarts as its write ends): the
+// slot waits, counting down from the event's time, until the CLI says empty.
+TEST(SlotModel, ASlotWaitingToReArmIsNeverShownFree) {
+  const std::string writing = Event("slot-state", "001:005", "1-1.2", R"({"state":"writing","present":true,"device":"001:005","taken":true,"item":"HOST","percent":90,"text":"writing HOST 90%"})", "14:00:01.000");
+  const auto left = [](const std::string& rearm) {
+    return Event("slot-state", "001:005", "1-1.2", R"({"state":"done","present":false,"device":"001:005","taken":false,"waiting":false)" + rearm + R"(,"text":"done, empty"})", "14:00:30.000");
+  };
+  StationModel model = Fed({kWatchStart, writing,
+                            Event("device-gone", "001:005", "1-1.2", R"({"address":"001:005","slot":"1-1.2"})", "14:00:30.000"),
+                            left(R"(,"rearm_in":2.6)")});
+  const Slot* slot = model.Find("1-1.2");
+  ASSERT_NE(slot, nullptr);
+  EXPECT_EQ(slot->state, SlotState::kRearming);
+  const std::int64_t leftAt = ParseEventTime("2026-12-08T14:00:30.000Z");
+  EXPECT_EQ(StationModel::RearmSeconds(*slot, leftAt), 3);
+  EXPECT_EQ(StationModel::RearmSeconds(*slot, leftAt + 1700), 1);
+  EXPECT_EQ(StationModel::RearmSeconds(*slot, leftAt + 9000), 0);  // late: still waiting, never below 0
+  EXPECT_EQ(model.TallyAt(0).written, 1);
+  model.Apply(*ParseEventLine(Event("outcome", "001:005", "1-1.2", R"({"exit_code":0,"exit_name":"done"})", "14:00:32.000")));
+  EXPECT_EQ(slot->state, SlotState::kRearming);
+  model.Apply(*ParseEventLine(Event("slot-state", "", "1-1.2", R"({"state":"empty","present":false,"device":"","taken":false,"text":"empty"})", "14:00:32.600")));
+  EXPECT_EQ(slot->state, SlotState::kEmpty);
+  // Without a wait the slot is free at once; a board back during the wait is not taken.
+  const struct {
+    std::string last;
+    SlotState state;
+  } ends[] = {
+      {left(R"(,"rearm_in":0)"), SlotState::kEmpty},
+      {left(""), SlotState::kEmpty},
+      {Event("slot-state", "001:006", "1-1.2", R"({"state":"done","present":true,"device":"001:006","taken":false,"not_taken":"came-back","waiting":false,"rearm_in":1.2})", "14:00:31.000"), SlotState::kNotTaken},
+      // A board put in while the writer before it still ends is taken then: a wait, not one to take out.
+      {Event("slot-state", "001:006", "1-1.2", R"({"state":"failed","present":true,"device":"001:006","taken":false,"not_taken":"previous-ending","waiting":false,"rearm_in":0,"reason":"why","reason_kind":"box"})", "14:00:31.000"), SlotState::kRearming},
+  };
+  for (const auto& end : ends) {
+    EXPECT_EQ(Fed({kWatchStart, writing, left(R"(,"rearm_in":2.6)"), end.last}).Find("1-1.2")->state, end.state) << end.last;
+  }
+}
+
+// The CLI shows failed as the box comes, while the writer still runs; what
+// follows of the same board neither brings it back to writing nor counts it again.
+TEST(SlotModel, FailedAtTheBoxStaysFailedAndIsCountedOnce) {
+  const std::string box = R"("reason":"下载失败，请重新上电后再试","reason_kind":"box")";
+  const struct {
+    std::string line;
+    SlotState state;
+    int percent;
+    int newFailures;
+    int failed;
+  } steps[] = {
+      {Event("slot-state", "001:007", "1-1.4", R"({"state":"writing","present":true,"device":"001:007","taken":true,"item":"HOST","percent":0,"text":"writing HOST 0%"})", "14:00:01.000"), SlotState::kWriting, 0, 0, 0},
+      {Event("progress", "001:007", "1-1.4", R"({"item":"HOST","percent":40,"bytes_done":26214,"bytes_total":65536})", "14:00:05.000"), SlotState::kWriting, 40, 0, 0},
+      {Event("message", "001:007", "1-1.4", R"({"title":"提示","text":"下载失败，请重新上电后再试"})", "14:00:06.000"), SlotState::kWriting, 40, 0, 0},
+      {Event("slot-state", "001:007", "1-1.4", R"({"state":"failed","present":true,"device":"001:007","taken":true,"waiting":true,"rearm_in":0,)" + box + R"(,"text":"failed: 下载失败，请重新上电后再试, waiting for removal"})", "14:00:06.001"), SlotState::kFailed, 40, 1, 1},
+      {Event("progress", "001:007", "1-1.4", R"({"item":"HOST","percent":50,"bytes_done":32768,"bytes_total":65536})", "14:00:06.500"), SlotState::kFailed, 40, 0, 1},
+      {Event("outcome", "001:007", "1-1.4", R"({"exit_code":8,"exit_name":"transfer gave up","seconds":7.9,"reason":"下载失败，请重新上电后再试"})", "14:00:08.000"), SlotState::kFailed, 40, 0, 1},
+      {Event("slot-state", "001:007", "1-1.4", R"({"state":"failed","present":true,"device":"001:007","taken":true,"waiting":true,"rearm_in":0,)" + box + R"(,"text":"failed: 下载失败，请重新上电后再试, waiting for removal [check this slot]"})", "14:00:08.001"), SlotState::kFailed, 40, 0, 1},
+      {Event("tally", "", "", R"({"written":0,"failed":1,"interrupted":0,"per_hour":null})", "14:00:08.001"), SlotState::kFailed, 40, 0, 1},
+  };
+  StationModel model = Fed({kWatchStart});
+  for (const auto& step : steps) {
+    model.Apply(*ParseEventLine(step.line));
+    const Slot* slot = model.Find("1-1.4");
+    ASSERT_NE(slot, nullptr) << step.line;
+    EXPECT_EQ(slot->state, step.state) << step.line;
+    EXPECT_EQ(slot->percent, step.percent) << step.line;
+    EXPECT_EQ(model.TakeNewFailures(), step.newFailures) << step.line;
+    EXPECT_EQ(model.TallyAt(0).failed, step.failed) << step.line;
+  }
+  EXPECT_EQ(model.Find("1-1.4")->reason, "下载失败，请重新上电后再试");
+  EXPECT_EQ(model.Find("1-1.4")->reasonKind, "box");
+}
+
+// Boards cut by a stop are the tally's interrupted, never its failures.
+TEST(SlotModel, InterruptedBoardsAreNeverFailures) {
+  StationModel model = Fed({
+      kWatchStart,
+      Event("slot-state", "001:008", "1-1.5", R"({"state":"writing","present":true,"device":"001:008","taken":true,"item":"HOST","percent":37})", "14:00:01.000"),
+      Event("slot-state", "001:008", "1-1.5", R"({"state":"interrupted","present":true,"device":"001:008","taken":true,"waiting":true,"rearm_in":0,"reason":"Interrupted by SIGTERM at HOST block 24 of 40","reason_kind":"interrupted"})", "14:00:20.000"),
+  });
+  EXPECT_EQ(model.TakeNewFailures(), 0);
+  EXPECT_EQ(model.TallyAt(0).failed, 0);
+  EXPECT_EQ(model.Find("1-1.5")->item, "HOST");  // the tile names where it was cut
+  model.Apply(*ParseEventLine(Event("tally", "", "", R"({"written":3,"failed":1,"interrupted":1,"per_hour":null})", "14:00:20.000")));
+  const Tally tally = model.TallyAt(0);
+  EXPECT_EQ(tally.failed, 1);
+  EXPECT_EQ(tally.interrupted, 1);
 }
 
 TEST(StationSettings, ReadsSlotNamesAndBeep) {

@@ -192,6 +192,110 @@ TEST(StationWindow, ASlotToCheckIsMarkedOnItsTileUntilABoardIsWritten) {
   EXPECT_TRUE(tile->CheckShown().isEmpty());
 }
 
+const QByteArray kWatchStart = R"({"schema":1,"kind":"run-start","time":"2026-12-08T14:00:00.000Z","data":{"program":"tamsolt-cli","mode":"watch","rows":[]}})";
+
+QByteArray SlotStateLine(const char* time, const std::string& data) {
+  return QByteArray(R"({"schema":1,"kind":"slot-state","time":"2026-12-08T)") + time +
+         R"(Z","device":"001:008","slot":"1-1.5","data":)" + QByteArray::fromStdString(data) + "}";
+}
+
+// The CLI's reason is the message table's words only for a box; for the other
+// kinds the tile says it in the window's language, never the CLI's English.
+TEST(StationWindow, AFailureSaysWhyInTheWindowsLanguage) {
+  struct Case {
+    const char* item;
+    const char* ended;  // the written state's fields after state, present and taken
+    const char* chinese;
+    const char* english;
+  };
+  const Case cases[] = {
+      {"HOST", R"("state":"failed","reason":"设备拒绝开始下载，请重启设备后重试！","reason_kind":"box")",
+       "设备拒绝开始下载，请重启设备后重试！", "设备拒绝开始下载，请重启设备后重试！"},
+      {"HOST", R"("state":"interrupted","reason":"Interrupted by SIGTERM at HOST block 24 of 40","reason_kind":"interrupted")",
+       "写入被中断（HOST）", "Write interrupted (HOST)"},
+      {"", R"("state":"interrupted","reason":"Interrupted by SIGINT before the first item","reason_kind":"interrupted")",
+       "写入被中断", "Write interrupted"},
+      {"BOOT", R"("state":"interrupted","reason":"killed: it did not stop within 20 s","reason_kind":"killed")",
+       "停止时被强制结束", "Killed after the stop"},
+      {"", R"("state":"failed","reason":"cannot start its writer: fork: Resource temporarily unavailable","reason_kind":"not-started")",
+       "未能启动写入程序", "The writer could not be started"},
+      {"", R"("state":"failed","reason":"no recipe to write","reason_kind":"no-recipe","exit_code":12)",
+       "无可写入的配方", "No recipe version can be written"},
+      {"", R"("state":"failed","reason":"device not opened","reason_kind":"exit","exit_code":5)",
+       "无法打开设备", "Device could not be opened"},
+      {"RCDB", R"("state":"failed","reason":"transfer gave up","reason_kind":"exit")", "传输失败", "Transfer failed"},
+      {"RCDB", R"("state":"failed","reason":"failed: ended by a signal","reason_kind":"exit","exit_code":137)",
+       "写入程序被信号 9 结束", "Writer ended by signal 9"},
+      {"RCDB", R"("state":"failed","reason":"failed","reason_kind":"exit","exit_code":42)",
+       "写入失败（代码 42）", "Write failed (code 42)"},
+      {"RCDB", R"("state":"failed","reason":"failed","reason_kind":"exit")", "写入失败", "Write failed"},
+      // A kind this window does not know, or none: the reason as it came.
+      {"HOST", R"("state":"failed","reason":"a reason to come","reason_kind":"a-kind-to-come")", "a reason to come", "a reason to come"},
+      {"HOST", R"("state":"interrupted","reason":"interrupted at HOST block 24")", "interrupted at HOST block 24",
+       "interrupted at HOST block 24"},
+  };
+  QTranslator english;
+  ASSERT_TRUE(english.load(QStringLiteral(":/i18n/tamsolt_station_en.qm")));
+  for (const Case& c : cases) {
+    StationWindow window(StationSettings{}, QStringLiteral("/nonexistent/tamsolt-cli"), QString());
+    window.SetReplay(true);
+    window.FeedLine(kWatchStart);
+    window.FeedLine(SlotStateLine("14:00:01.000", std::string(R"({"state":"writing","present":true,"taken":true,"item":")") + c.item + R"(","percent":37})"));
+    window.FeedLine(SlotStateLine("14:00:20.000", std::string(R"({"present":true,"taken":true,"waiting":true,"rearm_in":0,)") + c.ended + "}"));
+    const SlotTile* tile = window.Tile("1-1.5");
+    ASSERT_NE(tile, nullptr) << c.ended;
+    EXPECT_EQ(tile->ReasonText(), QString::fromUtf8(c.chinese)) << c.ended;
+    QApplication::installTranslator(&english);
+    EXPECT_EQ(SlotTile::ReasonShown(*window.Model().Find("1-1.5"), 0), QString::fromUtf8(c.english)) << c.ended;
+    QApplication::removeTranslator(&english);
+  }
+}
+
+// A board gone before its outcome: the tile waits, counting down, until the CLI says empty.
+TEST(StationWindow, AReArmingSlotShowsItsWaitNeverFree) {
+  StationWindow window(StationSettings{}, QStringLiteral("/nonexistent/tamsolt-cli"), QString());
+  window.SetReplay(true);
+  window.FeedLine(kWatchStart);
+  window.FeedLine(SlotStateLine("14:00:01.000", R"({"state":"writing","present":true,"device":"001:008","taken":true,"item":"TDB","percent":90})"));
+  window.FeedLine(SlotStateLine("14:00:30.000", R"({"state":"done","present":false,"device":"001:008","taken":false,"waiting":false,"rearm_in":2.6,"text":"done, empty"})"));
+  const SlotTile* tile = window.Tile("1-1.5");
+  ASSERT_NE(tile, nullptr);
+  const qint64 left = ParseEventTime("2026-12-08T14:00:30.000Z");
+  window.SetClock([left] { return left; });
+  EXPECT_EQ(tile->StateShown(), QStringLiteral("◔ 请稍候"));
+  EXPECT_EQ(tile->ReasonText(), QStringLiteral("请稍候 3 秒"));
+  EXPECT_EQ(tile->ItemText(), QString());
+  EXPECT_EQ(tile->palette().color(QPalette::Window), SlotTile::StateColour(SlotState::kRearming));
+  EXPECT_NE(SlotTile::StateColour(SlotState::kRearming), SlotTile::StateColour(SlotState::kEmpty));
+  window.SetClock([left] { return left + 2100; });
+  EXPECT_EQ(tile->ReasonText(), QStringLiteral("请稍候 1 秒"));
+  window.FeedLine(SlotStateLine("14:00:32.600", R"({"state":"empty","present":false,"device":"","taken":false,"text":"empty"})"));
+  EXPECT_EQ(tile->StateShown(), SlotTile::StateText(SlotState::kEmpty));
+  EXPECT_EQ(tile->ReasonText(), QString());
+  // A board put in while the writer before it still ends is taken once it has: a wait too.
+  window.FeedLine(SlotStateLine("14:00:40.000", R"({"state":"failed","present":true,"device":"001:009","taken":false,"not_taken":"previous-ending","waiting":false,"rearm_in":0,"reason":"why","reason_kind":"box"})"));
+  EXPECT_EQ(tile->StateShown(), QStringLiteral("◔ 请稍候"));
+  EXPECT_EQ(tile->ReasonText(), QStringLiteral("请稍候：上一块板的写入程序正在结束"));
+  QTranslator english;
+  ASSERT_TRUE(english.load(QStringLiteral(":/i18n/tamsolt_station_en.qm")));
+  QApplication::installTranslator(&english);
+  EXPECT_EQ(SlotTile::StateText(SlotState::kRearming), QStringLiteral("◔ Please wait"));
+  QApplication::removeTranslator(&english);
+}
+
+// The header's figures are the tally's: interrupted boards are named apart from failures.
+TEST(StationWindow, TheTallyNamesInterruptedBoardsApart) {
+  StationWindow window(StationSettings{}, QStringLiteral("/nonexistent/tamsolt-cli"), QString());
+  window.SetReplay(true);
+  window.FeedLine(kWatchStart);
+  // A child that never was a board: no tile, nothing counted.
+  window.FeedLine(R"({"schema":1,"kind":"outcome","time":"2026-12-08T14:00:01.021Z","device":"001:002","slot":"001:002","data":{"exit_code":4,"exit_name":"device not found","seconds":0.01,"reason":"Device NOT found!"}})");
+  EXPECT_EQ(window.Tile("001:002"), nullptr);
+  EXPECT_EQ(window.TallyText(), QStringLiteral("成功 0   失败 0   每小时 – 块"));
+  window.FeedLine(R"({"schema":1,"kind":"tally","time":"2026-12-08T14:05:00.000Z","data":{"written":5,"failed":1,"interrupted":2,"per_hour":null}})");
+  EXPECT_EQ(window.TallyText(), QStringLiteral("成功 5   失败 1   每小时 – 块   中断 2"));
+}
+
 // The status follows the CLI's own word: never "the boards will finish" while they are being cut.
 TEST(StationWindow, StatusTellsInterruptingFromStopping) {
   const QString stopping = QStringLiteral("停止中：不再接收新板，正在写入的板将写完。再按“停止”立即中断。");
