@@ -87,6 +87,12 @@ void TerminalHost::SetTimer(std::uint32_t id, std::uint32_t periodMs) { timers_.
 
 void TerminalHost::KillTimer(std::uint32_t id) { timers_.Kill(id); }
 
+void TerminalHost::TransferEndAnswered() {
+  endAnswered_ = true;
+  // The board holds every image from here: a supervisor may know it before the box.
+  if (json_) EmitEvent("end-answered", Event::object());
+}
+
 void TerminalHost::Sleep(std::uint32_t ms) {
   // The device's pacing: precise, as the window's, and cut short by a stop signal.
   const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

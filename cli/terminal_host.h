@@ -51,7 +51,7 @@ class TerminalHost : public EngineHost {
   std::string RowPath(std::uint8_t kind) override {
     return kind < rows_.size() ? rows_[kind].path : std::string();
   }
-  void TransferEndAnswered() override { endAnswered_ = true; }
+  void TransferEndAnswered() override;
 
  protected:
   // Called by Interrupt just before the program exits with code: the last

@@ -72,7 +72,9 @@ TEST(CliOptions, MisuseIsRefusedWithAReason) {
                            Args{"--wait", "soon"}, Args{"--all", "--device", "1:2"},
                            Args{"--list", "--rcdb", "a"}, Args{"--list=yes"},
                            Args{"--all", "--settle", "1"}, Args{"--wait", "1", "--settle", "1"},
-                           Args{"--all", "--wait", "1", "--settle", "x"}}) {
+                           Args{"--all", "--wait", "1", "--settle", "x"},
+                           Args{"--board-uuid", "E24CCC70-0114-4C28-AA2C-EE36AB4C4C4C"},
+                           Args{"--board-uuid", "e24ccc70-0114-4c28-aa2c-ee36ab4c4c4"}}) {
     CliOptions options;
     std::string error;
     EXPECT_FALSE(ParseCliOptions(args, options, error)) << args[0];

@@ -1,5 +1,5 @@
 #!/bin/sh
-# station_truth.sh CASE RUNNER CLI SETTINGS RCDB BIG_RCDB WORKDIR
+# station_truth.sh CASE RUNNER CLI SETTINGS RCDB BIG_RCDB WORKDIR [MODE]
 # A station under an operator's timing, through the real program on emulated
 # boards. The test acts on the station's own events (it unplugs and plugs
 # boards through the emulator's control FIFO, holds or kills processes) and
@@ -8,6 +8,7 @@
 # with its board taken only for a device whose writer ended done before.
 set -u
 case=$1 runner=$2 cli=$3 settings=$4 rcdb=$5 big_rcdb=$6 work=$7
+mode=${8:-}
 rm -rf "$work"
 mkdir -p "$work"
 mkfifo "$work/control"
@@ -150,7 +151,9 @@ parent_killed)
   grep -q 'rejected 0' "$work/report" || fail "a frame was cut: $(cat "$work/report")"
   grep -q 'interface released' "$work/report" || fail "the board was not released: $(cat "$work/report")"
   "$cli" --settings "$settings" --ledger "$work/ledger.sqlite" --export jsonl > "$work/rows"
-  grep -q '"outcome_code":10' "$work/rows" || fail "the ledger row is not closed as interrupted: $(cat "$work/rows")" ;;
+  grep -q '"outcome_code":10' "$work/rows" || fail "the ledger row is not closed as interrupted: $(cat "$work/rows")"
+  grep -q '"message":"Interrupted by SIGTERM at RCDB block [0-9]* of [0-9]*"' "$work/rows" ||
+    fail "the ledger row does not say where the board was cut: $(cat "$work/rows")" ;;
 
 upgraded_under_it)
   # The program file replaced while the station runs (a package upgrade):
@@ -206,6 +209,102 @@ slot_alert)
   grep -q 'stopped; written 1, failed 3' "$events" || fail "not three failed and one written"
   grep -q '"kind":"slot-alert".*"check":true.*"failed":3' "$events" || fail "no alert with its evidence"
   grep -q '\[check this slot\]' "$events" || fail "the slot's line does not ask to be checked" ;;
+
+failed_at_the_box)
+  # A failure is shown as its box comes, not once its writer has ended (it
+  # still closes the link): an operator pulling the board on the box pulls a
+  # failed board.
+  act() { :; }
+  run --plug=1-1.3:0 --silent=3:100000 -- --watch --max-boards 1 --rcdb "$rcdb"
+  [ "$code" -eq 1 ] || fail "exit $code, expected 1"
+  failed_at=$(grep -n '"kind":"slot-state".*"state":"failed"' "$events" | head -n 1 | cut -d: -f1)
+  ended_at=$(grep -n '"kind":"outcome".*"device"' "$events" | head -n 1 | cut -d: -f1)
+  [ "$failed_at" -lt "$ended_at" ] || fail "the failure was shown only once its writer ended" ;;
+
+end_then_stop)
+  # A stop signal once the device has answered the end exchange, in the close
+  # wait before the completion box: the board holds every image and is
+  # recorded written (a single run, --all with one SIGINT, --watch with two,
+  # and the station killed outright, whose writers get SIGTERM from it).
+  act() {
+    case $1 in *'"kind":"end-answered"'*)
+      ended=$(count end-answered "")
+      case $mode in
+      single) kill -TERM "$(cli_pid)" ;;
+      all) [ "$ended" -eq 2 ] && kill -INT "$(cli_pid)" ;;
+      watch) kill -TERM "$(cli_pid)"; kill -TERM "$(cli_pid)" ;;
+      killed) kill -KILL "$(cli_pid)" ;;
+      esac ;;
+    esac
+  }
+  case $mode in
+  single) run --report="$work/report" -- --rcdb "$rcdb"; boards=1 expect=0 ;;
+  all) run --devices=2 --report="$work/report" -- --all --rcdb "$rcdb"; boards=2 expect=0 ;;
+  watch) run --plug=1-1.3:0 --report="$work/report" -- --watch --rcdb "$rcdb"; boards=1 expect=0 ;;
+  killed) run --plug=1-1.3:0 --report="$work/report" -- --watch --rcdb "$rcdb"; boards=1 expect=137 ;;
+  esac
+  [ "$code" -eq "$expect" ] || fail "exit $code, expected $expect"
+  [ "$(grep -c ' ended 1$' "$work/report")" -eq "$boards" ] || fail "not every end exchange answered: $(cat "$work/report")"
+  "$cli" --settings "$settings" --ledger "$work/ledger.sqlite" --export jsonl > "$work/rows"
+  [ "$(grep -c '"outcome_code":0[,}]' "$work/rows")" -eq "$boards" ] || fail "a written board not recorded done: $(cat "$work/rows")"
+  [ "$mode" = watch ] && { grep -q 'stopped; written 1, failed 0' "$events" || fail "the tally is not one written"; }
+  [ "$(count outcome '.*"exit_code":10')" -eq 0 ] || fail "an outcome says interrupted" ;;
+
+all_reboot_after_end)
+  # --all: board 1 reboots as its end exchange is answered, board 2 restarts
+  # at its begin: both are written, and the rebooted one is not a late board.
+  act() { :; }
+  run --devices=2 --fault-on=1:--reboot-after-end-ms=1200 --fault-on=2:--begin-status=3 \
+    --fault-on=2:--restart-ms=300 -- --all --rcdb "$rcdb"
+  [ "$code" -eq 0 ] || fail "exit $code"
+  [ "$(count device-late "")" -eq 0 ] || fail "a board written was named late"
+  [ "$(count device-result '.*"exit_code":0')" -eq 2 ] || fail "the two boards were not both written" ;;
+
+all_plugged_at_the_end)
+  # --all: a second board plugged as the first one ends: named late, not left
+  # unseen (the run's closing look).
+  act() {
+    case $1 in *'"kind":"end-answered"'*) say "plug 1-1.2" ;; esac
+  }
+  run --devices=1 --plug=1-1.2:cmd -- --all --rcdb "$rcdb"
+  [ "$code" -eq 1 ] || fail "exit $code, expected 1"
+  [ "$(count device-late "")" -eq 1 ] || fail "the board plugged was not named" ;;
+
+watch_portless)
+  # A board libusb lists whose hub port sysfs never gives: the station says
+  # once why it does not take it.
+  act() {
+    case $1 in *'"kind":"station"'*'gives it no hub port'*) kill -TERM "$(cli_pid)" ;; esac
+  }
+  run --plug=1-1.3:0 --sysfs-lag-ms=600000 -- --watch --rcdb "$rcdb"
+  [ "$code" -eq 0 ] || fail "exit $code"
+  [ "$(count station '.*no hub port')" -eq 1 ] || fail "the board not named once"
+  grep -q 'stopped; written 0, failed 0' "$events" || fail "a board counted" ;;
+
+killed_by_the_station)
+  # A writer that does not stop when told (held here), and a third stop
+  # signal: the station kills it. The board is interrupted, not failed: no
+  # slot alert, its ledger row closed, the station's exit 10.
+  act() {
+    case $1 in
+    *'"kind":"progress"'*'"percent":'[1-9]*)
+      [ -e "$work/held" ] && return
+      writer=$(pgrep -P "$(cli_pid)" | head -n 1)
+      echo "$writer" > "$work/held"
+      kill -STOP "$writer"
+      kill -TERM "$(cli_pid)" ;;
+    *'"kind":"stopping"'*) kill -TERM "$(cli_pid)" ;;
+    *'"kind":"interrupting"'*) kill -TERM "$(cli_pid)" ;;
+    esac
+  }
+  run --plug=1-1.3:0 --latency-ms=10 -- --watch --rcdb "$big_rcdb"
+  [ "$code" -eq 10 ] || fail "exit $code, expected 10"
+  grep -q '"kind":"slot-state".*"state":"interrupted".*"reason_kind":"killed"' "$events" || fail "the slot does not say killed"
+  grep -q 'stopped; written 0, failed 0, interrupted 1' "$events" || fail "the tally is not one interrupted"
+  [ "$(count slot-alert "")" -eq 0 ] || fail "a slot alert for a board the station killed"
+  "$cli" --settings "$settings" --ledger "$work/ledger.sqlite" --export jsonl > "$work/rows"
+  grep -q '"message":"interrupted: the station ended its writer, which had not stopped when told".*"outcome_code":10[,}]' \
+    "$work/rows" || fail "the ledger row is not closed interrupted: $(cat "$work/rows")" ;;
 
 *) fail "no such case" ;;
 esac
