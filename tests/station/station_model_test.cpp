@@ -525,7 +525,8 @@ TEST(SlotModel, FailedAtTheBoxStaysFailedAndIsCountedOnce) {
       {Event("slot-state", "001:007", "1-1.4", R"({"state":"failed","present":true,"device":"001:007","taken":true,"waiting":true,"rearm_in":0,)" + box + R"(,"text":"failed: 下载失败，请重新上电后再试, waiting for removal"})", "14:00:06.001"), SlotState::kFailed, 40, 1, 1},
       {Event("progress", "001:007", "1-1.4", R"({"item":"HOST","percent":50,"bytes_done":32768,"bytes_total":65536})", "14:00:06.500"), SlotState::kFailed, 40, 0, 1},
       {Event("outcome", "001:007", "1-1.4", R"({"exit_code":8,"exit_name":"transfer gave up","seconds":7.9,"reason":"下载失败，请重新上电后再试"})", "14:00:08.000"), SlotState::kFailed, 40, 0, 1},
-      {Event("slot-state", "001:007", "1-1.4", R"({"state":"failed","present":true,"device":"001:007","taken":true,"waiting":true,"rearm_in":0,)" + box + R"(,"text":"failed: 下载失败，请重新上电后再试, waiting for removal [check this slot]"})", "14:00:08.001"), SlotState::kFailed, 40, 0, 1},
+      // A later word of the same board's failure does not replace the box's.
+      {Event("slot-state", "001:007", "1-1.4", R"({"state":"failed","present":true,"device":"001:007","taken":true,"waiting":true,"rearm_in":0,"reason":"transfer gave up","reason_kind":"exit","text":"failed: transfer gave up, waiting for removal [check this slot]"})", "14:00:08.001"), SlotState::kFailed, 40, 0, 1},
       {Event("tally", "", "", R"({"written":0,"failed":1,"interrupted":0,"per_hour":null})", "14:00:08.001"), SlotState::kFailed, 40, 0, 1},
   };
   StationModel model = Fed({kWatchStart});
