@@ -38,6 +38,7 @@
 #include "cli/terminal_host.h"
 #include "cli/timer_loop.h"
 #include "engine/engine_host.h"
+#include "record/transfer_context.h"
 
 namespace {
 
@@ -161,13 +162,16 @@ extern "C" void ReadOwnTimerSlack(int) {
 // test gets the exit code back as an exception instead.
 struct InterruptedExit {
   int code;
+  std::string where;
 };
 class HostThatDoesNotExit : public TerminalHost {
  public:
   using TerminalHost::TerminalHost;
 
  private:
-  void BeforeInterruptedExit(int code, const std::string&) override { throw InterruptedExit{code}; }
+  void BeforeInterruptedExit(int code, const std::string& where) override {
+    throw InterruptedExit{code, where};
+  }
 };
 
 // The device's pacing in tamsolt-cli waits as precisely as the window's (the
@@ -347,16 +351,26 @@ TEST(TerminalHost, AStopAfterTheEndAnswerLeavesTheBoardWritten) {
   EXPECT_NO_THROW(answered.Sleep(30'000));
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
 
+  // The test-data loop steps one past its last block to end itself: the
+  // position a stop names is never past the end.
   HostThatDoesNotExit writing(CliRows{}, "", "");
   SetEngineHost(&writing);
+  g_transfer.busy = 1;
+  g_transfer.itemKind = kKindTdb;
+  g_transfer.blockIndex = 20;
+  g_transfer.blockCount = 19;
   kill(getpid(), SIGTERM);
-  int exitCode = -1;
+  InterruptedExit interrupted{-1, ""};
   try {
     writing.Sleep(30'000);
-  } catch (const InterruptedExit& interrupted) {
-    exitCode = interrupted.code;
+  } catch (const InterruptedExit& exit) {
+    interrupted = exit;
   }
-  EXPECT_EQ(exitCode, AsInt(ExitCode::kInterrupted));
+  g_transfer.busy = 0;
+  g_transfer.itemKind = 0;
+  g_transfer.blockIndex = g_transfer.blockCount = 0;
+  EXPECT_EQ(interrupted.code, AsInt(ExitCode::kInterrupted));
+  EXPECT_EQ(interrupted.where, "Interrupted by SIGTERM at TDB block 19 of 19");
   SetEngineHost(nullptr);
   ResetStopSignalsForExec();
 }
