@@ -1,13 +1,17 @@
 #include "ledger/sqlite_handles.h"
 
+#include <cerrno>
+
 SqliteDatabase::~SqliteDatabase() {
   if (db_ != nullptr) sqlite3_close_v2(db_);
 }
 
 bool SqliteDatabase::Open(const std::string& path, bool create, std::string& error) {
+  const std::size_t slash = path.rfind('/');
+  folder_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-    error = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
+    error = db_ != nullptr ? LastError() : "out of memory";
     return false;
   }
   sqlite3_extended_result_codes(db_, 1);
@@ -19,13 +23,23 @@ bool SqliteDatabase::Execute(const char* sql, std::string& error) {
   const int code = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
   if (code == SQLITE_OK) return true;
   lastFailure_ = code;
-  error = message != nullptr ? message : LastError();
+  error = message != nullptr ? Explained(message) : LastError();
   sqlite3_free(message);
   return false;
 }
 
 std::string SqliteDatabase::LastError() const {
-  return db_ != nullptr ? sqlite3_errmsg(db_) : "no database";
+  return db_ != nullptr ? Explained(sqlite3_errmsg(db_)) : "no database";
+}
+
+std::string SqliteDatabase::Explained(std::string message) const {
+  // An operator reading "disk I/O error" looks for a failing disk, not a full one.
+  const int primary = sqlite3_extended_errcode(db_) & 0xff;
+  const bool full = primary == SQLITE_FULL ||
+                    ((primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) &&
+                     sqlite3_system_errno(db_) == ENOSPC);
+  if (full) message += " (the disk holding " + folder_ + " is full)";
+  return message;
 }
 
 SqliteStatement::SqliteStatement(const SqliteDatabase& db, const char* sql) {

@@ -21,14 +21,20 @@ class SqliteDatabase {
   // Runs SQL without parameters (schema, pragmas, transactions).
   bool Execute(const char* sql, std::string& error);
   sqlite3* get() const { return db_; }
+  // SQLite's message for the last failure; for a full disk (SQLITE_FULL, or
+  // an I/O error whose system error is ENOSPC, as SQLite reports a -shm or
+  // -wal it cannot grow) it names the folder whose disk is full.
   std::string LastError() const;
   // The result code of the last Execute that failed (a later ROLLBACK keeps it).
   int LastFailure() const { return lastFailure_; }
   void NoteFailure(int code) { lastFailure_ = code; }
 
  private:
+  std::string Explained(std::string message) const;
+
   sqlite3* db_ = nullptr;
   int lastFailure_ = SQLITE_OK;
+  std::string folder_;  // the folder of the file, for the operator
 };
 
 class SqliteStatement {
