@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "cli/all_run_slots.h"
+#include "cli/child_events.h"
 #include "cli/child_process.h"
 #include "cli/device_port.h"
 #include "cli/ended_child_row.h"
@@ -33,6 +34,7 @@ struct Child {
   std::string device;
   std::string port;  // where the device comes back after a restart
   std::string uuid;  // its board's row in the ledger
+  bool endAnswered = false;  // --json: its device answered the end exchange
 };
 
 // A child's lines with its device in front; its events (--json) whole, they
@@ -42,6 +44,8 @@ void PassOn(Child& child, ChildOutput& output) {
   std::FILE* to = &output == &child.process.out ? stdout : stderr;
   ReadLines(output, !events, [&](const std::string& line) {
     if (events) {
+      const std::optional<ChildEvent> event = ReadChildEvent(line);
+      if (event && event->kind == "end-answered") child.endAnswered = true;
       PassOnEventLine(line);
     } else {
       std::fprintf(to, "[%s] %s\n", child.device.c_str(), line.c_str());
@@ -93,10 +97,18 @@ void AllRun::Reap(Child& child, StationResult& result) {
   if (result.exitCode > 128 && result.exitCode != kChildNotStarted) {
     // Its own row is still open: a writer killed by the station after a stop
     // was interrupted by it; anything else ended it.
+    // One whose device had taken every image wrote its board whatever ended it.
     const bool cut = killed_ && result.exitCode == 128 + SIGKILL;
-    if (cut) result.exitCode = AsInt(ExitCode::kInterrupted);
+    if (child.endAnswered) {
+      result.exitCode = AsInt(ExitCode::kDone);
+    } else if (cut) {
+      result.exitCode = AsInt(ExitCode::kInterrupted);
+    }
     CloseEndedChildRow(options_.ledger, child.uuid, result.exitCode,
-                       cut ? kKilledAfterStopText : "ended by a signal", result.seconds);
+                       child.endAnswered ? ""
+                       : cut             ? kKilledAfterStopText
+                                         : "ended by a signal",
+                       result.seconds);
   }
   // Where the board is at its outcome decides whether a board on its port later is new: look now.
   NameLate(slots_.Look(ListMatchingDevicesWithPorts(), Clock::now(), false));

@@ -44,6 +44,7 @@ struct Board {
   std::string lastBox;       // the last box's text
   std::string lastError;     // its last line on standard error (why it could not run)
   bool failureShown = false;  // its failure box came: the board is counted failed already
+  bool endAnswered = false;   // its device answered the end exchange: it holds every image
   int failureCode = AsInt(ExitCode::kTransferGaveUp);  // the exit code that box foretold
 };
 
@@ -267,6 +268,8 @@ void Station::Read(const std::string& slot, Board& board, ChildOutput& output) {
         if (event->exitCode) board.failureCode = *event->exitCode;
         ShowFailure(slot, board);
       }
+    } else if (event->kind == "end-answered") {
+      board.endAnswered = true;
     } else if (event->kind == "outcome" && !board.failureShown) {
       board.reason = event->reason;
     }
@@ -308,6 +311,10 @@ void Station::Ended(const std::string& slot, Board& board) {
     const bool cut = killed_ && code == 128 + SIGKILL;
     if (board.failureShown) {
       code = board.failureCode;
+    } else if (board.endAnswered) {
+      // Its device had taken every image: whatever ended the writer then, the board is written.
+      code = AsInt(ExitCode::kDone);
+      board.reason.clear();
     } else {
       if (cut) code = AsInt(ExitCode::kInterrupted);
       board.reason = cut ? kKilledAfterStopText : "ended by a signal";

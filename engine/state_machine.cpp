@@ -169,8 +169,10 @@ void AfterBeginAgain() {
 
 void AfterEnd() {
   if (!T().batchQueue.empty()) return;
-  Host().TransferEndAnswered();
   CloseDevice();
+  // Told after the link is closed, before the close wait: a stop from here on
+  // meets a board whose device holds every image.
+  Host().TransferEndAnswered();
   Host().Sleep(kCloseWaitMs);
   ShowTableMessage(kMsgDone);
   T().busy = 0;
