@@ -234,14 +234,20 @@ end_then_stop)
       single) kill -TERM "$(cli_pid)" ;;
       # Once: a second signal would kill the children.
       all) [ "$ended" -eq 2 ] && [ ! -e "$work/stopped" ] && { touch "$work/stopped"; kill -INT "$(cli_pid)"; } ;;
+      # Both writers held in their close wait: the second signal kills them.
+      all_killed) [ "$ended" -eq 2 ] && [ ! -e "$work/stopped" ] && {
+          touch "$work/stopped"
+          for writer in $(pgrep -P "$(cli_pid)"); do kill -STOP "$writer"; done
+          kill -INT "$(cli_pid)"; } ;;
       watch) kill -TERM "$(cli_pid)"; kill -TERM "$(cli_pid)" ;;
       killed) kill -KILL "$(cli_pid)" ;;
       esac ;;
+    *'"kind":"stopping"'*) [ "$mode" = all_killed ] && kill -INT "$(cli_pid)" ;;
     esac
   }
   case $mode in
   single) run --report="$work/report" -- --rcdb "$rcdb"; boards=1 expect=0 ;;
-  all) run --devices=2 --report="$work/report" -- --all --rcdb "$rcdb"; boards=2 expect=0 ;;
+  all|all_killed) run --devices=2 --report="$work/report" -- --all --rcdb "$rcdb"; boards=2 expect=0 ;;
   watch) run --plug=1-1.3:0 --report="$work/report" -- --watch --rcdb "$rcdb"; boards=1 expect=0 ;;
   killed) run --plug=1-1.3:0 --report="$work/report" -- --watch --rcdb "$rcdb"; boards=1 expect=137 ;;
   esac
