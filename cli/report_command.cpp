@@ -11,6 +11,7 @@
 #include "ledger/forward_backlog.h"
 #include "ledger/ledger.h"
 #include "ledger/ledger_report.h"
+#include "ledger/unsent_boards.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ using Json = nlohmann::json;
 std::unique_ptr<Ledger> OpenForReading(const CliOptions& options) {
   const std::string path = LedgerPathFor(options.ledger);
   std::string error;
-  auto ledger = Ledger::OpenExisting(path, error);
+  auto ledger = Ledger::OpenForReading(path, error);
   if (!ledger) std::fprintf(stderr, "tamsolt-cli: cannot read the ledger %s\n", error.c_str());
   return ledger;
 }
@@ -218,7 +219,7 @@ int RunReportCommand(const CliOptions& options) {
     std::fprintf(stderr, "tamsolt-cli: cannot read the ledger: %s\n", error.c_str());
     return AsInt(ExitCode::kBadCommandLine);
   }
-  const std::int64_t backlog = CountBacklog(LedgerPathFor(options.ledger), &error);
+  const std::int64_t backlog = CountUnsentBoards(*ledger, error).value_or(-1);
   if (backlog < 0) std::fprintf(stderr, "tamsolt-cli: cannot count the boards waiting: %s\n", error.c_str());
   switch (options.ledger.reportFormat) {
     case LedgerOptions::Format::kText:

@@ -168,6 +168,32 @@ std::unique_ptr<Ledger> Ledger::OpenExisting(const std::string& path, std::strin
   return ledger;
 }
 
+std::unique_ptr<Ledger> Ledger::OpenForReading(const std::string& path, std::string& error) {
+  // Without a -wal file no process is writing, and every row is in the file
+  // itself: a reader that cannot make the -shm reads it as unchanging.
+  struct stat ignored {};
+  const bool writerAround = stat((path + "-wal").c_str(), &ignored) == 0;
+  for (const bool immutable : {false, true}) {
+    if (immutable && writerAround) break;
+    auto ledger = std::unique_ptr<Ledger>(new Ledger);
+    if (!ledger->db_.OpenReadOnly(path, immutable, error)) break;
+    sqlite3_busy_timeout(ledger->db_.get(), kLedgerBusyTimeoutMs);
+    SqliteStatement version(ledger->db_, "PRAGMA user_version");
+    const int step = version.Step();
+    if (step == SQLITE_ROW) {
+      const std::int64_t found = version.Int(0);
+      version.Reset();
+      if (found == kLedgerSchemaVersion) return ledger;
+      // An older version is brought up in place; a newer or none is refused there.
+      return OpenExisting(path, error);
+    }
+    ledger->db_.NoteFailure(step);
+    error = ledger->db_.LastError();
+  }
+  error = path + ": " + error;
+  return nullptr;
+}
+
 bool Ledger::PrepareWhenFree(bool create, std::string& error) {
   // Switching a new file to WAL, or another process doing so, can fail with
   // "locked" without waiting on the busy handler: tried again, bounded.

@@ -25,8 +25,13 @@ class Ledger {
   // Opens the file, creating it (and its folder) with the user's umask, never
   // world-writable; creates the schema in a new file. Null with the reason in error.
   static std::unique_ptr<Ledger> Open(const std::string& path, std::string& error);
-  // An existing file only, for reading.
+  // An existing file only, to read and mark rows (forwarding, closing).
   static std::unique_ptr<Ledger> OpenExisting(const std::string& path, std::string& error);
+  // An existing file, read only: needs no write access to the file or its
+  // folder, so a reader the folder's group admits can read it while no writer
+  // runs (no -shm to make then). A ledger of an older version is brought up
+  // first, which needs write access.
+  static std::unique_ptr<Ledger> OpenForReading(const std::string& path, std::string& error);
 
   // Inserts the board's row (still running); its id.
   std::optional<std::int64_t> BeginBoard(const BoardRecord& board, std::string& error);

@@ -1,6 +1,7 @@
 #include "ledger/sqlite_handles.h"
 
 #include <cerrno>
+#include <cstdio>
 
 SqliteDatabase::~SqliteDatabase() {
   if (db_ != nullptr) sqlite3_close_v2(db_);
@@ -26,6 +27,32 @@ bool SqliteDatabase::Execute(const char* sql, std::string& error) {
   error = message != nullptr ? Explained(message) : LastError();
   sqlite3_free(message);
   return false;
+}
+
+bool SqliteDatabase::OpenReadOnly(const std::string& path, bool immutable, std::string& error) {
+  if (db_ != nullptr) sqlite3_close_v2(db_);
+  db_ = nullptr;
+  const std::size_t slash = path.rfind('/');
+  folder_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  // As a URI, with the characters a URI gives a meaning escaped.
+  std::string uri = "file:";
+  for (const char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+      uri += escaped;
+    } else {
+      uri += c;
+    }
+  }
+  if (immutable) uri += "?immutable=1";
+  const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(uri.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    error = db_ != nullptr ? LastError() : "out of memory";
+    return false;
+  }
+  sqlite3_extended_result_codes(db_, 1);
+  return true;
 }
 
 std::string SqliteDatabase::LastError() const {

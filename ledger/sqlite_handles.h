@@ -18,6 +18,9 @@ class SqliteDatabase {
 
   // Opens (creating when create is true) the file; false with the reason in error.
   bool Open(const std::string& path, bool create, std::string& error);
+  // Opens the file for reading only; immutable: as a file no process writes
+  // now (no -shm is made or needed).
+  bool OpenReadOnly(const std::string& path, bool immutable, std::string& error);
   // Runs SQL without parameters (schema, pragmas, transactions).
   bool Execute(const char* sql, std::string& error);
   sqlite3* get() const { return db_; }
