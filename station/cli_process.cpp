@@ -7,6 +7,15 @@
 #include <algorithm>
 #include <csignal>
 
+#include "station/station_event.h"
+
+namespace {
+
+// Without a word from the CLI, the second stop follows the first this late.
+constexpr int kSecondStopAfterMs = 2000;
+
+}  // namespace
+
 CliProcess::CliProcess(QObject* parent) : QObject(parent) {
   process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   const pid_t window = getpid();
@@ -32,12 +41,14 @@ CliProcess::CliProcess(QObject* parent) : QObject(parent) {
 CliProcess::~CliProcess() {
   // No signal from a half-destroyed window.
   disconnect(&process_, nullptr, this, nullptr);
+  quiet_ = true;
   Shutdown(kShutdownBoundMs);
 }
 
 bool CliProcess::Start(const QString& program, const QStringList& arguments) {
   if (Running()) return false;
   stopsSent_ = 0;
+  stopTaken_ = false;
   process_.start(program, arguments, QIODevice::ReadOnly);
   return process_.waitForStarted(5000);
 }
@@ -61,7 +72,18 @@ void CliProcess::Shutdown(int boundMs) {
   // that would kill the boards' children before they release their devices.
   if (stopsSent_ == 0) {
     RequestStop();
-    if (process_.waitForFinished(std::min(500, boundMs))) return;
+    // The second goes once the CLI has taken the first (its "stopping"), or
+    // after two seconds when it says nothing: on a loaded machine the CLI may
+    // take longer than a fixed pause to run its handler, and would then see
+    // the two as one (and only let its boards finish).
+    QElapsedTimer waited;
+    waited.start();
+    const int patience = std::min(boundMs, kSecondStopAfterMs);
+    while (!stopTaken_ && waited.elapsed() < patience) {
+      if (!process_.waitForReadyRead(50) && !Running()) return;
+      ReadLines();
+    }
+    if (!Running()) return;
   }
   if (stopsSent_ == 1) RequestStop();
   if (process_.waitForFinished(boundMs)) return;
@@ -73,6 +95,9 @@ void CliProcess::ReadLines() {
   while (process_.canReadLine()) {
     QByteArray line = process_.readLine();
     line.chop(1);
-    emit lineRead(line);
+    if (const auto event = ParseEventLine(line.toStdString()); event && event->kind == EventKind::kStopping) {
+      stopTaken_ = true;
+    }
+    if (!quiet_) emit lineRead(line);
   }
 }

@@ -38,8 +38,11 @@ class CliProcess : public QObject {
   void failed(const QString& why);
 
  private:
+  // Passes each whole line on (none once quiet) and notes the CLI's "stopping".
   void ReadLines();
 
   QProcess process_;
   int stopsSent_ = 0;
+  bool stopTaken_ = false;  // the CLI said it is stopping: a second signal is its own
+  bool quiet_ = false;      // being destroyed: no line goes out
 };

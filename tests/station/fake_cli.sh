@@ -5,6 +5,7 @@
 # FAKE_CLI_SIGNALS set, each line of that file is what happened: "start", each
 # signal as it came ("TERM", "INT") and "end" as it exits. It ends by itself
 # soon after the window that ran it is gone. --report prints a ledger report.
+# Signals are taken between two naps: two that come within one are heard as one.
 if [ "$1" = "--report" ]; then
   echo '{"since":"2026-12-08","boards":5,"done":4,"per_outcome":[{"code":0,"outcome":"done","boards":4}],"per_slot":[{"slot":"1-1.2","boards":5,"done":4}]}'
   exit 0
@@ -31,5 +32,6 @@ note start
 event run-start '' '{"rows":[{"item":"BOOT","enabled":true,"file":"/x/boot.bin"}]}'
 event item-start ',"slot":"1-1.2"' '{"item":"HOST"}'
 event progress ',"slot":"1-1.2"' '{"item":"HOST","percent":30}'
-while kill -0 "$PPID" 2>/dev/null; do sleep 0.1; done
+# FAKE_CLI_NAP: seconds between its looks at its signals (a CLI slow to take one).
+while kill -0 "$PPID" 2>/dev/null; do sleep "${FAKE_CLI_NAP:-0.1}"; done
 note end

@@ -378,6 +378,21 @@ TEST(StationWindow, ClosingWhileWritingAsksAndLeavesNoCli) {
 // Each stop signal the window gets is a press of Stop: the first, one SIGTERM
 // (the boards finish); the second, another (they are interrupted); with no CLI
 // left, the window closes.
+// A CLI slow to take its first stop (a loaded machine) still hears the two
+// that interrupt it, not one that only lets its boards finish until it is killed.
+TEST(StationWindow, ClosingSendsTheSecondStopOnceTheCliHasTakenTheFirst) {
+  CliHearing heard;
+  qputenv("FAKE_CLI_NAP", "1");
+  FakeStation station;
+  qunsetenv("FAKE_CLI_NAP");
+  station.window.SetConfirmClose([] { return true; });
+  QCloseEvent close;
+  QApplication::sendEvent(&station.window, &close);
+  EXPECT_TRUE(close.isAccepted());
+  EXPECT_EQ(heard.Lines(), (QStringList{"start", "TERM", "TERM", "end"}));
+  EXPECT_EQ(station.window.Model().Find("1-1.2")->state, SlotState::kInterrupted);
+}
+
 TEST(StationWindow, EachStopSignalIsAPressOfStop) {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     CliHearing heard;
