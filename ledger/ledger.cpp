@@ -112,6 +112,15 @@ bool CreateFileWithUmask(const std::string& path, std::string& error) {
   return false;
 }
 
+// ?2 to ?6 of a board's closing UPDATE: finished_utc, seconds, outcome_code, outcome, message.
+void BindOutcome(SqliteStatement& update, const BoardOutcome& outcome) {
+  update.BindText(2, outcome.finishedUtc);
+  update.BindReal(3, outcome.seconds);
+  update.BindInt(4, outcome.code);
+  update.BindText(5, outcome.word);
+  update.BindText(6, outcome.message);
+}
+
 void BindOptionalText(SqliteStatement& statement, int index, const std::string& text) {
   if (text.empty()) {
     statement.BindNull(index);
@@ -287,11 +296,7 @@ bool Ledger::CloseRunningBoard(const std::string& uuid, const BoardOutcome& outc
                          "outcome = ?5, message = ?6, log_lost = 0 "
                          "WHERE uuid = ?1 AND finished_utc IS NULL");
   update.BindText(1, uuid);
-  update.BindText(2, outcome.finishedUtc);
-  update.BindReal(3, outcome.seconds);
-  update.BindInt(4, outcome.code);
-  update.BindText(5, outcome.word);
-  update.BindText(6, outcome.message);
+  BindOutcome(update, outcome);
   if (!update.Run()) {
     error = db_.LastError();
     return false;
@@ -309,11 +314,7 @@ bool Ledger::FinishBoard(std::int64_t id, const BoardOutcome& outcome,
                          "outcome = ?5, message = ?6, log_lost = ?7 "
                          "WHERE id = ?1 AND finished_utc IS NULL");
   update.BindInt(1, id);
-  update.BindText(2, outcome.finishedUtc);
-  update.BindReal(3, outcome.seconds);
-  update.BindInt(4, outcome.code);
-  update.BindText(5, outcome.word);
-  update.BindText(6, outcome.message);
+  BindOutcome(update, outcome);
   update.BindInt(7, outcome.logLost ? 1 : 0);
   if (!update.Run()) {
     error = db_.LastError();
