@@ -16,6 +16,12 @@ events=$work/events
 fail() { echo "FAILED ($case): $*" >&2; tail -n 40 "$events" "$work/err" >&2; exit 1; }
 say() { echo "$1" > "$work/control"; }
 cli_pid() { cat "$work/pid"; }
+# Holds the station's (first) writer, as a process that does not stop when told; its pid in $work/held.
+hold_writer() {
+  writer=$(pgrep -P "$(cli_pid)" | head -n 1)
+  echo "$writer" > "$work/held"
+  kill -STOP "$writer"
+}
 
 # run RUNNER-OPTIONS... -- CLI-OPTIONS...: the station's events go through
 # act() line by line, and into $events.
@@ -87,9 +93,7 @@ held_swap)
     case $1 in
     *'"kind":"device-gone"'*'"slot":"1-1.3"'*)
       [ -e "$work/held" ] && return
-      writer=$(pgrep -P "$(cli_pid)" | head -n 1)
-      echo "$writer" > "$work/held"
-      kill -STOP "$writer"
+      hold_writer
       say "unplug 1-1.3"  # board 1 stays away: whatever comes now is another board
       say "plug 1-1.3" ;;
     *'"kind":"device-found"'*'"slot":"1-1.3"'*)
@@ -301,7 +305,7 @@ killed_by_the_station|killed_after_end)
   # where it is between two requests to the device), and a third stop signal:
   # the station kills it. Before the end exchange the board is interrupted,
   # not failed (no slot alert, the station's exit 10); after it, the board is
-  # written. Either way its ledger row is closed.
+  # written and its ledger row closed done.
   case $case in
   killed_by_the_station) hold_on='Waiting for permission' faults=--unwritable-for-ms=600000 ;;
   killed_after_end) hold_on='"kind":"end-answered"' faults="--report=$work/report" ;;
@@ -310,9 +314,7 @@ killed_by_the_station|killed_after_end)
     case $1 in
     *"$hold_on"*)
       [ -e "$work/held" ] && return
-      writer=$(pgrep -P "$(cli_pid)" | head -n 1)
-      echo "$writer" > "$work/held"
-      kill -STOP "$writer"
+      hold_writer
       kill -TERM "$(cli_pid)" ;;
     *'"kind":"stopping"'*) kill -TERM "$(cli_pid)" ;;
     *'"kind":"interrupting"'*) kill -TERM "$(cli_pid)" ;;
