@@ -86,7 +86,7 @@ TEST(ForwardBacklog, FinishedBoardsArriveWithTheirImagesAndDigests) {
   EXPECT_EQ(LineUuids(url), Uuids({1, 2, 3}));
   EXPECT_EQ(QueryRows(url, "SELECT count(*) FROM images"), std::vector<std::string>{"27"});
   EXPECT_EQ(QueryRows(url, "SELECT version FROM tamsolt_schema_version ORDER BY 1"),
-            (std::vector<std::string>{"1", "2", "3"}));
+            (std::vector<std::string>{"1", "2", "3", "4"}));
 }
 
 TEST(ForwardBacklog, OutageKeepsTheBacklogAndItGoesOnceWhenTheDatabaseIsBack) {
@@ -154,7 +154,7 @@ TEST(ForwardBacklog, TwoProcessesForwardingAtOnceStoreEachBoardOnce) {
   EXPECT_EQ(QueryRows(url, "SELECT count(*) FROM images"), std::vector<std::string>{std::to_string(9 * kBoards)});
   // Each step once, though both found the tables missing.
   EXPECT_EQ(QueryRows(url, "SELECT version FROM tamsolt_schema_version ORDER BY 1"),
-            (std::vector<std::string>{"1", "2", "3"}));
+            (std::vector<std::string>{"1", "2", "3", "4"}));
   EXPECT_EQ(LocalCount(ledger, "forwarded_utc IS NULL"), "0");
 }
 
@@ -254,5 +254,40 @@ TEST(ForwardBacklog, StationRoleOnVersion1ForwardsWithoutTheFlagUntilTheOwnerBri
   EXPECT_EQ(QueryRows(url, "SELECT right(uuid::text, 1), log_lost FROM boards ORDER BY id"),
             (std::vector<std::string>{"1|f", "2|f", "3|t", "4|t"}));
   EXPECT_EQ(QueryRows(url, "SELECT version FROM tamsolt_schema_version ORDER BY 1"),
-            (std::vector<std::string>{"1", "2", "3"}));
+            (std::vector<std::string>{"1", "2", "3", "4"}));
+}
+
+// The line's own questions over every station's boards find their rows
+// through an index (a plan with sequential scans ruled out wherever another
+// way exists): a span across the line, the failures of the last week, every
+// board that got a given image.
+TEST(LineSchema, TheLinesQuestionsFindTheirRowsByIndex) {
+  const std::string url = FreshLineDatabase();
+  PgConnection db(url);
+  for (const LineSchemaStep& step : LineSchemaSteps()) ASSERT_TRUE(db.ExecScript(step.sql)) << db.Error();
+  ASSERT_TRUE(db.Exec("SET enable_seqscan = off")) << db.Error();
+  const struct {
+    const char* question;
+    const char* sql;
+    const char* index;
+  } questions[] = {
+      {"a day across the line",
+       "SELECT count(*) FROM boards WHERE started_utc >= '2026-12-08' AND started_utc < '2026-12-09'",
+       "boards_started"},
+      {"the failures of the last week",
+       "SELECT outcome_code, station, slot, count(*) FROM boards "
+       "WHERE outcome_code <> 0 AND started_utc > now() - interval '7 days' GROUP BY 1, 2, 3",
+       "boards_failed_started"},
+      {"every board that got a host image",
+       "SELECT b.uuid FROM images i JOIN boards b ON b.id = i.board_id "
+       "WHERE i.sha256 = '4ba5baf48e86e67f8c41052aea1fed7638c7c81523f1f036cb998b8d38d3483c' AND i.kind = 'HOST'",
+       "images_sha256"},
+  };
+  for (const auto& q : questions) {
+    PgResult plan = db.Exec((std::string("EXPLAIN ") + q.sql).c_str());
+    ASSERT_TRUE(plan) << q.question << ": " << db.Error();
+    std::string text;
+    for (int row = 0; row < PQntuples(plan.get()); ++row) text += std::string(PQgetvalue(plan.get(), row, 0)) + "\n";
+    EXPECT_NE(text.find(std::string(" ") + q.index + " "), std::string::npos) << q.question << ":\n" << text;
+  }
 }
