@@ -270,18 +270,19 @@ TEST(LineSchema, TheLinesQuestionsFindTheirRowsByIndex) {
     const char* question;
     const char* sql;
     const char* index;
+    const char* condition;  // what the index is searched by
   } questions[] = {
       {"a day across the line",
        "SELECT count(*) FROM boards WHERE started_utc >= '2026-12-08' AND started_utc < '2026-12-09'",
-       "boards_started"},
+       "boards_started", "Index Cond: ((started_utc >="},
       {"the failures of the last week",
        "SELECT outcome_code, station, slot, count(*) FROM boards "
        "WHERE outcome_code <> 0 AND started_utc > now() - interval '7 days' GROUP BY 1, 2, 3",
-       "boards_failed_started"},
+       "boards_failed_started", "Index Cond: (started_utc >"},
       {"every board that got a host image",
        "SELECT b.uuid FROM images i JOIN boards b ON b.id = i.board_id "
        "WHERE i.sha256 = '4ba5baf48e86e67f8c41052aea1fed7638c7c81523f1f036cb998b8d38d3483c' AND i.kind = 'HOST'",
-       "images_sha256"},
+       "images_sha256", "Index Cond: (sha256 ="},
   };
   for (const auto& q : questions) {
     PgResult plan = db.Exec((std::string("EXPLAIN ") + q.sql).c_str());
@@ -289,5 +290,6 @@ TEST(LineSchema, TheLinesQuestionsFindTheirRowsByIndex) {
     std::string text;
     for (int row = 0; row < PQntuples(plan.get()); ++row) text += std::string(PQgetvalue(plan.get(), row, 0)) + "\n";
     EXPECT_NE(text.find(std::string(" ") + q.index + " "), std::string::npos) << q.question << ":\n" << text;
+    EXPECT_NE(text.find(q.condition), std::string::npos) << q.question << ":\n" << text;
   }
 }
