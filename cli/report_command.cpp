@@ -8,7 +8,6 @@
 
 #include "cli/exit_codes.h"
 #include "cli/ledger_options.h"
-#include "ledger/forward_backlog.h"
 #include "ledger/ledger.h"
 #include "ledger/ledger_report.h"
 #include "ledger/unsent_boards.h"
