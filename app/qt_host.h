@@ -60,6 +60,7 @@ class QtEngineHost final : public QObject, public EngineHost {
     recording_.ItemStarted(kind, bytes, sha256);
   }
   void BatchItemFinished(std::uint8_t kind) override { recording_.ItemFinished(kind); }
+  void TransferEndAnswered() override { recording_.EndAnswered(); }
 
  private:
   void Tick(std::uint32_t id);

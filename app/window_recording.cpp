@@ -46,6 +46,10 @@ void WindowRecording::ItemFinished(std::uint8_t kind) {
   if (recorder_) recorder_->ItemFinished(KindName(kind));
 }
 
+void WindowRecording::EndAnswered() {
+  if (recorder_) recorder_->EndAnswered();
+}
+
 void WindowRecording::StatusShown() {
   if (recorder_ && recorder_->Running()) failureReported_ = true;
 }

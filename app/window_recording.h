@@ -25,6 +25,7 @@ class WindowRecording {
   void DeviceOpened();
   void ItemStarted(std::uint8_t kind, std::uint64_t bytes, const std::string& sha256);
   void ItemFinished(std::uint8_t kind);
+  void EndAnswered();
   // The status line is written by the failure report, before its box.
   void StatusShown();
   // Before a box is shown: a box that ends the run finishes the board first,

@@ -72,6 +72,12 @@ void RecordingTerminalHost::BatchItemFinished(std::uint8_t kind) {
   recorder_.ItemFinished(KindName(kind));
 }
 
+void RecordingTerminalHost::TransferEndAnswered() {
+  // Noted before it is told, so a supervisor that hears it finds it in the ledger.
+  recorder_.EndAnswered();
+  TerminalHost::TransferEndAnswered();
+}
+
 void RecordingTerminalHost::BeforeInterruptedExit(int code, const std::string& where) {
   recorder_.BoxShown(where);  // the row's message says where, as the log line does
   recorder_.Finish(code, ExitCodeMeaning(code));

@@ -42,6 +42,7 @@ class RecordingTerminalHost final : public TerminalHost {
   void BatchItemStarted(std::uint8_t kind, const std::string& path, std::uint64_t bytes,
                         const std::string& sha256) override;
   void BatchItemFinished(std::uint8_t kind) override;
+  void TransferEndAnswered() override;
 
  protected:
   // An interrupted run still finishes its board row, with code 10 and where it was cut.

@@ -83,6 +83,7 @@ class AllRun {
   void ClosingLook();
 
   const CliOptions& options_;
+  EndedChildRows childRows_{options_.ledger};
   const std::function<void()>& childEnded_;
   AllRunSlots slots_;
   std::vector<Child> children_;
@@ -94,21 +95,23 @@ class AllRun {
 void AllRun::Reap(Child& child, StationResult& result) {
   result.exitCode = ReapChild(child.process);
   result.seconds = std::chrono::duration<double>(Clock::now() - child.process.started).count();
+  std::string message;
   if (result.exitCode > 128 && result.exitCode != kChildNotStarted) {
-    // Its own row is still open: a writer killed by the station after a stop
-    // was interrupted by it; anything else ended it.
-    // One whose device had taken every image wrote its board whatever ended it.
+    // A writer killed by the station after a stop was interrupted by it;
+    // anything else ended it. One whose device had taken every image wrote
+    // its board whatever ended it.
     const bool cut = killed_ && result.exitCode == 128 + SIGKILL;
     if (child.endAnswered) {
       result.exitCode = AsInt(ExitCode::kDone);
     } else if (cut) {
       result.exitCode = AsInt(ExitCode::kInterrupted);
     }
-    CloseEndedChildRow(options_.ledger, child.uuid, result.exitCode,
-                       child.endAnswered ? ""
-                       : cut             ? kKilledAfterStopText
-                                         : "ended by a signal",
-                       result.seconds);
+    message = child.endAnswered ? "" : cut ? kKilledAfterStopText : "ended by a signal";
+  }
+  // A row its writer could not close (a signal, a full disk) is closed as the station saw the end.
+  if (result.exitCode != kChildNotStarted) {
+    childRows_.Close(child.uuid, result.exitCode,
+                     message.empty() ? ExitCodeMeaning(result.exitCode) : message, result.seconds);
   }
   // Where the board is at its outcome decides whether a board on its port later is new: look now.
   NameLate(slots_.Look(ListMatchingDevicesWithPorts(), Clock::now(), false));

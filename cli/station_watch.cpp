@@ -118,6 +118,7 @@ class Station {
   std::function<void()> boardEnded_;
   RecipeSource* recipe_;
   CliOptions options_;
+  EndedChildRows childRows_{options_.ledger};
   SlotBook book_;
   SlotAlerts alerts_;
   SlotView view_;
@@ -320,8 +321,9 @@ void Station::Ended(const std::string& slot, Board& board) {
       board.reason = cut ? kKilledAfterStopText : "ended by a signal";
       kind = cut ? "killed" : "exit";
     }
-    CloseEndedChildRow(options_.ledger, board.uuid, code, board.reason, seconds);
   }
+  // A row its writer could not close (a signal, a full disk) is closed as the station saw the end.
+  childRows_.Close(board.uuid, code, board.reason, seconds);
   if (!board.process.startError.empty() ||
       (code == kChildNotStarted && !board.lastError.empty() && !board.failureShown)) {
     board.reason = "cannot start its writer: " +

@@ -34,7 +34,7 @@ void BoardRecorder::DeviceOpened(const std::string& device, const std::string& s
   boxes_.clear();
   startedSeconds_ = MonotonicSeconds();
   std::string error;
-  boardId_ = ledger_->BeginBoard(board, error);
+  boardId_ = ledger_->BeginBoard(board, error, rows_);
   if (!boardId_) Problem("cannot record the board", error);
 }
 
@@ -52,13 +52,23 @@ void BoardRecorder::ItemStarted(const std::string& kind, std::uint64_t bytes,
     row->sha256 = sha256;
     row->startedUtc = UtcNow();
     row->result = "failed";  // until the device has taken it whole
+    Note(*row);
   }
+}
+
+void BoardRecorder::Note(const ImageRecord& row) {
+  if (ledger_ != nullptr && boardId_) ledger_->NoteImage(*boardId_, row);
+}
+
+void BoardRecorder::EndAnswered() {
+  if (ledger_ != nullptr && boardId_) ledger_->NoteEndAnswered(*boardId_);
 }
 
 void BoardRecorder::ItemFinished(const std::string& kind) {
   if (ImageRecord* row = Row(kind)) {
     row->finishedUtc = UtcNow();
     row->result = "written";
+    Note(*row);
   }
 }
 
@@ -82,6 +92,9 @@ void BoardRecorder::Finish(int code, const std::string& word, bool logLost) {
     if (row.result == "failed") row.finishedUtc = outcome.finishedUtc;
   }
   std::string error;
-  if (!ledger_->FinishBoard(*boardId_, outcome, rows_, error)) Problem("cannot finish the board", error);
+  if (!ledger_->FinishBoard(*boardId_, outcome, rows_, error)) {
+    Problem("cannot finish the board", error + " (kept: tried again with the next board and at the "
+                                               "end, else closed by the next program on this ledger)");
+  }
   boardId_.reset();
 }

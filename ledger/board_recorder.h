@@ -28,6 +28,8 @@ class BoardRecorder {
                     std::vector<ImageRecord> rows);
   void ItemStarted(const std::string& kind, std::uint64_t bytes, const std::string& sha256);
   void ItemFinished(const std::string& kind);
+  // The device answered the end exchange: it holds every image.
+  void EndAnswered();
   void BoxShown(const std::string& text);
   // The run ended with this code and word; boxes shown since the device was
   // opened become the message unless it is done. logLost: written, but lines
@@ -41,6 +43,7 @@ class BoardRecorder {
 
  private:
   ImageRecord* Row(const std::string& kind);
+  void Note(const ImageRecord& row);
   void Problem(const std::string& what, const std::string& error);
 
   Ledger* ledger_;

@@ -13,6 +13,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "ledger/cut_off_boards.h"
+#include "ledger/writer_identity.h"
+
 namespace {
 
 constexpr const char* kSchema = R"sql(
@@ -36,7 +39,9 @@ CREATE TABLE boards (
   forwarded_utc   TEXT,
   log_lost        INTEGER NOT NULL DEFAULT 0,
   recipe          TEXT NOT NULL DEFAULT '',
-  recipe_version  INTEGER
+  recipe_version  INTEGER,
+  writer          TEXT,
+  end_answered    INTEGER NOT NULL DEFAULT 0
 );
 CREATE TABLE images (
   id            INTEGER PRIMARY KEY,
@@ -54,7 +59,16 @@ CREATE INDEX boards_unforwarded ON boards(forwarded_utc) WHERE forwarded_utc IS 
 CREATE INDEX images_board ON images(board_id);
 CREATE INDEX boards_started ON boards(started_utc, slot, outcome_code, outcome, seconds, finished_utc,
                                      recipe, recipe_version);
-PRAGMA user_version = 3;
+PRAGMA user_version = 4;
+)sql";
+
+// Version 3 to 4: the process recording a running board, so that the next
+// program can close the row of one that died, and whether its device had
+// answered the end exchange by then (it holds every image).
+constexpr const char* kVersion3To4 = R"sql(
+ALTER TABLE boards ADD COLUMN writer TEXT;
+ALTER TABLE boards ADD COLUMN end_answered INTEGER NOT NULL DEFAULT 0;
+PRAGMA user_version = 4;
 )sql";
 
 // Version 2 to 3: the recipe and version a board was written from ('' and
@@ -152,7 +166,64 @@ class WriteTransaction {
   bool open_;
 };
 
+// A progress note: it may not hold the run up, so it waits briefly for a
+// lock and leaves the flush to the disk to the finish (a killed process
+// loses nothing SQLite was given; a power cut the last notes).
+class QuickWrite {
+ public:
+  explicit QuickWrite(SqliteDatabase& db) : db_(db) {
+    constexpr int kNoteBusyMs = 100;
+    sqlite3_busy_timeout(db_.get(), kNoteBusyMs);
+    std::string ignored;
+    db_.Execute("PRAGMA synchronous = NORMAL", ignored);
+  }
+  ~QuickWrite() {
+    std::string ignored;
+    db_.Execute("PRAGMA synchronous = FULL", ignored);
+    sqlite3_busy_timeout(db_.get(), kLedgerBusyTimeoutMs);
+  }
+  QuickWrite(const QuickWrite&) = delete;
+  QuickWrite& operator=(const QuickWrite&) = delete;
+
+ private:
+  SqliteDatabase& db_;
+};
+
+bool InsertImages(SqliteDatabase& db, std::int64_t id, const std::vector<ImageRecord>& images,
+                  std::string& error) {
+  SqliteStatement insert(db,
+                         "INSERT INTO images (board_id, kind, path, bytes, sha256, pinned, "
+                         "started_utc, finished_utc, result) "
+                         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+  for (const ImageRecord& image : images) {
+    insert.BindInt(1, id);
+    insert.BindText(2, image.kind);
+    insert.BindBlob(3, image.path);
+    insert.BindInt(4, static_cast<std::int64_t>(image.bytes));
+    insert.BindText(5, image.sha256);
+    insert.BindInt(6, image.pinned ? 1 : 0);
+    BindOptionalText(insert, 7, image.startedUtc);
+    BindOptionalText(insert, 8, image.finishedUtc);
+    insert.BindText(9, image.result);
+    if (!insert.Run()) {
+      error = db.LastError();
+      return false;
+    }
+    insert.Reset();
+  }
+  return true;
+}
+
+// Closes the rows of writers that died, saying so on no one's behalf: the
+// count is the ledger's to tell.
+int CloseCutOff(SqliteDatabase& db) {
+  std::string ignored;
+  return CloseBoardsOfDeadWriters(db, ignored);
+}
+
 }  // namespace
+
+Ledger::~Ledger() { RetryPendingFinishes(); }
 
 std::unique_ptr<Ledger> Ledger::Open(const std::string& path, std::string& error) {
   if (path.empty()) {
@@ -165,6 +236,7 @@ std::unique_ptr<Ledger> Ledger::Open(const std::string& path, std::string& error
     error = path + ": " + error;
     return nullptr;
   }
+  ledger->closedCutOff_ = CloseCutOff(ledger->db_);
   return ledger;
 }
 
@@ -174,6 +246,7 @@ std::unique_ptr<Ledger> Ledger::OpenExisting(const std::string& path, std::strin
     error = path + ": " + error;
     return nullptr;
   }
+  ledger->closedCutOff_ = CloseCutOff(ledger->db_);
   return ledger;
 }
 
@@ -228,7 +301,7 @@ bool Ledger::Prepare(bool create, std::string& error) {
   const std::int64_t found = version.Int(0);
   version.Reset();
   if (found == kLedgerSchemaVersion) return true;
-  if (found == 1 || found == 2) return Migrate(found, error);
+  if (found >= 1 && found < kLedgerSchemaVersion) return Migrate(found, error);
   if (found != 0) {
     error = "schema version " + std::to_string(found) + ", this program knows " +
             std::to_string(kLedgerSchemaVersion);
@@ -256,15 +329,20 @@ bool Ledger::Migrate(std::int64_t from, std::string& error) {
     return transaction.Commit(error);
   }
   again.Reset();
-  return (from != 1 || db_.Execute(kVersion1To2, error)) && db_.Execute(kVersion2To3, error) &&
+  return (from > 1 || db_.Execute(kVersion1To2, error)) &&
+         (from > 2 || db_.Execute(kVersion2To3, error)) && db_.Execute(kVersion3To4, error) &&
          transaction.Commit(error);
 }
 
-std::optional<std::int64_t> Ledger::BeginBoard(const BoardRecord& board, std::string& error) {
+std::optional<std::int64_t> Ledger::BeginBoard(const BoardRecord& board, std::string& error,
+                                               const std::vector<ImageRecord>& images) {
+  RetryPendingFinishes();
+  WriteTransaction transaction(db_, error);
+  if (!transaction.open()) return std::nullopt;
   SqliteStatement insert(db_,
                          "INSERT INTO boards (uuid, started_utc, station, slot, device, program, "
-                         "version, operator, settings_path, settings_sha256, recipe, recipe_version) "
-                         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+                         "version, operator, settings_path, settings_sha256, recipe, recipe_version, "
+                         "writer) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
   insert.BindText(1, board.uuid);
   insert.BindText(2, board.startedUtc);
   insert.BindText(3, board.station);
@@ -281,11 +359,36 @@ std::optional<std::int64_t> Ledger::BeginBoard(const BoardRecord& board, std::st
   } else {
     insert.BindNull(12);
   }
+  BindOptionalText(insert, 13, ThisWriter());
   if (!insert.Run()) {
     error = db_.LastError();
     return std::nullopt;
   }
-  return sqlite3_last_insert_rowid(db_.get());
+  const std::int64_t id = sqlite3_last_insert_rowid(db_.get());
+  if (!InsertImages(db_, id, images, error) || !transaction.Commit(error)) return std::nullopt;
+  return id;
+}
+
+bool Ledger::NoteImage(std::int64_t id, const ImageRecord& image) {
+  QuickWrite quick(db_);
+  SqliteStatement update(db_,
+                         "UPDATE images SET bytes = ?3, sha256 = ?4, started_utc = ?5, "
+                         "finished_utc = ?6, result = ?7 WHERE board_id = ?1 AND kind = ?2");
+  update.BindInt(1, id);
+  update.BindText(2, image.kind);
+  update.BindInt(3, static_cast<std::int64_t>(image.bytes));
+  update.BindText(4, image.sha256);
+  BindOptionalText(update, 5, image.startedUtc);
+  BindOptionalText(update, 6, image.finishedUtc);
+  update.BindText(7, image.result);
+  return update.Run();
+}
+
+bool Ledger::NoteEndAnswered(std::int64_t id) {
+  QuickWrite quick(db_);
+  SqliteStatement update(db_, "UPDATE boards SET end_answered = 1 WHERE id = ?1");
+  update.BindInt(1, id);
+  return update.Run();
 }
 
 bool Ledger::CloseRunningBoard(const std::string& uuid, const BoardOutcome& outcome, bool& closed,
@@ -294,7 +397,8 @@ bool Ledger::CloseRunningBoard(const std::string& uuid, const BoardOutcome& outc
   SqliteStatement update(db_,
                          "UPDATE boards SET finished_utc = ?2, seconds = ?3, outcome_code = ?4, "
                          "outcome = ?5, message = ?6, log_lost = 0 "
-                         "WHERE uuid = ?1 AND finished_utc IS NULL");
+                         "WHERE uuid = ?1 AND (finished_utc IS NULL OR "
+                         "(outcome = 'cut off' AND forwarded_utc IS NULL))");
   update.BindText(1, uuid);
   BindOutcome(update, outcome);
   if (!update.Run()) {
@@ -306,6 +410,28 @@ bool Ledger::CloseRunningBoard(const std::string& uuid, const BoardOutcome& outc
 }
 
 bool Ledger::FinishBoard(std::int64_t id, const BoardOutcome& outcome,
+                         const std::vector<ImageRecord>& images, std::string& error) {
+  RetryPendingFinishes();
+  if (WriteFinish(id, outcome, images, error)) return true;
+  // A row that is not running has nothing to keep; anything else (a full
+  // disk, a lock held too long) is tried again.
+  if (error.find("is not running") == std::string::npos) pending_.push_back({id, outcome, images});
+  return false;
+}
+
+void Ledger::RetryPendingFinishes() {
+  std::vector<PendingFinish> waiting;
+  waiting.swap(pending_);
+  for (PendingFinish& finish : waiting) {
+    std::string error;
+    if (!WriteFinish(finish.id, finish.outcome, finish.images, error) &&
+        error.find("is not running") == std::string::npos) {
+      pending_.push_back(std::move(finish));
+    }
+  }
+}
+
+bool Ledger::WriteFinish(std::int64_t id, const BoardOutcome& outcome,
                          const std::vector<ImageRecord>& images, std::string& error) {
   WriteTransaction transaction(db_, error);
   if (!transaction.open()) return false;
@@ -324,26 +450,14 @@ bool Ledger::FinishBoard(std::int64_t id, const BoardOutcome& outcome,
     error = "board " + std::to_string(id) + " is not running";
     return false;
   }
-  for (const ImageRecord& image : images) {
-    SqliteStatement insert(db_,
-                           "INSERT INTO images (board_id, kind, path, bytes, sha256, pinned, "
-                           "started_utc, finished_utc, result) "
-                           "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
-    insert.BindInt(1, id);
-    insert.BindText(2, image.kind);
-    insert.BindBlob(3, image.path);
-    insert.BindInt(4, static_cast<std::int64_t>(image.bytes));
-    insert.BindText(5, image.sha256);
-    insert.BindInt(6, image.pinned ? 1 : 0);
-    BindOptionalText(insert, 7, image.startedUtc);
-    BindOptionalText(insert, 8, image.finishedUtc);
-    insert.BindText(9, image.result);
-    if (!insert.Run()) {
-      error = db_.LastError();
-      return false;
-    }
+  // The rows noted as the run went are replaced by the run's own account.
+  SqliteStatement noted(db_, "DELETE FROM images WHERE board_id = ?1");
+  noted.BindInt(1, id);
+  if (!noted.Run()) {
+    error = db_.LastError();
+    return false;
   }
-  return transaction.Commit(error);
+  return InsertImages(db_, id, images, error) && transaction.Commit(error);
 }
 
 bool Ledger::ForEachBoard(const std::string& since, const std::string& until,

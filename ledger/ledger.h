@@ -16,7 +16,10 @@
 // 2: boards.log_lost (a board written whose log file lost lines is done,
 // with the loss its own fact) and an index of images by board.
 // 3: boards.recipe and boards.recipe_version.
-inline constexpr int kLedgerSchemaVersion = 3;
+// 4: boards.writer and boards.end_answered; a board's image rows are there
+// from its start and follow its run, so that a board whose writer died is
+// closed by the next program with the images it had reached.
+inline constexpr int kLedgerSchemaVersion = 4;
 // How long a write waits for another process holding the lock.
 inline constexpr int kLedgerBusyTimeoutMs = 3000;
 
@@ -33,16 +36,40 @@ class Ledger {
   // first, which needs write access.
   static std::unique_ptr<Ledger> OpenForReading(const std::string& path, std::string& error);
 
-  // Inserts the board's row (still running); its id.
-  std::optional<std::int64_t> BeginBoard(const BoardRecord& board, std::string& error);
-  // Finishes the board and adds its images, in one transaction.
+  // A finish that could not be written is kept and tried again with the
+  // next write and when the ledger is closed.
+  ~Ledger();
+  Ledger(const Ledger&) = delete;
+  Ledger& operator=(const Ledger&) = delete;
+
+  // Inserts the board's row (still running, this process its writer) and
+  // the rows of its images as they stand; its id.
+  std::optional<std::int64_t> BeginBoard(const BoardRecord& board, std::string& error,
+                                         const std::vector<ImageRecord>& images = {});
+  // The run's progress, so that a board whose writer dies keeps what it
+  // reached: an image's row as it stands now, the end exchange answered.
+  // Never waits long for a lock or the disk; a note that cannot be written
+  // is left to the finish, which writes every row again.
+  bool NoteImage(std::int64_t id, const ImageRecord& image);
+  bool NoteEndAnswered(std::int64_t id);
+  // Finishes the board and writes its images, in one transaction. One that
+  // fails is kept, to be tried again (false all the same).
   bool FinishBoard(std::int64_t id, const BoardOutcome& outcome,
                    const std::vector<ImageRecord>& images, std::string& error);
+  // Finishes that could not be written yet.
+  std::size_t PendingFinishes() const { return pending_.size(); }
 
   // Finishes the running board of this uuid, whose own recorder never could
-  // (its process was killed); closed: there was one. Its images stay unknown.
+  // (its process was killed, or its ledger's disk was full), or one the next
+  // program closed as cut off and that has not been forwarded yet: the
+  // station knows better. closed: there was one. Its images stay as noted.
   bool CloseRunningBoard(const std::string& uuid, const BoardOutcome& outcome, bool& closed,
                          std::string& error);
+
+  // Boards of writers that ended without closing them, closed when this
+  // ledger was opened to write (cut off, or done when the device had
+  // answered the end exchange).
+  int ClosedCutOffBoards() const { return closedCutOff_; }
 
   // Every board started at or after since and before until (UTC times, ""
   // for an open end), oldest first, with its images.
@@ -56,7 +83,19 @@ class Ledger {
   // A version-1 or -2 ledger brought to this version in place, in one transaction.
   bool Migrate(std::int64_t from, std::string& error);
   bool PrepareWhenFree(bool create, std::string& error);
+  bool WriteFinish(std::int64_t id, const BoardOutcome& outcome,
+                   const std::vector<ImageRecord>& images, std::string& error);
+  void RetryPendingFinishes();
+  Ledger() = default;
+
+  struct PendingFinish {
+    std::int64_t id;
+    BoardOutcome outcome;
+    std::vector<ImageRecord> images;
+  };
   SqliteDatabase db_;
+  std::vector<PendingFinish> pending_;
+  int closedCutOff_ = 0;
 };
 
 // ForEachBoard's query: ?1 the start, ?2 the end when untilSet.

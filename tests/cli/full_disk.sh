@@ -26,3 +26,29 @@ grep -q '下载完成' "$work/out-full" || fail "the board was not written"
 grep -q "(the disk holding $work/disk is full)" "$work/out-full" || fail "the disk is not called full"
 "$cli" --settings "$settings" --ledger "$ledger" --report > "$work/out-report" 2>&1
 grep -q "(the disk holding $work/disk is full)" "$work/out-report" || fail "--report does not call the disk full"
+
+# The disk fills while a board is written (here in its close wait, once its
+# device has taken every image): the board's finish cannot be written. Once
+# space is back, the next program on the ledger closes the row as what it
+# was (done: its device had answered the end exchange), never "running".
+rm -f "$work/disk/fill"
+{ "$runner" --quiet -- sh -c 'echo $$ > "$0"; exec "$@"' "$work/pid" "$cli" --settings "$settings" \
+    --ledger "$ledger" --rcdb "$rcdb" --json 2> "$work/out-mid"
+  echo $? > "$work/code"
+} | while IFS= read -r line; do
+  case $line in *'"kind":"end-answered"'*)
+    kill -STOP "$(cat "$work/pid")"
+    dd if=/dev/zero of="$work/disk/fill" bs=4k 2>/dev/null
+    kill -CONT "$(cat "$work/pid")" ;;
+  esac
+done
+code=$(cat "$work/code")
+[ "$code" -eq 11 ] || fail "exit $code when the disk filled before the finish, expected 11"
+grep -q "cannot finish the board: .*(the disk holding $work/disk is full)" "$work/out-mid" ||
+  fail "the finish that failed is not said"
+rm -f "$work/disk/fill"
+"$runner" --quiet -- "$cli" --settings "$settings" --ledger "$ledger" --rcdb "$rcdb" > "$work/out-next" 2>&1 ||
+  fail "the board after the full disk was not written"
+"$cli" --ledger "$ledger" --export jsonl > "$work/out-export" 2>&1 || fail "--export failed"
+[ "$(grep -c '"outcome":"done"' "$work/out-export")" -eq 3 ] || fail "not every board written is done"
+! grep -q '"finished_utc":null' "$work/out-export" || fail "a row stays running"

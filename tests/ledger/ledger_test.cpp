@@ -40,24 +40,24 @@ TEST_F(LedgerTest, SchemaVersionWalAndAFutureVersionRefused) {
   {
     const auto ledger = Ledger::Open(path, error);
     ASSERT_TRUE(ledger) << error;
-    EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), 3);
+    EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), 4);
     SqliteStatement mode(ledger->Database(), "PRAGMA journal_mode");
     ASSERT_EQ(mode.Step(), SQLITE_ROW);
     EXPECT_EQ(mode.Bytes(0), "wal");
     ASSERT_TRUE(ledger->Database().get() != nullptr);
     SqliteDatabase raw;
     ASSERT_TRUE(raw.Open(path, false, error));
-    ASSERT_TRUE(raw.Execute("PRAGMA user_version = 4", error)) << error;
+    ASSERT_TRUE(raw.Execute("PRAGMA user_version = 5", error)) << error;
   }
   EXPECT_FALSE(Ledger::Open(path, error));
-  EXPECT_NE(error.find("schema version 4"), std::string::npos) << error;
+  EXPECT_NE(error.find("schema version 5"), std::string::npos) << error;
   error.clear();
   EXPECT_FALSE(Ledger::OpenForReading(path, error));
-  EXPECT_NE(error.find("schema version 4"), std::string::npos) << error;
+  EXPECT_NE(error.find("schema version 5"), std::string::npos) << error;
 }
 
 // A ledger that version 1 of this program wrote (a board done, one whose log
-// file was full, another done) is brought to version 3 in place: the board
+// file was full, another done) is brought to this version in place: the board
 // whose log lines were lost is done, with the loss flagged; the boards name no recipe.
 // A reader that may write (--report) brings it up as a writer does.
 TEST_F(LedgerTest, AVersion1LedgerIsMigratedInPlace) {
@@ -66,7 +66,7 @@ TEST_F(LedgerTest, AVersion1LedgerIsMigratedInPlace) {
   std::string error;
   const auto ledger = Ledger::OpenForReading(path, error);
   ASSERT_TRUE(ledger) << error;
-  EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), 3);
+  EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), 4);
   EXPECT_EQ(CountRows(*ledger, "SELECT COUNT(*) FROM boards WHERE recipe = '' AND recipe_version IS NULL"), 3);
   std::vector<StoredBoard> boards;
   ASSERT_TRUE(ledger->ForEachBoard("", "", [&](const StoredBoard& b) { boards.push_back(b); }, error));
