@@ -31,6 +31,7 @@ void WindowRecording::DeviceOpened() {
       report_("ledger: " + error + " (this board is not recorded)");
       return;
     }
+    if (!ledger_->Notice().empty()) report_("ledger: " + ledger_->Notice());
   }
   recorder_ = std::make_unique<BoardRecorder>(
       ledger_.get(), BoardIdentity("tamsolt", g_iniPath, Sha256OfFile(g_iniPath)), report_);

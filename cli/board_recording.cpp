@@ -23,6 +23,12 @@ std::unique_ptr<Ledger> OpenLedger(const std::string& path, bool& failed) {
   if (!ledger) {
     ReportProblem("ledger: " + error + " (this run is not recorded)");
     failed = true;
+    return ledger;
+  }
+  if (!ledger->Notice().empty()) ReportProblem("ledger: " + ledger->Notice());
+  if (const int closed = ledger->ClosedCutOffBoards(); closed > 0) {
+    ReportProblem("ledger: closed " + std::to_string(closed) +
+                  " board row(s) whose writer had ended without closing them");
   }
   return ledger;
 }

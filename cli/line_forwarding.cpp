@@ -9,6 +9,7 @@
 #include "cli/ledger_options.h"
 #include "cli/stop_signals.h"
 #include "ledger/forward_backlog.h"
+#include "ledger/ledger.h"
 
 namespace {
 
@@ -66,8 +67,16 @@ int RunLedgerSync(const CliOptions& options) {
     return EarlyError(AsInt(ExitCode::kBadCommandLine),
                       "no line database: set [ledger] url in the settings file or give --ledger-url");
   }
+  const std::string path = LedgerPathFor(options.ledger);
+  {
+    // Every page is read first: a damaged ledger is kept aside as it is,
+    // and what can still be read goes on from a new one.
+    std::string ignored;  // no ledger, or none to open: the forward says why
+    const auto ledger = Ledger::OpenExisting(path, ignored, LedgerCheck::kEveryPage);
+    if (ledger) TellNotice(ledger->Notice());
+  }
   // No time limit of its own (a long backlog may take a while), but a stop ends it at once.
-  const ForwardResult result = ForwardBacklog(LedgerPathFor(options.ledger), url, {StopSignalFd()});
+  const ForwardResult result = ForwardBacklog(path, url, {StopSignalFd()});
   const int signal = result.stopped ? TakeStopSignal() : 0;
   TellNotice(result.notice);
   if (JsonEventsOn()) {

@@ -16,11 +16,14 @@ namespace {
 
 using Json = nlohmann::json;
 
+// Every page is read first: a damaged ledger is said before its figures,
+// which may be short (and the exit is 2, whatever could be read).
 std::unique_ptr<Ledger> OpenForReading(const CliOptions& options) {
   const std::string path = LedgerPathFor(options.ledger);
   std::string error;
-  auto ledger = Ledger::OpenForReading(path, error);
+  auto ledger = Ledger::OpenForReading(path, error, LedgerCheck::kEveryPage);
   if (!ledger) std::fprintf(stderr, "tamsolt-cli: cannot read the ledger %s\n", error.c_str());
+  if (ledger && !ledger->Notice().empty()) std::fprintf(stderr, "tamsolt-cli: %s\n", ledger->Notice().c_str());
   return ledger;
 }
 
@@ -227,7 +230,7 @@ int RunReportCommand(const CliOptions& options) {
     case LedgerOptions::Format::kCsv: PrintCsv(report, backlog); break;
     case LedgerOptions::Format::kJson: PrintJson(report, since, options.ledger.until.value_or(""), backlog); break;
   }
-  return AsInt(ExitCode::kDone);
+  return AsInt(ledger->Damaged() ? ExitCode::kBadCommandLine : ExitCode::kDone);
 }
 
 int RunExportCommand(const CliOptions& options) {
@@ -243,7 +246,9 @@ int RunExportCommand(const CliOptions& options) {
   }
   std::string error;
   const auto [from, until] = SpanOf(options.ledger);
+  long exported = 0;
   const bool read = ledger->ForEachBoard(from, until, [&](const StoredBoard& b) {
+    ++exported;
     if (csv) {
       PrintCsvBoard(b);
     } else {
@@ -252,8 +257,9 @@ int RunExportCommand(const CliOptions& options) {
   }, error);
   std::cout.flush();
   if (!read) {
-    std::fprintf(stderr, "tamsolt-cli: cannot read the ledger: %s\n", error.c_str());
+    std::fprintf(stderr, "tamsolt-cli: the export stopped after %ld board(s): cannot read the ledger: %s\n",
+                 exported, error.c_str());
     return AsInt(ExitCode::kBadCommandLine);
   }
-  return AsInt(ExitCode::kDone);
+  return AsInt(ledger->Damaged() ? ExitCode::kBadCommandLine : ExitCode::kDone);
 }

@@ -13,6 +13,7 @@
 #include "cli/child_process.h"
 #include "cli/device_port.h"
 #include "cli/ended_child_row.h"
+#include "cli/station_ledger.h"
 #include "cli/exit_codes.h"
 #include "cli/json_events.h"
 #include "cli/stop_signals.h"
@@ -158,6 +159,7 @@ void AllRun::ClosingLook() {
 }
 
 StationRun AllRun::Run(const std::string& program, const std::vector<DeviceAddress>& devices) {
+  LookOverLedgerBeforeChildren(options_.ledger);
   for (const DeviceAddress& device : devices) {
     const std::string uuid = NewUuid();
     children_.push_back({StartChild(program, ChildArguments(options_, device, uuid)),

@@ -15,6 +15,7 @@
 #include "cli/child_process.h"
 #include "cli/device_port.h"
 #include "cli/ended_child_row.h"
+#include "cli/station_ledger.h"
 #include "cli/exit_codes.h"
 #include "cli/json_events.h"
 #include "cli/recipe_run.h"
@@ -443,6 +444,7 @@ void Station::Show() {
 }
 
 int Station::Run() {
+  LookOverLedgerBeforeChildren(options_.ledger);
   view_.Note("tamsolt-cli: watching for boards (Ctrl-C: no new board, twice: interrupt)");
   Clock::time_point nextScan = Clock::now();
   while (!((stopSignals_ > 0 || lotReached_) && boards_.empty())) {

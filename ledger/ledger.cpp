@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +15,8 @@
 #include <ctime>
 
 #include "ledger/cut_off_boards.h"
+#include "ledger/damaged_ledger.h"
+#include "ledger/ledger_damage.h"
 #include "ledger/writer_identity.h"
 
 namespace {
@@ -225,32 +228,64 @@ int CloseCutOff(SqliteDatabase& db) {
 
 Ledger::~Ledger() { RetryPendingFinishes(); }
 
-std::unique_ptr<Ledger> Ledger::Open(const std::string& path, std::string& error) {
+std::unique_ptr<Ledger> Ledger::Open(const std::string& path, std::string& error, LedgerCheck check) {
   if (path.empty()) {
     error = "no ledger path";
     return nullptr;
   }
   if (!MakeParentFolders(path, error) || !CreateFileWithUmask(path, error)) return nullptr;
+  return OpenToWrite(path, true, check, true, error);
+}
+
+std::unique_ptr<Ledger> Ledger::OpenExisting(const std::string& path, std::string& error,
+                                             LedgerCheck check) {
+  return OpenToWrite(path, false, check, true, error);
+}
+
+std::unique_ptr<Ledger> Ledger::OpenToWrite(const std::string& path, bool create, LedgerCheck check,
+                                            bool setAsideDamage, std::string& error) {
   auto ledger = std::unique_ptr<Ledger>(new Ledger);
-  if (!ledger->db_.Open(path, true, error) || !ledger->PrepareWhenFree(true, error)) {
-    error = path + ": " + error;
-    return nullptr;
+  ledger->shareLock_.TakeShared(path);
+  std::string damage;
+  if (!ledger->db_.Open(path, create, error) || !ledger->PrepareWhenFree(create, error)) {
+    // A ledger too damaged to open is set aside as one less damaged is; a
+    // file that is no SQLite database at all is nobody's ledger to move.
+    if (!setAsideDamage || !IsDamage(ledger->db_.LastFailure()) || !LooksLikeSqlite(path)) {
+      error = path + ": " + error;
+      return nullptr;
+    }
+    damage = error;
+  } else {
+    damage = check == LedgerCheck::kEveryPage ? CheckEveryPage(ledger->db_) : CheckWhereWritten(ledger->db_);
   }
+  if (!damage.empty() && setAsideDamage) return ReplaceDamaged(path, damage, std::move(ledger), error);
   ledger->closedCutOff_ = CloseCutOff(ledger->db_);
   return ledger;
 }
 
-std::unique_ptr<Ledger> Ledger::OpenExisting(const std::string& path, std::string& error) {
-  auto ledger = std::unique_ptr<Ledger>(new Ledger);
-  if (!ledger->db_.Open(path, false, error) || !ledger->PrepareWhenFree(false, error)) {
-    error = path + ": " + error;
+std::unique_ptr<Ledger> Ledger::ReplaceDamaged(const std::string& path, const std::string& damage,
+                                               std::unique_ptr<Ledger> damaged, std::string& error) {
+  damaged.reset();  // this program's own connection and lock go before the move
+  SetAside aside = MoveDamagedLedgerAside(path);
+  std::unique_ptr<Ledger> ledger;
+  if (aside.moved) {
+    ledger = Open(path, error);  // a new ledger where the damaged one was
+    if (ledger) CopyReadableRows(ledger->db_, aside);
+  } else {
+    // Another program has it open: this one goes on with it, and says so.
+    ledger = OpenToWrite(path, false, LedgerCheck::kWhereWritten, false, error);
+  }
+  if (!ledger) {
+    error = DamageNotice(path, damage, aside) + "; " + error;
     return nullptr;
   }
-  ledger->closedCutOff_ = CloseCutOff(ledger->db_);
+  ledger->notice_ = DamageNotice(path, damage, aside);
+  ledger->damaged_ = !aside.moved;
   return ledger;
 }
 
-std::unique_ptr<Ledger> Ledger::OpenForReading(const std::string& path, std::string& error) {
+std::unique_ptr<Ledger> Ledger::OpenForReading(const std::string& path, std::string& error,
+                                               LedgerCheck check) {
   // Without a -wal file no process is writing, and every row is in the file
   // itself: a reader that cannot make the -shm reads it as unchanging.
   struct stat ignored {};
@@ -258,6 +293,7 @@ std::unique_ptr<Ledger> Ledger::OpenForReading(const std::string& path, std::str
   for (const bool immutable : {false, true}) {
     if (immutable && writerAround) break;
     auto ledger = std::unique_ptr<Ledger>(new Ledger);
+    ledger->shareLock_.TakeShared(path);
     if (!ledger->db_.OpenReadOnly(path, immutable, error)) break;
     sqlite3_busy_timeout(ledger->db_.get(), kLedgerBusyTimeoutMs);
     SqliteStatement version(ledger->db_, "PRAGMA user_version");
@@ -265,12 +301,28 @@ std::unique_ptr<Ledger> Ledger::OpenForReading(const std::string& path, std::str
     if (step == SQLITE_ROW) {
       const std::int64_t found = version.Int(0);
       version.Reset();
-      if (found == kLedgerSchemaVersion) return ledger;
       // An older version is brought up in place; a newer or none is refused there.
-      return OpenExisting(path, error);
+      if (found != kLedgerSchemaVersion) return OpenExisting(path, error, check);
+      const std::string damage =
+          check == LedgerCheck::kEveryPage ? CheckEveryPage(ledger->db_) : CheckWhereWritten(ledger->db_);
+      if (!damage.empty()) {
+        // A reader may not move it: it reads what it can, and says why that may be short.
+        ledger->damaged_ = true;
+        ledger->notice_ = "the ledger " + path + " is damaged (" + DamageWords(damage) +
+                          "): what is read from it may be short; tamsolt-cli --ledger-sync, run by the "
+                          "ledger's owner, keeps it aside as it is and starts a new ledger with every "
+                          "board that can still be read";
+      }
+      return ledger;
     }
     ledger->db_.NoteFailure(step);
     error = ledger->db_.LastError();
+    if (IsDamage(step)) {
+      error = "the ledger is damaged (" + error +
+              "); tamsolt-cli --ledger-sync, run by the ledger's owner, keeps it aside as it is and "
+              "starts a new ledger with every board that can still be read";
+      break;
+    }
   }
   error = path + ": " + error;
   return nullptr;
@@ -450,14 +502,44 @@ bool Ledger::WriteFinish(std::int64_t id, const BoardOutcome& outcome,
     error = "board " + std::to_string(id) + " is not running";
     return false;
   }
-  // The rows noted as the run went are replaced by the run's own account.
-  SqliteStatement noted(db_, "DELETE FROM images WHERE board_id = ?1");
-  noted.BindInt(1, id);
-  if (!noted.Run()) {
+  // The rows noted as the run went take the run's own account, in place:
+  // ids are never taken back, so a damaged ledger's copy can count what it lost.
+  std::vector<std::int64_t> noted;
+  {
+    SqliteStatement rows(db_, "SELECT id FROM images WHERE board_id = ?1 ORDER BY id");
+    rows.BindInt(1, id);
+    while (rows.Step() == SQLITE_ROW) noted.push_back(rows.Int(0));
+  }
+  SqliteStatement rewrite(db_,
+                          "UPDATE images SET kind = ?2, path = ?3, bytes = ?4, sha256 = ?5, pinned = ?6, "
+                          "started_utc = ?7, finished_utc = ?8, result = ?9 WHERE id = ?1");
+  const std::size_t inPlace = std::min(noted.size(), images.size());
+  for (std::size_t i = 0; i < inPlace; ++i) {
+    const ImageRecord& image = images[i];
+    rewrite.BindInt(1, noted[i]);
+    rewrite.BindText(2, image.kind);
+    rewrite.BindBlob(3, image.path);
+    rewrite.BindInt(4, static_cast<std::int64_t>(image.bytes));
+    rewrite.BindText(5, image.sha256);
+    rewrite.BindInt(6, image.pinned ? 1 : 0);
+    BindOptionalText(rewrite, 7, image.startedUtc);
+    BindOptionalText(rewrite, 8, image.finishedUtc);
+    rewrite.BindText(9, image.result);
+    if (!rewrite.Run()) {
+      error = db_.LastError();
+      return false;
+    }
+    rewrite.Reset();
+  }
+  SqliteStatement extra(db_, "DELETE FROM images WHERE board_id = ?1 AND id > ?2");
+  extra.BindInt(1, id);
+  extra.BindInt(2, inPlace > 0 ? noted[inPlace - 1] : 0);
+  if (noted.size() > images.size() && !extra.Run()) {
     error = db_.LastError();
     return false;
   }
-  return InsertImages(db_, id, images, error) && transaction.Commit(error);
+  const std::vector<ImageRecord> more(images.begin() + static_cast<std::ptrdiff_t>(inPlace), images.end());
+  return InsertImages(db_, id, more, error) && transaction.Commit(error);
 }
 
 bool Ledger::ForEachBoard(const std::string& since, const std::string& until,

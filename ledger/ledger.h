@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ledger/ledger_records.h"
+#include "ledger/ledger_share_lock.h"
 #include "ledger/sqlite_handles.h"
 
 // 2: boards.log_lost (a board written whose log file lost lines is done,
@@ -23,18 +24,30 @@ inline constexpr int kLedgerSchemaVersion = 4;
 // How long a write waits for another process holding the lock.
 inline constexpr int kLedgerBusyTimeoutMs = 3000;
 
+// How much of the file a program reads when it opens the ledger, to find
+// damage before it writes: the pages a writer goes through (milliseconds),
+// or every page (--report, --export, --ledger-sync).
+enum class LedgerCheck { kWhereWritten, kEveryPage };
+
 class Ledger {
  public:
   // Opens the file, creating it (and its folder) with the user's umask, never
   // world-writable; creates the schema in a new file. Null with the reason in error.
-  static std::unique_ptr<Ledger> Open(const std::string& path, std::string& error);
+  // A damaged ledger found then is kept aside as it is, and a new one at
+  // path takes every row that can still be read (Notice() says so); while
+  // another program has it open it is written as it is, and said so.
+  static std::unique_ptr<Ledger> Open(const std::string& path, std::string& error,
+                                      LedgerCheck check = LedgerCheck::kWhereWritten);
   // An existing file only, to read and mark rows (forwarding, closing).
-  static std::unique_ptr<Ledger> OpenExisting(const std::string& path, std::string& error);
+  static std::unique_ptr<Ledger> OpenExisting(const std::string& path, std::string& error,
+                                              LedgerCheck check = LedgerCheck::kWhereWritten);
   // An existing file, read only: needs no write access to the file or its
   // folder, so a reader the folder's group admits can read it while no writer
   // runs (no -shm to make then). A ledger of an older version is brought up
   // first, which needs write access.
-  static std::unique_ptr<Ledger> OpenForReading(const std::string& path, std::string& error);
+  // Damage found then is said in Notice(); the rows that read are read.
+  static std::unique_ptr<Ledger> OpenForReading(const std::string& path, std::string& error,
+                                                LedgerCheck check = LedgerCheck::kWhereWritten);
 
   // A finish that could not be written is kept and tried again with the
   // next write and when the ledger is closed.
@@ -70,6 +83,12 @@ class Ledger {
   // ledger was opened to write (cut off, or done when the device had
   // answered the end exchange).
   int ClosedCutOffBoards() const { return closedCutOff_; }
+  // What the program should tell when it opened this ledger (damage found,
+  // a damaged ledger set aside), else "".
+  const std::string& Notice() const { return notice_; }
+  // The file this ledger reads is damaged (a reader's, or one another
+  // program held open so that it could not be set aside).
+  bool Damaged() const { return damaged_; }
 
   // Every board started at or after since and before until (UTC times, ""
   // for an open end), oldest first, with its images.
@@ -87,15 +106,22 @@ class Ledger {
                    const std::vector<ImageRecord>& images, std::string& error);
   void RetryPendingFinishes();
   Ledger() = default;
+  static std::unique_ptr<Ledger> OpenToWrite(const std::string& path, bool create, LedgerCheck check,
+                                             bool setAsideDamage, std::string& error);
+  static std::unique_ptr<Ledger> ReplaceDamaged(const std::string& path, const std::string& damage,
+                                                std::unique_ptr<Ledger> damaged, std::string& error);
 
   struct PendingFinish {
     std::int64_t id;
     BoardOutcome outcome;
     std::vector<ImageRecord> images;
   };
+  LedgerShareLock shareLock_;  // released after the connection closes
   SqliteDatabase db_;
   std::vector<PendingFinish> pending_;
   int closedCutOff_ = 0;
+  std::string notice_;
+  bool damaged_ = false;
 };
 
 // ForEachBoard's query: ?1 the start, ?2 the end when untilSet.

@@ -16,6 +16,8 @@ bool SqliteDatabase::Open(const std::string& path, bool create, std::string& err
     return false;
   }
   sqlite3_extended_result_codes(db_, 1);
+  // A damaged page is an error when it is read, never rows made of its garbage.
+  sqlite3_exec(db_, "PRAGMA cell_size_check = ON", nullptr, nullptr, nullptr);
   return true;
 }
 
@@ -52,6 +54,8 @@ bool SqliteDatabase::OpenReadOnly(const std::string& path, bool immutable, std::
     return false;
   }
   sqlite3_extended_result_codes(db_, 1);
+  // A damaged page is an error when it is read, never rows made of its garbage.
+  sqlite3_exec(db_, "PRAGMA cell_size_check = ON", nullptr, nullptr, nullptr);
   return true;
 }
 
@@ -99,6 +103,10 @@ bool SqliteStatement::IsNull(int column) const {
 }
 std::int64_t SqliteStatement::Int(int column) const { return sqlite3_column_int64(statement_, column); }
 double SqliteStatement::Real(int column) const { return sqlite3_column_double(statement_, column); }
+
+void SqliteStatement::BindColumnOf(int index, const SqliteStatement& from, int column) {
+  sqlite3_bind_value(statement_, index, sqlite3_column_value(from.statement_, column));
+}
 
 std::string SqliteStatement::Bytes(int column) const {
   const void* data = sqlite3_column_blob(statement_, column);

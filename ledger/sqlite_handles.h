@@ -54,6 +54,8 @@ class SqliteStatement {
   void BindInt(int index, std::int64_t value);
   void BindReal(int index, double value);
   void BindNull(int index);
+  // Parameter index takes column of from's current row, whatever its type.
+  void BindColumnOf(int index, const SqliteStatement& from, int column);
   // SQLITE_ROW, SQLITE_DONE or an error code.
   int Step();
   // True when the statement ran to its end.
@@ -64,6 +66,7 @@ class SqliteStatement {
     sqlite3_clear_bindings(statement_);
   }
 
+  int Columns() const { return sqlite3_column_count(statement_); }
   bool IsNull(int column) const;
   std::int64_t Int(int column) const;
   double Real(int column) const;

@@ -17,6 +17,7 @@ packages=(
   lintian systemd dpkg-dev file
   procps
   libsqlite3-dev libpq-dev postgresql
+  sqlite3
 )
 
 missing=()
