@@ -247,18 +247,28 @@ std::unique_ptr<Ledger> Ledger::OpenToWrite(const std::string& path, bool create
   auto ledger = std::unique_ptr<Ledger>(new Ledger);
   ledger->shareLock_.TakeShared(path);
   std::string damage;
-  if (!ledger->db_.Open(path, create, error) || !ledger->PrepareWhenFree(create, error)) {
+  if (!ledger->db_.Open(path, create, error)) {
+    error = path + ": " + error;
+    return nullptr;
+  }
+  // Looked over before anything is written to it, the switch to WAL mode included.
+  if (setAsideDamage) {
+    damage = check == LedgerCheck::kEveryPage ? CheckEveryPage(ledger->db_) : CheckWhereWritten(ledger->db_);
+  }
+  if (damage.empty() && !ledger->PrepareWhenFree(create, error)) {
     // A ledger too damaged to open is set aside as one less damaged is; a
-    // file that is no SQLite database at all is nobody's ledger to move.
-    if (!setAsideDamage || !IsDamage(ledger->db_.LastFailure()) || !LooksLikeSqlite(path)) {
+    // file that is no SQLite database at all is nobody's ledger to move (below).
+    if (!setAsideDamage || !IsDamage(ledger->db_.LastFailure())) {
       error = path + ": " + error;
       return nullptr;
     }
     damage = error;
-  } else {
-    damage = check == LedgerCheck::kEveryPage ? CheckEveryPage(ledger->db_) : CheckWhereWritten(ledger->db_);
   }
-  if (!damage.empty() && setAsideDamage) return ReplaceDamaged(path, damage, std::move(ledger), error);
+  if (!damage.empty()) {
+    if (LooksLikeSqlite(path)) return ReplaceDamaged(path, damage, std::move(ledger), error);
+    error = path + ": " + damage;
+    return nullptr;
+  }
   ledger->closedCutOff_ = CloseCutOff(ledger->db_);
   return ledger;
 }

@@ -26,7 +26,7 @@ seconds=${1:-600}
 shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(reply_check device_frames settings_file boot_picture image_files child_event_line
-  station_events)
+  station_events ledger_file)
 
 build >/dev/null
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
