@@ -91,6 +91,17 @@ TEST_F(DamagedLedgerTest, AWriterSetsItAsideAndKeepsWhatCanBeRead) {
   MakeLedger();
   Damage("images", "DESC");
   std::string error;
+  // A board committed to the -wal only (its writer still has the file open):
+  // the -wal goes aside with the file, and the board is read from them both.
+  SqliteDatabase walWriter;
+  ASSERT_TRUE(walWriter.Open(path, false, error)) << error;
+  ASSERT_TRUE(walWriter.Execute("PRAGMA wal_autocheckpoint = 0", error)) << error;
+  ASSERT_TRUE(walWriter.Execute(
+      "INSERT INTO boards (uuid, started_utc, station, slot, device, program, version, operator, "
+      "settings_path, settings_sha256) VALUES ('in-the-wal', '2026-12-09T10:00:00.000Z', 's', '', "
+      "'001:004', 'tamsolt-cli', '1', 'op', '', '')", error)) << error;
+  original.insert("in-the-wal");
+  ASSERT_EQ(FileBytes(path), damagedBytes) << "the board went into the file itself";
   const auto ledger = Ledger::Open(path, error);
   ASSERT_TRUE(ledger) << error;
   const std::string notice = ledger->Notice();
@@ -106,9 +117,13 @@ TEST_F(DamagedLedgerTest, AWriterSetsItAsideAndKeepsWhatCanBeRead) {
   EXPECT_EQ(images, 3 * kBoards - rowsOnPage);
   EXPECT_NE(notice.find(std::to_string(rowsOnPage) + " image row(s) could not be read"), std::string::npos)
       << notice;
-  EXPECT_EQ(One(ledger->Database(), "SELECT count(*) FROM boards WHERE forwarded_utc IS NULL"), kBoards - 150);
+  EXPECT_EQ(One(ledger->Database(), "SELECT count(*) FROM boards WHERE forwarded_utc IS NULL"), kBoards - 150 + 1);
   // Every image copied belongs to its own board.
   EXPECT_EQ(One(ledger->Database(), "SELECT count(*) FROM images i JOIN boards b ON b.id = i.board_id"),
+            images);
+  // Nothing made of the damaged page's garbage: every image copied is one that was written.
+  EXPECT_EQ(One(ledger->Database(), "SELECT count(*) FROM images WHERE kind IN ('BOOT', 'HOST', 'RCDB') "
+                                    "AND sha256 = '" + std::string(64, 'e') + "' AND bytes = 4096"),
             images);
   ASSERT_TRUE(ledger->BeginBoard(Board(), error)) << error;
 }

@@ -47,21 +47,34 @@ TEST_F(LedgerTest, TheNextProgramClosesTheRowsOfWritersThatDied) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  // This process's own running board is a writer alive: left as it is.
+  // This process's own running board is a writer alive, and one of another
+  // pid namespace (a container) cannot be judged: both left as they are.
   std::string error;
   const auto alive = Ledger::Open(path, error);
   ASSERT_TRUE(alive) << error;
   // The second writer closed the first's row when it opened the ledger.
   EXPECT_EQ(alive->ClosedCutOffBoards(), 1);
   ASSERT_TRUE(alive->BeginBoard(Board("1-1.4"), error));
+  const auto elsewhere = alive->BeginBoard(Board("1-1.5"), error);
+  ASSERT_TRUE(elsewhere) << error;
+  {
+    std::istringstream fields(ThisWriter());
+    std::string boot, pidNamespace, pid, start;
+    fields >> boot >> pidNamespace >> pid >> start;
+    SqliteStatement other(alive->Database(), "UPDATE boards SET writer = ?1 WHERE id = ?2");
+    other.BindText(1, boot + " pid:[1] 1 1");
+    other.BindInt(2, *elsewhere);
+    ASSERT_TRUE(other.Run());
+  }
 
   const auto next = Ledger::Open(path, error);
   ASSERT_TRUE(next) << error;
   EXPECT_EQ(next->ClosedCutOffBoards(), 0);
   const std::vector<StoredBoard> boards = ReadAll(*next);
-  ASSERT_EQ(boards.size(), 3u);
+  ASSERT_EQ(boards.size(), 4u);
   ASSERT_TRUE(boards[0].outcome && boards[1].outcome);
   EXPECT_FALSE(boards[2].outcome) << "a living writer's board was closed";
+  EXPECT_FALSE(boards[3].outcome) << "a writer that cannot be judged was taken for dead";
 
   const BoardOutcome& cut = *boards[0].outcome;
   EXPECT_EQ(cut.code, 10);
