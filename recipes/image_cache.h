@@ -18,6 +18,12 @@
 // else $XDG_CACHE_HOME/tamsolt/images, else ~/.cache/tamsolt/images.
 std::string DefaultImageCacheFolder();
 
+// A version's rows as the cache keeps them (recipes/NAME/VERSION), and their
+// SHA-256: what a station gives its writers and keeps with the last version
+// held whole, so that rows changed on disk are found before they are written.
+std::string VersionRowsText(const RecipeVersion& recipe);
+std::string VersionRowsDigest(const RecipeVersion& recipe);
+
 class ImageCache {
  public:
   // Receives the image's bytes in order; false stops the filling.
@@ -39,11 +45,21 @@ class ImageCache {
 
   // The versions taken, as their rows: written once a version's images are held.
   bool SaveVersion(const RecipeVersion& recipe, std::string& error);
-  std::optional<RecipeVersion> LoadVersion(const std::string& name, int version) const;
-  // The last version of name held whole here; it is what a station writes
-  // while the line database cannot be reached.
-  bool SetLastWhole(const std::string& name, int version, std::string& error);
-  std::optional<int> LastWhole(const std::string& name) const;
+  // The version's rows, read without following a link planted in the cache;
+  // with digest given, only rows of that digest (else nothing, why in error).
+  std::optional<RecipeVersion> LoadVersion(const std::string& name, int version,
+                                           const std::string& digest, std::string& error) const;
+  // The last version of name held whole here, with its rows' digest; it is
+  // what a station writes while the line database cannot be reached.
+  bool SetLastWhole(const RecipeVersion& recipe, std::string& error);
+  struct Whole {
+    int version = 0;
+    std::string digest;  // "" in a cache written before digests were kept
+  };
+  std::optional<Whole> LastWhole(const std::string& name) const;
+  // Temporary files of fetches and writes whose process is gone (killed, or
+  // a disk that filled), removed; those of a fetch under way are kept.
+  void RemoveLeftovers() const;
   // The first enabled row whose image is not held whole, if any.
   std::optional<std::uint8_t> FirstRowNotHeld(const RecipeVersion& recipe);
 
@@ -56,6 +72,9 @@ class ImageCache {
     bool operator==(const Seen&) const = default;
   };
   std::string VersionPath(const std::string& name, const std::string& leaf) const;
+  // The folder recipes/NAME, made when missing; a link or anything but a
+  // folder where it should be is refused.
+  bool MakeVersionFolder(const std::string& name, std::string& error) const;
   bool WriteWhole(const std::string& path, const std::string& text, std::string& error) const;
 
   std::string folder_;

@@ -14,3 +14,10 @@ bool IsRecipeName(std::string_view name) {
 std::string RecipeLabel(const std::string& name, int version) {
   return name + " version " + std::to_string(version);
 }
+
+bool HasEnabledRow(const RecipeVersion& recipe) {
+  for (const RecipeRow& row : recipe.rows) {
+    if (row.enabled) return true;
+  }
+  return false;
+}

@@ -33,5 +33,9 @@ struct RecipeVersion {
 // '-': a name is also a folder of the station's cache.
 bool IsRecipeName(std::string_view name);
 
+// At least one row enabled: a version with none would write nothing beside
+// whatever else is set, and is never taken.
+bool HasEnabledRow(const RecipeVersion& recipe);
+
 // "line3 version 7"
 std::string RecipeLabel(const std::string& name, int version);

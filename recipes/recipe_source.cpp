@@ -31,6 +31,19 @@ std::optional<RecipeVersion> RecipeSource::FromDatabase(RecipeTake& take, std::s
     if (error.empty()) refusal = "the line database has no active version of the recipe " + name_;
     return std::nullopt;
   }
+  // The database answers from here on: a version it names that cannot be
+  // taken whole refuses the board; an older version is never written for it.
+  // Only a database that stops answering (the connection lost) is away.
+  const auto cannotTake = [&](const std::string& why) {
+    stopped_ = db.Stopped();
+    if (db.Ok() || stopped_) {
+      refusal = RecipeLabel(name_, active->version) + ", the active version, cannot be taken: " + why;
+    } else {
+      error = why;
+    }
+    return std::nullopt;
+  };
+  if (!HasEnabledRow(*active)) return cannotTake("it has no enabled row");
   for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
     const RecipeRow& row = active->rows[kind];
     if (!row.enabled || cache_.Holds(row.sha256, row.bytes)) continue;
@@ -40,20 +53,16 @@ std::optional<RecipeVersion> RecipeSource::FromDatabase(RecipeTake& take, std::s
           return FetchImage(db, row.sha256, sink, fetchError);
         },
         error);
-    if (!stored) {
-      stopped_ = db.Stopped();
-      error = std::string(KindName(kind)) + ": " + error;
-      return std::nullopt;
-    }
+    if (!stored) return cannotTake(std::string(KindName(kind)) + ": " + error);
     ++take.fetched;
     if (!cache_.Holds(row.sha256, row.bytes)) {
-      error = std::string(KindName(kind)) + ": the image fetched does not match its size";
-      return std::nullopt;
+      return cannotTake(std::string(KindName(kind)) + ": the stored image " + row.sha256.substr(0, 12) +
+                        " in the line database is damaged (it is not of the version's size)");
     }
   }
   if (std::string saveError; !cache_.SaveVersion(*active, saveError) ||
-                             !cache_.SetLastWhole(name_, active->version, saveError)) {
-    refusal = saveError;
+                             !cache_.SetLastWhole(*active, saveError)) {
+    refusal = RecipeLabel(name_, active->version) + ", the active version, cannot be taken: " + saveError;
     return std::nullopt;
   }
   return active;
@@ -76,6 +85,7 @@ RecipeTake RecipeSource::Take() {
   std::string error;
   std::string refusal;
   stopped_ = false;
+  cache_.RemoveLeftovers();
   const Clock::time_point now = now_();
   take.askedDatabase = !away_ || now - lastAsked_ >= kRecipeAwayRetry;
   if (take.askedDatabase) {
@@ -101,17 +111,21 @@ RecipeTake RecipeSource::Take() {
     return Finish(std::move(take));
   }
   // The database cannot be used: the last version held whole, checked whole again.
-  const std::optional<int> last = cache_.LastWhole(name_);
-  std::optional<RecipeVersion> cached = last ? cache_.LoadVersion(name_, *last) : std::nullopt;
+  const std::optional<ImageCache::Whole> last = cache_.LastWhole(name_);
+  std::string loadError;
+  std::optional<RecipeVersion> cached =
+      last ? cache_.LoadVersion(name_, last->version, last->digest, loadError) : std::nullopt;
   if (!cached) {
     take.end = RecipeTake::End::kRefused;
-    take.reason = "no version of the recipe " + name_ + " is held whole in the image cache " +
-                  cache_.Folder() + ", and " + error;
+    take.reason = (loadError.empty() ? "no version of the recipe " + name_ + " is held whole in the image cache " +
+                                           cache_.Folder()
+                                     : loadError) +
+                  ", and " + error;
     return Finish(std::move(take));
   }
   if (const std::optional<std::uint8_t> missing = cache_.FirstRowNotHeld(*cached)) {
     take.end = RecipeTake::End::kRefused;
-    take.reason = RecipeLabel(name_, *last) + " is held only in part in the image cache " + cache_.Folder() +
+    take.reason = RecipeLabel(name_, last->version) + " is held only in part in the image cache " + cache_.Folder() +
                   " (" + KindName(*missing) + "'s image is missing or changed), and " + error;
     return Finish(std::move(take));
   }

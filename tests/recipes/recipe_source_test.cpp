@@ -1,8 +1,12 @@
 // A station's takes: the active version with its images cached and checked,
 // or, with the line database away, the last version held whole; never one
 // held in part.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
+
+#include <iterator>
 
 #include "recipe_test_files.h"
 #include "recipes/recipe_source.h"
@@ -132,12 +136,14 @@ TEST(RecipeSource, ANewVersionIsTakenAtTheNextTake) {
 TEST(RecipeSource, AFetchedImageIsCheckedAgainstItsDigest) {
   OneRowRecipe line(10);
   auto& [folder, url, owner, files] = line;
+  // A published image never changes: the damage goes past the tables' own refusal.
+  ASSERT_TRUE(owner.Exec("SET session_replication_role = replica"));
   ASSERT_TRUE(owner.Exec("UPDATE recipe_image_pieces SET data = overlay(data placing '\\xff00ff'::bytea from 5)"));
   RecipeSource source("line3", url, folder.Path() + "/cache", -1);
   const RecipeTake take = source.Take();
   EXPECT_EQ(take.end, RecipeTake::End::kRefused);
-  EXPECT_NE(take.reason.find("RCDB: the image " + Sha256OfFile(files[kKindRcdb]).substr(0, 12) +
-                             " fetched has another SHA-256"),
+  EXPECT_NE(take.reason.find("RCDB: the stored image " + Sha256OfFile(files[kKindRcdb]).substr(0, 12) +
+                             " in the line database is damaged"),
             std::string::npos)
       << take.reason;
   EXPECT_FALSE(std::filesystem::exists(folder.Path() + "/cache/" + Sha256OfFile(files[kKindRcdb])));
@@ -154,4 +160,129 @@ TEST(ImageCache, ADigestThatIsNotOneIsNeverAPath) {
   EXPECT_NE(error.find("\"../escaped\" is not a SHA-256"), std::string::npos) << error;
   EXPECT_FALSE(std::filesystem::exists(folder.Path() + "/escaped"));
   EXPECT_FALSE(cache.Holds("../cache", 0));
+}
+
+// After a rollback to a version this station never held, a failure to take
+// that version whole refuses the board with its cause: the version rolled
+// back from, held whole in the cache, is never written while the database answers.
+TEST(RecipeSource, AfterARollbackOnlyTheActiveVersionIsEverWritten) {
+  const struct {
+    const char* what;
+    const char* damage;  // SQL on version 1's image, as the owner bypassing the tables' refusals
+    const char* reason;
+  } cases[] = {
+      {"a stored piece damaged", "UPDATE recipe_image_pieces SET data = overlay(data placing '\\x00'::bytea from 3) WHERE sha256 = $1",
+       "RCDB: the stored image"},
+      {"a piece missing", "DELETE FROM recipe_image_pieces WHERE sha256 = $1", "piece 0 is missing"},
+      {"no enabled row", "UPDATE recipe_rows SET enabled = false, sha256 = NULL, bytes = NULL, file_name = NULL "
+                         "WHERE name = 'line3' AND version = 1 AND $1 <> ''", "it has no enabled row"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    OneRowRecipe line(11);
+    auto& [folder, url, owner, files] = line;
+    const std::string first = Sha256OfFile(files[kKindRcdb]);
+    files[kKindRcdb] = folder.File("bad.rdb", 1060, 12);
+    ASSERT_EQ(PublishFiles(owner, "line3", files), 2);
+    RecipeSource source("line3", url, folder.Path() + "/cache", -1);
+    ASSERT_EQ(source.Take().recipe->version, 2);  // held whole: the cache's last
+    ASSERT_TRUE(owner.Exec("SET session_replication_role = replica"));
+    ASSERT_TRUE(owner.Exec(c.damage, {PgValue::Text(first)})) << owner.Error();
+    ASSERT_TRUE(owner.Exec("RESET session_replication_role"));
+    std::string error;
+    ASSERT_TRUE(ActivateVersion(owner, "line3", 1, "qe", error) || std::string(c.what) == "no enabled row")
+        << error;
+    if (std::string(c.what) == "no enabled row") {
+      // The tables refuse to make it active; one made so anyway is refused by the station.
+      EXPECT_NE(error.find("has no enabled row"), std::string::npos) << error;
+      ASSERT_TRUE(owner.Exec("SET session_replication_role = replica"));
+      ASSERT_TRUE(owner.Exec("UPDATE recipe_active SET version = 1 WHERE name = 'line3'"));
+    }
+    const RecipeTake take = source.Take();
+    EXPECT_EQ(take.end, RecipeTake::End::kRefused) << take.reason;
+    EXPECT_FALSE(take.recipe);
+    EXPECT_NE(take.reason.find("line3 version 1, the active version, cannot be taken"), std::string::npos)
+        << take.reason;
+    EXPECT_NE(take.reason.find(c.reason), std::string::npos) << take.reason;
+  }
+}
+
+// The tables keep a published version as it was: its rows, its images and
+// the version itself refuse a change, and only a role that may change the
+// recipes can hold publishing up.
+TEST(RecipeStore, APublishedVersionNeverChanges) {
+  OneRowRecipe line(13);
+  auto& [folder, url, owner, files] = line;
+  for (const char* change : {"UPDATE recipe_rows SET file_name = 'other.rdb'",
+                             "UPDATE recipe_image_pieces SET data = '\\x00'::bytea",
+                             "DELETE FROM recipes", "TRUNCATE recipe_images CASCADE"}) {
+    EXPECT_FALSE(owner.Exec(change)) << change;
+    EXPECT_NE(owner.Error().find("a published recipe never changes"), std::string::npos) << owner.Error();
+  }
+}
+
+// The rows a station writes from its cache are those it took: a version file
+// edited on disk, or one behind a planted link, is refused.
+TEST(ImageCache, RowsChangedOnDiskOrBehindALinkAreRefused) {
+  OneRowRecipe line(14);
+  auto& [folder, url, owner, files] = line;
+  const std::string cache = folder.Path() + "/cache";
+  RecipeSource source("line3", url, cache, -1);
+  const RecipeTake take = source.Take();
+  ASSERT_TRUE(take.recipe);
+  const std::string digest = VersionRowsDigest(*take.recipe);
+  ImageCache images(cache);
+  std::string error;
+  ASSERT_TRUE(images.LoadVersion("line3", 1, digest, error)) << error;
+  // A planted image named by its own digest, and the row pointed at it.
+  const std::string planted = folder.File("planted.rdb", 1060, 15);
+  const std::string plantedDigest = Sha256OfFile(planted);
+  std::filesystem::copy_file(planted, cache + "/" + plantedDigest);
+  std::string rows;
+  {
+    std::ifstream in(cache + "/recipes/line3/1");
+    rows.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  const std::string original = Sha256OfFile(files[kKindRcdb]);
+  rows.replace(rows.find(original), original.size(), plantedDigest);
+  std::ofstream(cache + "/recipes/line3/1", std::ios::trunc) << rows;
+  EXPECT_FALSE(images.LoadVersion("line3", 1, digest, error));
+  EXPECT_NE(error.find("were changed on disk"), std::string::npos) << error;
+  // Away, the station refuses the edited version rather than write it.
+  SwitchableServer server;
+  RecipeSource away("line3", server.Through(url), cache, -1);
+  const RecipeTake refused = away.Take();
+  EXPECT_EQ(refused.end, RecipeTake::End::kRefused);
+  EXPECT_NE(refused.reason.find("were changed on disk"), std::string::npos) << refused.reason;
+
+  // recipes/line3 a link to a folder elsewhere: nothing is written through it, nothing read.
+  const std::string elsewhere = folder.Path() + "/elsewhere";
+  std::filesystem::create_directories(elsewhere);
+  std::filesystem::remove_all(cache + "/recipes/line3");
+  std::filesystem::create_directory_symlink(elsewhere, cache + "/recipes/line3");
+  EXPECT_FALSE(images.SaveVersion(*take.recipe, error));
+  EXPECT_NE(error.find("not a folder of the image cache"), std::string::npos) << error;
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+  EXPECT_FALSE(images.LastWhole("line3"));
+}
+
+// Temporary files left by a fetch or a write whose process is gone are
+// removed by the next take; one still being written (its lock held) stays.
+TEST(ImageCache, LeftoversOfAFetchThatDiedAreRemoved) {
+  OneRowRecipe line(16);
+  auto& [folder, url, owner, files] = line;
+  const std::string cache = folder.Path() + "/cache";
+  std::filesystem::create_directories(cache + "/recipes/line3");
+  const std::string dead = cache + "/.fetching-dead01", live = cache + "/.fetching-live01",
+                    deadRows = cache + "/recipes/line3/1.new-dead01";
+  for (const std::string& path : {dead, live, deadRows}) std::ofstream(path) << "part";
+  const int held = open(live.c_str(), O_RDONLY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  RecipeSource source("line3", url, cache, -1);
+  EXPECT_EQ(source.Take().end, RecipeTake::End::kTaken);
+  EXPECT_FALSE(std::filesystem::exists(dead));
+  EXPECT_FALSE(std::filesystem::exists(deadRows));
+  EXPECT_TRUE(std::filesystem::exists(live));
+  close(held);
 }
