@@ -201,7 +201,8 @@ std::vector<std::string> ChildArguments(const CliOptions& options, const DeviceA
   AppendLedgerArguments(options.ledger, boardUuid, args);
   // The version the parent took, from its cache; the child never asks the database.
   if (const auto& taken = options.recipe.taken) {
-    args.insert(args.end(), {"--recipe-version", taken->first + ":" + std::to_string(taken->second),
+    args.insert(args.end(), {"--recipe-version",
+                             taken->first + ":" + std::to_string(taken->second) + ":" + options.recipe.takenDigest,
                              "--image-cache", options.recipe.cacheFolder});
   }
   if (options.json) args.push_back("--json");

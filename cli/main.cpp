@@ -177,16 +177,15 @@ int Run(const CliOptions& given) {
   std::optional<RecipeTake> firstTake;
   if (const int code = PrepareRecipeRun(options, recipes, firstTake); code != 0) return code;
   EmitRunStart(options);
-  if (firstTake) {
-    // A station says it among its notes, as it says every later switch.
-    TellRecipeTake(*firstTake, std::nullopt, [&options](const std::string& text) {
-      if (!JsonEventsOn()) {
-        std::printf("tamsolt-cli: %s\n", text.c_str());
-      } else if (options.watch) {
-        EmitEvent("station", {{"text", "tamsolt-cli: " + text}});
-      }
-    });
-  }
+  // A station says it among its notes, as it says every later switch.
+  const auto recipeNote = [&options](const std::string& text) {
+    if (!JsonEventsOn()) {
+      std::printf("tamsolt-cli: %s\n", text.c_str());
+    } else if (options.watch) {
+      EmitEvent("station", {{"text", "tamsolt-cli: " + text}});
+    }
+  };
+  if (firstTake) TellRecipeTake(*firstTake, std::nullopt, recipeNote);
   // Before any device is touched, and once for all the children of --all.
   if (std::string error; !options.logFile.empty() && !CanAppendTo(options.logFile, error)) {
     return EarlyError(AsInt(ExitCode::kBadCommandLine),
@@ -207,6 +206,10 @@ int Run(const CliOptions& given) {
     graceEnd = std::max(Clock::now() + kPermissionGrace,
                         started + std::chrono::duration_cast<Clock::duration>(
                                       std::chrono::duration<double>(*options.waitSeconds)));
+    // The board is there: the version active now is the one it gets.
+    if (recipes && !options.watch) {
+      if (const int code = RetakeRecipeAfterWait(options, *recipes, recipeNote); code != 0) return code;
+    }
   }
   if (options.list) return ListDevices(options);
   if (options.all) return WriteEveryDevice(options);

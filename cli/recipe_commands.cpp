@@ -1,5 +1,7 @@
 #include "cli/recipe_commands.h"
 
+#include <array>
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -67,6 +69,7 @@ int Publish(const CliOptions& options) {
   // Every file is checked as a run's press would check it, pins included,
   // before anything is stored: a version published is one every station can write.
   bool any = false;
+  std::array<std::string, 9> checked;  // the digest of each file as checked
   for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
     if (!rows[kind].checked) continue;
     any = true;
@@ -77,8 +80,10 @@ int Publish(const CliOptions& options) {
       return EarlyError(AsInt(ExitCode::kRowRefused), "\"" + path + "\": " + PressRefusalText(kind, refusal));
     }
     const std::string pinned = PinnedDigest(kind);
-    if (const std::string digest = Sha256OfFile(path); !pinned.empty() && digest != pinned) {
-      return EarlyError(AsInt(ExitCode::kRowRefused), "\"" + path + "\": " + PinMismatchText(kind, digest, pinned));
+    checked[kind] = Sha256OfFile(path);
+    if (!pinned.empty() && checked[kind] != pinned) {
+      return EarlyError(AsInt(ExitCode::kRowRefused),
+                        "\"" + path + "\": " + PinMismatchText(kind, checked[kind], pinned));
     }
   }
   if (!any) return EarlyError(AsInt(ExitCode::kBadCommandLine), "no row to publish");
@@ -92,6 +97,13 @@ int Publish(const CliOptions& options) {
     std::string error;
     const std::optional<StoredImage> image = StoreImageFile(*db, rows[kind].path, error);
     if (!image) return Refused(*db, std::string(KindName(kind)) + ": " + error);
+    // What is published is what was checked: a file replaced since is not.
+    if (image->sha256 != checked[kind]) {
+      return EarlyError(AsInt(ExitCode::kRowRefused),
+                        "\"" + rows[kind].path + "\": the file changed after it was checked (its SHA-256 " +
+                            checked[kind].substr(0, 12) + " then, " + image->sha256.substr(0, 12) +
+                            " when stored): nothing is published");
+    }
     uploaded += image->uploaded ? 1 : 0;
     recipe.rows[kind] = {true, std::filesystem::path(rows[kind].path).filename().string(), image->sha256,
                          image->bytes};
@@ -127,6 +139,26 @@ int Activate(const CliOptions& options) {
   return AsInt(ExitCode::kDone);
 }
 
+// Text from the database shown as data on one line: a new line or another
+// control character in a note cannot make a line of the listing's own.
+std::string OneLine(const std::string& text) {
+  std::string shown;
+  for (const char c : text) {
+    if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else if ((static_cast<unsigned char>(c) < 0x20) || c == 0x7f) {
+      shown += '?';
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 int List(const CliOptions& options) {
   int code = 0;
   std::unique_ptr<PgConnection> db = Connect(options, code);
@@ -149,16 +181,16 @@ int List(const CliOptions& options) {
       continue;
     }
     std::printf("%s version %d%s  %s by %s%s%s\n", recipe.name.c_str(), recipe.version,
-                recipe.active ? " (active)" : "", recipe.createdUtc.c_str(), recipe.createdBy.c_str(),
-                recipe.note.empty() ? "" : "  ", recipe.note.c_str());
+                recipe.active ? " (active)" : "", recipe.createdUtc.c_str(), OneLine(recipe.createdBy).c_str(),
+                recipe.note.empty() ? "" : "  ", OneLine(recipe.note).c_str());
     if (recipe.active) {
-      std::printf("  active since %s by %s\n", recipe.activatedUtc.c_str(), recipe.activatedBy.c_str());
+      std::printf("  active since %s by %s\n", recipe.activatedUtc.c_str(), OneLine(recipe.activatedBy).c_str());
     }
     for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
       const RecipeRow& row = recipe.rows[kind];
       if (!row.enabled) continue;
-      std::printf("  %-4s %s  %llu bytes  %s\n", KindName(kind), row.sha256.c_str(),
-                  static_cast<unsigned long long>(row.bytes), row.fileName.c_str());
+      std::printf("  %-4s %s  %llu bytes  %s\n", KindName(kind), OneLine(row.sha256).c_str(),
+                  static_cast<unsigned long long>(row.bytes), OneLine(row.fileName).c_str());
     }
   }
   if (!JsonEventsOn() && recipes->empty()) std::printf("no recipes\n");

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "engine/sha256.h"
 #include "recipes/recipe.h"
 
 namespace {
@@ -76,15 +77,19 @@ RecipeParse ParseRecipeOption(const std::vector<std::string>& args, std::size_t&
       return RecipeParse::kError;
     }
     options.activate = std::make_pair(given[0], *version);
-  } else {  // --recipe-version NAME:VERSION
-    const std::size_t colon = given[0].rfind(':');
+  } else {  // --recipe-version NAME:VERSION:ROWS-SHA256, a station's to its writers
+    const std::string& text = given[0];
+    const std::size_t first = text.find(':');
+    const std::size_t second = first == std::string::npos ? first : text.find(':', first + 1);
     const std::optional<int> version =
-        colon == std::string::npos ? std::nullopt : VersionOf(given[0].substr(colon + 1));
-    if (!version || !IsRecipeName(given[0].substr(0, colon))) {
-      error = "--recipe-version wants NAME:VERSION, not \"" + given[0] + "\"";
+        second == std::string::npos ? std::nullopt : VersionOf(text.substr(first + 1, second - first - 1));
+    if (!version || !IsRecipeName(text.substr(0, first)) || !IsSha256Hex(text.substr(second + 1))) {
+      error = "--recipe-version wants NAME:VERSION:ROWS-SHA256 (a station gives it to its writers), not \"" +
+              text + "\"";
       return RecipeParse::kError;
     }
-    options.taken = std::make_pair(given[0].substr(0, colon), *version);
+    options.taken = std::make_pair(text.substr(0, first), *version);
+    options.takenDigest = text.substr(second + 1);
   }
   return RecipeParse::kTaken;
 }
@@ -122,8 +127,15 @@ std::string RecipeUsage() {
          "                      the note and the rows\n"
          "  --recipe NAME       write the active version of NAME, taken before each board\n"
          "                      (also recipe= in section [line] of the settings file); no row\n"
-         "                      options beside it. Without the line database: the last version\n"
-         "                      held whole in the image cache; none: exit 12\n"
+         "                      options beside it. A database that answers but whose active\n"
+         "                      version cannot be taken whole refuses the board (exit 12).\n"
+         "                      Only a database that does not answer: the last version held\n"
+         "                      whole in the image cache; none: exit 12. With --wait, the\n"
+         "                      version is taken again once the board is there\n"
          "  --image-cache DIR   where the recipe's images are kept by SHA-256 (default\n"
-         "                      $XDG_CACHE_HOME/tamsolt/images; the service's CacheDirectory)\n";
+         "                      $XDG_CACHE_HOME/tamsolt/images; the service's CacheDirectory)\n"
+         "  --recipe-version NAME:VERSION:ROWS-SHA256\n"
+         "                      what a station (--all, --watch) gives each writer: the version\n"
+         "                      it took, written from the cache only while its rows there are\n"
+         "                      the ones the station took\n";
 }

@@ -15,9 +15,11 @@ struct RecipeOptions {
   bool list = false;                                       // --recipes
   std::string name;         // --recipe NAME; [line] recipe= of the settings file when not given
   std::string cacheFolder;  // --image-cache DIR
-  // --recipe-version NAME:VERSION, given by --all and --watch to each child:
-  // the version its parent took, read from the cache, never from the database.
+  // --recipe-version NAME:VERSION:ROWS-SHA256, given by --all and --watch to
+  // each child: the version its parent took, read from the cache (never from
+  // the database) and written only when its rows there are still those.
   std::optional<std::pair<std::string, int>> taken;
+  std::string takenDigest;
 
   // --publish, --activate or --recipes: no device is written.
   bool Command() const { return publish || activate || list; }

@@ -43,6 +43,7 @@ void UseRecipeVersion(CliOptions& options, const RecipeVersion& recipe, const st
   }
   PinRowsTo(pins);
   options.recipe.taken = std::make_pair(recipe.name, recipe.version);
+  options.recipe.takenDigest = VersionRowsDigest(recipe);
   options.recipe.cacheFolder = cacheFolder;
 }
 
@@ -81,12 +82,13 @@ int PrepareRecipeRun(CliOptions& options, std::unique_ptr<RecipeSource>& source,
                      std::optional<RecipeTake>& first) {
   if (options.recipe.cacheFolder.empty()) options.recipe.cacheFolder = DefaultImageCacheFolder();
   if (const auto taken = options.recipe.taken) {  // a child of --all or --watch
-    const std::optional<RecipeVersion> recipe =
-        ImageCache(options.recipe.cacheFolder).LoadVersion(taken->first, taken->second);
+    std::string error;
+    const std::optional<RecipeVersion> recipe = ImageCache(options.recipe.cacheFolder)
+                                                    .LoadVersion(taken->first, taken->second,
+                                                                 options.recipe.takenDigest, error);
     if (!recipe) {
-      return EarlyError(AsInt(ExitCode::kNoRecipe), RecipeLabel(taken->first, taken->second) +
-                                                        " is not in the image cache " +
-                                                        options.recipe.cacheFolder);
+      ShowRecipeRefusal(error);
+      return AsInt(ExitCode::kNoRecipe);
     }
     UseRecipeVersion(options, *recipe, options.recipe.cacheFolder);
     return 0;
@@ -116,5 +118,24 @@ int PrepareRecipeRun(CliOptions& options, std::unique_ptr<RecipeSource>& source,
   }
   first = take;
   UseRecipeVersion(options, *take.recipe, options.recipe.cacheFolder);
+  return 0;
+}
+
+int RetakeRecipeAfterWait(CliOptions& options, RecipeSource& source,
+                          const std::function<void(const std::string&)>& note) {
+  const std::optional<int> before =
+      options.recipe.taken ? std::optional<int>(options.recipe.taken->second) : std::nullopt;
+  const RecipeTake take = source.Take();
+  if (take.end == RecipeTake::End::kStopped) {
+    std::fprintf(stderr, "tamsolt-cli: interrupted by %s before any device was written\n",
+                 StopSignalName(TakeStopSignal()));
+    return AsInt(ExitCode::kInterrupted);
+  }
+  if (take.end == RecipeTake::End::kRefused) {
+    ShowRecipeRefusal(take.reason);
+    return AsInt(ExitCode::kNoRecipe);
+  }
+  UseRecipeVersion(options, *take.recipe, options.recipe.cacheFolder);
+  TellRecipeTake(take, before, note);
   return 0;
 }

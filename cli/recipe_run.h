@@ -36,3 +36,9 @@ int PrepareRecipeRun(CliOptions& options, std::unique_ptr<RecipeSource>& source,
 // note: where the text goes (a single run's log, the station's notes).
 void TellRecipeTake(const RecipeTake& take, std::optional<int> previous,
                     const std::function<void(const std::string&)>& note);
+
+// After --wait: the version taken again now that the board is there, so that
+// an activation or a rollback during the wait holds for it; told as a switch
+// when it is another. 0 to go on, else the exit code (10, 12).
+int RetakeRecipeAfterWait(CliOptions& options, RecipeSource& source,
+                          const std::function<void(const std::string&)>& note);

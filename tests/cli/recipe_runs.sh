@@ -131,6 +131,44 @@ publish_run_rollback)
   grep -q "^line3 version 1 (active)  [0-9T:-]*Z by [^ ]*  first build\$" "$work/out" || fail "--recipes: $(cat "$work/out")"
   grep -q "^  RCDB $(digest "$work/rcdb2")  1590 bytes  rcdb2\$" "$work/out" || fail "--recipes rows"
   ;;
+rollback_holds)
+  # Rolled back from version 2 to a version 1 this station never held, whose
+  # stored image is damaged: the board is refused with the cause, never
+  # written with version 2 from the cache.
+  cli 0 --ledger-url "$url" --publish line3 --rcdb "$work/rcdb1"
+  cli 0 --ledger-url "$url" --publish line3 --rcdb "$work/rcdb2"
+  run 0 -- --ledger-url "$url" --recipe line3 --image-cache "$cache"
+  psql -X -q -d "$url" -c "SET session_replication_role = replica" -c \
+    "UPDATE recipe_image_pieces SET data = overlay(data placing '\\x00'::bytea from 3) WHERE sha256 = '$(digest "$work/rcdb1")'"
+  cli 0 --ledger-url "$url" --activate line3 1
+  run 12 -- --ledger-url "$url" --recipe line3 --image-cache "$cache"
+  grep -q "No recipe to write: line3 version 1, the active version, cannot be taken: RCDB: the stored image $(digest "$work/rcdb1" | cut -c1-12) in the line database is damaged" \
+    "$work/err" || fail "not refused with its cause: $(cat "$work/err")"
+  grep -q "frames 0 " "$work/report" || fail "a frame was sent"
+  # A note holding a new line is listed as data, never as a line of its own.
+  head -c 1200 /dev/urandom >"$work/rcdb3"
+  cli 0 --ledger-url "$url" --publish line3 --note "$(printf 'fixed\nline3 version 9 (active)')" --rcdb "$work/rcdb3"
+  cli 0 --ledger-url "$url" --recipes
+  ! grep -q "^line3 version 9" "$work/out" || fail "a note made a listing line of its own"
+  grep -qF 'fixed\nline3 version 9 (active)' "$work/out" || fail "the note is not shown: $(cat "$work/out")"
+  # --wait: the version is taken once the board is there, so a rollback during the wait holds.
+  rm -rf "$work/control" "$work/dev"
+  mkfifo "$work/control"
+  { status=0
+    "$runner" --quiet --control="$work/control" --plug=1-1.1:cmd --out="$work/dev" -- \
+      "$cli" --settings "$settings" --ledger "$ledger" --ledger-url "$url" --recipe line3 \
+      --image-cache "$cache" --wait 60 --json 2>"$work/err" || status=$?
+    echo $status >"$work/code"
+  } | tee "$work/events" | while IFS= read -r line; do
+    case $line in *'"kind":"recipe"'*'"version":3'*)
+      "$cli" --settings "$settings" --ledger-url "$url" --activate line3 2 >/dev/null
+      echo "plug 1-1.1" >"$work/control" ;;
+    esac
+  done
+  [ "$(cat "$work/code")" -eq 0 ] || { cat "$work/err" >&2; fail "the run after the wait: exit $(cat "$work/code")"; }
+  [ "$(received)" = "rcdb 1590" ] || fail "written after the rollback during the wait: $(received)"
+  [ "$(recorded | tail -n 1)" = "line3 2" ] || fail "recorded: $(recorded | tail -n 1)"
+  ;;
 watch_new_version)
   # A version published while the first board is being written is the second board's.
   cli 0 --ledger-url "$url" --publish line3 --rcdb "$work/rcdb1"
@@ -182,7 +220,7 @@ away)
   grep -q "frames 0 " "$work/report" || fail "a frame was sent: $(cat "$work/report")"
   # The image altered in the cache: refused while away, fetched again when there.
   # A board's writer checks every file it loads: the version its station gave it, altered since, is refused.
-  run 3 -- --recipe-version line3:1 --image-cache "$cache"
+  run 3 -- --recipe-version "line3:1:$(digest "$cache/recipes/line3/1")" --image-cache "$cache"
   grep -q "RCDB: the file's SHA-256 [0-9a-f]* differs from the pinned $(digest "$work/rcdb1" | cut -c1-12)" \
     "$work/err" || fail "the writer took an altered image: $(cat "$work/err")"
   grep -q "frames 0 " "$work/report" || fail "a frame was sent"
