@@ -12,9 +12,11 @@
 
 namespace {
 
-// Taken for a publication's transaction, so two publishers of one name
-// number their versions one after the other.
-constexpr const char* kNameLock = "SELECT pg_advisory_xact_lock(7427417, hashtext($1))";
+// Taken for a publication's transaction, so that two publishers number
+// their versions one after the other. A table lock, not an advisory one: a
+// role that may only read the recipes (the stations') cannot take it, so no
+// station can hold publishing up; readers are never held by it.
+constexpr const char* kPublishLock = "LOCK TABLE recipes IN SHARE ROW EXCLUSIVE MODE";
 constexpr const char* kTimeText = "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'";
 
 std::optional<std::uint8_t> KindOfItem(const std::string& item) {
@@ -118,7 +120,7 @@ std::optional<StoredImage> StoreImageFile(PgConnection& db, const std::string& p
 std::optional<int> PublishVersion(PgConnection& db, const RecipeVersion& recipe, const std::string& by,
                                   std::string& error) {
   const PgValue name = PgValue::Text(recipe.name);
-  if (!db.Exec("BEGIN") || !db.Exec(kNameLock, {name})) {
+  if (!db.Exec("BEGIN") || !db.Exec(kPublishLock)) {
     Failed(db, "publishing " + recipe.name, error);
     return std::nullopt;
   }
