@@ -1,5 +1,7 @@
 // What the main dialog does apart from its rows: the close guard, Enter and
 // Esc, the About entry, its message boxes, its timers and the teardown.
+#include <fstream>
+
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <QTimer>
 
 #include "app/about_dialog.h"
+#include "app/tamsolt_app.h"
 #include "settings/settings.h"
 #include "tests/app/window_test_support.h"
 
@@ -218,3 +221,15 @@ TEST_F(MainDialogBehaviour, TeardownClosesTheDeviceLink) {
 }
 
 }  // namespace
+
+// A settings file that names a recipe is a station's: the window, which has
+// only its own rows, refuses it with the reason rather than write local rows
+// beside the recipe.
+TEST_F(MainDialogBehaviour, ASettingsFileNamingARecipeIsRefusedWithTheReason) {
+  { std::ofstream(g_iniPath) << "[setup]\r\nRCDB=1\r\n"; }
+  EXPECT_TRUE(CTamsoltApp::RecipeRefusal().isEmpty());
+  { std::ofstream(g_iniPath, std::ios::app) << "[line]\r\nrecipe=line3\r\n"; }
+  const QString refusal = CTamsoltApp::RecipeRefusal();
+  EXPECT_TRUE(refusal.contains(QStringLiteral("line3"))) << refusal.toStdString();
+  EXPECT_TRUE(refusal.contains(QStringLiteral("tamsolt-cli --recipe line3"))) << refusal.toStdString();
+}
