@@ -4,8 +4,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstring>
 #include <iterator>
 
 #include "recipe_test_files.h"
@@ -285,4 +288,30 @@ TEST(ImageCache, LeftoversOfAFetchThatDiedAreRemoved) {
   EXPECT_FALSE(std::filesystem::exists(deadRows));
   EXPECT_TRUE(std::filesystem::exists(live));
   close(held);
+}
+
+// A cache whose disk refuses the image says why, in the system's words (here
+// a file-size limit stands in for a full disk), and leaves no temporary.
+TEST(ImageCache, AWriteTheDiskRefusesIsToldWithTheSystemsReason) {
+  TestFolder folder;
+  ImageCache cache(folder.Path() + "/cache");
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = before;
+  small.rlim_cur = 1000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string bytes(5000, 'x');
+  std::string error;
+  const bool stored = cache.Store(
+      std::string(64, 'a'), [&](const ImageCache::Sink& sink, std::string&) { return sink(bytes.data(), bytes.size()); },
+      error);
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(stored);
+  EXPECT_NE(error.find("cannot write it into the image cache " + folder.Path() + "/cache: " + std::strerror(EFBIG)),
+            std::string::npos) << error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Path() + "/cache")) {
+    ADD_FAILURE() << "left behind: " << entry.path();
+  }
 }
