@@ -95,6 +95,28 @@ TEST_F(LedgerTest, AVersion1LedgerIsMigratedInPlace) {
   EXPECT_EQ(boards[0].board.recipe + "@" + std::to_string(boards[0].board.recipeVersion), "@0");
 }
 
+// A version-2 ledger that already has the report's covering index (without
+// the recipe) is brought up with the index made anew, not refused because
+// it is there.
+TEST_F(LedgerTest, AVersion2LedgerWithTheReportsIndexIsBroughtUp) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::filesystem::copy_file(TAMSOLT_LEDGER_FIXTURES "/version1.sqlite", path);
+  std::string error;
+  {
+    SqliteDatabase raw;
+    ASSERT_TRUE(raw.Open(path, false, error)) << error;
+    ASSERT_TRUE(raw.Execute("ALTER TABLE boards ADD COLUMN log_lost INTEGER NOT NULL DEFAULT 0;"
+                            "CREATE INDEX images_board ON images(board_id);"
+                            "CREATE INDEX boards_started ON boards(started_utc, slot, outcome_code, outcome, "
+                            "seconds, finished_utc);"
+                            "PRAGMA user_version = 2;", error)) << error;
+  }
+  const auto ledger = Ledger::OpenExisting(path, error);
+  ASSERT_TRUE(ledger) << error;
+  EXPECT_EQ(CountRows(*ledger, "PRAGMA user_version"), kLedgerSchemaVersion);
+  EXPECT_EQ(CountRows(*ledger, "SELECT count(*) FROM pragma_index_info('boards_started') WHERE name = 'recipe'"), 1);
+}
+
 // Each query finds its rows through its index, in a new ledger and in one
 // brought up from version 1 (whose steps add them in place):
 // the report reads the covering index alone, and a span's two ends both

@@ -191,6 +191,13 @@ TEST_F(LedgerTest, DaysAreTheStationsLocalDays) {
   EXPECT_EQ(LocalDayStartUtc("2026-12-08"), "2026-12-07T16:00:00.000Z");
   EXPECT_EQ(LocalDayStartUtc("2026-12-08T03:00:00Z"), "2026-12-08T03:00:00Z");
   EXPECT_EQ(LocalDayStartUtc("2026-1x-08"), "");
+  // Where summer time is kept, a July day starts an hour earlier in UTC than a December one.
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
+  EXPECT_EQ(LocalDayStartUtc("2026-07-08"), "2026-07-07T22:00:00.000Z");
+  EXPECT_EQ(LocalDayStartUtc("2026-12-08"), "2026-12-07T23:00:00.000Z");
+  setenv("TZ", "CST-8", 1);
+  tzset();
   std::string error;
   auto ledger = Ledger::Open(path, error);
   ASSERT_TRUE(ledger) << error;

@@ -47,6 +47,9 @@ TEST(StalledLineDatabase, EveryWaitEndsAndTheBoardsStayQueued) {
        milliseconds(0), Stop::kAtFirstStatement, "stopped while waiting for an answer", 1},
       {"server never speaks", StallingServer::Mode::kSilent, milliseconds(300), milliseconds(300),
        Stop::kNever, "no connection within the time this forward was given", 0},
+      // No deadline of the caller's own (--ledger-sync, a background forward): the connect's own 2 s.
+      {"server never speaks, no deadline given", StallingServer::Mode::kSilent, milliseconds(60000),
+       milliseconds(0), Stop::kNever, "no connection within 2 s", 0},
       // Stopped, not ended by the connect's 2 s time-out.
       {"stop during the connect to a server that never speaks", StallingServer::Mode::kSilent,
        milliseconds(60000), milliseconds(0), Stop::kAtAccept, "stopped while waiting for an answer", 0},

@@ -315,3 +315,38 @@ TEST(ImageCache, AWriteTheDiskRefusesIsToldWithTheSystemsReason) {
     ADD_FAILURE() << "left behind: " << entry.path();
   }
 }
+
+// A database that answers without an active version of the recipe refuses
+// the board: it is no outage, so the version held whole is not written.
+TEST(RecipeSource, NoActiveVersionIsARefusalNotAnOutage) {
+  OneRowRecipe line(17);
+  auto& [folder, url, owner, files] = line;
+  RecipeSource source("line3", url, folder.Path() + "/cache", -1);
+  ASSERT_EQ(source.Take().end, RecipeTake::End::kTaken);
+  ASSERT_TRUE(owner.Exec("DELETE FROM recipe_active"));
+  const RecipeTake take = source.Take();
+  EXPECT_EQ(take.end, RecipeTake::End::kRefused);
+  EXPECT_NE(take.reason.find("the line database has no active version of the recipe line3"), std::string::npos)
+      << take.reason;
+}
+
+// The database back with the version the station wrote from its cache: said
+// once, though nothing switched, so no view keeps saying "from the cache".
+TEST(RecipeSource, TheDatabaseBackWithTheSameVersionIsToldOnce) {
+  OneRowRecipe line(18);
+  auto& [folder, url, owner, files] = line;
+  SwitchableServer server;
+  server.Up();
+  RecipeSource::Clock::time_point now{};
+  RecipeSource source("line3", server.Through(url), folder.Path() + "/cache", -1, [&] { return now; });
+  ASSERT_EQ(source.Take().end, RecipeTake::End::kTaken);
+  server.Down();
+  ASSERT_TRUE(source.Take().awayIsNew);
+  server.Up();
+  now += kRecipeAwayRetry;
+  const RecipeTake back = source.Take();
+  EXPECT_EQ(back.end, RecipeTake::End::kTaken);
+  EXPECT_FALSE(back.switched);
+  EXPECT_TRUE(back.backIsNew);
+  EXPECT_FALSE(source.Take().backIsNew);
+}
