@@ -257,6 +257,21 @@ TEST(ForwardBacklog, StationRoleOnVersion1ForwardsWithoutTheFlagUntilTheOwnerBri
             (std::vector<std::string>{"1", "2", "3", "4", "5"}));
 }
 
+// A line database the owner brought to version 2 and no further gets each
+// board's log_lost from a station that may not bring it up.
+TEST(ForwardBacklog, AVersion2LineDatabaseGetsEachBoardsLogLost) {
+  const std::string url = FreshLineDatabase();
+  const std::string station = StationRoleOnVersion1(url);
+  PgConnection owner(url);
+  ASSERT_TRUE(owner.ExecScript(LineSchemaSteps()[1].sql)) << owner.Error();
+  TestLedger ledger;
+  ledger.AddBoard(1);
+  ledger.Exec("UPDATE boards SET log_lost = 1");
+  const ForwardResult result = ForwardBacklog(ledger.Path(), station);
+  EXPECT_EQ(result.error, "");
+  EXPECT_EQ(QueryRows(url, "SELECT log_lost FROM boards"), std::vector<std::string>{"t"});
+}
+
 // The line's own questions over every station's boards find their rows
 // through an index (a plan with sequential scans ruled out wherever another
 // way exists): a span across the line, the failures of the last week, every
