@@ -24,6 +24,21 @@ void ShowRecipeRefusal(const std::string& reason) {
   }
 }
 
+// A take that gives nothing to write ends the run before any device: its
+// exit code, said as the run's reason; 0 for a take to write.
+int UnusableTakeExit(const RecipeTake& take) {
+  if (take.end == RecipeTake::End::kStopped) {
+    std::fprintf(stderr, "tamsolt-cli: interrupted by %s before any device was written\n",
+                 StopSignalName(TakeStopSignal()));
+    return AsInt(ExitCode::kInterrupted);
+  }
+  if (take.end == RecipeTake::End::kRefused) {
+    ShowRecipeRefusal(take.reason);
+    return AsInt(ExitCode::kNoRecipe);
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::string RecipeNameFor(const CliOptions& options) {
@@ -107,15 +122,7 @@ int PrepareRecipeRun(CliOptions& options, std::unique_ptr<RecipeSource>& source,
   source = std::make_unique<RecipeSource>(name, LedgerUrlFor(options.ledger), options.recipe.cacheFolder,
                                           StopSignalFd());
   const RecipeTake take = source->Take();
-  if (take.end == RecipeTake::End::kStopped) {
-    std::fprintf(stderr, "tamsolt-cli: interrupted by %s before any device was written\n",
-                 StopSignalName(TakeStopSignal()));
-    return AsInt(ExitCode::kInterrupted);
-  }
-  if (take.end == RecipeTake::End::kRefused) {
-    ShowRecipeRefusal(take.reason);
-    return AsInt(ExitCode::kNoRecipe);
-  }
+  if (const int code = UnusableTakeExit(take); code != 0) return code;
   first = take;
   UseRecipeVersion(options, *take.recipe, options.recipe.cacheFolder);
   return 0;
@@ -126,15 +133,7 @@ int RetakeRecipeAfterWait(CliOptions& options, RecipeSource& source,
   const std::optional<int> before =
       options.recipe.taken ? std::optional<int>(options.recipe.taken->second) : std::nullopt;
   const RecipeTake take = source.Take();
-  if (take.end == RecipeTake::End::kStopped) {
-    std::fprintf(stderr, "tamsolt-cli: interrupted by %s before any device was written\n",
-                 StopSignalName(TakeStopSignal()));
-    return AsInt(ExitCode::kInterrupted);
-  }
-  if (take.end == RecipeTake::End::kRefused) {
-    ShowRecipeRefusal(take.reason);
-    return AsInt(ExitCode::kNoRecipe);
-  }
+  if (const int code = UnusableTakeExit(take); code != 0) return code;
   UseRecipeVersion(options, *take.recipe, options.recipe.cacheFolder);
   TellRecipeTake(take, before, note);
   return 0;

@@ -192,6 +192,19 @@ class QuickWrite {
   SqliteDatabase& db_;
 };
 
+// ?2 to ?9 of an image row's INSERT or UPDATE: kind, path, bytes, sha256,
+// pinned, started_utc, finished_utc, result.
+void BindImage(SqliteStatement& statement, const ImageRecord& image) {
+  statement.BindText(2, image.kind);
+  statement.BindBlob(3, image.path);
+  statement.BindInt(4, static_cast<std::int64_t>(image.bytes));
+  statement.BindText(5, image.sha256);
+  statement.BindInt(6, image.pinned ? 1 : 0);
+  BindOptionalText(statement, 7, image.startedUtc);
+  BindOptionalText(statement, 8, image.finishedUtc);
+  statement.BindText(9, image.result);
+}
+
 bool InsertImages(SqliteDatabase& db, std::int64_t id, const std::vector<ImageRecord>& images,
                   std::string& error) {
   SqliteStatement insert(db,
@@ -200,14 +213,7 @@ bool InsertImages(SqliteDatabase& db, std::int64_t id, const std::vector<ImageRe
                          "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
   for (const ImageRecord& image : images) {
     insert.BindInt(1, id);
-    insert.BindText(2, image.kind);
-    insert.BindBlob(3, image.path);
-    insert.BindInt(4, static_cast<std::int64_t>(image.bytes));
-    insert.BindText(5, image.sha256);
-    insert.BindInt(6, image.pinned ? 1 : 0);
-    BindOptionalText(insert, 7, image.startedUtc);
-    BindOptionalText(insert, 8, image.finishedUtc);
-    insert.BindText(9, image.result);
+    BindImage(insert, image);
     if (!insert.Run()) {
       error = db.LastError();
       return false;
@@ -525,16 +531,8 @@ bool Ledger::WriteFinish(std::int64_t id, const BoardOutcome& outcome,
                           "started_utc = ?7, finished_utc = ?8, result = ?9 WHERE id = ?1");
   const std::size_t inPlace = std::min(noted.size(), images.size());
   for (std::size_t i = 0; i < inPlace; ++i) {
-    const ImageRecord& image = images[i];
     rewrite.BindInt(1, noted[i]);
-    rewrite.BindText(2, image.kind);
-    rewrite.BindBlob(3, image.path);
-    rewrite.BindInt(4, static_cast<std::int64_t>(image.bytes));
-    rewrite.BindText(5, image.sha256);
-    rewrite.BindInt(6, image.pinned ? 1 : 0);
-    BindOptionalText(rewrite, 7, image.startedUtc);
-    BindOptionalText(rewrite, 8, image.finishedUtc);
-    rewrite.BindText(9, image.result);
+    BindImage(rewrite, images[i]);
     if (!rewrite.Run()) {
       error = db_.LastError();
       return false;

@@ -68,6 +68,19 @@ bool WriteAll(int fd, const char* data, std::size_t size, int& failure) {
   return true;
 }
 
+// On the disk and closed, when all was written: the system's reason when not.
+bool FlushAndClose(int fd, bool written, int& failure) {
+  if (written && fsync(fd) != 0) {
+    written = false;
+    failure = errno;
+  }
+  if (close(fd) != 0 && written) {
+    written = false;
+    failure = errno;
+  }
+  return written;
+}
+
 // A temporary file of a fetch or write whose writer is gone: its lock is free.
 void RemoveIfAbandoned(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -169,14 +182,7 @@ bool ImageCache::Store(const std::string& sha256, const Filler& fill, std::strin
         return written;
       },
       error);
-  if (written && fsync(fd) != 0) {
-    written = false;
-    failure = errno;
-  }
-  if (close(fd) != 0 && written) {
-    written = false;
-    failure = errno;
-  }
+  written = FlushAndClose(fd, written, failure);
   if (filled && written && HexDigest(digest.Finish()) != sha256) {
     error = "the stored image " + sha256.substr(0, 12) +
             " in the line database is damaged (its bytes have another SHA-256)";
@@ -212,15 +218,7 @@ bool ImageCache::WriteWhole(const std::string& path, const std::string& text, st
   fchmod(fd, 0644);
   flock(fd, LOCK_EX);
   int failure = 0;
-  bool written = WriteAll(fd, text.data(), text.size(), failure);
-  if (written && fsync(fd) != 0) {
-    written = false;
-    failure = errno;
-  }
-  if (close(fd) != 0 && written) {
-    written = false;
-    failure = errno;
-  }
+  const bool written = FlushAndClose(fd, WriteAll(fd, text.data(), text.size(), failure), failure);
   if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
     error = "cannot write " + path + ": " + std::strerror(written ? errno : failure);
     unlink(temporary.c_str());
