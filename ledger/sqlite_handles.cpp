@@ -11,7 +11,11 @@ bool SqliteDatabase::Open(const std::string& path, bool create, std::string& err
   const std::size_t slash = path.rfind('/');
   folder_ = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+  return OpenWith(path, flags, error);
+}
+
+bool SqliteDatabase::OpenWith(const std::string& name, int flags, std::string& error) {
+  if (sqlite3_open_v2(name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
     error = db_ != nullptr ? LastError() : "out of memory";
     return false;
   }
@@ -48,15 +52,7 @@ bool SqliteDatabase::OpenReadOnly(const std::string& path, bool immutable, std::
     }
   }
   if (immutable) uri += "?immutable=1";
-  const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(uri.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-    error = db_ != nullptr ? LastError() : "out of memory";
-    return false;
-  }
-  sqlite3_extended_result_codes(db_, 1);
-  // A damaged page is an error when it is read, never rows made of its garbage.
-  sqlite3_exec(db_, "PRAGMA cell_size_check = ON", nullptr, nullptr, nullptr);
-  return true;
+  return OpenWith(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, error);
 }
 
 std::string SqliteDatabase::LastError() const {

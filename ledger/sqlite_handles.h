@@ -33,6 +33,8 @@ class SqliteDatabase {
   void NoteFailure(int code) { lastFailure_ = code; }
 
  private:
+  // sqlite3_open_v2 of name with flags, and the settings every connection has.
+  bool OpenWith(const std::string& name, int flags, std::string& error);
   std::string Explained(std::string message) const;
 
   sqlite3* db_ = nullptr;

@@ -12,23 +12,14 @@ BEGIN
     TG_TABLE_NAME, TG_OP USING ERRCODE = 'integrity_constraint_violation';
 END $$;
 
-DROP TRIGGER IF EXISTS recipes_never_change ON recipes;
-CREATE TRIGGER recipes_never_change BEFORE UPDATE OR DELETE ON recipes
-  FOR EACH ROW EXECUTE FUNCTION tamsolt_published_never_changes();
-DROP TRIGGER IF EXISTS recipe_rows_never_change ON recipe_rows;
-CREATE TRIGGER recipe_rows_never_change BEFORE UPDATE OR DELETE ON recipe_rows
-  FOR EACH ROW EXECUTE FUNCTION tamsolt_published_never_changes();
-DROP TRIGGER IF EXISTS recipe_images_never_change ON recipe_images;
-CREATE TRIGGER recipe_images_never_change BEFORE UPDATE OR DELETE ON recipe_images
-  FOR EACH ROW EXECUTE FUNCTION tamsolt_published_never_changes();
-DROP TRIGGER IF EXISTS recipe_image_pieces_never_change ON recipe_image_pieces;
-CREATE TRIGGER recipe_image_pieces_never_change BEFORE UPDATE OR DELETE ON recipe_image_pieces
-  FOR EACH ROW EXECUTE FUNCTION tamsolt_published_never_changes();
 DO $$
 DECLARE
   kept text;
 BEGIN
   FOREACH kept IN ARRAY ARRAY['recipes', 'recipe_rows', 'recipe_images', 'recipe_image_pieces'] LOOP
+    EXECUTE format('DROP TRIGGER IF EXISTS %I ON %I', kept || '_never_change', kept);
+    EXECUTE format('CREATE TRIGGER %I BEFORE UPDATE OR DELETE ON %I FOR EACH ROW '
+                   'EXECUTE FUNCTION tamsolt_published_never_changes()', kept || '_never_change', kept);
     EXECUTE format('DROP TRIGGER IF EXISTS %I ON %I', kept || '_never_emptied', kept);
     EXECUTE format('CREATE TRIGGER %I BEFORE TRUNCATE ON %I FOR EACH STATEMENT '
                    'EXECUTE FUNCTION tamsolt_published_never_changes()', kept || '_never_emptied', kept);
