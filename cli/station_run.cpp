@@ -14,6 +14,7 @@
 #include "cli/device_port.h"
 #include "cli/ended_child_row.h"
 #include "cli/station_ledger.h"
+#include "cli/station_pacing.h"
 #include "cli/exit_codes.h"
 #include "cli/json_events.h"
 #include "cli/stop_signals.h"
@@ -24,9 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long stopped children may take to release their devices before they are killed.
-constexpr auto kStopBound = std::chrono::seconds(5);
-constexpr int kScanPeriodMs = 250;
 // The closing look waits this many looks at most for a board whose port sysfs does not give yet.
 constexpr int kClosingLooks = 4;
 

@@ -16,6 +16,7 @@
 #include "cli/device_port.h"
 #include "cli/ended_child_row.h"
 #include "cli/station_ledger.h"
+#include "cli/station_pacing.h"
 #include "cli/exit_codes.h"
 #include "cli/json_events.h"
 #include "cli/recipe_run.h"
@@ -30,11 +31,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kScanPeriodMs = 250;
 // A board on the bus whose port sysfs has not given for this many looks has
 // none to give: it is said, once.
 constexpr int kUnplacedLooks = 8;
-constexpr auto kStopBound = std::chrono::seconds(5);
 // Boards per hour means something only once the first board is this old.
 constexpr auto kRateAfter = std::chrono::seconds(60);
 

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "link/command_frames.h"
+#include "record/transfer_context.h"
 
 namespace {
 
@@ -11,7 +12,6 @@ constexpr std::size_t kProgramHeader = 128;
 constexpr std::size_t kProgramTrailer = 2;
 constexpr std::size_t kTestDataHeader = 256;
 constexpr std::size_t kTestDataLargest = 1007;  // 19 test-data chunks of 53
-constexpr std::size_t kShortBlock = 53;
 constexpr int kPictureWidthLimit = 160, kPictureHeightLimit = 128;
 
 }  // namespace

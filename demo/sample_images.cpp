@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "record/transfer_context.h"
+
 namespace {
 
-constexpr std::size_t kShortBlock = 53;
 
 // A program image whose header names what it is; the tool reads only bytes
 // 108 (0), 110 (normal codes) and 111 (tag 0) of it.

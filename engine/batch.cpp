@@ -18,12 +18,10 @@
 
 namespace {
 
-TransferContext& T() { return g_transfer; }
-
 // Checks one enabled row; false after its message has been shown.
 bool CheckRow(std::uint8_t kind, const std::string& path) {
   std::uint8_t header[kImageHeaderSize] = {};
-  const PressRefusal refusal = CheckRowAtPress(kind, path, T().expectedImageTag, header);
+  const PressRefusal refusal = CheckRowAtPress(kind, path, g_transfer.expectedImageTag, header);
   if (refusal.message != 0) {
     ShowTableMessage(refusal.message);
     return false;
@@ -32,7 +30,7 @@ bool CheckRow(std::uint8_t kind, const std::string& path) {
     ShowRefusal(kind, refusal.image.refusal, refusal.image.maxSize);
     return false;
   }
-  if (IsBootOrHost(kind)) std::memcpy(T().imageHeader, header, kImageHeaderSize);
+  if (IsBootOrHost(kind)) std::memcpy(g_transfer.imageHeader, header, kImageHeaderSize);
   return true;
 }
 
@@ -56,7 +54,7 @@ std::uint16_t BatchCommand(std::uint8_t kind) {
 }
 
 void SendFirstFrame(std::uint8_t kind) {
-  TransferContext& t = T();
+  TransferContext& t = g_transfer;
   switch (kind) {
     case kKindBoot:
     case kKindHost:
@@ -81,7 +79,7 @@ void SendFirstFrame(std::uint8_t kind) {
 // An item that cannot start ends the batch: the reason, then the failure
 // report. The item before may have left a poll counted.
 void EndBatchAtItemStart() {
-  ResetCounters(T());
+  ResetCounters(g_transfer);
   ReportFailure();
 }
 
@@ -116,7 +114,7 @@ bool LoadItem(std::uint8_t kind, const std::string& path) {
 }  // namespace
 
 void OnBatchDownload() {
-  TransferContext& t = T();
+  TransferContext& t = g_transfer;
   if (t.busy != 0) return;
   t.batchQueue.clear();
   for (std::uint8_t kind = 0; kind < kKindCount; ++kind) {
@@ -155,7 +153,7 @@ void OnBatchDownload() {
 }
 
 void StartBatchItem() {
-  TransferContext& t = T();
+  TransferContext& t = g_transfer;
   if (t.batchQueue.empty()) {
     ReportFailure();  // nothing to start: the transfer must not stay busy
     return;

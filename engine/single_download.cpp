@@ -15,8 +15,6 @@
 
 namespace {
 
-TransferContext& T() { return g_transfer; }
-
 // A single BOOT or HOST image is scrambled with key A, not the batch's key B.
 const std::uint8_t (*SingleKey(std::uint8_t kind))[kXorKeySize] {
   switch (kind) {
@@ -36,7 +34,7 @@ void ShowHint(const char* text) { ShowOperatorMessage(text, kTextHintTitle, Mess
 
 // Fields, first command and first timer of each row.
 void SendFirstCommand(std::uint8_t kind) {
-  TransferContext& t = T();
+  TransferContext& t = g_transfer;
   switch (kind) {
     case kKindBoot:
       t.targetId = 3;
@@ -66,7 +64,7 @@ void SendFirstCommand(std::uint8_t kind) {
 }
 
 void DownloadSingle(std::uint8_t kind) {
-  TransferContext& t = T();
+  TransferContext& t = g_transfer;
   if (t.busy != 0) return;
   const std::string path = Host().RowPath(kind);
   if (path.empty()) {

@@ -8,21 +8,12 @@
 
 #include <usb.h>
 
+#include "link/big_endian.h"
 #include "link/usb_link.h"
 
 std::uint8_t TestDataStage[kTestDataStageSize];
 
 namespace {
-
-void PutBigEndian16(std::uint8_t* at, std::uint16_t value) {
-  at[0] = static_cast<std::uint8_t>(value >> 8);
-  at[1] = static_cast<std::uint8_t>(value);
-}
-
-void PutBigEndian32(std::uint8_t* at, std::uint32_t value) {
-  PutBigEndian16(at, static_cast<std::uint16_t>(value >> 16));
-  PutBigEndian16(at + 2, static_cast<std::uint16_t>(value));
-}
 
 // Packs with the option byte 0 and no further data, as every command does.
 std::uint16_t Pack(std::span<std::uint8_t> frame, std::uint16_t code, const std::uint8_t* payload,

@@ -3,16 +3,9 @@
 #include <array>
 #include <cstring>
 
+#include "link/big_endian.h"
+
 namespace {
-
-void PutBigEndian16(std::uint8_t* at, std::uint16_t value) {
-  at[0] = static_cast<std::uint8_t>(value >> 8);
-  at[1] = static_cast<std::uint8_t>(value);
-}
-
-std::uint16_t GetBigEndian16(const std::uint8_t* at) {
-  return static_cast<std::uint16_t>((at[0] << 8) | at[1]);
-}
 
 // The CRC of each byte value alone (polynomial 0x1021, MSB first): one lookup
 // per byte instead of eight shifts, since every block frame carries 2 KiB.

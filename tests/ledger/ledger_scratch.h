@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "ledger/ledger.h"
 
@@ -31,6 +32,15 @@ class LedgerTest : public ::testing::Test {
     board.settingsPath = "/etc/setting.ini";
     board.settingsSha256 = std::string(64, 'a');
     return board;
+  }
+
+  // Every board the ledger holds that started at or after since (all when empty).
+  static std::vector<StoredBoard> ReadAll(Ledger& ledger, const std::string& since = "") {
+    std::vector<StoredBoard> boards;
+    std::string error;
+    EXPECT_TRUE(ledger.ForEachBoard(since, "", [&](const StoredBoard& b) { boards.push_back(b); }, error))
+        << error;
+    return boards;
   }
 
   std::string dir;

@@ -13,13 +13,6 @@ std::vector<ImageRecord> Rows(std::initializer_list<const char*> kinds) {
   return rows;
 }
 
-std::vector<StoredBoard> ReadAll(Ledger& ledger, const std::string& since = "") {
-  std::vector<StoredBoard> boards;
-  std::string error;
-  EXPECT_TRUE(ledger.ForEachBoard(since, "", [&](const StoredBoard& b) { boards.push_back(b); }, error)) << error;
-  return boards;
-}
-
 TEST_F(LedgerTest, RecorderMarksWrittenFailedAndNotReached) {
   std::string error;
   auto ledger = Ledger::Open(path, error);

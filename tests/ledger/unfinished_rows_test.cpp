@@ -11,18 +11,6 @@
 #include "ledger/writer_identity.h"
 #include "tests/ledger/ledger_scratch.h"
 
-namespace {
-
-std::vector<StoredBoard> ReadAll(Ledger& ledger) {
-  std::vector<StoredBoard> boards;
-  std::string error;
-  EXPECT_TRUE(ledger.ForEachBoard("", "", [&](const StoredBoard& b) { boards.push_back(b); }, error))
-      << error;
-  return boards;
-}
-
-}  // namespace
-
 // Writers that end as a kill would (no finish, no clean-up): one mid-way
 // through its second image, one after its device answered the end exchange.
 TEST_F(LedgerTest, TheNextProgramClosesTheRowsOfWritersThatDied) {

@@ -14,14 +14,8 @@ using linktest::Bytes;
 using linktest::ParsedFrame;
 using linktest::Slice;
 
-using BuildStep = std::uint16_t (*)(std::span<std::uint8_t>);
-
-// Builds into a 4096-byte buffer and returns exactly the bytes reported.
-Bytes Built(BuildStep step) {
-  std::array<std::uint8_t, kFrameBufferSize> frame{};
-  const std::uint16_t length = step(frame);
-  return Bytes(frame.begin(), frame.begin() + length);
-}
+using linktest::Built;
+using linktest::BuildStep;
 
 ParsedFrame PlainFrame(const Bytes& frame) {
   const ParsedFrame parsed = linktest::ParseFrame(frame);

@@ -3,6 +3,13 @@
 #include "link/command_frames.h"
 
 namespace linktest {
+
+Bytes Built(BuildStep step) {
+  std::array<std::uint8_t, kFrameBufferSize> frame{};
+  const std::uint16_t length = step(frame);
+  return Bytes(frame.begin(), frame.begin() + length);
+}
+
 namespace {
 
 std::uint16_t Be16(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] << 8 | at[1]); }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace linktest {
@@ -34,6 +35,12 @@ Bytes DescrambleWithKeyA(Bytes frame);
 // A well-formed 64-byte report as the device sends it.
 std::array<std::uint8_t, 64> MakeReport(std::uint16_t code, std::uint16_t echo = 0,
                                         std::uint8_t status = 0);
+
+// One of the packer's frame builders, given a frame buffer.
+using BuildStep = std::uint16_t (*)(std::span<std::uint8_t>);
+
+// Builds into a 4096-byte buffer and returns exactly the bytes reported.
+Bytes Built(BuildStep step);
 
 // A recognisable image: no two nearby blocks are alike.
 Bytes PatternImage(std::size_t length);

@@ -18,7 +18,8 @@
 namespace {
 
 using linktest::Bytes;
-using BuildStep = std::uint16_t (*)(std::span<std::uint8_t>);
+using linktest::Built;
+using linktest::BuildStep;
 
 void SetItem(std::uint16_t command, std::uint16_t index, std::uint8_t altCodeSet) {
   g_transfer.itemCommand = command;
@@ -59,14 +60,9 @@ class SendFramesTest : public ::testing::Test {
   sim::DeviceModel model_{sim::Faults{}, ""};
 };
 
-const std::uint8_t* Image() {
+const std::uint8_t* SentImage() {
   static const Bytes image = linktest::PatternImage(4 * 2048);
   return image.data();
-}
-
-Bytes Built(BuildStep step) {
-  std::array<std::uint8_t, kFrameBufferSize> frame{};
-  return Bytes(frame.begin(), frame.begin() + step(frame));
 }
 
 std::array<std::uint8_t, kTestDataStageSize> g_referenceStage;
@@ -82,23 +78,23 @@ const SendCase kSendCases[] = {
     {"connect", [] { SendConnect(); }, [](auto f) { return BuildConnectFrame(f); }, 0x8006},
     {"prepare", [] { SendDatabasePrepare(); }, [](auto f) { return BuildDatabasePrepareFrame(f); },
      0x8014},
-    {"data block", [] { SetItem(0x23, 2, 0); SendDataBlock(Image(), 5000); },
-     [](auto f) { return BuildDataBlockFrame(f, 0x23, 2, Image(), 5000); }, 0x8023},
-    {"short block", [] { SetItem(0x19, 3, 0); SendShortBlock(Image(), 500); },
-     [](auto f) { return BuildShortBlockFrame(f, 0x19, 3, Image(), 500); }, 0x8019},
+    {"data block", [] { SetItem(0x23, 2, 0); SendDataBlock(SentImage(), 5000); },
+     [](auto f) { return BuildDataBlockFrame(f, 0x23, 2, SentImage(), 5000); }, 0x8023},
+    {"short block", [] { SetItem(0x19, 3, 0); SendShortBlock(SentImage(), 500); },
+     [](auto f) { return BuildShortBlockFrame(f, 0x19, 3, SentImage(), 500); }, 0x8019},
     {"begin", [] { SendBegin(false, 2); }, [](auto f) { return BuildBeginFrame(f, 0x43, 2); }, 0x8043},
     {"begin alt", [] { SendBegin(true, 3); }, [](auto f) { return BuildBeginFrame(f, 0x49, 3); }, 0x8049},
-    {"chunk", [] { SetItem(0, 1, 0); SendChunk(3, 44, Image(), 100); },
-     [](auto f) { return BuildChunkFrame(f, 0x42, 3, 44, 1, Image(), 100); }, 0x8042},
-    {"chunk alt", [] { SetItem(0, 1, 1); SendChunk(2, 2048, Image(), 8000); },
-     [](auto f) { return BuildChunkFrame(f, 0x48, 2, 2048, 1, Image(), 8000); }, 0x8048},
+    {"chunk", [] { SetItem(0, 1, 0); SendChunk(3, 44, SentImage(), 100); },
+     [](auto f) { return BuildChunkFrame(f, 0x42, 3, 44, 1, SentImage(), 100); }, 0x8042},
+    {"chunk alt", [] { SetItem(0, 1, 1); SendChunk(2, 2048, SentImage(), 8000); },
+     [](auto f) { return BuildChunkFrame(f, 0x48, 2, 2048, 1, SentImage(), 8000); }, 0x8048},
     {"end", [] { SendEnd(); }, [](auto f) { return BuildEndFrame(f, 0x44); }, 0x8044},
     {"end alt", [] { SetItem(0, 0, 7); SendEnd(); }, [](auto f) { return BuildEndFrame(f, 0x4A); },
      0x804A},
-    {"test head", [] { SendTestDataHead(Image(), 300); },
-     [](auto f) { return BuildTestDataHeadFrame(f, Image(), 300); }, 0x8063},
-    {"test chunk", [] { SetItem(0, 4, 0); SendTestDataChunk(Image(), 300); },
-     [](auto f) { return BuildTestDataChunkFrame(f, g_referenceStage, Image(), 300, 4); }, 0x8063},
+    {"test head", [] { SendTestDataHead(SentImage(), 300); },
+     [](auto f) { return BuildTestDataHeadFrame(f, SentImage(), 300); }, 0x8063},
+    {"test chunk", [] { SetItem(0, 4, 0); SendTestDataChunk(SentImage(), 300); },
+     [](auto f) { return BuildTestDataChunkFrame(f, g_referenceStage, SentImage(), 300, 4); }, 0x8063},
 };
 
 TEST_F(SendFramesTest, EverySenderWritesItsFrameOnceArmsItsReplyAndIsAnswered) {
@@ -118,7 +114,7 @@ TEST_F(SendFramesTest, EverySenderWritesItsFrameOnceArmsItsReplyAndIsAnswered) {
     EXPECT_EQ(ReplyEcho(), g_transfer.blockIndex);
   }
   // The test-data chunk staged its data in the program-wide stage, zeros after it.
-  EXPECT_TRUE(std::equal(TestDataStage, TestDataStage + 300, Image()));
+  EXPECT_TRUE(std::equal(TestDataStage, TestDataStage + 300, SentImage()));
   EXPECT_TRUE(std::all_of(TestDataStage + 300, std::end(TestDataStage), [](auto b) { return b == 0; }));
 }
 

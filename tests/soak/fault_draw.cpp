@@ -9,12 +9,13 @@ constexpr int kResendsEveryStepAllows = 3;          // bad replies in a row a wa
 constexpr sim::Micros kRestartWaitUs = 12'000'000;  // the host looks for the device again after this
 constexpr int kLatestReplyMs = 45;                  // later than any read's 20 ms, within the resends
 
-int Uniform(std::mt19937& rng, int low, int high) {
-  return std::uniform_int_distribution<int>(low, high)(rng);
-}
 bool Chance(std::mt19937& rng, double p) { return std::bernoulli_distribution(p)(rng); }
 
 }  // namespace
+
+int Uniform(std::mt19937& rng, int low, int high) {
+  return std::uniform_int_distribution<int>(low, high)(rng);
+}
 
 const char* FaultName(int kind) {
   static constexpr const char* kNames[kFaultKinds] = {"silence", "wrong-echo", "damaged", "stale-code",

@@ -12,6 +12,9 @@ enum class FaultKind { kSilence, kWrongEcho, kDamaged, kStaleCode, kRestart, kRe
 inline constexpr int kFaultKinds = 8;
 const char* FaultName(int kind);
 
+// A whole number drawn evenly from [low, high].
+int Uniform(std::mt19937& rng, int low, int high);
+
 struct DrawnFaults {
   sim::Faults faults;
   std::array<bool, kFaultKinds> drawn{};

@@ -85,10 +85,6 @@ std::size_t HeapInUse() {
 #endif
 }
 
-int Uniform(std::mt19937& rng, int low, int high) {
-  return std::uniform_int_distribution<int>(low, high)(rng);
-}
-
 // The rows of one batch and what the device must hold for each.
 struct Batch {
   std::array<bool, kKindCount> enabled{};
