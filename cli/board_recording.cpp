@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
-#include "cli/exit_codes.h"
-#include "cli/ledger_options.h"
 #include "engine/sha256.h"
+#include "events/exit_codes.h"
 #include "ledger/opened_batch.h"
 #include "record/transfer_context.h"
+#include "run/ledger_options.h"
 #include "settings/settings.h"
 
 namespace {

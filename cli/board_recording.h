@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "cli/cli_options.h"
 #include "cli/terminal_host.h"
 #include "ledger/board_recorder.h"
+#include "run/cli_options.h"
 
 class BoardRecording {
  public:

@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "cli/cli_options.h"
+#include "run/cli_options.h"
 
 struct CliRow {
   bool checked = false;

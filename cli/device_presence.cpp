@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "cli/stop_signals.h"
+#include "run/stop_signals.h"
 
 namespace {
 

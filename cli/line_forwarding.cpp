@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/exit_codes.h"
-#include "cli/json_events.h"
-#include "cli/ledger_options.h"
-#include "cli/stop_signals.h"
+#include "events/event_writer.h"
+#include "events/exit_codes.h"
 #include "ledger/forward_backlog.h"
 #include "ledger/ledger.h"
+#include "run/ledger_options.h"
+#include "run/stop_signals.h"
 
 namespace {
 

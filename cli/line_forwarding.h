@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "cli/cli_options.h"
 #include "ledger/backlog_forwarder.h"
+#include "run/cli_options.h"
 
 // After a single run's board is finished: forwards what waits, once, for at
 // most kLineDbHoldTime or until a stop signal (taken); its error on standard

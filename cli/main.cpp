@@ -14,35 +14,35 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings.h"
-#include "settings/settings_location.h"
-#include "cli/cli_options.h"
 #include "cli/board_recording.h"
-#include "cli/child_process.h"
 #include "cli/cli_rows.h"
-#include "cli/device_port.h"
 #include "cli/device_presence.h"
-#include "cli/exit_codes.h"
-#include "cli/pin_command.h"
-#include "cli/recipe_commands.h"
-#include "cli/recipe_run.h"
-#include "cli/report_command.h"
-#include "cli/json_events.h"
 #include "cli/line_forwarding.h"
 #include "cli/log_file.h"
 #include "cli/permission_grace.h"
+#include "cli/pin_command.h"
+#include "cli/recipe_commands.h"
+#include "cli/report_command.h"
 #include "cli/run_events.h"
 #include "cli/settings_check.h"
-#include "cli/station_run.h"
-#include "cli/station_watch.h"
-#include "cli/stop_signals.h"
 #include "cli/terminal_host.h"
-#include "record/transfer_context.h"
+#include "engine/progress_log.h"
+#include "events/event_writer.h"
+#include "events/exit_codes.h"
 #include "link/device_choice.h"
 #include "link/operator_messages.h"
-#include "engine/progress_log.h"
 #include "link/usb_link.h"
 #include "link/usb_port.h"
+#include "record/transfer_context.h"
+#include "run/cli_options.h"
+#include "run/device_port.h"
+#include "run/recipe_run.h"
+#include "run/stop_signals.h"
+#include "settings/settings.h"
+#include "settings/settings_location.h"
+#include "supervisor/child_process.h"
+#include "supervisor/station_run.h"
+#include "supervisor/station_watch.h"
 
 namespace {
 
@@ -172,7 +172,7 @@ int Run(const CliOptions& given) {
   if (options.ledger.pin) return RunPinCommand(options);
   if (options.ledger.sync) return RunLedgerSync(options);
   if (options.recipe.Command()) return RunRecipeCommand(options);
-  // The recipe's version, before any device is touched (cli/recipe_run.h).
+  // The recipe's version, before any device is touched (run/recipe_run.h).
   std::unique_ptr<RecipeSource> recipes;
   std::optional<RecipeTake> firstTake;
   if (const int code = PrepareRecipeRun(options, recipes, firstTake); code != 0) return code;

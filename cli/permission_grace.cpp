@@ -4,11 +4,11 @@
 
 #include <cerrno>
 
-#include "cli/stop_signals.h"
 #include "link/device_choice.h"
 #include "link/operator_messages.h"
 #include "link/usb_link.h"
 #include "record/transfer_context.h"
+#include "run/stop_signals.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "cli/cli_rows.h"
-#include "cli/exit_codes.h"
-#include "cli/json_events.h"
 #include "engine/image_pins.h"
 #include "engine/sha256.h"
+#include "events/event_writer.h"
+#include "events/exit_codes.h"
 #include "record/transfer_context.h"
 #include "settings/settings.h"
 

@@ -2,7 +2,7 @@
 // [SHA256] of the settings file in use; no device is touched.
 #pragma once
 
-#include "cli/cli_options.h"
+#include "run/cli_options.h"
 
 // The exit code: 0 pinned, 3 a row without a readable file, 2 no row to pin
 // or the settings file cannot be written.

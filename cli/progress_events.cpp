@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cli/json_events.h"
+#include "events/event_writer.h"
 
 namespace {
 constexpr auto kAtLeastEvery = std::chrono::seconds(1);

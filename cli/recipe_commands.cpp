@@ -7,18 +7,18 @@
 #include <string>
 
 #include "cli/cli_rows.h"
-#include "cli/exit_codes.h"
-#include "cli/json_events.h"
-#include "cli/ledger_options.h"
-#include "cli/stop_signals.h"
 #include "engine/image_files.h"
 #include "engine/image_pins.h"
 #include "engine/image_refusals.h"
 #include "engine/press_check.h"
 #include "engine/sha256.h"
+#include "events/event_writer.h"
+#include "events/exit_codes.h"
 #include "ledger/ledger.h"
 #include "recipes/recipe_store.h"
 #include "record/transfer_context.h"
+#include "run/ledger_options.h"
+#include "run/stop_signals.h"
 
 namespace {
 

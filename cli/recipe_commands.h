@@ -3,7 +3,7 @@
 // device is touched.
 #pragma once
 
-#include "cli/cli_options.h"
+#include "run/cli_options.h"
 
 // The exit code: 0 done; 3 a row's file refused as a run would refuse it; 2
 // no url, the line database unreachable or refusing (a role that may not

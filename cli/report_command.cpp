@@ -6,11 +6,11 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "cli/exit_codes.h"
-#include "cli/ledger_options.h"
+#include "events/exit_codes.h"
 #include "ledger/ledger.h"
 #include "ledger/ledger_report.h"
 #include "ledger/unsent_boards.h"
+#include "run/ledger_options.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // tamsolt-cli --report and --export: reading the ledger, never writing it.
 #pragma once
 
-#include "cli/cli_options.h"
+#include "run/cli_options.h"
 
 // Boards per outcome, slot and day with the mean and slowest time, as text,
 // CSV or JSON on standard output. 0, or 2 when the ledger cannot be read.

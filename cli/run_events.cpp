@@ -1,10 +1,10 @@
 #include "cli/run_events.h"
 
 #include "cli/cli_rows.h"
-#include "cli/device_port.h"
-#include "cli/json_events.h"
 #include "engine/image_pins.h"
+#include "events/event_writer.h"
 #include "record/transfer_context.h"
+#include "run/device_port.h"
 #include "settings/settings.h"
 
 namespace {

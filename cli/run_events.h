@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "cli/cli_options.h"
+#include "run/cli_options.h"
 
 // run-start: program, version, settings file, mode and the rows as this run
 // takes them (item, enabled, file), so a reader can show them before any item.

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "cli/exit_codes.h"
+#include "events/exit_codes.h"
 
 class RunOutcome {
  public:

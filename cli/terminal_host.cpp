@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "cli/json_events.h"
-#include "cli/stop_signals.h"
 #include "engine/batch.h"
 #include "engine/progress_log.h"
+#include "events/event_writer.h"
 #include "link/usb_link.h"
 #include "record/transfer_context.h"
+#include "run/stop_signals.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <csignal>
 
-#include "station/station_event.h"
+#include "events/event_reader.h"
 
 namespace {
 

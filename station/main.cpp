@@ -11,9 +11,9 @@
 #include <QStringList>
 #include <QTranslator>
 
+#include "events/event_reader.h"
 #include "settings/settings.h"
 #include "settings/settings_location.h"
-#include "station/station_event.h"
 #include "station/station_settings.h"
 #include "station/station_window.h"
 #include "station/stop_signals.h"

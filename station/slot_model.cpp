@@ -309,6 +309,8 @@ void StationModel::Apply(const StationEvent& event) {
       At(event.slot).checkEvidence = SlotCheck{event.rule, event.boards, event.failed, event.rate,
                                                event.stationRate, event.lastReasons};
       return;
+    case EventKind::kLog:  // a child's own lines: the window follows the supervisor's slot-state
+    case EventKind::kEndAnswered:
     case EventKind::kUnknown:
       return;
   }

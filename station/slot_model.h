@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "station/station_event.h"
+#include "events/event_reader.h"
 
 // kNotTaken: a board is in the slot that the station did not take (it is not
 // written); it must come out. kRearming: the board left before its result came

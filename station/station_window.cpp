@@ -14,8 +14,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "events/event_reader.h"
 #include "station/slot_tile.h"
-#include "station/station_event.h"
 
 namespace {
 

@@ -22,23 +22,23 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/cli_options.h"
 #include "cli/device_presence.h"
-#include "cli/exit_codes.h"
-#include "cli/json_events.h"
 #include "cli/progress_bar.h"
 #include "cli/progress_events.h"
-#include "cli/all_run_slots.h"
-#include "cli/child_events.h"
-#include "cli/child_process.h"
-#include "cli/slot_alerts.h"
-#include "cli/slot_book.h"
-#include "cli/station_run.h"
-#include "cli/stop_signals.h"
 #include "cli/terminal_host.h"
 #include "cli/timer_loop.h"
 #include "engine/engine_host.h"
+#include "events/event_reader.h"
+#include "events/event_writer.h"
+#include "events/exit_codes.h"
 #include "record/transfer_context.h"
+#include "run/cli_options.h"
+#include "run/stop_signals.h"
+#include "supervisor/all_run_slots.h"
+#include "supervisor/child_process.h"
+#include "supervisor/slot_alerts.h"
+#include "supervisor/slot_book.h"
+#include "supervisor/station_run.h"
 
 namespace {
 
@@ -321,21 +321,24 @@ TEST(ChildProcess, OneThatCannotStartSaysWhyAndTakesNoOtherChildsStatus) {
 // A child's event line is read without ever throwing: a line that is not an
 // event is refused, a field of the wrong type reads as absent.
 TEST(ChildEvents, ALineThatIsNotAnEventOrHasAWrongFieldNeverThrows) {
-  EXPECT_FALSE(ReadChildEvent("not json"));
-  EXPECT_FALSE(ReadChildEvent(R"({"kind":"log"})"));
-  EXPECT_FALSE(ReadChildEvent(R"({"kind":7,"data":{}})"));
-  EXPECT_FALSE(ReadChildEvent(R"([{"kind":"log","data":{}}])"));
-  const auto odd = ReadChildEvent(R"({"kind":"progress","data":{"item":5,"percent":"40"}})");
+  EXPECT_FALSE(ParseEventLine("not json"));
+  const auto bare = ParseEventLine(R"({"kind":"log"})");  // no data: its fields are absent
+  ASSERT_TRUE(bare);
+  EXPECT_EQ(bare->kind, EventKind::kLog);
+  EXPECT_EQ(bare->text, "");
+  EXPECT_FALSE(ParseEventLine(R"({"kind":7,"data":{}})"));
+  EXPECT_FALSE(ParseEventLine(R"([{"kind":"log","data":{}}])"));
+  const auto odd = ParseEventLine(R"({"kind":"progress","data":{"item":5,"percent":"40"}})");
   ASSERT_TRUE(odd);
   EXPECT_EQ(odd->item, "");
   EXPECT_EQ(odd->percent, 0);
-  const auto progress = ReadChildEvent(R"({"kind":"progress","data":{"item":"FV","percent":1e300}})");
+  const auto progress = ParseEventLine(R"({"kind":"progress","data":{"item":"FV","percent":1e300}})");
   ASSERT_TRUE(progress);
   EXPECT_EQ(progress->item, "FV");
   EXPECT_EQ(progress->percent, 100);
-  const auto outcome = ReadChildEvent(R"({"kind":"outcome","data":{"exit_name":"begin refused"}})");
+  const auto outcome = ParseEventLine(R"({"kind":"outcome","data":{"exit_name":"begin refused"}})");
   ASSERT_TRUE(outcome);
-  EXPECT_EQ(outcome->reason, "begin refused");
+  EXPECT_EQ(outcome->exitName, "begin refused");
 }
 
 // A stop that comes once the device has answered the end exchange only ends

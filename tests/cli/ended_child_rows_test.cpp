@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <map>
 
-#include "cli/ended_child_row.h"
 #include "ledger/ledger.h"
+#include "supervisor/ended_child_row.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "cli/board_recording.h"
-#include "cli/cli_options.h"
-#include "cli/ledger_options.h"
-#include "cli/station_run.h"
+#include "run/cli_options.h"
+#include "run/ledger_options.h"
+#include "supervisor/station_run.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/recipe_run.h"
+#include "run/recipe_run.h"
 
 namespace {
 

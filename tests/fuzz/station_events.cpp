@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "events/event_reader.h"
 #include "station/slot_model.h"
-#include "station/station_event.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <string>
 
+#include "events/event_reader.h"
 #include "station/slot_model.h"
-#include "station/station_event.h"
 #include "station/station_settings.h"
 #include "station/today_report.h"
 

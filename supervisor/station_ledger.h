@@ -3,7 +3,7 @@
 // writers that died since the last session are closed.
 #pragma once
 
-#include "cli/ledger_options.h"
+#include "run/ledger_options.h"
 
 // Says on standard error what it found; a ledger not there yet is left to the first child.
 void LookOverLedgerBeforeChildren(const LedgerOptions& options);

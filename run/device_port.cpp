@@ -1,4 +1,4 @@
-#include "cli/device_port.h"
+#include "run/device_port.h"
 
 #include "link/usb_port.h"
 

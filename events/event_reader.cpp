@@ -1,4 +1,4 @@
-#include "station/station_event.h"
+#include "events/event_reader.h"
 
 #include <climits>
 #include <cstdio>
@@ -15,7 +15,7 @@ struct KindName {
   EventKind kind;
 };
 
-// The kinds of docs/events.md this window draws from.
+// The kinds of docs/events.md its readers act on.
 constexpr KindName kKinds[] = {
     {"run-start", EventKind::kRunStart},         {"device-found", EventKind::kDeviceFound},
     {"device-opened", EventKind::kDeviceOpened},  {"device-gone", EventKind::kDeviceGone},
@@ -25,6 +25,7 @@ constexpr KindName kKinds[] = {
     {"tally", EventKind::kTally},
     {"stopping", EventKind::kStopping}, {"interrupting", EventKind::kInterrupting},          {"station", EventKind::kStationNote},
     {"slot-alert", EventKind::kSlotAlert},       {"recipe", EventKind::kRecipe},
+    {"log", EventKind::kLog},                    {"end-answered", EventKind::kEndAnswered},
 };
 
 EventKind KindOf(const std::string& name) {
@@ -58,6 +59,13 @@ std::optional<int> Integer(const Json& object, const char* key) {
   const auto value = it->get<std::int64_t>();
   if (value < INT_MIN || value > INT_MAX) return std::nullopt;
   return static_cast<int>(value);
+}
+
+// A percentage, clamped: a writer's rounding or a stray value never leaves 0..100.
+int Percent(const Json& object) {
+  const std::optional<double> value = Number(object, "percent");
+  if (!value) return 0;
+  return *value >= 100 ? 100 : *value > 0 ? static_cast<int>(*value) : 0;
 }
 
 std::optional<bool> Flag(const Json& object, const char* key) {
@@ -112,26 +120,30 @@ std::optional<StationEvent> ReadEvent(const std::string& line) {
   if (!json.is_object()) return std::nullopt;
   const std::string kind = Text(json, "kind");
   if (kind.empty()) return std::nullopt;
+  // Data of the wrong type is absent like any other field: the kind alone still says something.
+  static const Json kNoData = Json::object();
+  const auto found = json.find("data");
+  const Json& data = found != json.end() && found->is_object() ? *found : kNoData;
 
   StationEvent event;
   event.kind = KindOf(kind);
   event.timeMs = ParseEventTime(Text(json, "time"));
   event.device = Text(json, "device");
   event.slot = Text(json, "slot");
-  static const Json kNoData = Json::object();
-  const auto found = json.find("data");
-  const Json& data = found != json.end() && found->is_object() ? *found : kNoData;
   if (event.slot.empty()) event.slot = Text(data, "slot");
   if (event.slot.empty()) event.slot = event.device;
 
   event.item = Text(data, "item");
-  event.percent = Integer(data, "percent").value_or(0);
+  event.percent = Percent(data);
   event.exitCode = Integer(data, "exit_code");
   event.exitName = Text(data, "exit_name");
   // A box's words, or the reason of a failed outcome or slot (whose "text" is
   // the CLI's own summary line, not for the window).
-  const bool ownText = event.kind == EventKind::kMessageBox || event.kind == EventKind::kStationNote;
+  const bool ownText = event.kind == EventKind::kMessageBox || event.kind == EventKind::kStationNote ||
+                       event.kind == EventKind::kLog;
   event.text = Text(data, ownText ? "text" : "reason");
+  event.title = Text(data, "title");
+  event.failure = Flag(data, "failure").value_or(false);
   event.state = Text(data, "state");
   event.present = Flag(data, "present");
   event.taken = Flag(data, "taken");

@@ -1,11 +1,11 @@
-#include "cli/cli_options.h"
+#include "run/cli_options.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
-#include "cli/exit_codes.h"
+#include "events/exit_codes.h"
 #include "record/transfer_context.h"
 
 namespace {
@@ -109,13 +109,13 @@ bool CliOptions::RowsNamed() const {
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions& options,
                      std::string& error) {
   for (std::size_t i = 0; i < args.size(); ++i) {
-    // The ledger's options (cli/ledger_options.cpp).
+    // The ledger's options (run/ledger_options.cpp).
     if (const LedgerParse ledger = ParseLedgerOption(args, i, options.ledger, error);
         ledger != LedgerParse::kNotMine) {
       if (ledger == LedgerParse::kError) return false;
       continue;
     }
-    // The recipe options (cli/recipe_options.cpp).
+    // The recipe options (run/recipe_options.cpp).
     if (const RecipeParse recipe = ParseRecipeOption(args, i, options.recipe, error);
         recipe != RecipeParse::kNotMine) {
       if (recipe == RecipeParse::kError) return false;

@@ -1,4 +1,4 @@
-#include "cli/child_process.h"
+#include "supervisor/child_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -11,8 +11,8 @@
 #include <cstring>
 #include <cstdio>
 
-#include "cli/exit_codes.h"
-#include "cli/stop_signals.h"
+#include "events/exit_codes.h"
+#include "run/stop_signals.h"
 
 namespace {
 

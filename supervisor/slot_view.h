@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/json_events.h"
+#include "events/event_writer.h"
 
 struct Tally {
   long written = 0;

@@ -1,4 +1,4 @@
-#include "cli/station_ledger.h"
+#include "supervisor/station_ledger.h"
 
 #include <sys/stat.h>
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_options.h"
+#include "run/cli_options.h"
 
 struct StationResult {
   DeviceAddress device;

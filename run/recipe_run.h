@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "cli/cli_options.h"
 #include "recipes/recipe_source.h"
+#include "run/cli_options.h"
 
 // The recipe this run writes: --recipe, else [line] recipe= (the settings
 // file must be in use); "" for none.

@@ -1,5 +1,5 @@
 // --watch: a station that runs until stopped. The bus is looked at every
-// 250 ms; each board that comes into an armed slot (cli/slot_book.h) is
+// 250 ms; each board that comes into an armed slot (supervisor/slot_book.h) is
 // written in a child of its own (this program again), as --all does, in
 // parallel with the others. --max-boards N takes exactly N boards (a board
 // that left before its device was opened gives its place back). The first
@@ -10,8 +10,8 @@
 #include <functional>
 #include <string>
 
-#include "cli/cli_options.h"
 #include "recipes/recipe_source.h"
+#include "run/cli_options.h"
 
 // The exit code: 0 every board of the session written, 1 any failed, 10
 // interrupted, 11 all written but a record (log file or ledger) was lost.

@@ -1,4 +1,4 @@
-#include "cli/exit_codes.h"
+#include "events/exit_codes.h"
 
 const char* ExitCodeMeaning(int code) {
   switch (static_cast<ExitCode>(code)) {

@@ -1,10 +1,10 @@
-#include "cli/json_events.h"
+#include "events/event_writer.h"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 
-#include "cli/exit_codes.h"
+#include "events/exit_codes.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cli/slot_alerts.h"
+#include "supervisor/slot_alerts.h"
 
 const char* SlotAlertRuleName(SlotAlert::Rule rule) {
   switch (rule) {

@@ -1,4 +1,4 @@
-#include "cli/recipe_options.h"
+#include "run/recipe_options.h"
 
 #include <cstdlib>
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/ledger_options.h"
-#include "cli/recipe_options.h"
 #include "link/device_choice.h"
+#include "run/ledger_options.h"
+#include "run/recipe_options.h"
 
 struct CliOptions {
   // Rows named on the command line, by kind; all empty: the rows of setting.ini.

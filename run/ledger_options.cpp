@@ -1,4 +1,4 @@
-#include "cli/ledger_options.h"
+#include "run/ledger_options.h"
 
 #include <algorithm>
 #include <cctype>

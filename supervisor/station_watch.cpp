@@ -1,4 +1,4 @@
-#include "cli/station_watch.h"
+#include "supervisor/station_watch.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -11,21 +11,21 @@
 #include <map>
 #include <optional>
 
-#include "cli/child_events.h"
-#include "cli/child_process.h"
-#include "cli/device_port.h"
-#include "cli/ended_child_row.h"
-#include "cli/station_ledger.h"
-#include "cli/station_pacing.h"
-#include "cli/exit_codes.h"
-#include "cli/json_events.h"
-#include "cli/recipe_run.h"
-#include "cli/slot_alerts.h"
-#include "cli/slot_book.h"
-#include "cli/slot_view.h"
-#include "cli/stop_signals.h"
+#include "events/event_reader.h"
+#include "events/event_writer.h"
+#include "events/exit_codes.h"
 #include "ledger/ledger.h"
 #include "link/usb_port.h"
+#include "run/device_port.h"
+#include "run/recipe_run.h"
+#include "run/stop_signals.h"
+#include "supervisor/child_process.h"
+#include "supervisor/ended_child_row.h"
+#include "supervisor/slot_alerts.h"
+#include "supervisor/slot_book.h"
+#include "supervisor/slot_view.h"
+#include "supervisor/station_ledger.h"
+#include "supervisor/station_pacing.h"
 
 namespace {
 
@@ -250,18 +250,18 @@ void Station::Read(const std::string& slot, Board& board, ChildOutput& output) {
       }
       return;
     }
-    const std::optional<ChildEvent> event = ReadChildEvent(line);
+    const std::optional<StationEvent> event = ParseEventLine(line);
     if (!event) {
       std::fprintf(stderr, "tamsolt-cli: [%s] skipped a line that is not an event: %.200s\n",
                    slot.c_str(), line.c_str());
       return;
     }
     if (json_) PassOnEventLine(line);
-    if (event->kind == "progress") {
+    if (event->kind == EventKind::kProgress) {
       book_.Progress(slot, event->item, event->percent);
-    } else if (event->kind == "log") {
+    } else if (event->kind == EventKind::kLog) {
       view_.Line(slot, event->text);
-    } else if (event->kind == "message") {
+    } else if (event->kind == EventKind::kMessageBox) {
       view_.Line(slot, "[" + event->title + "] " + event->text);
       board.lastBox = event->text;
       if (event->failure && !board.failureShown) {
@@ -269,10 +269,10 @@ void Station::Read(const std::string& slot, Board& board, ChildOutput& output) {
         if (event->exitCode) board.failureCode = *event->exitCode;
         ShowFailure(slot, board);
       }
-    } else if (event->kind == "end-answered") {
+    } else if (event->kind == EventKind::kEndAnswered) {
       board.endAnswered = true;
-    } else if (event->kind == "outcome" && !board.failureShown) {
-      board.reason = event->reason;
+    } else if (event->kind == EventKind::kOutcome && !board.failureShown) {
+      board.reason = event->text.empty() ? event->exitName : event->text;
     }
   });
 }

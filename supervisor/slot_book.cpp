@@ -1,4 +1,4 @@
-#include "cli/slot_book.h"
+#include "supervisor/slot_book.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "cli/station_run.h"
+#include "supervisor/station_run.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -8,18 +8,18 @@
 #include <cstdio>
 #include <optional>
 
-#include "cli/all_run_slots.h"
-#include "cli/child_events.h"
-#include "cli/child_process.h"
-#include "cli/device_port.h"
-#include "cli/ended_child_row.h"
-#include "cli/station_ledger.h"
-#include "cli/station_pacing.h"
-#include "cli/exit_codes.h"
-#include "cli/json_events.h"
-#include "cli/stop_signals.h"
+#include "events/event_reader.h"
+#include "events/event_writer.h"
+#include "events/exit_codes.h"
 #include "ledger/ledger.h"
 #include "link/usb_port.h"
+#include "run/device_port.h"
+#include "run/stop_signals.h"
+#include "supervisor/all_run_slots.h"
+#include "supervisor/child_process.h"
+#include "supervisor/ended_child_row.h"
+#include "supervisor/station_ledger.h"
+#include "supervisor/station_pacing.h"
 
 namespace {
 
@@ -43,8 +43,8 @@ void PassOn(Child& child, ChildOutput& output) {
   std::FILE* to = &output == &child.process.out ? stdout : stderr;
   ReadLines(output, !events, [&](const std::string& line) {
     if (events) {
-      const std::optional<ChildEvent> event = ReadChildEvent(line);
-      if (event && event->kind == "end-answered") child.endAnswered = true;
+      const std::optional<StationEvent> event = ParseEventLine(line);
+      if (event && event->kind == EventKind::kEndAnswered) child.endAnswered = true;
       PassOnEventLine(line);
     } else {
       std::fprintf(to, "[%s] %s\n", child.device.c_str(), line.c_str());

@@ -1,4 +1,4 @@
-#include "cli/stop_signals.h"
+#include "run/stop_signals.h"
 
 #include <signal.h>
 #include <sys/signalfd.h>

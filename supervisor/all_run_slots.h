@@ -1,5 +1,5 @@
 // --all: which boards on the bus the run writes or has written, and which
-// came too late to be written. Each child's port is a slot (cli/slot_book.h)
+// came too late to be written. Each child's port is a slot (supervisor/slot_book.h)
 // from the child's start: a board on it while the child runs is the child's,
 // also across a restart; once the child has ended, the slot's rule tells a
 // board that rebooted after its own end exchange (it left before or as its
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/slot_book.h"
 #include "link/usb_port.h"
+#include "supervisor/slot_book.h"
 
 class AllRunSlots {
  public:

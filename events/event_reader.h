@@ -1,7 +1,9 @@
-// One line of `tamsolt-cli --json` (docs/events.md) as the station window
-// needs it. Every line is one envelope: schema, kind, time, the device and
-// slot it is about, and the kind's data. Kinds and fields this reader does not
-// know are ignored, so a newer CLI still drives an older window.
+// Reading one line of `tamsolt-cli --json` (docs/events.md): the one reader
+// of the event lines, for the station supervisor (its children's lines) and
+// the station window (the supervisor's). Every line is one envelope: schema,
+// kind, time, the device and slot it is about, and the kind's data. Kinds and
+// fields this reader does not know are ignored, so a newer writer still
+// drives an older reader.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +29,8 @@ enum class EventKind {
   kStationNote,   // --watch: a line about the station as a whole (a stop heard, ...)
   kSlotAlert,     // --watch: a slot asks to be checked (repeated failures), or no longer does
   kRecipe,        // the recipe version the station writes (a switch, or the database away)
+  kLog,           // a line of the run's log
+  kEndAnswered,   // the device answered the end exchange: the board holds every image
 };
 
 // A row of the run (run-start): which file goes as which item, and its pin.
@@ -43,10 +47,12 @@ struct StationEvent {
   std::string device;       // BUS:ADDR
 
   std::string item;                // item-start, progress, item-done
-  int percent = 0;                 // progress
+  int percent = 0;                 // progress, 0..100
   std::optional<int> exitCode;     // outcome, device-result
   std::string exitName;            // outcome, device-result
-  std::string text;                // a message box's text; a failed outcome's or slot's reason
+  std::string text;                // a log line; a message box's text; a failed outcome's or slot's reason
+  std::string title;               // message: the box's title
+  bool failure = false;            // message: the box that tells the run failed
   std::string state;               // slot-state: empty, writing, done, failed, interrupted
   std::optional<bool> present;     // slot-state: a board is in the slot now
   std::optional<bool> taken;       // slot-state: that board is the one written (or being written)

@@ -1,6 +1,6 @@
-#include "cli/slot_view.h"
+#include "supervisor/slot_view.h"
 
-#include "cli/json_events.h"
+#include "events/event_writer.h"
 
 std::string TallyText(const Tally& tally) {
   char text[96];

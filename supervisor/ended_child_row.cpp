@@ -1,10 +1,10 @@
-#include "cli/ended_child_row.h"
+#include "supervisor/ended_child_row.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
 
-#include "cli/exit_codes.h"
+#include "events/exit_codes.h"
 #include "ledger/ledger.h"
 
 EndedChildRows::~EndedChildRows() { TryKept(); }

@@ -1,13 +1,13 @@
-#include "cli/recipe_run.h"
+#include "run/recipe_run.h"
 
 #include <cstdio>
 
-#include "cli/exit_codes.h"
-#include "cli/json_events.h"
-#include "cli/ledger_options.h"
-#include "cli/stop_signals.h"
 #include "engine/image_pins.h"
+#include "events/event_writer.h"
+#include "events/exit_codes.h"
 #include "record/transfer_context.h"
+#include "run/ledger_options.h"
+#include "run/stop_signals.h"
 #include "settings/messages.h"
 #include "settings/settings.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/ledger_options.h"
+#include "run/ledger_options.h"
 
 // The reason of a writer the station killed because it had not ended after
 // the stop (its bound passed, or a further stop signal came): interrupted.

@@ -1,4 +1,4 @@
-#include "cli/all_run_slots.h"
+#include "supervisor/all_run_slots.h"
 
 #include <algorithm>
 #include <map>
