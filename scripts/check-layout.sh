@@ -33,6 +33,7 @@ allowed() {
 
 # Includes: "folder/file.h" names the folder it comes from.
 for from in "${!rank[@]}"; do
+  [ -d "$from" ] || continue
   while IFS=: read -r file line text; do
     to=${text#*\"}
     to=${to%%/*}
@@ -40,6 +41,7 @@ for from in "${!rank[@]}"; do
   done < <(grep -rn --include='*.h' --include='*.cpp' '^#include "[a-z_]*/' "$from" || true)
 done
 for folder in "${no_qt[@]}"; do
+  [ -d "$folder" ] || continue
   while IFS= read -r hit; do
     breach "$hit: a Qt header in $folder/, which runs without a display"
   done < <(grep -rn --include='*.h' --include='*.cpp' -E '^#include <Q[A-Za-z]*(/|>)' "$folder" || true)
