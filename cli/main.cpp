@@ -18,6 +18,7 @@
 #include "cli/cli_rows.h"
 #include "cli/device_presence.h"
 #include "cli/line_forwarding.h"
+#include "cli/line_live.h"
 #include "cli/log_file.h"
 #include "cli/permission_grace.h"
 #include "cli/pin_command.h"
@@ -221,9 +222,11 @@ int Run(const CliOptions& given) {
                         "this machine lists no USB device there: write the boards with --all");
     }
     std::unique_ptr<BacklogForwarder> forwarder = StationForwarder(options.ledger);
+    // What the station does now, for the line page: written beside the boards, never before them.
+    std::unique_ptr<StationLive> live = StationLiveFor(options);
     return WatchStation(kThisProgram, options, [&forwarder] {
       if (forwarder) forwarder->Request();
-    }, recipes.get());
+    }, recipes.get(), LiveListeners(live.get(), options));
   }
   return WriteOneDevice(options, graceEnd);
 }

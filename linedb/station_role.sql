@@ -17,3 +17,13 @@ BEGIN
     GRANT SELECT ON recipes, recipe_rows, recipe_active, recipe_images, recipe_image_pieces TO tamsolt_station;
   END IF;
 END $$;
+-- The live rows of the line page (version 6, linedb/schema_v6.sql): each
+-- station keeps its own (row-level security by login role). Skipped while
+-- the tables are missing.
+DO $$
+BEGIN
+  IF to_regclass('line_slots') IS NOT NULL THEN
+    GRANT SELECT, INSERT, UPDATE ON line_stations, line_slots TO tamsolt_station;
+    GRANT DELETE ON line_slots TO tamsolt_station;
+  END IF;
+END $$;

@@ -79,10 +79,11 @@ std::map<std::string, std::string> BoardsBySlot(const std::vector<PortedDevice>&
 class Station {
  public:
   Station(std::string program, const CliOptions& options, std::function<void()> boardEnded,
-          RecipeSource* recipe)
+          RecipeSource* recipe, StationListeners listeners)
       : program_(std::move(program)),
         boardEnded_(std::move(boardEnded)),
         recipe_(recipe),
+        listeners_(std::move(listeners)),
         options_(options),
         book_(std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(options.rearmAfter))),
@@ -117,6 +118,8 @@ class Station {
   std::string program_;
   std::function<void()> boardEnded_;
   RecipeSource* recipe_;
+  StationListeners listeners_;
+  std::map<std::string, std::string> heard_;  // each slot's text as the listeners last heard it
   CliOptions options_;
   EndedChildRows childRows_{options_.ledger};
   SlotBook book_;
@@ -194,6 +197,7 @@ RecipeTake Station::TakeRecipe() {
   if (!take.recipe) return take;
   TellRecipeTake(take, previous, [this](const std::string& text) { view_.Note("tamsolt-cli: " + text); });
   UseRecipeVersion(options_, *take.recipe, options_.recipe.cacheFolder);
+  if (listeners_.recipeTaken) listeners_.recipeTaken(take);
   return take;
 }
 
@@ -439,6 +443,14 @@ void Station::Show() {
                    std::chrono::duration_cast<std::chrono::seconds>(now - slot.since).count(),
                    std::move(data)};
   }
+  if (listeners_.slotChanged) {
+    for (const auto& [slot, line] : lines) {
+      auto& heard = heard_[slot];
+      if (heard == line.text) continue;
+      heard = line.text;
+      listeners_.slotChanged(slot, line);
+    }
+  }
   view_.Show(lines, tally_);
 }
 
@@ -496,6 +508,7 @@ int Station::Run() {
 }  // namespace
 
 int WatchStation(const std::string& program, const CliOptions& options,
-                 const std::function<void()>& boardEnded, RecipeSource* recipe) {
-  return Station(program, options, boardEnded, recipe).Run();
+                 const std::function<void()>& boardEnded, RecipeSource* recipe,
+                 StationListeners listeners) {
+  return Station(program, options, boardEnded, recipe, std::move(listeners)).Run();
 }

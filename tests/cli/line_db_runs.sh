@@ -69,6 +69,20 @@ stalled_run)
   grep -q "no connection within 2 s" "$work/err" || { cat "$work/err" >&2; fail "silent server not told"; }
   [ "$(backlog)" = 2 ] || fail "boards not queued"
   ;;
+live_rows)
+  # A --watch station keeps its live rows beside its boards: the slot as its
+  # last slot-state said it, under the name of [slots], and its end.
+  cp "$settings" "$work/station.ini"
+  printf '[slots]\r\n1-1.1=A<1>\r\n' >>"$work/station.ini"
+  run 0 --quiet -- "$cli" --settings "$work/station.ini" --ledger "$ledger" --ledger-url "$url" \
+    --watch --max-boards 1 --json --rcdb "$work/rcdb"
+  [ "$(sql "SELECT station = '$(hostname)', stopped, heartbeat_utc > now() - interval '1 min' FROM line_stations")" = "t|t|t" ] ||
+    fail "station row: $(sql 'SELECT * FROM line_stations')"
+  last=$(grep '"kind":"slot-state"' "$work/out" | tail -n 1 | grep -o '"text":"[^"]*"' | cut -d'"' -f4)
+  [ "$(sql "SELECT slot, name, state, taken, text FROM line_slots")" = "1-1.1|A<1>|done|t|$last" ] ||
+    fail "slot row: $(sql 'SELECT * FROM line_slots'), the last slot-state said: $last"
+  ! grep -q "live rows" "$work/err" || { cat "$work/err" >&2; fail "a failure told"; }
+  ;;
 stalled_watch)
   # The station's lot is done: it stops, cutting the forward that waits for an answer.
   stalling after-startup
@@ -76,6 +90,8 @@ stalled_watch)
     --watch --max-boards 1 --rcdb "$work/rcdb"
   grep -q "stopped; written 1, failed 0" "$work/out" || { cat "$work/out" >&2; fail "not stopped"; }
   [ "$(backlog)" = 1 ] || fail "board not queued"
+  # The live rows could not be written either, and that was told once.
+  [ "$(grep -c "live rows cannot be written" "$work/err")" = 1 ] || { cat "$work/err" >&2; fail "live rows not told once"; }
   ;;
 stalled_sync)
   # SIGTERM while --ledger-sync waits for an answer: it ends at once (exit 10), the board queued.

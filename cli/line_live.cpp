@@ -1,0 +1,83 @@
+#include "cli/line_live.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <type_traits>
+
+#include "settings/settings.h"
+#include "settings/slot_names.h"
+
+namespace {
+
+std::string HostName() {
+  char host[256] = {};
+  return gethostname(host, sizeof host - 1) == 0 ? host : "";
+}
+
+// The time the slot came into its state, `seconds` ago, as the database stores it.
+std::string UtcSecondsAgo(long seconds) {
+  const std::time_t then = std::time(nullptr) - seconds;
+  std::tm utc{};
+  gmtime_r(&then, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+template <typename T>
+T Field(const Event& data, const char* key, T otherwise) {
+  const auto found = data.find(key);
+  if (found == data.end() || found->is_null()) return otherwise;
+  if constexpr (std::is_same_v<T, bool>) return found->is_boolean() ? found->template get<bool>() : otherwise;
+  if constexpr (std::is_same_v<T, int>) return found->is_number() ? found->template get<int>() : otherwise;
+  if constexpr (std::is_same_v<T, std::string>) {
+    return found->is_string() ? found->template get<std::string>() : otherwise;
+  }
+}
+
+}  // namespace
+
+LiveSlot LiveSlotOf(const std::string& slot, const SlotLine& line, const std::string& name) {
+  LiveSlot live;
+  live.slot = slot;
+  live.name = name;
+  live.state = Field<std::string>(line.data, "state", "");
+  live.present = Field<bool>(line.data, "present", false);
+  live.taken = Field<bool>(line.data, "taken", false);
+  live.notTaken = Field<std::string>(line.data, "not_taken", "");
+  live.item = Field<std::string>(line.data, "item", "");
+  live.percent = Field<int>(line.data, "percent", 0);
+  live.reason = Field<std::string>(line.data, "reason", "");
+  live.reasonKind = Field<std::string>(line.data, "reason_kind", "");
+  live.check = Field<bool>(line.data, "check", false);
+  live.text = line.text;
+  live.sinceUtc = UtcSecondsAgo(line.seconds);
+  return live;
+}
+
+std::unique_ptr<StationLive> StationLiveFor(const CliOptions& options) {
+  const std::string url = LedgerUrlFor(options.ledger);
+  if (url.empty()) return nullptr;
+  return std::make_unique<StationLive>(url, HostName(), TAMSOLT_VERSION, [](const std::string& text) {
+    std::fprintf(stderr, "tamsolt-cli: %s\n", text.c_str());
+  });
+}
+
+StationListeners LiveListeners(StationLive* live, const CliOptions& options) {
+  if (live == nullptr) return {};
+  if (const auto& taken = options.recipe.taken) live->SetRecipe({taken->first, taken->second, false});
+  StationListeners listeners;
+  listeners.slotChanged = [live, names = ReadSlotNames(g_iniPath)](const std::string& slot,
+                                                                              const SlotLine& line) {
+    const auto name = names.find(slot);
+    live->SetSlot(LiveSlotOf(slot, line, name != names.end() ? name->second : ""));
+  };
+  listeners.recipeTaken = [live](const RecipeTake& take) {
+    live->SetRecipe({take.recipe->name, take.recipe->version, take.end == RecipeTake::End::kAway});
+  };
+  return listeners;
+}
