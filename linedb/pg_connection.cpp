@@ -240,6 +240,21 @@ void PgConnection::Connect(const std::string& connectionString) {
   }
 }
 
+int PgConnection::Socket() const { return connection_ ? PQsocket(connection_.get()) : -1; }
+
+bool PgConnection::TakeNotifications(std::vector<std::string>& payloads) {
+  if (!connection_ || PQconsumeInput(connection_.get()) == 0) {
+    if (connection_) lastError_ = PQerrorMessage(connection_.get());
+    connection_.reset();
+    return false;
+  }
+  while (PGnotify* notice = PQnotifies(connection_.get())) {
+    payloads.emplace_back(notice->extra != nullptr ? notice->extra : "");
+    PQfreemem(notice);
+  }
+  return true;
+}
+
 bool PgConnection::Ok() const {
   return connection_ && PQstatus(connection_.get()) == CONNECTION_OK;
 }

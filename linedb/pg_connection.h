@@ -91,6 +91,12 @@ class PgConnection {
   PgResult ExecScript(const char* sql);
   // Ends a failed transaction, keeping the message of what failed.
   void Rollback();
+
+  // For a connection that LISTENs: its socket (-1 when closed), readable when
+  // a notification may have come, and the payloads of those that came (false
+  // when the connection broke).
+  int Socket() const;
+  bool TakeNotifications(std::vector<std::string>& payloads);
   // SQLSTATE of the last failed statement ("" when there is none).
   std::string LastState() const { return lastState_; }
 

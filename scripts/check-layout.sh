@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
 
-layers=(record link settings engine linedb ledger recipes events run supervisor "app cli station")
+layers=(record link settings engine linedb ledger recipes events run supervisor "app cli station line")
 # The layers that run without a display: no Qt header in them.
 no_qt=(record link settings engine linedb ledger recipes events run supervisor cli)
 

@@ -18,6 +18,8 @@ packages=(
   procps
   libsqlite3-dev libpq-dev postgresql
   sqlite3
+  qt6-httpserver-dev qt6-websockets-dev
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -1,0 +1,177 @@
+// The line page: every station and slot of the line as the line database
+// says it, asked again whenever the service says something changed. Every
+// value from a station or a person is set as text (textContent), never as markup.
+"use strict";
+
+const WORDS = {
+  zh: {
+    title: "产线总览", recipes: "配方", recipe: "配方", active: "当前版本", activated: "激活", writing: "工位写入",
+    board: "板记录", show: "查看", running: "运行中", silent: "无响应", stopped: "已停止",
+    away: "产线数据库无响应", unknown: "未知", today: "今日", written: "完成", failed: "失败", perHour: "每小时",
+    version: "版本", fromCache: "（来自缓存）", older: "旧版本", noRecipe: "无配方", lastBeat: "上次心跳",
+    empty: "○ 空闲", writingState: "▶ 写入中", done: "✔ 完成", failedState: "✖ 失败", interrupted: "■ 已中断",
+    notTaken: "⏏ 请取下", check: "⚠ 检查此槽位", noBoard: "产线数据库中没有此板", language: "English",
+    kind: "项", file: "文件", bytes: "字节", result: "结果", outcome: "结果", operator: "操作员", seconds: "秒",
+    station: "工位", slot: "槽位", started: "开始",
+  },
+  en: {
+    title: "The line", recipes: "Recipes", recipe: "Recipe", active: "Active version", activated: "Activated",
+    writing: "Stations writing", board: "A board's record", show: "Show", running: "running", silent: "silent",
+    stopped: "stopped", away: "the line database does not answer", unknown: "unknown", today: "today",
+    written: "written", failed: "failed", perHour: "per hour", version: "version", fromCache: " (from the cache)",
+    older: "older version", noRecipe: "no recipe", lastBeat: "last heartbeat", empty: "○ Empty",
+    writingState: "▶ Writing", done: "✔ Done", failedState: "✖ Failed", interrupted: "■ Interrupted",
+    notTaken: "⏏ Remove board", check: "⚠ Check this slot", noBoard: "the line database has no such board",
+    language: "中文", kind: "Item", file: "File", bytes: "Bytes", result: "Result", outcome: "Outcome",
+    operator: "Operator", seconds: "s", station: "Station", slot: "Slot", started: "Started",
+  },
+};
+let language = localStorage.getItem("tamsolt-language") || (navigator.language.startsWith("zh") ? "zh" : "en");
+const w = (key) => WORDS[language][key];
+
+// An element with its class and text; children may follow.
+function el(tag, className, text, ...children) {
+  const node = document.createElement(tag);
+  if (className) node.className = className;
+  if (text !== undefined && text !== null) node.textContent = String(text);
+  for (const child of children) node.append(child);
+  return node;
+}
+
+function tileWords(slot) {
+  if (slot.present && !slot.taken && slot.not_taken) return w("notTaken");
+  switch (slot.state) {
+    case "writing": return `${w("writingState")} ${slot.item} ${slot.percent}%`;
+    case "done": return w("done");
+    case "failed": return w("failedState");
+    case "interrupted": return w("interrupted");
+    default: return w("empty");
+  }
+}
+
+function tile(slot) {
+  const notTaken = slot.present && !slot.taken && slot.not_taken;
+  const node = el("div", `tile ${notTaken ? "not-taken" : slot.state}${slot.check ? " check" : ""}`);
+  node.dataset.slot = slot.slot;
+  node.append(el("div", "name", slot.name || slot.slot), el("div", "port", slot.name ? slot.slot : ""),
+              el("div", "words", tileWords(slot)));
+  if (slot.reason) node.append(el("div", "reason", slot.reason));
+  if (slot.check) node.append(el("div", "alert", w("check")));
+  return node;
+}
+
+function station(s) {
+  const node = el("article", `station ${s.state}`);
+  node.dataset.station = s.station;
+  const state = el("span", `state-${s.state}`, w(s.state));
+  let recipe = w("noRecipe");
+  if (s.recipe) recipe = `${s.recipe} ${w("version")} ${s.recipe_version ?? "?"}${s.recipe_away ? w("fromCache") : ""}`;
+  const recipeNode = el("span", "recipe", recipe);
+  if (s.recipe && s.active_version !== null && s.recipe_version !== s.active_version) {
+    recipeNode.append(" ", el("span", "older", `${w("older")} (${w("active")} ${s.active_version})`));
+  }
+  node.append(
+    el("h2", "", s.station),
+    el("div", "facts", undefined, state, recipeNode,
+       el("span", "today", `${w("today")}: ${w("written")} ${s.written_today}, ${w("failed")} ${s.failed_today}`),
+       el("span", "hour", `${w("perHour")}: ${s.boards_last_hour}`),
+       el("span", "beat", `${w("lastBeat")}: ${s.heartbeat_utc} (${s.program_version})`)),
+    el("div", "tiles", undefined, ...s.slots.map(tile)));
+  return node;
+}
+
+async function ask(path) {
+  const response = await fetch(path, { cache: "no-store" });
+  const body = await response.json();
+  if (!response.ok) throw Object.assign(new Error(body.error || response.statusText), { status: response.status });
+  return body;
+}
+
+function databaseSays(error) {
+  const status = document.getElementById("database");
+  status.textContent = error ? `${w("away")}: ${error.message}` : "";
+  status.classList.toggle("away", Boolean(error));
+}
+
+async function showStations() {
+  try {
+    const answer = await ask("/api/v1/stations");
+    document.getElementById("stations").replaceChildren(...answer.stations.map(station));
+    databaseSays(null);
+  } catch (error) {
+    // What was shown stays, marked as no longer known.
+    databaseSays(error);
+  }
+}
+
+async function showRecipes() {
+  try {
+    const answer = await ask("/api/v1/recipes");
+    const rows = answer.recipes.map((r) => el("tr", "", undefined,
+      el("td", "", r.name), el("td", "", r.active_version), el("td", "", `${r.activated_utc} ${r.activated_by}`),
+      el("td", "", r.stations.map((s) => `${s.station}: ${s.version}${s.away ? w("fromCache") : ""}`).join(", "))));
+    document.querySelector("#recipes tbody").replaceChildren(...rows);
+  } catch (error) {
+    databaseSays(error);
+  }
+}
+
+async function showBoard(uuid) {
+  const record = document.getElementById("record");
+  try {
+    const answer = await ask(`/api/v1/boards/${encodeURIComponent(uuid)}`);
+    const b = answer.board;
+    const head = el("p", "", `${w("station")} ${b.station} · ${w("slot")} ${b.slot} · ${w("started")} ${b.started_utc} · ` +
+      `${w("outcome")} ${b.outcome} (${b.outcome_code}) · ${Number(b.seconds).toFixed(1)} ${w("seconds")} · ${w("operator")} ${b.operator} · ` +
+      `${w("recipe")} ${b.recipe || "-"} ${b.recipe_version ?? ""}`);
+    if (b.message) head.append(el("div", "reason", b.message));
+    const rows = answer.images.map((i) => el("tr", "", undefined, el("td", "", i.kind), el("td", "", i.file),
+      el("td", "", i.bytes), el("td", "mono", i.sha256), el("td", "", i.result)));
+    const table = el("table", "", undefined, el("tr", "", undefined, el("th", "", w("kind")), el("th", "", w("file")),
+      el("th", "", w("bytes")), el("th", "", "SHA-256"), el("th", "", w("result"))), ...rows);
+    record.replaceChildren(head, table);
+  } catch (error) {
+    record.replaceChildren(el("p", "reason", error.status === 404 ? w("noBoard") : error.message));
+  }
+}
+
+function showWords() {
+  document.documentElement.lang = language;
+  document.getElementById("title").textContent = w("title");
+  document.getElementById("language").textContent = w("language");
+  for (const node of document.querySelectorAll("[data-words]")) node.textContent = w(node.dataset.words);
+}
+
+function showAll() {
+  showWords();
+  showStations();
+  showRecipes();
+}
+
+// The service says when something changed; the page then asks again. Without
+// the socket (the service restarting) it asks every 5 s until it is back.
+function listen() {
+  const scheme = location.protocol === "https:" ? "wss" : "ws";
+  const socket = new WebSocket(`${scheme}://${location.host}/api/v1/live`);
+  let polling = null;
+  socket.onmessage = () => { showStations(); showRecipes(); };
+  socket.onopen = () => { showStations(); showRecipes(); };
+  socket.onclose = () => {
+    polling = setInterval(showStations, 5000);
+    setTimeout(() => { clearInterval(polling); listen(); }, 5000);
+  };
+}
+
+document.getElementById("language").addEventListener("click", () => {
+  language = language === "zh" ? "en" : "zh";
+  localStorage.setItem("tamsolt-language", language);
+  showAll();
+});
+document.getElementById("lookup").addEventListener("submit", (event) => {
+  event.preventDefault();
+  showBoard(document.getElementById("uuid").value.trim());
+});
+showAll();
+// A silent station is known by its heartbeat's age: ask again even when nothing is told.
+setInterval(showStations, 5000);
+listen();

@@ -1,0 +1,181 @@
+#!/usr/bin/env python3
+"""The line page in a real browser (Debian's chromium through chromedriver),
+against the test PostgreSQL, the real tamsolt-line and an emulated --watch
+station writing two boards, one of which fails.
+
+line_page_test.py SERVER_STATE LINE RUNNER CLI SETTINGS SOURCE WORKDIR [SCREENSHOT]
+Exits 77 (skipped) with the reason when the browser cannot start.
+"""
+import calendar
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import threading
+import time
+
+state, line, runner, cli, settings, source, work = sys.argv[1:8]
+screenshot = sys.argv[8] if len(sys.argv) > 8 else ""
+
+try:
+    from selenium import webdriver
+    from selenium.common.exceptions import WebDriverException
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+except ImportError as error:
+    print(f"skipped: no selenium ({error}); scripts/setup.sh installs python3-selenium")
+    sys.exit(77)
+
+shutil.rmtree(work, ignore_errors=True)
+os.makedirs(work)
+server = open(state).read().strip()
+db = "line_page"
+
+
+def psql(sql, dbname=db, user="postgres"):
+    return subprocess.run(["psql", "-X", "-q", "-At", "-v", "ON_ERROR_STOP=1", "-d",
+                           f"host={server} user={user} dbname={dbname}", "-c", sql],
+                          check=True, capture_output=True, text=True).stdout.strip()
+
+
+def fail(why):
+    print(f"FAIL: {why}")
+    if "browser" in globals():
+        print("the browser's console:", browser.get_log("browser"))
+    sys.exit(1)
+
+
+# The line database at its latest version, with the page's reading role.
+psql(f"DROP DATABASE IF EXISTS {db}", "postgres")
+psql(f"CREATE DATABASE {db}", "postgres")
+for role in ("tamsolt_station", "tamsolt_line_reader"):
+    psql(f"DO $$ BEGIN CREATE ROLE {role} LOGIN; EXCEPTION WHEN duplicate_object OR unique_violation THEN END $$")
+steps = ["schema.sql"] + [f"schema_v{n}.sql" for n in range(2, 7)] + ["station_role.sql", "line_reader_role.sql"]
+for step in steps:
+    subprocess.run(["psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", f"host={server} user=postgres dbname={db}",
+                    "-f", os.path.join(source, "linedb", step)], check=True, capture_output=True)
+
+# The service, as the reading role, on a port of its choosing.
+with open(f"{work}/line.ini", "w") as ini:
+    ini.write(f"[line]\r\nurl=host={server} user=tamsolt_line_reader dbname={db}\r\nlisten=127.0.0.1\r\nport=0\r\n")
+service = subprocess.Popen([line, "--settings", f"{work}/line.ini"], stdout=subprocess.PIPE, text=True)
+said = service.stdout.readline()
+found = re.search(r"http://127\.0\.0\.1:(\d+)/", said)
+if not found:
+    fail(f"the service said: {said!r}")
+page = found.group(0)
+
+options = webdriver.ChromeOptions()
+for flag in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1280,900",
+             "--lang=en-GB"):
+    options.add_argument(flag)
+options.binary_location = "/usr/bin/chromium"
+options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+try:
+    browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+except (WebDriverException, OSError) as error:
+    service.terminate()
+    print(f"skipped: the browser does not start here: {str(error).splitlines()[0]}")
+    sys.exit(77)
+
+
+def wait(what, condition, seconds=10):
+    try:
+        return WebDriverWait(browser, seconds, poll_frequency=0.05).until(lambda _: condition())
+    except Exception:
+        fail(f"{what} not shown within {seconds} s; the page: {browser.find_element(By.TAG_NAME, 'main').text}")
+
+
+def tile(slot):
+    found = browser.find_elements(By.CSS_SELECTOR, f'.tile[data-slot="{slot}"]')
+    return found[0] if found else None
+
+
+try:
+    browser.get(page)
+    wait("the page", lambda: browser.find_element(By.ID, "title").text != "")
+    # Each tile's changes as the page sees them, with the browser's clock.
+    browser.execute_script("""
+      window.seen = [];
+      new MutationObserver(() => {
+        for (const t of document.querySelectorAll('.tile'))
+          window.seen.push([t.dataset.slot, t.className, Date.now()]);
+      }).observe(document.getElementById('stations'), {subtree: true, childList: true});""")
+
+    # The station: two boards, the second refused at its begin. The name of
+    # the first slot is markup, which the page must show as text.
+    shutil.copy(settings, f"{work}/station.ini")
+    with open(f"{work}/station.ini", "a") as ini:
+        ini.write("[slots]\r\n1-1.1=<b>A1</b>\r\n")
+    with open(f"{work}/rcdb", "wb") as rcdb:
+        rcdb.write(os.urandom(1060))
+    station = subprocess.Popen(
+        [runner, "--quiet", "--devices=2", "--fault-on=2:--begin-status=5", "--", cli, "--settings",
+         f"{work}/station.ini", "--ledger", f"{work}/ledger.sqlite", "--ledger-url",
+         f"host={server} user=postgres dbname={db}", "--watch", "--max-boards", "2", "--json",
+         "--rcdb", f"{work}/rcdb"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    events = []
+
+    def read():
+        for text in station.stdout:
+            events.append(json.loads(text))
+    reader = threading.Thread(target=read)
+    reader.start()
+    station.wait(timeout=120)
+    reader.join()
+    ends = [e for e in events if e["kind"] == "slot-state" and e["data"]["state"] in ("done", "failed")]
+    if len(ends) != 2:
+        fail(f"the station did not end two boards: {station.stderr.read()}")
+
+    wait("the stopped station", lambda: browser.find_elements(By.CSS_SELECTOR, ".station.stopped"))
+    wait("both ends", lambda: tile("1-1.1") and tile("1-1.2") and "writing" not in tile("1-1.1").get_attribute("class")
+         and "writing" not in tile("1-1.2").get_attribute("class"))
+
+    # Each board's end reached the page within a second of the station saying it.
+    seen = browser.execute_script("return window.seen")
+    for end in ends:
+        said_at = calendar.timegm(time.strptime(end["time"][:19], "%Y-%m-%dT%H:%M:%S"))
+        said_ms = said_at * 1000 + int(end["time"][20:23])
+        shown = [t for slot, cls, t in seen if slot == end["slot"] and end["data"]["state"] in cls.split()]
+        if not shown:
+            fail(f"{end['slot']} never shown {end['data']['state']}")
+        late = shown[0] - said_ms
+        print(f"{end['slot']} {end['data']['state']}: on the page {late:.0f} ms after the station said it")
+        if late > 1000:
+            fail(f"{end['slot']}: {late:.0f} ms from the station to the page")
+
+    first, second = tile("1-1.1"), tile("1-1.2")
+    if first.find_element(By.CLASS_NAME, "name").text != "<b>A1</b>" or first.find_elements(By.TAG_NAME, "b"):
+        fail("a slot's name was not shown as text")
+    if "done" not in first.get_attribute("class") or "failed" not in second.get_attribute("class"):
+        fail(f"tiles: {first.get_attribute('class')}, {second.get_attribute('class')}")
+    facts = browser.find_element(By.CSS_SELECTOR, ".station .today").text
+    if "written 1, failed 1" not in facts:
+        fail(f"today: {facts}")
+
+    # A station whose heartbeat stops is silent on the page at once.
+    psql("UPDATE line_stations SET stopped = false, heartbeat_utc = now() - interval '1 minute'")
+    wait("the silent station", lambda: browser.find_elements(By.CSS_SELECTOR, ".station.silent .state-silent"), 3)
+
+    # A board's record by its uuid: its images with their digests and its reason.
+    uuid = psql("SELECT uuid FROM boards WHERE outcome_code <> 0")
+    browser.find_element(By.ID, "uuid").send_keys(uuid)
+    browser.find_element(By.CSS_SELECTOR, "#lookup button").click()
+    wait("the board's record", lambda: browser.find_elements(By.CSS_SELECTOR, "#record td.mono"))
+    digest = browser.find_element(By.CSS_SELECTOR, "#record td.mono").text
+    if not re.fullmatch(r"[0-9a-f]{64}", digest):
+        fail(f"the record's digest: {digest!r}")
+
+    if screenshot:
+        browser.save_screenshot(screenshot)
+    errors = [entry for entry in browser.get_log("browser") if entry["level"] == "SEVERE"]
+    if errors:
+        fail(f"the browser's console: {errors}")
+    print("the line page showed the station, its slots, their ends, its silence and a board's record")
+finally:
+    browser.quit()
+    service.terminate()
+    service.wait()
