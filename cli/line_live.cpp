@@ -1,7 +1,5 @@
 #include "cli/line_live.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -10,13 +8,9 @@
 
 #include "settings/settings.h"
 #include "settings/slot_names.h"
+#include "settings/station_name.h"
 
 namespace {
-
-std::string HostName() {
-  char host[256] = {};
-  return gethostname(host, sizeof host - 1) == 0 ? host : "";
-}
 
 // The time the slot came into its state, `seconds` ago, as the database stores it.
 std::string UtcSecondsAgo(long seconds) {
@@ -62,7 +56,7 @@ LiveSlot LiveSlotOf(const std::string& slot, const SlotLine& line, const std::st
 std::unique_ptr<StationLive> StationLiveFor(const CliOptions& options) {
   const std::string url = LedgerUrlFor(options.ledger);
   if (url.empty()) return nullptr;
-  return std::make_unique<StationLive>(url, HostName(), TAMSOLT_VERSION, [](const std::string& text) {
+  return std::make_unique<StationLive>(url, StationName(g_iniPath), TAMSOLT_VERSION, [](const std::string& text) {
     std::fprintf(stderr, "tamsolt-cli: %s\n", text.c_str());
   });
 }

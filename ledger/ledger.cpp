@@ -18,6 +18,7 @@
 #include "ledger/damaged_ledger.h"
 #include "ledger/ledger_damage.h"
 #include "ledger/writer_identity.h"
+#include "settings/station_name.h"
 
 namespace {
 
@@ -664,8 +665,7 @@ BoardRecord BoardIdentity(const std::string& program, const std::string& setting
   BoardRecord board;
   board.program = program;
   board.version = TAMSOLT_VERSION;
-  char host[256] = {};
-  if (gethostname(host, sizeof host - 1) == 0) board.station = host;
+  board.station = StationName(settingsPath);
   // The account the process runs as; the login name of a terminal may be another.
   if (const passwd* account = getpwuid(geteuid()); account != nullptr && account->pw_name != nullptr) {
     board.operatorName = account->pw_name;

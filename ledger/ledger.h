@@ -136,7 +136,8 @@ std::string UtcNow();
 // UTC and returned as it is; "" when DATE is not a day.
 std::string LocalDayStartUtc(const std::string& date);
 // The fields every board of this process shares: program, this build's
-// version, the host name, the login name and the settings file in use.
+// version, the station's name (settings/station_name.h), the login name and
+// the settings file in use.
 BoardRecord BoardIdentity(const std::string& program, const std::string& settingsPath,
                           const std::string& settingsSha256);
 // $XDG_STATE_HOME/tamsolt/ledger.sqlite, or ~/.local/state/tamsolt/ledger.sqlite.

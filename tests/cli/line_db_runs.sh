@@ -71,13 +71,15 @@ stalled_run)
   ;;
 live_rows)
   # A --watch station keeps its live rows beside its boards: the slot as its
-  # last slot-state said it, under the name of [slots], and its end.
+  # last slot-state said it, under the name of [slots], and its end, all
+  # under the station's own name.
   cp "$settings" "$work/station.ini"
-  printf '[slots]\r\n1-1.1=A<1>\r\n' >>"$work/station.ini"
+  printf '[slots]\r\n1-1.1=A<1>\r\n[station]\r\nname=line3-a\r\n' >>"$work/station.ini"
   run 0 --quiet -- "$cli" --settings "$work/station.ini" --ledger "$ledger" --ledger-url "$url" \
     --watch --max-boards 1 --json --rcdb "$work/rcdb"
-  [ "$(sql "SELECT station = '$(hostname)', stopped, heartbeat_utc > now() - interval '1 min' FROM line_stations")" = "t|t|t" ] ||
+  [ "$(sql "SELECT station, stopped, heartbeat_utc > now() - interval '1 min' FROM line_stations")" = "line3-a|t|t" ] ||
     fail "station row: $(sql 'SELECT * FROM line_stations')"
+  [ "$(sql "SELECT station FROM boards")" = line3-a ] || fail "the board's station: $(sql 'SELECT station FROM boards')"
   last=$(grep '"kind":"slot-state"' "$work/out" | tail -n 1 | grep -o '"text":"[^"]*"' | cut -d'"' -f4)
   [ "$(sql "SELECT slot, name, state, taken, text FROM line_slots")" = "1-1.1|A<1>|done|t|$last" ] ||
     fail "slot row: $(sql 'SELECT * FROM line_slots'), the last slot-state said: $last"

@@ -37,7 +37,7 @@ new_scratch_root "$root"
 in_root "$root" -i "$deb" >"$work/install.log" 2>&1 || fail "dpkg -i: $(cat "$work/install.log")"
 
 conffiles=$(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Conffiles}\n' tamsolt | awk 'NF {print $1}')
-[[ $conffiles == $'/etc/tamsolt/setting.ini\n/etc/tamsolt/station.ini' ]] || fail "conffiles: $conffiles"
+[[ $conffiles == $'/etc/tamsolt/setting.ini\n/etc/tamsolt/station.ini\n/etc/tamsolt/line.ini' ]] || fail "conffiles: $conffiles"
 same_file "$shipped" "$root/etc/tamsolt/setting.ini" "/etc/tamsolt/setting.ini is not the shipped one"
 # The programs find it by looking in /etc/tamsolt, with no copy beside them.
 [[ ! -e $root/opt/tamsolt/setting.ini ]] || fail "/opt/tamsolt/setting.ini is installed"

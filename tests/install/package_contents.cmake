@@ -41,7 +41,7 @@ foreach(needed "libusb-0.1-4" "libsqlite3-0" "libqt6widgets6" "Recommends: fonts
 endforeach()
 
 dpkg_deb(conffiles -I ${packages} conffiles)
-if(NOT "${conffiles}" STREQUAL "${SETTINGS_DIR}/setting.ini\n${SETTINGS_DIR}/station.ini\n")
+if(NOT "${conffiles}" STREQUAL "${SETTINGS_DIR}/setting.ini\n${SETTINGS_DIR}/station.ini\n${SETTINGS_DIR}/line.ini\n")
   message(SEND_ERROR "conffiles: ${conffiles}")
 endif()
 file(RENAME ${packages} ${DEB})

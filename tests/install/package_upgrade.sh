@@ -46,7 +46,7 @@ for edited in yes no; do
   leftovers=$(find "$root/opt/tamsolt" -name 'setting.ini*')
   [[ -z $leftovers ]] || fail "edited=$edited: left in /opt: $leftovers"
   conffiles=$(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Conffiles}\n' tamsolt | awk '$NF != "obsolete" && NF {print $1}')
-  [[ $conffiles == $'/etc/tamsolt/setting.ini\n/etc/tamsolt/station.ini' ]] || fail "conffiles after the upgrade: $conffiles"
+  [[ $conffiles == $'/etc/tamsolt/setting.ini\n/etc/tamsolt/station.ini\n/etc/tamsolt/line.ini' ]] || fail "conffiles after the upgrade: $conffiles"
 done
 
 # A failed upgrade: preinst set the unchanged file aside, postrm abort-upgrade
