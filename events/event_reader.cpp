@@ -171,6 +171,10 @@ std::optional<StationEvent> ReadEvent(const std::string& line) {
 
 }  // namespace
 
+std::string OutcomeReason(const StationEvent& outcome) {
+  return outcome.text.empty() ? outcome.exitName : outcome.text;
+}
+
 std::optional<StationEvent> ParseEventLine(const std::string& line) {
   // The readers above check each type first; this catch is for a JSON library
   // that still finds something to object to: such a line is skipped.

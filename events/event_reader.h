@@ -81,5 +81,9 @@ struct StationEvent {
 // for any line.
 std::optional<StationEvent> ParseEventLine(const std::string& line);
 
+// Why a run ended as its outcome says it: its reason (the last box's text),
+// else the word of its exit code.
+std::string OutcomeReason(const StationEvent& outcome);
+
 // "2026-12-08T14:11:37.123Z" as milliseconds since the epoch; 0 when unreadable.
 std::int64_t ParseEventTime(const std::string& text);

@@ -276,7 +276,7 @@ void Station::Read(const std::string& slot, Board& board, ChildOutput& output) {
     } else if (event->kind == EventKind::kEndAnswered) {
       board.endAnswered = true;
     } else if (event->kind == EventKind::kOutcome && !board.failureShown) {
-      board.reason = event->text.empty() ? event->exitName : event->text;
+      board.reason = OutcomeReason(*event);
     }
   });
 }

@@ -338,7 +338,9 @@ TEST(ChildEvents, ALineThatIsNotAnEventOrHasAWrongFieldNeverThrows) {
   EXPECT_EQ(progress->percent, 100);
   const auto outcome = ParseEventLine(R"({"kind":"outcome","data":{"exit_name":"begin refused"}})");
   ASSERT_TRUE(outcome);
-  EXPECT_EQ(outcome->exitName, "begin refused");
+  EXPECT_EQ(OutcomeReason(*outcome), "begin refused");
+  EXPECT_EQ(OutcomeReason(*ParseEventLine(R"({"kind":"outcome","data":{"exit_name":"x","reason":"the box"}})")),
+            "the box");
 }
 
 // A stop that comes once the device has answered the end exchange only ends
