@@ -4,6 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fstream>
+#include <sstream>
+
 #include "line/line_answers.h"
 #include "linedb/line_schema.h"
 #include "linedb/pg_connection.h"
@@ -20,12 +23,13 @@ std::string MadeLine() {
   StationRoleOnVersion1(url);
   PgConnection admin(url);
   EXPECT_TRUE(EnsureLineSchema(admin)) << admin.Error();
+  EXPECT_TRUE(admin.ExecScript("DO $$ BEGIN CREATE ROLE tamsolt_line_reader LOGIN;"
+                               " EXCEPTION WHEN duplicate_object OR unique_violation THEN END $$"))
+      << admin.Error();
+  std::stringstream rights;
+  rights << std::ifstream(TAMSOLT_SOURCE_DIR "/linedb/line_reader_role.sql").rdbuf();
+  EXPECT_TRUE(admin.ExecScript(rights.str().c_str())) << admin.Error();
   EXPECT_TRUE(admin.ExecScript(R"sql(
-    DO $$ BEGIN CREATE ROLE tamsolt_line_reader LOGIN;
-      EXCEPTION WHEN duplicate_object OR unique_violation THEN END $$;
-    GRANT USAGE ON SCHEMA public TO tamsolt_line_reader;
-    GRANT SELECT ON tamsolt_schema_version, boards, images, recipes, recipe_rows, recipe_active,
-      line_stations, line_slots TO tamsolt_line_reader;
     INSERT INTO recipes (name, version, created_by) VALUES ('line3', 1, 'qe'), ('line3', 2, 'qe');
     INSERT INTO recipe_rows (name, version, item, enabled) SELECT 'line3', v, 'RCDB', false FROM generate_series(1, 2) v;
     ALTER TABLE recipe_active DISABLE TRIGGER USER;
@@ -120,7 +124,13 @@ TEST(LineAnswers, AQuestionThatCannotBeAskedIsRefusedAndTheRoleChangesNothing) {
     EXPECT_EQ(c.answer.status, c.status) << c.answer.json;
     EXPECT_NE(Read(c.answer)["error"].get<std::string>().find(c.says), std::string::npos) << c.answer.json;
   }
-  EXPECT_FALSE(db.Exec("UPDATE boards SET outcome = 'done'"));
-  EXPECT_FALSE(db.Exec("UPDATE line_slots SET state = 'done'"));
+  // Its role may only read: no board added or changed, no slot, no stored image piece.
+  PgConnection plain(url);
+  EXPECT_FALSE(plain.Exec("INSERT INTO boards (uuid, started_utc, finished_utc, station, slot, device, program,"
+                          " version, operator, settings_path, settings_sha256) VALUES (gen_random_uuid(), now(),"
+                          " now(), 's', 's', 'd', 'p', 'v', 'o', 'x', 'aa')"));
+  EXPECT_FALSE(plain.Exec("UPDATE boards SET outcome = 'done'"));
+  EXPECT_FALSE(plain.Exec("UPDATE line_slots SET state = 'done'"));
+  EXPECT_FALSE(plain.Exec("SELECT count(*) FROM recipe_image_pieces"));
   EXPECT_EQ(QueryRows(url, "SELECT count(*) FROM boards"), std::vector<std::string>{"2"});
 }
