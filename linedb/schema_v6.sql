@@ -67,7 +67,8 @@ BEGIN
 END $$;
 
 -- The page's service listens here: the station's name, for a change of its
--- live rows or a board of it.
+-- live rows or a board of it. A station writes its slots together with its
+-- own row (the heartbeat at least), so that row's notice tells of both.
 CREATE OR REPLACE FUNCTION tamsolt_notify_line() RETURNS trigger
 LANGUAGE plpgsql AS $$
 BEGIN
@@ -76,9 +77,6 @@ BEGIN
 END $$;
 DROP TRIGGER IF EXISTS line_stations_notify ON line_stations;
 CREATE TRIGGER line_stations_notify AFTER INSERT OR UPDATE ON line_stations
-  FOR EACH ROW EXECUTE FUNCTION tamsolt_notify_line();
-DROP TRIGGER IF EXISTS line_slots_notify ON line_slots;
-CREATE TRIGGER line_slots_notify AFTER INSERT OR UPDATE ON line_slots
   FOR EACH ROW EXECUTE FUNCTION tamsolt_notify_line();
 DROP TRIGGER IF EXISTS boards_notify ON boards;
 CREATE TRIGGER boards_notify AFTER INSERT ON boards
