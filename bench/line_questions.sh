@@ -332,3 +332,40 @@ t=$(now)
 db -f "$here/linedb/schema_v4.sql" >/dev/null
 echo "linedb/schema_v4.sql again (the three indexes made on the full tables): $(since "$t") s"
 echo "load average $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# --- The line page's first load ---------------------------------------------
+# Twenty stations of 16 slots live (version 6), and tamsolt-line over these
+# boards: the page, its script and style, and its first two questions, as a
+# browser asks them on opening the page (curl, one after another), --runs times.
+line=${TAMSOLT_LINE:-$here/build/bin/tamsolt-line}
+if [ ! -x "$line" ]; then
+  echo "no $line (scripts/build.sh build): the line page's first load is not measured"
+  exit 0
+fi
+for f in schema_v5.sql schema_v6.sql; do db -f "$here/linedb/$f" >/dev/null; done
+db >/dev/null <<'SQL'
+INSERT INTO line_stations (station, program_version, started_utc, heartbeat_utc)
+  SELECT 'station-' || lpad(s::text, 2, '0'), '1.1.0', now(), now() FROM generate_series(1, 20) s;
+INSERT INTO line_slots (station, slot, name, state, item, percent, text, since_utc)
+  SELECT 'station-' || lpad(s::text, 2, '0'), '1-1.' || p, 'A' || p, 'writing', 'FV', 40, 'writing FV 40%', now()
+  FROM generate_series(1, 20) s, generate_series(1, 16) p;
+SQL
+printf '[line]\r\nurl=host=%s port=%s user=postgres dbname=line\r\nport=0\r\n' "$dir" "$port" >"$dir/line.ini"
+"$line" --settings "$dir/line.ini" >"$dir/line.out" &
+line_pid=$!
+trap 'kill $line_pid 2>/dev/null || true; cleanup' EXIT
+for _ in $(seq 100); do grep -q 'http://' "$dir/line.out" && break; sleep 0.1; done
+page=$(grep -o 'http://[0-9.]*:[0-9]*/' "$dir/line.out")
+first_load() {
+  local t
+  t=$(now)
+  for path in "" line.js line.css api/v1/stations api/v1/recipes; do
+    curl --noproxy '*' -sf -o /dev/null "$page$path"
+  done
+  since_ms "$t"
+}
+since_ms() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.0f\n", (b - a) * 1000 }'; }
+first_load >/dev/null
+loads=$(for ((r = 0; r < runs; r++)); do first_load; done | sort -n)
+echo "The line page's first load ($boards boards, 20 stations of 16 slots): median $(sed -n "$(( (runs + 1) / 2 ))p" <<<"$loads") ms" \
+  "(fastest $(head -n 1 <<<"$loads"), slowest $(tail -n 1 <<<"$loads"), $runs runs; the stations' answer $(curl --noproxy '*' -sf "${page}api/v1/stations" | wc -c) bytes)"

@@ -12,7 +12,7 @@ const WORDS = {
     empty: "○ 空闲", writingState: "▶ 写入中", done: "✔ 完成", failedState: "✖ 失败", interrupted: "■ 已中断",
     notTaken: "⏏ 请取下", check: "⚠ 检查此槽位", noBoard: "产线数据库中没有此板", language: "English",
     kind: "项", file: "文件", bytes: "字节", result: "结果", outcome: "结果", operator: "操作员", seconds: "秒",
-    station: "工位", slot: "槽位", started: "开始",
+    station: "工位", slot: "槽位", started: "开始", yieldToday: "今日良率",
   },
   en: {
     title: "The line", recipes: "Recipes", recipe: "Recipe", active: "Active version", activated: "Activated",
@@ -24,6 +24,7 @@ const WORDS = {
     notTaken: "⏏ Remove board", check: "⚠ Check this slot", noBoard: "the line database has no such board",
     language: "中文", kind: "Item", file: "File", bytes: "Bytes", result: "Result", outcome: "Outcome",
     operator: "Operator", seconds: "s", station: "Station", slot: "Slot", started: "Started",
+    yieldToday: "Yield today",
   },
 };
 let language = localStorage.getItem("tamsolt-language") || (navigator.language.startsWith("zh") ? "zh" : "en");
@@ -116,6 +117,27 @@ async function showRecipes() {
   }
 }
 
+// Today's boards per station and slot, the failures by reason, and boards per hour as bars.
+async function showYield() {
+  const day = new Date();
+  const today = `${day.getFullYear()}-${String(day.getMonth() + 1).padStart(2, "0")}-${String(day.getDate()).padStart(2, "0")}`;
+  try {
+    const answer = await ask(`/api/v1/yield?from=${today}&to=${today}`);
+    document.querySelector("#yield tbody").replaceChildren(...answer.slots.map((s) => el("tr", "", undefined,
+      el("td", "", s.station), el("td", "", s.slot), el("td", "", s.written), el("td", "", s.failed))));
+    document.getElementById("reasons").replaceChildren(...answer.failures_by_reason.map((r) =>
+      el("li", "", `${r.boards} × ${r.reason}`)));
+    const most = Math.max(1, ...answer.per_hour.map((h) => h.boards));
+    document.getElementById("hours").replaceChildren(...answer.per_hour.map((h) => {
+      const bar = el("div", "bar", undefined, el("span", "", h.boards), el("small", "", h.hour.substring(11, 13)));
+      bar.style.setProperty("--share", String(h.boards / most));
+      return bar;
+    }));
+  } catch (error) {
+    databaseSays(error);
+  }
+}
+
 async function showBoard(uuid) {
   const record = document.getElementById("record");
   try {
@@ -146,6 +168,7 @@ function showAll() {
   showWords();
   showStations();
   showRecipes();
+  showYield();
 }
 
 // The service says when something changed; the page then asks again. Without
@@ -154,8 +177,8 @@ function listen() {
   const scheme = location.protocol === "https:" ? "wss" : "ws";
   const socket = new WebSocket(`${scheme}://${location.host}/api/v1/live`);
   let polling = null;
-  socket.onmessage = () => { showStations(); showRecipes(); };
-  socket.onopen = () => { showStations(); showRecipes(); };
+  socket.onmessage = () => { showStations(); showRecipes(); showYield(); };
+  socket.onopen = () => { showStations(); showRecipes(); showYield(); };
   socket.onclose = () => {
     polling = setInterval(showStations, 5000);
     setTimeout(() => { clearInterval(polling); listen(); }, 5000);

@@ -69,7 +69,7 @@ if not found:
 page = found.group(0)
 
 options = webdriver.ChromeOptions()
-for flag in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1280,900",
+for flag in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1280,1100",
              "--lang=en-GB"):
     options.add_argument(flag)
 options.binary_location = "/usr/bin/chromium"
@@ -155,6 +155,12 @@ try:
     facts = browser.find_element(By.CSS_SELECTOR, ".station .today").text
     if "written 1, failed 1" not in facts:
         fail(f"today: {facts}")
+
+    # Today's yield: each slot's boards, and the failure by its reason.
+    wait("today's yield", lambda: len(browser.find_elements(By.CSS_SELECTOR, "#yield tbody tr")) == 2)
+    reasons = browser.find_element(By.ID, "reasons").text
+    if not reasons.startswith("1 × ") or second.find_element(By.CLASS_NAME, "reason").text not in reasons:
+        fail(f"the failures by reason: {reasons!r}")
 
     # A station whose heartbeat stops is silent on the page at once.
     psql("UPDATE line_stations SET stopped = false, heartbeat_utc = now() - interval '1 minute'")
