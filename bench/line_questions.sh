@@ -342,7 +342,7 @@ if [ ! -x "$line" ]; then
   echo "no $line (scripts/build.sh build): the line page's first load is not measured"
   exit 0
 fi
-for f in schema_v5.sql schema_v6.sql; do db -f "$here/linedb/$f" >/dev/null; done
+for f in schema_v5.sql schema_v6.sql; do PGOPTIONS="-c client_min_messages=warning" db -f "$here/linedb/$f" >/dev/null; done
 db >/dev/null <<'SQL'
 INSERT INTO line_stations (station, program_version, started_utc, heartbeat_utc)
   SELECT 'station-' || lpad(s::text, 2, '0'), '1.1.0', now(), now() FROM generate_series(1, 20) s;

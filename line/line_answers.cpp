@@ -37,8 +37,9 @@ const std::string& StationsSql() {
       "   AND b.started_utc >= date_trunc('day', now()) AND b.outcome_code = 0),"
       " 'failed_today', (SELECT count(*) FROM boards b WHERE b.station = s.station"
       "   AND b.started_utc >= date_trunc('day', now()) AND b.outcome_code <> 0),"
+      // Started in the last hour: the station's own index (station, started_utc) answers it.
       " 'boards_last_hour', (SELECT count(*) FROM boards b WHERE b.station = s.station"
-      "   AND b.finished_utc >= now() - interval '1 hour'),"
+      "   AND b.started_utc >= now() - interval '1 hour'),"
       " 'slots', COALESCE((SELECT json_agg(json_build_object('slot', l.slot, 'name', l.name, 'state', l.state,"
       " 'present', l.present, 'taken', l.taken, 'not_taken', l.not_taken, 'item', l.item, 'percent', l.percent,"
       " 'reason', l.reason, 'reason_kind', l.reason_kind, 'check', l.check_slot, 'text', l.text,"
