@@ -561,6 +561,13 @@ bool Ledger::ForEachBoard(const std::string& since, const std::string& until,
   SqliteStatement images(db_,
                          "SELECT kind, path, bytes, sha256, pinned, started_utc, finished_utc, "
                          "result FROM images WHERE board_id = ?1 ORDER BY id");
+  // Boards without the images they have would be a wrong answer, not a short one.
+  if (!boards.Prepared() || !images.Prepared()) {
+    error = db_.LastError();
+    std::string ignored;
+    db_.Execute("ROLLBACK", ignored);
+    return false;
+  }
   int step = SQLITE_ROW;
   while ((step = boards.Step()) == SQLITE_ROW) {
     StoredBoard stored;
@@ -583,11 +590,18 @@ bool Ledger::ForEachBoard(const std::string& since, const std::string& until,
                                     boards.Bytes(14), boards.Bytes(15), boards.Int(16) != 0};
     }
     images.BindInt(1, stored.id);
-    while (images.Step() == SQLITE_ROW) {
+    int imageStep = SQLITE_ROW;
+    while ((imageStep = images.Step()) == SQLITE_ROW) {
       stored.images.push_back(ImageRecord{images.Bytes(0), images.Bytes(1),
                                           static_cast<std::uint64_t>(images.Int(2)), images.Bytes(3),
                                           images.Int(4) != 0, images.Bytes(5), images.Bytes(6),
                                           images.Bytes(7)});
+    }
+    if (imageStep != SQLITE_DONE) {
+      error = db_.LastError();
+      std::string ignored;
+      db_.Execute("ROLLBACK", ignored);
+      return false;
     }
     images.Reset();
     visit(stored);

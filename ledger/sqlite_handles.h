@@ -62,8 +62,11 @@ class SqliteStatement {
   int Step();
   // True when the statement ran to its end.
   bool Run() { return Step() == SQLITE_DONE; }
+  // False when the statement could not be prepared (the database's LastError says why).
+  bool Prepared() const { return statement_ != nullptr; }
   // Ready to run again with new bindings.
   void Reset() {
+    if (statement_ == nullptr) return;  // sqlite3_clear_bindings does not take a null statement
     sqlite3_reset(statement_);
     sqlite3_clear_bindings(statement_);
   }

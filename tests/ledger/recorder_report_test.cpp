@@ -222,3 +222,19 @@ TEST_F(LedgerTest, DaysAreTheStationsLocalDays) {
 }
 
 }  // namespace
+
+// A ledger whose images table a reader cannot ask (changed by hand, or by
+// another program) is an error, never its boards without their images.
+TEST_F(LedgerTest, AnImagesTableThatCannotBeAskedIsAnErrorNotBoardsWithoutImages) {
+  std::string error;
+  auto ledger = Ledger::Open(path, error);
+  ASSERT_TRUE(ledger) << error;
+  ASSERT_TRUE(ledger->BeginBoard(Board(), error)) << error;
+  SqliteDatabase other;
+  ASSERT_TRUE(other.Open(path, false, error)) << error;
+  ASSERT_TRUE(other.Execute("ALTER TABLE images RENAME COLUMN result TO outcome", error)) << error;
+  std::vector<StoredBoard> seen;
+  EXPECT_FALSE(ledger->ForEachBoard("", "", [&](const StoredBoard& b) { seen.push_back(b); }, error));
+  EXPECT_NE(error.find("result"), std::string::npos) << error;
+  EXPECT_TRUE(seen.empty());
+}
