@@ -166,6 +166,19 @@ try:
     psql("UPDATE line_stations SET stopped = false, heartbeat_utc = now() - interval '1 minute'")
     wait("the silent station", lambda: browser.find_elements(By.CSS_SELECTOR, ".station.silent .state-silent"), 3)
 
+    # A rollback the station has not taken yet: it stands out as writing an
+    # older version than the active one, and the recipes say who writes which.
+    psql("INSERT INTO recipes (name, version, created_by) VALUES ('line3', 1, 'qe'), ('line3', 2, 'qe');"
+         "INSERT INTO recipe_rows (name, version, item, enabled) SELECT 'line3', v, 'RCDB', false"
+         " FROM generate_series(1, 2) v;"
+         "ALTER TABLE recipe_active DISABLE TRIGGER USER;"
+         "INSERT INTO recipe_active (name, version, activated_by) VALUES ('line3', 2, 'qe');"
+         "ALTER TABLE recipe_active ENABLE TRIGGER USER;"
+         "UPDATE line_stations SET recipe = 'line3', recipe_version = 1")
+    wait("the older version", lambda: browser.find_elements(By.CSS_SELECTOR, ".station .recipe .older"), 3)
+    wait("who writes which version",
+         lambda: re.search(r"line3\s+2\s.*: 1\b", browser.find_element(By.ID, "recipes").text))
+
     # A board's record by its uuid: its images with their digests and its reason.
     uuid = psql("SELECT uuid FROM boards WHERE outcome_code <> 0")
     browser.find_element(By.ID, "uuid").send_keys(uuid)
