@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <type_traits>
 
@@ -11,16 +10,6 @@
 #include "settings/station_name.h"
 
 namespace {
-
-// The time the slot came into its state, `seconds` ago, as the database stores it.
-std::string UtcSecondsAgo(long seconds) {
-  const std::time_t then = std::time(nullptr) - seconds;
-  std::tm utc{};
-  gmtime_r(&then, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
 
 template <typename T>
 T Field(const Event& data, const char* key, T otherwise) {
@@ -49,7 +38,8 @@ LiveSlot LiveSlotOf(const std::string& slot, const SlotLine& line, const std::st
   live.reasonKind = Field<std::string>(line.data, "reason_kind", "");
   live.check = Field<bool>(line.data, "check", false);
   live.text = line.text;
-  live.sinceUtc = UtcSecondsAgo(line.seconds);
+  // It came into this state line.seconds ago.
+  live.sinceUtc = LiveUtc(std::chrono::system_clock::now() - std::chrono::seconds(line.seconds));
   return live;
 }
 

@@ -42,10 +42,9 @@ PgValue BoolValue(bool value) { return PgValue::Text(value ? "true" : "false"); 
 
 }  // namespace
 
-std::string LiveUtcNow() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+std::string LiveUtc(std::chrono::system_clock::time_point at) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000;
   std::tm utc{};
   gmtime_r(&seconds, &utc);
   char text[64];

@@ -103,5 +103,6 @@ class StationLive {
   std::thread thread_;
 };
 
-// Now as the line database stores times: ISO 8601, UTC, milliseconds.
-std::string LiveUtcNow();
+// A time as the live rows store it: ISO 8601, UTC, milliseconds.
+std::string LiveUtc(std::chrono::system_clock::time_point at);
+inline std::string LiveUtcNow() { return LiveUtc(std::chrono::system_clock::now()); }
