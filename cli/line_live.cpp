@@ -5,9 +5,11 @@
 #include <map>
 #include <type_traits>
 
+#include "events/exit_codes.h"
 #include "settings/settings.h"
 #include "settings/slot_names.h"
 #include "settings/station_name.h"
+#include "supervisor/board_slot_line.h"
 
 namespace {
 
@@ -51,9 +53,17 @@ std::unique_ptr<StationLive> StationLiveFor(const CliOptions& options) {
   });
 }
 
-StationListeners LiveListeners(StationLive* live, const CliOptions& options) {
+LiveRecipe LiveRecipeOf(const CliOptions& options, const std::optional<RecipeTake>& firstTake) {
+  const auto& taken = options.recipe.taken;
+  if (!taken) return {};
+  const bool away = firstTake && firstTake->end == RecipeTake::End::kAway && firstTake->recipe &&
+                    firstTake->recipe->version == taken->second;
+  return {taken->first, taken->second, away};
+}
+
+StationListeners LiveListeners(StationLive* live, const LiveRecipe& recipe) {
   if (live == nullptr) return {};
-  if (const auto& taken = options.recipe.taken) live->SetRecipe({taken->first, taken->second, false});
+  if (!recipe.name.empty()) live->SetRecipe(recipe);
   StationListeners listeners;
   listeners.slotChanged = [live, names = ReadSlotNames(g_iniPath)](const std::string& slot,
                                                                               const SlotLine& line) {
@@ -64,4 +74,27 @@ StationListeners LiveListeners(StationLive* live, const CliOptions& options) {
     live->SetRecipe({take.recipe->name, take.recipe->version, take.end == RecipeTake::End::kAway});
   };
   return listeners;
+}
+
+LiveSingleRun::LiveSingleRun(std::unique_ptr<StationLive> live, const LiveRecipe& recipe,
+                             std::string device, std::string slot)
+    : live_(std::move(live)), device_(std::move(device)), slot_(std::move(slot)) {
+  const auto names = ReadSlotNames(g_iniPath);
+  if (const auto name = names.find(slot_); name != names.end()) name_ = name->second;
+  if (!recipe.name.empty()) live_->SetRecipe(recipe);
+  Writing("", 0);
+}
+
+void LiveSingleRun::Writing(const std::string& item, int percent) {
+  if (!live_) return;
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started_);
+  live_->SetSlot(LiveSlotOf(slot_, WritingSlotLine(device_, item, percent, seconds.count()), name_));
+}
+
+void LiveSingleRun::Ended(int exitCode, const std::string& reason) {
+  if (!live_) return;
+  const bool interrupted = exitCode == AsInt(ExitCode::kInterrupted);
+  live_->SetSlot(LiveSlotOf(slot_, EndedSlotLine(device_, exitCode, reason, interrupted ? "interrupted" : "box"),
+                            name_));
+  live_.reset();  // writes what is handed over, then the stop
 }

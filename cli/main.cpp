@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,7 +95,7 @@ int ListDevices(const CliOptions& options) {
   return AsInt(devices.empty() ? ExitCode::kDeviceNotFound : ExitCode::kDone);
 }
 
-int WriteEveryDevice(const CliOptions& options) {
+int WriteEveryDevice(const CliOptions& options, const LiveRecipe& recipe) {
   int signal = 0;
   const std::vector<DeviceAddress> devices = options.waitSeconds
                                                  ? SettledDevices(options.settleSeconds, signal)
@@ -107,9 +108,11 @@ int WriteEveryDevice(const CliOptions& options) {
   for (const DeviceAddress& device : devices) EmitDeviceFound(device);
   // The parent forwards as each child ends; the children forward nothing.
   std::unique_ptr<BacklogForwarder> forwarder = StationForwarder(options.ledger);
+  std::unique_ptr<StationLive> live = StationLiveFor(options);
   const StationRun run = RunStation(kThisProgram, options, devices, [&forwarder] {
     if (forwarder) forwarder->Request();
-  });
+  }, LiveListeners(live.get(), recipe));
+  live.reset();  // the station stopped: said before the table
   if (!JsonEventsOn()) {  // the device-result events say the same
     std::printf("%s", ResultTable(run).c_str());
     std::fflush(stdout);
@@ -118,7 +121,7 @@ int WriteEveryDevice(const CliOptions& options) {
   return StationExitCode(run);
 }
 
-int WriteOneDevice(const CliOptions& options, Clock::time_point graceEnd) {
+int WriteOneDevice(const CliOptions& options, Clock::time_point graceEnd, const LiveRecipe& recipe) {
   if (options.device) ChooseDevice(FollowDevice(*options.device));
   BoardRecording recording(options);  // the ledger (cli/board_recording.h)
   RecordingTerminalHost host(recording.Recorder(), RowsFor(options), options.logFile,
@@ -133,6 +136,17 @@ int WriteOneDevice(const CliOptions& options, Clock::time_point graceEnd) {
   const int signal = OpenWithPermissionGrace(
       graceEnd, [&host](const std::string& line) { host.AppendLogLine(TimeText() + line); });
   SetEngineHost(&host);  // its boxes again, after the quiet tries
+  // The board on the line page, once there is one (a child of --all: its parent says it).
+  std::optional<LiveSingleRun> live;
+  if (g_transfer.interfaceClaimed != 0 && g_transfer.foundDevice != nullptr) {
+    if (auto publisher = StationLiveFor(options)) {
+      const DeviceAddress device = AddressOf(*g_transfer.foundDevice);
+      const std::string port = PortOf(device);
+      live.emplace(std::move(publisher), recipe, device.Text(), port.empty() ? device.Text() : port);
+      host.ListenToProgress([&live](const std::string& item, int percent) { live->Writing(item, percent); });
+      host.ListenToInterruptedExit([&live](int code, const std::string& where) { live->Ended(code, where); });
+    }
+  }
   if (signal != 0) host.Interrupt(signal);
   if (JsonEventsOn() && g_transfer.interfaceClaimed != 0 && g_transfer.foundDevice != nullptr) {
     const DeviceAddress device = AddressOf(*g_transfer.foundDevice);
@@ -143,6 +157,7 @@ int WriteOneDevice(const CliOptions& options, Clock::time_point graceEnd) {
   SetEngineHost(nullptr);
   CloseDevice();  // as the window's teardown does
   const int exitCode = recording.Finish(AsInt(code));
+  if (live) live->Ended(exitCode, exitCode == AsInt(code) ? NotedFailureReason() : std::string());
   // The board's row is finished: send it and any backlog (never changes the code).
   if (recording.Opened()) ForwardAfterRun(options.ledger);
   return exitCode;
@@ -175,7 +190,7 @@ int Run(const CliOptions& given) {
   if (options.recipe.Command()) return RunRecipeCommand(options);
   // The recipe's version, before any device is touched (run/recipe_run.h).
   std::unique_ptr<RecipeSource> recipes;
-  std::optional<RecipeTake> firstTake;
+  std::optional<RecipeTake> firstTake;  // then the one after --wait
   if (const int code = PrepareRecipeRun(options, recipes, firstTake); code != 0) return code;
   EmitRunStart(options);
   // A station says it among its notes, as it says every later switch.
@@ -209,11 +224,11 @@ int Run(const CliOptions& given) {
                                       std::chrono::duration<double>(*options.waitSeconds)));
     // The board is there: the version active now is the one it gets.
     if (recipes && !options.watch) {
-      if (const int code = RetakeRecipeAfterWait(options, *recipes, recipeNote); code != 0) return code;
+      if (const int code = RetakeRecipeAfterWait(options, *recipes, recipeNote, firstTake); code != 0) return code;
     }
   }
   if (options.list) return ListDevices(options);
-  if (options.all) return WriteEveryDevice(options);
+  if (options.all) return WriteEveryDevice(options, LiveRecipeOf(options, firstTake));
   if (options.watch) {
     // Each slot is a hub port as sysfs names it: without any, no board would ever be taken.
     if (!SysfsListsUsbDevices()) {
@@ -226,9 +241,9 @@ int Run(const CliOptions& given) {
     std::unique_ptr<StationLive> live = StationLiveFor(options);
     return WatchStation(kThisProgram, options, [&forwarder] {
       if (forwarder) forwarder->Request();
-    }, recipes.get(), LiveListeners(live.get(), options));
+    }, recipes.get(), LiveListeners(live.get(), LiveRecipeOf(options, firstTake)));
   }
-  return WriteOneDevice(options, graceEnd);
+  return WriteOneDevice(options, graceEnd, LiveRecipeOf(options, firstTake));
 }
 
 }  // namespace

@@ -57,6 +57,7 @@ void TerminalHost::Interrupt(int signal) {
   NoteFailureReason(where);  // the outcome says where the board was cut
   bar_.Clear();
   BeforeInterruptedExit(AsInt(ExitCode::kInterrupted), where);
+  if (interruptedExitHeard_) interruptedExitHeard_(AsInt(ExitCode::kInterrupted), where);
   EmitOutcome(AsInt(ExitCode::kInterrupted));
   std::exit(AsInt(ExitCode::kInterrupted));
 }
@@ -120,6 +121,9 @@ void TerminalHost::SetBarRange(std::uint16_t low, std::uint16_t high) {
   const std::uint8_t kind =
       g_transfer.batchQueue.empty() ? g_transfer.itemKind : g_transfer.batchQueue.front().kind;
   barLow_ = low;
+  barItem_ = KindName(kind);
+  barBlocks_ = high - low;
+  heardPercent_ = -1;
   if (json_) {
     events_.Start(KindName(kind), RowPath(kind), high - low, g_transfer.fileLength);
   } else {
@@ -128,6 +132,10 @@ void TerminalHost::SetBarRange(std::uint16_t low, std::uint16_t high) {
 }
 
 void TerminalHost::SetBarPos(int pos) {
+  if (progressHeard_ && barBlocks_ > 0 && pos >= barLow_) {
+    const int percent = static_cast<int>(100LL * std::min(pos - barLow_, barBlocks_) / barBlocks_);
+    if (percent != heardPercent_) progressHeard_(barItem_, heardPercent_ = percent);
+  }
   if (json_) {
     events_.Move(pos - barLow_);
   } else {

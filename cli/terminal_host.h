@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "cli/cli_rows.h"
@@ -29,6 +30,16 @@ class TerminalHost : public EngineHost {
 
   // False when the log file cannot be opened for appending.
   bool LogFileOpen() const { return logFile_.Open(); }
+
+  // Told the item and its percentage as the percentage changes (the line page's slot).
+  void ListenToProgress(std::function<void(const std::string& item, int percent)> heard) {
+    progressHeard_ = std::move(heard);
+  }
+
+  // Told the exit code and where the run was cut just before an interrupted run exits.
+  void ListenToInterruptedExit(std::function<void(int code, const std::string& where)> heard) {
+    interruptedExitHeard_ = std::move(heard);
+  }
 
   // Presses the batch button and runs the transfer to its end.
   ExitCode RunBatch();
@@ -66,6 +77,11 @@ class TerminalHost : public EngineHost {
   int barLow_ = 0;
   ProgressBar bar_;
   ProgressEvents events_;  // with --json, instead of the bar
+  std::function<void(const std::string&, int)> progressHeard_;
+  std::function<void(int, const std::string&)> interruptedExitHeard_;
+  std::string barItem_;
+  int barBlocks_ = 0;
+  int heardPercent_ = -1;
   bool json_;
   RunOutcome outcome_;
   bool endAnswered_ = false;  // the device holds every image

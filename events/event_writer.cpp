@@ -60,6 +60,8 @@ void PassOnEventLine(const std::string& line) {
 
 void NoteFailureReason(const std::string& text) { g_reason = text; }
 
+const std::string& NotedFailureReason() { return g_reason; }
+
 void NoteOutcomeField(const std::string& key, Event value) { g_outcomeFields[key] = std::move(value); }
 
 int EarlyError(int exitCode, const std::string& text) {

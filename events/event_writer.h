@@ -25,6 +25,8 @@ void PassOnEventLine(const std::string& line);
 
 // The box text that explains a failure (the message table's words), for the outcome.
 void NoteFailureReason(const std::string& text);
+// What NoteFailureReason last noted ("" none).
+const std::string& NotedFailureReason();
 // A field the outcome carries besides its own (--publish: the version).
 void NoteOutcomeField(const std::string& key, Event value);
 // The run's last event: exit code, its name, seconds since the events were

@@ -129,12 +129,13 @@ int PrepareRecipeRun(CliOptions& options, std::unique_ptr<RecipeSource>& source,
 }
 
 int RetakeRecipeAfterWait(CliOptions& options, RecipeSource& source,
-                          const std::function<void(const std::string&)>& note) {
+                          const std::function<void(const std::string&)>& note,
+                          std::optional<RecipeTake>& take) {
   const std::optional<int> before =
       options.recipe.taken ? std::optional<int>(options.recipe.taken->second) : std::nullopt;
-  const RecipeTake take = source.Take();
-  if (const int code = UnusableTakeExit(take); code != 0) return code;
-  UseRecipeVersion(options, *take.recipe, options.recipe.cacheFolder);
-  TellRecipeTake(take, before, note);
+  take = source.Take();
+  if (const int code = UnusableTakeExit(*take); code != 0) return code;
+  UseRecipeVersion(options, *take->recipe, options.recipe.cacheFolder);
+  TellRecipeTake(*take, before, note);
   return 0;
 }

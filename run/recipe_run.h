@@ -39,6 +39,7 @@ void TellRecipeTake(const RecipeTake& take, std::optional<int> previous,
 
 // After --wait: the version taken again now that the board is there, so that
 // an activation or a rollback during the wait holds for it; told as a switch
-// when it is another. 0 to go on, else the exit code (10, 12).
+// when it is another; take: the take. 0 to go on, else the exit code (10, 12).
 int RetakeRecipeAfterWait(CliOptions& options, RecipeSource& source,
-                          const std::function<void(const std::string&)>& note);
+                          const std::function<void(const std::string&)>& note,
+                          std::optional<RecipeTake>& take);

@@ -16,6 +16,7 @@
 #include "run/device_port.h"
 #include "run/stop_signals.h"
 #include "supervisor/all_run_slots.h"
+#include "supervisor/board_slot_line.h"
 #include "supervisor/child_process.h"
 #include "supervisor/ended_child_row.h"
 #include "supervisor/station_ledger.h"
@@ -34,6 +35,9 @@ struct Child {
   std::string port;  // where the device comes back after a restart
   std::string uuid;  // its board's row in the ledger
   bool endAnswered = false;  // --json: its device answered the end exchange
+  std::string item{};        // --json: the item it writes and how far
+  int percent = 0;
+  std::string failureBox{};  // --json: the box that told it failed
 };
 
 // A child's lines with its device in front; its events (--json) whole, they
@@ -45,6 +49,11 @@ void PassOn(Child& child, ChildOutput& output) {
     if (events) {
       const std::optional<StationEvent> event = ParseEventLine(line);
       if (event && event->kind == EventKind::kEndAnswered) child.endAnswered = true;
+      if (event && event->kind == EventKind::kProgress) {
+        child.item = event->item;
+        child.percent = event->percent;
+      }
+      if (event && event->kind == EventKind::kMessageBox && event->failure) child.failureBox = event->text;
       PassOnEventLine(line);
     } else {
       std::fprintf(to, "[%s] %s\n", child.device.c_str(), line.c_str());
@@ -67,9 +76,10 @@ void NameLate(const std::vector<PortedDevice>& late) {
 class AllRun {
  public:
   AllRun(const CliOptions& options, const std::vector<DeviceAddress>& devices,
-         const std::function<void()>& childEnded)
+         const std::function<void()>& childEnded, StationListeners listeners)
       : options_(options),
         childEnded_(childEnded),
+        listeners_(std::move(listeners)),
         slots_(std::chrono::duration_cast<Clock::duration>(
                    std::chrono::duration<double>(options.rearmAfter)),
                devices) {}
@@ -80,10 +90,13 @@ class AllRun {
   void Reap(Child& child, StationResult& result);
   void Stop(int signal);
   void ClosingLook();
+  // The child's slot as the listeners hear it: writing while it runs, then its outcome.
+  void Tell(const Child& child, const std::optional<StationResult>& ended, const std::string& message);
 
   const CliOptions& options_;
   EndedChildRows childRows_{options_.ledger};
   const std::function<void()>& childEnded_;
+  StationListeners listeners_;
   AllRunSlots slots_;
   std::vector<Child> children_;
   StationRun run_;
@@ -122,7 +135,27 @@ void AllRun::Reap(Child& child, StationResult& result) {
              {"exit_name", ExitCodeMeaning(result.exitCode)},
              {"seconds", result.seconds}},
             child.device, child.port);
+  Tell(child, result, message);
   if (childEnded_) childEnded_();
+}
+
+void AllRun::Tell(const Child& child, const std::optional<StationResult>& ended,
+                  const std::string& message) {
+  if (!listeners_.slotChanged) return;
+  const std::string slot = child.port.empty() ? child.device : child.port;
+  if (!ended) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - child.process.started);
+    listeners_.slotChanged(slot, WritingSlotLine(child.device, child.item, child.percent, seconds.count()));
+    return;
+  }
+  // The box's words when the child said them, else what ended it.
+  const bool interrupted = ended->exitCode == AsInt(ExitCode::kInterrupted);
+  const bool box = !child.failureBox.empty() && !interrupted;
+  listeners_.slotChanged(slot, EndedSlotLine(child.device, ended->exitCode, box ? child.failureBox : message,
+                                             box                                    ? "box"
+                                             : message == kKilledAfterStopText ? "killed"
+                                             : interrupted                     ? "interrupted"
+                                                                               : "exit"));
 }
 
 void AllRun::Stop(int signal) {
@@ -165,6 +198,7 @@ StationRun AllRun::Run(const std::string& program, const std::vector<DeviceAddre
     run_.results.push_back({device, kChildNotStarted, 0});
     Child& child = children_.back();
     slots_.Started(child.port, child.device, Clock::now());
+    if (child.process.pid >= 0) Tell(child, std::nullopt, {});
     if (child.process.pid < 0) {  // never started: said now, nothing to wait for
       std::fprintf(stderr, "[%s] cannot start its writer: %s\n", child.device.c_str(),
                    child.process.startError.c_str());
@@ -198,8 +232,13 @@ StationRun AllRun::Run(const std::string& program, const std::vector<DeviceAddre
     for (std::size_t i = 0; i < owners.size(); ++i) {
       if (fds[i + 1].revents == 0) continue;
       Child& child = children_[owners[i].first];
+      const std::pair<std::string, int> before{child.item, child.percent};
       PassOn(child, *owners[i].second);
-      if (!child.process.OutputOpen()) Reap(child, run_.results[owners[i].first]);
+      if (!child.process.OutputOpen()) {
+        Reap(child, run_.results[owners[i].first]);
+      } else if (before != std::pair{child.item, child.percent}) {
+        Tell(child, std::nullopt, {});
+      }
     }
   }
   ClosingLook();
@@ -211,8 +250,8 @@ StationRun AllRun::Run(const std::string& program, const std::vector<DeviceAddre
 
 StationRun RunStation(const std::string& program, const CliOptions& options,
                       const std::vector<DeviceAddress>& devices,
-                      const std::function<void()>& childEnded) {
-  return AllRun(options, devices, childEnded).Run(program, devices);
+                      const std::function<void()>& childEnded, StationListeners listeners) {
+  return AllRun(options, devices, childEnded, std::move(listeners)).Run(program, devices);
 }
 
 std::string ResultTable(const StationRun& run) {

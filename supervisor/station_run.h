@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "run/cli_options.h"
+#include "supervisor/station_listeners.h"
 
 struct StationResult {
   DeviceAddress device;
@@ -28,10 +29,12 @@ struct StationRun {
 // Starts program with ChildArguments for every device, passes their output
 // on prefixed with "[BUS:ADDR] " and waits for all of them, watching the bus
 // for devices that come too late to be written.
-// childEnded is called as each child is reaped.
+// childEnded is called as each child is reaped; listeners hear each child's
+// slot (its port, else its device) writing, then its outcome (the recipe
+// stays the one the run took).
 StationRun RunStation(const std::string& program, const CliOptions& options,
                       const std::vector<DeviceAddress>& devices,
-                      const std::function<void()>& childEnded = {});
+                      const std::function<void()>& childEnded = {}, StationListeners listeners = {});
 
 // device, result and time, one row per device; the late ones as not written.
 std::string ResultTable(const StationRun& run);

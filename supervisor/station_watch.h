@@ -11,7 +11,7 @@
 #include <string>
 
 #include "recipes/recipe_source.h"
-#include "supervisor/slot_view.h"
+#include "supervisor/station_listeners.h"
 #include "run/cli_options.h"
 
 // The exit code: 0 every board of the session written, 1 any failed, 10
@@ -20,14 +20,7 @@
 // as each board's child ends. recipe (may be null): the recipe's version is
 // taken again before each board, which is written from it; the board under
 // way keeps the version it started with.
-// What a host hears of the station besides its lines and events (the line
-// page's live rows): each slot whose state changed, as its slot-state says
-// it, and each recipe version taken. Called on the station's own thread.
-struct StationListeners {
-  std::function<void(const std::string& slot, const SlotLine& line)> slotChanged;
-  std::function<void(const RecipeTake& take)> recipeTaken;
-};
-
+// listeners: what the line page's live rows hear (supervisor/station_listeners.h).
 int WatchStation(const std::string& program, const CliOptions& options,
                  const std::function<void()>& boardEnded = {}, RecipeSource* recipe = nullptr,
                  StationListeners listeners = {});

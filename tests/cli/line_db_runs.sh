@@ -85,6 +85,23 @@ live_rows)
     fail "slot row: $(sql 'SELECT * FROM line_slots'), the last slot-state said: $last"
   ! grep -q "live rows" "$work/err" || { cat "$work/err" >&2; fail "a failure told"; }
   ;;
+live_rows_all_and_single)
+  # A single run and --all keep the same live rows: a single run's board failed
+  # with its box's words, then --all's two boards (the single run's slot gone
+  # with its session), and the station stopped after each.
+  run 7 --quiet --begin-status=5 -- "$cli" --settings "$settings" --ledger "$ledger" --ledger-url "$url" \
+    --json --rcdb "$work/rcdb"
+  reason=$(tail -n 1 "$work/out" | grep -o '"reason":"[^"]*"' | cut -d'"' -f4)
+  [ -n "$reason" ] || fail "no reason in the outcome"
+  [ "$(sql "SELECT state, reason, reason_kind, taken, text FROM line_slots")" = "failed|$reason|box|t|failed: $reason" ] ||
+    fail "single run's slot: $(sql 'SELECT * FROM line_slots'), its outcome said: $reason"
+  [ "$(sql "SELECT stopped FROM line_stations")" = t ] || fail "single run's station: $(sql 'SELECT * FROM line_stations')"
+  run 0 --quiet --devices=2 -- "$cli" --settings "$settings" --ledger "$ledger" --ledger-url "$url" --all --rcdb "$work/rcdb"
+  [ "$(sql "SELECT count(*), bool_and(state = 'done' AND text = 'done') FROM line_slots")" = "2|t" ] ||
+    fail "--all's slots: $(sql 'SELECT * FROM line_slots')"
+  [ "$(sql "SELECT count(*), bool_and(stopped) FROM line_stations")" = "1|t" ] ||
+    fail "--all's station: $(sql 'SELECT * FROM line_stations')"
+  ;;
 stalled_watch)
   # The station's lot is done: it stops, cutting the forward that waits for an answer.
   stalling after-startup
