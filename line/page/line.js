@@ -12,7 +12,8 @@ const WORDS = {
     empty: "○ 空闲", writingState: "▶ 写入中", done: "✔ 完成", failedState: "✖ 失败", interrupted: "■ 已中断",
     notTaken: "⏏ 请取下", check: "⚠ 检查此槽位", noBoard: "产线数据库中没有此板", language: "English",
     kind: "项", file: "文件", bytes: "字节", result: "结果", outcome: "结果", operator: "操作员", seconds: "秒",
-    station: "工位", slot: "槽位", started: "开始", yieldToday: "今日良率",
+    station: "工位", slot: "槽位", started: "开始", yield: "良率", from: "从", to: "到",
+    alerts: "槽位警报", noAlerts: "没有槽位要求检查",
   },
   en: {
     title: "The line", recipes: "Recipes", recipe: "Recipe", active: "Active version", activated: "Activated",
@@ -24,7 +25,7 @@ const WORDS = {
     notTaken: "⏏ Remove board", check: "⚠ Check this slot", noBoard: "the line database has no such board",
     language: "中文", kind: "Item", file: "File", bytes: "Bytes", result: "Result", outcome: "Outcome",
     operator: "Operator", seconds: "s", station: "Station", slot: "Slot", started: "Started",
-    yieldToday: "Yield today",
+    yield: "Yield", from: "from", to: "to", alerts: "Slot alerts", noAlerts: "no slot asks to be checked",
   },
 };
 let language = localStorage.getItem("tamsolt-language") || (navigator.language.startsWith("zh") ? "zh" : "en");
@@ -37,6 +38,16 @@ function el(tag, className, text, ...children) {
   if (text !== undefined && text !== null) node.textContent = String(text);
   for (const child of children) node.append(child);
   return node;
+}
+
+// A time the database gives in UTC, as the line reads its clocks.
+function localTime(iso) {
+  return iso ? new Date(iso).toLocaleString(language === "zh" ? "zh-CN" : "en-GB") : w("unknown");
+}
+
+// YYYY-MM-DD of a local date.
+function dayOf(date) {
+  return `${date.getFullYear()}-${String(date.getMonth() + 1).padStart(2, "0")}-${String(date.getDate()).padStart(2, "0")}`;
 }
 
 function tileWords(slot) {
@@ -76,7 +87,7 @@ function station(s) {
     el("div", "facts", undefined, state, recipeNode,
        el("span", "today", `${w("today")}: ${w("written")} ${s.written_today}, ${w("failed")} ${s.failed_today}`),
        el("span", "hour", `${w("perHour")}: ${s.boards_last_hour}`),
-       el("span", "beat", `${w("lastBeat")}: ${s.heartbeat_utc} (${s.program_version})`)),
+       el("span", "beat", `${w("lastBeat")}: ${localTime(s.heartbeat_utc)} (${s.program_version})`)),
     el("div", "tiles", undefined, ...s.slots.map(tile)));
   return node;
 }
@@ -98,6 +109,7 @@ async function showStations() {
   try {
     const answer = await ask("/api/v1/stations");
     document.getElementById("stations").replaceChildren(...answer.stations.map(station));
+    showAlerts(answer.stations);
     databaseSays(null);
   } catch (error) {
     // What was shown stays, marked as no longer known.
@@ -105,11 +117,20 @@ async function showStations() {
   }
 }
 
+// Every slot of the line that asks to be checked, with the station's state
+// beside it (a silent station's alert may be old).
+function showAlerts(stations) {
+  const alerts = stations.flatMap((s) => s.slots.filter((slot) => slot.check).map((slot) =>
+    el("li", "", `${s.station} · ${slot.name || slot.slot}${slot.name ? ` (${slot.slot})` : ""}: ${w("check")}` +
+       `${slot.reason ? ` · ${slot.reason}` : ""}${s.state === "running" ? "" : ` · ${w(s.state)}`}`)));
+  document.getElementById("alerts").replaceChildren(...(alerts.length ? alerts : [el("li", "none", w("noAlerts"))]));
+}
+
 async function showRecipes() {
   try {
     const answer = await ask("/api/v1/recipes");
     const rows = answer.recipes.map((r) => el("tr", "", undefined,
-      el("td", "", r.name), el("td", "", r.active_version), el("td", "", `${r.activated_utc} ${r.activated_by}`),
+      el("td", "", r.name), el("td", "", r.active_version), el("td", "", `${localTime(r.activated_utc)} ${r.activated_by}`),
       el("td", "", r.stations.map((s) => `${s.station}: ${s.version}${s.away ? w("fromCache") : ""}`).join(", "))));
     document.querySelector("#recipes tbody").replaceChildren(...rows);
   } catch (error) {
@@ -117,19 +138,26 @@ async function showRecipes() {
   }
 }
 
-// Today's boards per station and slot, the failures by reason, and boards per hour as bars.
+// The chosen days' boards per station and slot (today unless chosen), the
+// failures by reason, and boards per hour as bars under the local hour.
 async function showYield() {
-  const day = new Date();
-  const today = `${day.getFullYear()}-${String(day.getMonth() + 1).padStart(2, "0")}-${String(day.getDate()).padStart(2, "0")}`;
+  const from = document.getElementById("from"), to = document.getElementById("to");
+  if (!from.value) from.value = dayOf(new Date());
+  if (!to.value || to.value < from.value) to.value = from.value;
+  const span = from.value !== to.value;
   try {
-    const answer = await ask(`/api/v1/yield?from=${today}&to=${today}`);
+    const answer = await ask(`/api/v1/yield?from=${from.value}&to=${to.value}`);
     document.querySelector("#yield tbody").replaceChildren(...answer.slots.map((s) => el("tr", "", undefined,
       el("td", "", s.station), el("td", "", s.slot), el("td", "", s.written), el("td", "", s.failed))));
     document.getElementById("reasons").replaceChildren(...answer.failures_by_reason.map((r) =>
       el("li", "", `${r.boards} × ${r.reason}`)));
     const most = Math.max(1, ...answer.per_hour.map((h) => h.boards));
     document.getElementById("hours").replaceChildren(...answer.per_hour.map((h) => {
-      const bar = el("div", "bar", undefined, el("span", "", h.boards), el("small", "", h.hour.substring(11, 13)));
+      const at = new Date(h.hour);
+      const hour = String(at.getHours()).padStart(2, "0");
+      const label = span ? `${at.getMonth() + 1}-${at.getDate()} ${hour}` : hour;
+      const bar = el("div", "bar", undefined, el("span", "", h.boards), el("small", "", label));
+      bar.title = `${localTime(h.hour)}: ${h.boards}`;
       bar.style.setProperty("--share", String(h.boards / most));
       return bar;
     }));
@@ -143,7 +171,7 @@ async function showBoard(uuid) {
   try {
     const answer = await ask(`/api/v1/boards/${encodeURIComponent(uuid)}`);
     const b = answer.board;
-    const head = el("p", "", `${w("station")} ${b.station} · ${w("slot")} ${b.slot} · ${w("started")} ${b.started_utc} · ` +
+    const head = el("p", "", `${w("station")} ${b.station} · ${w("slot")} ${b.slot} · ${w("started")} ${localTime(b.started_utc)} · ` +
       `${w("outcome")} ${b.outcome} (${b.outcome_code}) · ${Number(b.seconds).toFixed(1)} ${w("seconds")} · ${w("operator")} ${b.operator} · ` +
       `${w("recipe")} ${b.recipe || "-"} ${b.recipe_version ?? ""}`);
     if (b.message) head.append(el("div", "reason", b.message));
@@ -190,6 +218,7 @@ document.getElementById("language").addEventListener("click", () => {
   localStorage.setItem("tamsolt-language", language);
   showAll();
 });
+for (const id of ["from", "to"]) document.getElementById(id).addEventListener("change", showYield);
 document.getElementById("lookup").addEventListener("submit", (event) => {
   event.preventDefault();
   showBoard(document.getElementById("uuid").value.trim());

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The line page in a real browser (Debian's chromium through chromedriver),
 against the test PostgreSQL, the real tamsolt-line and an emulated --watch
-station writing two boards, one of which fails.
+station writing four boards: one done in its first slot, three failing one
+after another in its second, which then asks to be checked.
 
 line_page_test.py SERVER_STATE LINE RUNNER CLI SETTINGS SOURCE WORKDIR [SCREENSHOT]
 Exits 77 (skipped) with the reason when the browser cannot start.
@@ -105,30 +106,54 @@ try:
           window.seen.push([t.dataset.slot, t.className, Date.now()]);
       }).observe(document.getElementById('stations'), {subtree: true, childList: true});""")
 
-    # The station: two boards, the second refused at its begin. The name of
-    # the first slot is markup, which the page must show as text.
+    # The station: a board done in 1-1.1, and three refused at their begin in
+    # 1-1.2, each taken out once shown failed and the next put in. The name
+    # of the first slot is markup, which the page must show as text.
     shutil.copy(settings, f"{work}/station.ini")
     with open(f"{work}/station.ini", "a") as ini:
         ini.write("[slots]\r\n1-1.1=<b>A1</b>\r\n")
     with open(f"{work}/rcdb", "wb") as rcdb:
         rcdb.write(os.urandom(1060))
+    control = f"{work}/control"
+    os.mkfifo(control)
     station = subprocess.Popen(
-        [runner, "--quiet", "--devices=2", "--fault-on=2:--begin-status=5", "--", cli, "--settings",
-         f"{work}/station.ini", "--ledger", f"{work}/ledger.sqlite", "--ledger-url",
-         f"host={server} user=postgres dbname={db}", "--watch", "--max-boards", "2", "--json",
+        [runner, "--quiet", f"--control={control}", "--plug=1-1.1:0", "--plug=1-1.2:0", "--plug=1-1.2:cmd",
+         "--plug=1-1.2:cmd"] + [f"--fault-on={n}:--begin-status=5" for n in (2, 3, 4)] +
+        ["--", cli, "--settings", f"{work}/station.ini", "--ledger", f"{work}/ledger.sqlite", "--ledger-url",
+         f"host={server} user=postgres dbname={db}", "--watch", "--max-boards", "4", "--json",
          "--rcdb", f"{work}/rcdb"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     events = []
 
+    def say(command):
+        with open(control, "w") as pipe:
+            pipe.write(command + "\n")
+
     def read():
+        failed = set()
         for text in station.stdout:
-            events.append(json.loads(text))
+            event = json.loads(text)
+            events.append(event)
+            data = event["data"]
+            if event["kind"] == "slot-state" and event.get("slot") == "1-1.2" and data["state"] == "failed" \
+                    and data.get("present") and data["device"] not in failed:
+                failed.add(data["device"])
+                if len(failed) < 3:
+                    say("unplug 1-1.2")
+            elif event["kind"] == "device-gone" and event.get("slot") == "1-1.2":
+                say("plug 1-1.2")
     reader = threading.Thread(target=read)
     reader.start()
     station.wait(timeout=120)
     reader.join()
-    ends = [e for e in events if e["kind"] == "slot-state" and e["data"]["state"] in ("done", "failed")]
-    if len(ends) != 2:
-        fail(f"the station did not end two boards: {station.stderr.read()}")
+    # Each board's end: its first slot-state saying it.
+    ends, said = [], set()
+    for e in events:
+        if e["kind"] == "slot-state" and e["data"]["state"] in ("done", "failed") and \
+                (e["slot"], e["data"]["device"]) not in said:
+            said.add((e["slot"], e["data"]["device"]))
+            ends.append(e)
+    if len(ends) != 4:
+        fail(f"the station did not end four boards: {station.stderr.read()}")
 
     wait("the stopped station", lambda: browser.find_elements(By.CSS_SELECTOR, ".station.stopped"))
     wait("both ends", lambda: tile("1-1.1") and tile("1-1.2") and "writing" not in tile("1-1.1").get_attribute("class")
@@ -139,7 +164,8 @@ try:
     for end in ends:
         said_at = calendar.timegm(time.strptime(end["time"][:19], "%Y-%m-%dT%H:%M:%S"))
         said_ms = said_at * 1000 + int(end["time"][20:23])
-        shown = [t for slot, cls, t in seen if slot == end["slot"] and end["data"]["state"] in cls.split()]
+        shown = [t for slot, cls, t in seen if slot == end["slot"] and end["data"]["state"] in cls.split()
+                 and t >= said_ms - 50]
         if not shown:
             fail(f"{end['slot']} never shown {end['data']['state']}")
         late = shown[0] - said_ms
@@ -153,13 +179,18 @@ try:
     if "done" not in first.get_attribute("class") or "failed" not in second.get_attribute("class"):
         fail(f"tiles: {first.get_attribute('class')}, {second.get_attribute('class')}")
     facts = browser.find_element(By.CSS_SELECTOR, ".station .today").text
-    if "written 1, failed 1" not in facts:
+    if "written 1, failed 3" not in facts:
         fail(f"today: {facts}")
+
+    # The slot that failed three times asks to be checked, on its tile and in the line's alerts.
+    alerts = browser.find_element(By.ID, "alerts").text
+    if "check" not in second.get_attribute("class").split() or "1-1.2" not in alerts or "1-1.1" in alerts:
+        fail(f"the slot alert: {second.get_attribute('class')}; the alerts: {alerts!r}")
 
     # Today's yield: each slot's boards, and the failure by its reason.
     wait("today's yield", lambda: len(browser.find_elements(By.CSS_SELECTOR, "#yield tbody tr")) == 2)
     reasons = browser.find_element(By.ID, "reasons").text
-    if not reasons.startswith("1 × ") or second.find_element(By.CLASS_NAME, "reason").text not in reasons:
+    if not reasons.startswith("3 × ") or second.find_element(By.CLASS_NAME, "reason").text not in reasons:
         fail(f"the failures by reason: {reasons!r}")
 
     # A station whose heartbeat stops is silent on the page at once.
@@ -180,7 +211,7 @@ try:
          lambda: re.search(r"line3\s+2\s.*: 1\b", browser.find_element(By.ID, "recipes").text))
 
     # A board's record by its uuid: its images with their digests and its reason.
-    uuid = psql("SELECT uuid FROM boards WHERE outcome_code <> 0")
+    uuid = psql("SELECT uuid FROM boards WHERE outcome_code <> 0 LIMIT 1")
     browser.find_element(By.ID, "uuid").send_keys(uuid)
     browser.find_element(By.CSS_SELECTOR, "#lookup button").click()
     wait("the board's record", lambda: browser.find_elements(By.CSS_SELECTOR, "#record td.mono"))
