@@ -232,6 +232,23 @@ away)
   grep -q "recipe line3 version 1 (1 image(s) fetched)" "$work/out" || fail "not fetched again"
   sent_files "$work/rcdb1"
   ;;
+live_from_cache)
+  # The recipes cannot be asked while the live rows can still be written: the
+  # station writes the cache's version and its live row says so, for a single
+  # run as for --watch; once they answer again the row says it no longer is.
+  live() { psql -X -q -At -d "$url" -c "SELECT recipe, recipe_version, recipe_away FROM line_stations"; }
+  cli 0 --ledger-url "$url" --publish line3 --rcdb "$work/rcdb1"
+  run 0 -- --ledger-url "$url" --recipe line3 --image-cache "$cache"
+  [ "$(live)" = "line3|1|f" ] || fail "taken: $(live)"
+  psql -X -q -d "$url" -c "ALTER TABLE recipe_active RENAME TO recipe_active_away"
+  run 0 -- --ledger-url "$url" --recipe line3 --image-cache "$cache"
+  [ "$(live)" = "line3|1|t" ] || fail "a single run from the cache: $(live)"
+  act() { :; }
+  psql -X -q -d "$url" -c "DELETE FROM line_stations"
+  watch --plug=1-1.1:0 -- --ledger-url "$url" --recipe line3 --image-cache "$cache" --max-boards 1
+  [ "$code" -eq 0 ] || { cat "$work/err" >&2; fail "exit $code"; }
+  [ "$(live)" = "line3|1|t" ] || fail "--watch from the cache: $(live)"
+  ;;
 station_role)
   # The stations' role reads recipes and can neither publish nor activate one.
   cli 0 --ledger-url "$url" --publish line3 --rcdb "$work/rcdb1"

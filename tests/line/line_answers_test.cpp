@@ -35,10 +35,11 @@ std::string MadeLine() {
     ALTER TABLE recipe_active DISABLE TRIGGER USER;
     INSERT INTO recipe_active (name, version, activated_by) VALUES ('line3', 2, 'qe');
     ALTER TABLE recipe_active ENABLE TRIGGER USER;
-    INSERT INTO line_stations (station, program_version, started_utc, heartbeat_utc, recipe, recipe_version, stopped)
-      VALUES ('st-a', '1.1.0', now(), now(), 'line3', 1, false),
-             ('st-b', '1.1.0', now(), now() - interval '1 minute', 'line3', 2, false),
-             ('st-c', '1.1.0', now(), now() - interval '1 minute', NULL, NULL, true);
+    INSERT INTO line_stations (station, program_version, started_utc, heartbeat_utc, recipe, recipe_version,
+                               recipe_away, stopped)
+      VALUES ('st-a', '1.1.0', now(), now(), 'line3', 1, false, false),
+             ('st-b', '1.1.0', now(), now() - interval '1 minute', 'line3', 2, true, false),
+             ('st-c', '1.1.0', now(), now() - interval '1 minute', NULL, NULL, false, true);
     INSERT INTO line_slots (station, slot, name, state, percent, item, since_utc)
       VALUES ('st-a', '1-1.2', '<i>A2</i>', 'writing', 40, 'RCDB', now()), ('st-a', '1-1.1', 'A1', 'done', 0, '', now());
     INSERT INTO boards (uuid, started_utc, finished_utc, seconds, station, slot, device, program, version, operator,
@@ -77,7 +78,9 @@ TEST(LineAnswers, EachQuestionGivesWhatTheLineDatabaseHolds) {
   EXPECT_EQ(a["slots"][0]["slot"], "1-1.1");  // in port order
   EXPECT_EQ(a["slots"][1]["name"], "<i>A2</i>");
   EXPECT_EQ(a["slots"][1]["percent"], 40);
+  EXPECT_EQ(a["recipe_away"], false);
   EXPECT_EQ(stations["stations"][1]["state"], "silent");
+  EXPECT_EQ(stations["stations"][1]["recipe_away"], true);  // from its image cache
   EXPECT_EQ(stations["stations"][2]["state"], "stopped");
 
   const Json board = Read(BoardAnswer(db, "00000000-0000-4000-8000-000000000001"));
@@ -104,6 +107,7 @@ TEST(LineAnswers, EachQuestionGivesWhatTheLineDatabaseHolds) {
   EXPECT_EQ(recipes["recipes"][0]["active_version"], 2);
   EXPECT_EQ(recipes["recipes"][0]["stations"].size(), 2u);
   EXPECT_EQ(recipes["recipes"][0]["stations"][0]["version"], 1);
+  EXPECT_EQ(recipes["recipes"][0]["stations"][1]["away"], true);
 }
 
 TEST(LineAnswers, AQuestionThatCannotBeAskedIsRefusedAndTheRoleChangesNothing) {

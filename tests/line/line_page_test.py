@@ -209,6 +209,10 @@ try:
     wait("the older version", lambda: browser.find_elements(By.CSS_SELECTOR, ".station .recipe .older"), 3)
     wait("who writes which version",
          lambda: re.search(r"line3\s+2\s.*: 1\b", browser.find_element(By.ID, "recipes").text))
+    # Written from its image cache (the recipes could not be asked): said beside the version.
+    psql("UPDATE line_stations SET recipe_away = true")
+    wait("from the cache", lambda: "line3 version 1 (from the cache)" in
+         browser.find_element(By.CSS_SELECTOR, ".station .recipe").text, 3)
 
     # A board's record by its uuid: its images with their digests and its reason.
     uuid = psql("SELECT uuid FROM boards WHERE outcome_code <> 0 LIMIT 1")
