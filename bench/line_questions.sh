@@ -369,3 +369,22 @@ first_load >/dev/null
 loads=$(for ((r = 0; r < runs; r++)); do first_load; done | sort -n)
 echo "The line page's first load ($boards boards, 20 stations of 16 slots): median $(sed -n "$(( (runs + 1) / 2 ))p" <<<"$loads") ms" \
   "(fastest $(head -n 1 <<<"$loads"), slowest $(tail -n 1 <<<"$loads"), $runs runs; the stations' answer $(curl --noproxy '*' -sf "${page}api/v1/stations" | wc -c) bytes)"
+
+# --- The line page live -----------------------------------------------------
+# The twenty stations publish as a busy line does (tamsolt-bench-line-publishers:
+# a publisher each, with its own connection and thread, each slot changing
+# once a second: 320 changes a second), while the page is open in 10 windows
+# of chromium (bench/line_pages.py): each change's time from its station to
+# every page, and the CPU the service and the server use.
+publishers=${TAMSOLT_LINE_PUBLISHERS:-$here/build/bin/tamsolt-bench-line-publishers}
+if [ ! -x "$publishers" ] || ! /usr/bin/python3 -c "import selenium" 2>/dev/null || [ ! -x /usr/bin/chromium ]; then
+  echo "no $publishers, python3-selenium or chromium (scripts/setup.sh): the live page is not measured"
+  exit 0
+fi
+"$publishers" "host=$dir port=$port user=postgres dbname=line" --seconds 60 >"$dir/publishers.out" &
+publishers_pid=$!
+trap 'kill $line_pid $publishers_pid 2>/dev/null || true; cleanup' EXIT
+/usr/bin/python3 "$here/bench/line_pages.py" "$page" 10 30 "$line_pid"
+wait "$publishers_pid"
+cat "$dir/publishers.out"
+echo "load average $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -76,7 +76,7 @@ LineService::LineService(LineSettings settings, QObject* parent)
   gather_.setInterval(100ms);
   gather_.setSingleShot(true);
   connect(&gather_, &QTimer::timeout, this, [this] {
-    for (const std::string& station : changed_) Tell(station);
+    Tell(changed_);
     changed_.clear();
   });
   Listening();
@@ -130,7 +130,7 @@ QHttpServerResponse LineService::Answer(const QHttpServerRequest& request, const
   const QUrlQuery query(request.url());
   PgConnection& db = Database();
   if (!db.Ok()) return Json(Refusal(503, "the line database does not answer: " + db.Error()));
-  if (path == "/api/v1/stations") return Json(StationsAnswer(db));
+  if (path == "/api/v1/stations") return Stations(db);
   if (path == "/api/v1/recipes") return Json(RecipesAnswer(db));
   if (path == "/api/v1/yield") return Json(YieldAnswer(db, Value(query, "from"), Value(query, "to")));
   if (path == "/api/v1/boards") {
@@ -148,7 +148,21 @@ QHttpServerResponse LineService::Answer(const QHttpServerRequest& request, const
   return Json(Refusal(404, "no such page or question: " + path));
 }
 
+QHttpServerResponse LineService::Stations(PgConnection& db) {
+  // Anything changed is notified; the heartbeats' ages grow by themselves.
+  if (stations_ && std::chrono::steady_clock::now() - stationsMade_ < 1s) {
+    return Json(LineAnswer{200, *stations_});
+  }
+  const LineAnswer answer = StationsAnswer(db);
+  if (answer.status == 200) {
+    stations_ = answer.json;
+    stationsMade_ = std::chrono::steady_clock::now();
+  }
+  return Json(answer);
+}
+
 void LineService::Listening() {
+  stations_.reset();  // what changed while nobody listened is not known
   heard_.reset();
   listener_ = std::make_unique<PgConnection>(settings_.url);
   if (!listener_->Ok() || !listener_->Exec("LISTEN tamsolt_line")) {
@@ -157,22 +171,24 @@ void LineService::Listening() {
     listener_.reset();
     relisten_.start();
     // The pages ask again on their own while nobody tells them.
-    Tell("");
+    Tell(std::nullopt);
     return;
   }
   heard_ = std::make_unique<QSocketNotifier>(listener_->Socket(), QSocketNotifier::Read);
   connect(heard_.get(), &QSocketNotifier::activated, this, &LineService::Heard);
-  Tell("");  // whatever changed while nobody listened
+  Tell(std::nullopt);  // whatever changed while nobody listened
 }
 
 void LineService::Heard() {
   std::vector<std::string> stations;
   if (!listener_ || !listener_->TakeNotifications(stations)) {
+    stations_.reset();
     heard_.reset();
     listener_.reset();
     relisten_.start();
     return;
   }
+  if (!stations.empty()) stations_.reset();  // the next page that asks is answered anew
   for (std::string& station : stations) changed_.insert(std::move(station));
   if (!changed_.empty() && !gather_.isActive()) gather_.start();
 }
@@ -198,9 +214,10 @@ void LineService::Accept() {
   }
 }
 
-void LineService::Tell(const std::string& station) {
+void LineService::Tell(const std::optional<std::set<std::string>>& stations) {
+  const nlohmann::json changed = stations ? nlohmann::json(*stations) : nlohmann::json(nullptr);
   const std::string text =
-      nlohmann::json{{"changed", station}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+      nlohmann::json{{"changed", changed}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   const QString message = QString::fromStdString(text);
   for (const auto& page : pages_) page->sendTextMessage(message);
 }

@@ -1,8 +1,11 @@
 // tamsolt-line: the line page and its JSON API over HTTP, and a WebSocket
 // (/api/v1/live) on which every open page hears of each change at once. The
 // line database's notifications (channel tamsolt_line) are listened to on a
-// connection of their own; each is passed on to the pages as
-// {"changed":"STATION"} at most every 100 ms, and the page asks again.
+// connection of their own and passed on to the pages at most every 100 ms as
+// {"changed":["STATION",...]}, and the page asks again. The stations' answer
+// is made once for every page that asks until the next change (or for a
+// second), so a busy line with many pages open costs the database one
+// question per change, not one per page.
 #pragma once
 
 #include <QHttpServer>
@@ -11,7 +14,9 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,7 +40,9 @@ class LineService : public QObject {
   void Listening();
   void Heard();
   void Accept();
-  void Tell(const std::string& station);
+  // stations: null after the service (re)connects to the database: anything may have changed.
+  void Tell(const std::optional<std::set<std::string>>& stations);
+  QHttpServerResponse Stations(PgConnection& db);
 
   const LineSettings settings_;
   QHttpServer http_;
@@ -45,5 +52,7 @@ class LineService : public QObject {
   QTimer relisten_;                         // the listener again after it broke
   QTimer gather_;                           // notifications in one push
   std::set<std::string> changed_;
+  std::optional<std::string> stations_;     // the stations' answer made since the last change
+  std::chrono::steady_clock::time_point stationsMade_;
   std::vector<std::unique_ptr<QWebSocket>> pages_;
 };

@@ -192,9 +192,49 @@ function showWords() {
   for (const node of document.querySelectorAll("[data-words]")) node.textContent = w(node.dataset.words);
 }
 
+// One question of a kind under way at a time: a change told meanwhile asks
+// once more after it, however many were told (a busy line tells many a second).
+function oneAtATime(show) {
+  let running = false;
+  let again = false;
+  return async () => {
+    if (running) {
+      again = true;
+      return;
+    }
+    running = true;
+    try {
+      do {
+        again = false;
+        await show();
+      } while (again);
+    } finally {
+      running = false;
+    }
+  };
+}
+
+// At most once every ms: what is told in between is asked at its end.
+function atMostEvery(ms, show) {
+  let last = 0;
+  let timer = null;
+  return () => {
+    if (timer) return;
+    timer = setTimeout(() => {
+      timer = null;
+      last = Date.now();
+      show();
+    }, Math.max(0, last + ms - Date.now()));
+  };
+}
+
+const askStations = oneAtATime(showStations);
+// The yield and the recipes change with a board or a recipe, not with every slot's percentage.
+const askTheRest = atMostEvery(2000, () => { showRecipes(); showYield(); });
+
 function showAll() {
   showWords();
-  showStations();
+  askStations();
   showRecipes();
   showYield();
 }
@@ -205,10 +245,10 @@ function listen() {
   const scheme = location.protocol === "https:" ? "wss" : "ws";
   const socket = new WebSocket(`${scheme}://${location.host}/api/v1/live`);
   let polling = null;
-  socket.onmessage = () => { showStations(); showRecipes(); showYield(); };
-  socket.onopen = () => { showStations(); showRecipes(); showYield(); };
+  socket.onmessage = () => { askStations(); askTheRest(); };
+  socket.onopen = () => { askStations(); askTheRest(); };
   socket.onclose = () => {
-    polling = setInterval(showStations, 5000);
+    polling = setInterval(askStations, 5000);
     setTimeout(() => { clearInterval(polling); listen(); }, 5000);
   };
 }
@@ -225,5 +265,5 @@ document.getElementById("lookup").addEventListener("submit", (event) => {
 });
 showAll();
 // A silent station is known by its heartbeat's age: ask again even when nothing is told.
-setInterval(showStations, 5000);
+setInterval(askStations, 5000);
 listen();

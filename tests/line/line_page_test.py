@@ -104,7 +104,9 @@ try:
       new MutationObserver(() => {
         for (const t of document.querySelectorAll('.tile'))
           window.seen.push([t.dataset.slot, t.className, Date.now()]);
-      }).observe(document.getElementById('stations'), {subtree: true, childList: true});""")
+      }).observe(document.getElementById('stations'), {subtree: true, childList: true});
+      window.told = [];
+      new WebSocket(`ws://${location.host}/api/v1/live`).onmessage = (m) => window.told.push(JSON.parse(m.data));""")
 
     # The station: a board done in 1-1.1, and three refused at their begin in
     # 1-1.2, each taken out once shown failed and the next put in. The name
@@ -172,6 +174,12 @@ try:
         print(f"{end['slot']} {end['data']['state']}: on the page {late:.0f} ms after the station said it")
         if late > 1000:
             fail(f"{end['slot']}: {late:.0f} ms from the station to the page")
+
+    # What the live socket tells: the stations that changed, a list at a time.
+    name = browser.find_element(By.CSS_SELECTOR, ".station h2").text
+    told = browser.execute_script("return window.told")
+    if not any(t.get("changed") == [name] for t in told):
+        fail(f"the live socket told {told[:5]}, never {{'changed': [{name!r}]}}")
 
     first, second = tile("1-1.1"), tile("1-1.2")
     if first.find_element(By.CLASS_NAME, "name").text != "<b>A1</b>" or first.find_elements(By.TAG_NAME, "b"):
