@@ -5,8 +5,8 @@ publish (tamsolt-bench-line-publishers, whose changes carry the wall clock in
 milliseconds as their item). Prints, over SECONDS after the pages have
 settled: each change's time from its station to a page (the first time that
 page shows it), its median, 95th percentile and slowest, how many changes
-each page showed, and the CPU the service (SERVICE_PID) and the line
-database's server used, as a share of one core."""
+each page showed, and the CPU the service (SERVICE_PID), the line
+database's server and the browser used, as a share of one core."""
 import os
 import re
 import sys
@@ -48,11 +48,11 @@ def ticks(pid):
     return int(fields[11]) + int(fields[12])  # utime, stime
 
 
-def server_ticks():
+def ticks_of(command):
     total = 0
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
-            if open(f"/proc/{pid}/comm").read().strip() == "postgres":
+            if open(f"/proc/{pid}/comm").read().strip() == command:
                 total += ticks(pid)
         except OSError:
             pass
@@ -71,9 +71,11 @@ try:
         browser.switch_to.window(handle)
         browser.execute_script(OBSERVE)
     hz = os.sysconf("SC_CLK_TCK")
-    service0, server0, t0, from_ms = ticks(service_pid), server_ticks(), time.monotonic(), time.time() * 1000
+    cpu0 = [ticks(service_pid), ticks_of("postgres"), ticks_of("chromium")]
+    t0, from_ms = time.monotonic(), time.time() * 1000
     time.sleep(seconds)
-    service1, server1, t1, to_ms = ticks(service_pid), server_ticks(), time.monotonic(), time.time() * 1000
+    cpu1 = [ticks(service_pid), ticks_of("postgres"), ticks_of("chromium")]
+    t1, to_ms = time.monotonic(), time.time() * 1000
     late, shown = [], []
     for handle in windows:
         browser.switch_to.window(handle)
@@ -87,7 +89,8 @@ try:
     print(f"{pages} pages, {wall:.0f} s: {len(late)} changes shown ({min(shown)} to {max(shown)} a page);"
           f" station to page: median {late[len(late) // 2]} ms, 95th percentile {late[int(len(late) * 0.95)]} ms,"
           f" slowest {late[-1]} ms")
-    print(f"CPU, share of one core: tamsolt-line {100 * (service1 - service0) / hz / wall:.1f} %,"
-          f" the line database's server {100 * (server1 - server0) / hz / wall:.1f} %")
+    share = [100 * (b - a) / hz / wall for a, b in zip(cpu0, cpu1)]
+    print(f"CPU, share of one core: tamsolt-line {share[0]:.1f} %, the line database's server {share[1]:.1f} %,"
+          f" chromium's {pages} pages {share[2]:.0f} %")
 finally:
     browser.quit()

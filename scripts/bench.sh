@@ -9,6 +9,11 @@
 # "A year of boards"): --report, a day's --export and the forward of a
 # backlog of 10,000 boards to a throw-away local PostgreSQL, on a generated
 # ledger of a busy station's year, made once and kept under build/bench-ledger/.
+#
+# scripts/bench.sh line [--boards N]: the line database's questions over a
+# line's year, then the line page: its first load, and 20 stations of 16
+# slots changing every second with the page open in 10 windows of chromium
+# (bench/line_questions.sh; docs/performance.md, "The line page").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -81,6 +86,12 @@ ledger_bench() {
   echo "Load average after the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 }
 
+if [ "${1:-}" = line ]; then
+  shift
+  scripts/build.sh build >/dev/null
+  echo "Machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores, $(uname -srm)"
+  exec bench/line_questions.sh "$@"
+fi
 if [ "${1:-}" = ledger ]; then
   shift
   ledger_bench "$@"

@@ -96,11 +96,37 @@ live_rows_all_and_single)
   [ "$(sql "SELECT state, reason, reason_kind, taken, text FROM line_slots")" = "failed|$reason|box|t|failed: $reason" ] ||
     fail "single run's slot: $(sql 'SELECT * FROM line_slots'), its outcome said: $reason"
   [ "$(sql "SELECT stopped FROM line_stations")" = t ] || fail "single run's station: $(sql 'SELECT * FROM line_stations')"
-  run 0 --quiet --devices=2 -- "$cli" --settings "$settings" --ledger "$ledger" --ledger-url "$url" --all --rcdb "$work/rcdb"
-  [ "$(sql "SELECT count(*), bool_and(state = 'done' AND text = 'done') FROM line_slots")" = "2|t" ] ||
-    fail "--all's slots: $(sql 'SELECT * FROM line_slots')"
+  run 1 --quiet --devices=2 --fault-on=2:--begin-status=5 -- "$cli" --settings "$settings" --ledger "$ledger" \
+    --ledger-url "$url" --all --json --rcdb "$work/rcdb"
+  [ "$(sql "SELECT slot, state, reason_kind, text FROM line_slots ORDER BY slot" | tr '\n' ' ')" = \
+    "1-1.1|done||done 1-1.2|failed|box|failed: $reason " ] || fail "--all's slots: $(sql 'SELECT * FROM line_slots')"
   [ "$(sql "SELECT count(*), bool_and(stopped) FROM line_stations")" = "1|t" ] ||
     fail "--all's station: $(sql 'SELECT * FROM line_stations')"
+  ;;
+live_single_interrupted)
+  # A single run's slot says the item and percentage it writes; stopped in the
+  # middle, it says where it was cut, and the station stopped.
+  head -c 200000 /dev/urandom >"$work/rcdb"
+  mkfifo "$work/events"
+  "$runner" --quiet -- sh -c 'echo $$ > "$0"; exec "$@"' "$work/pid" "$cli" --settings "$settings" \
+    --ledger "$ledger" --ledger-url "$url" --json --rcdb "$work/rcdb" >"$work/events" 2>"$work/err" &
+  runner_pid=$!
+  grep -m 1 '"kind":"progress"' "$work/events" >/dev/null || fail "no progress"
+  cat "$work/events" >/dev/null &
+  # The publisher writes within 0.1 s of a change; the run is seconds from its end.
+  for _ in $(seq 100); do
+    [ "$(sql "SELECT state, item, percent > 0 FROM line_slots")" = "writing|RCDB|t" ] && break
+    sleep 0.05
+  done
+  [ "$(sql "SELECT state, item, percent > 0 FROM line_slots")" = "writing|RCDB|t" ] ||
+    fail "the writing slot: $(sql 'SELECT * FROM line_slots')"
+  kill -TERM "$(cat "$work/pid")"
+  status=0
+  wait $runner_pid || status=$?
+  [ "$status" -eq 10 ] || { cat "$work/err" >&2; fail "exit $status, not 10"; }
+  [ "$(sql "SELECT state, reason_kind, text LIKE 'interrupted: Interrupted by SIGTERM at RCDB block %' FROM line_slots")" = \
+    "interrupted|interrupted|t" ] || fail "the interrupted slot: $(sql 'SELECT * FROM line_slots')"
+  [ "$(sql "SELECT stopped FROM line_stations")" = t ] || fail "the station: $(sql 'SELECT * FROM line_stations')"
   ;;
 stalled_watch)
   # The station's lot is done: it stops, cutting the forward that waits for an answer.
