@@ -201,6 +201,22 @@ try:
     if not reasons.startswith("3 × ") or second.find_element(By.CLASS_NAME, "reason").text not in reasons:
         fail(f"the failures by reason: {reasons!r}")
 
+    # Days chosen: from yesterday the same boards, each hour's bar under its day
+    # too; yesterday alone has none.
+    def choose(field, day):
+        browser.execute_script("const f = document.getElementById(arguments[0]); f.value = arguments[1];"
+                               " f.dispatchEvent(new Event('change'))", field, day)
+    today = browser.find_element(By.ID, "to").get_attribute("value")
+    yesterday = browser.execute_script("const d = new Date(); d.setDate(d.getDate() - 1); return dayOf(d)")
+    choose("from", yesterday)
+    wait("the span's hours", lambda: re.fullmatch(r"\d+-\d+ \d\d", browser.find_element(
+        By.CSS_SELECTOR, "#hours small").text) and len(browser.find_elements(By.CSS_SELECTOR, "#yield tbody tr")) == 2)
+    choose("to", yesterday)
+    wait("yesterday's empty yield", lambda: not browser.find_elements(By.CSS_SELECTOR, "#yield tbody tr"))
+    choose("from", today)
+    choose("to", today)
+    wait("today's yield again", lambda: len(browser.find_elements(By.CSS_SELECTOR, "#yield tbody tr")) == 2)
+
     # A station whose heartbeat stops is silent on the page at once.
     psql("UPDATE line_stations SET stopped = false, heartbeat_utc = now() - interval '1 minute'")
     wait("the silent station", lambda: browser.find_elements(By.CSS_SELECTOR, ".station.silent .state-silent"), 3)
