@@ -94,13 +94,39 @@ LineAnswer YieldAnswer(PgConnection& db, const std::string& from, const std::str
   return Ask(db, sql, {PgValue::Text(from), PgValue::Text(to)});
 }
 
-LineAnswer BoardsAnswer(PgConnection& db, const std::string& station, const std::string& slot, int limit) {
+LineAnswer BoardsAnswer(PgConnection& db, const std::string& station, const std::string& slot, int limit,
+                        const std::string& before) {
   if (limit < 1 || limit > 500) return Refusal(400, "limit is 1 to 500");
+  static const std::regex uuid("[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}");
+  // A time as the answers give them, or with its own offset; a date alone is its midnight UTC.
+  static const std::regex time(
+      R"(\d{4}-\d{2}-\d{2}([T ]\d{2}:\d{2}(:\d{2}(\.\d{1,6})?)?(Z|[+-]\d{2}(:?\d{2})?)?)?)");
+  const bool afterBoard = std::regex_match(before, uuid);
+  if (!before.empty() && !afterBoard && !std::regex_match(before, time)) {
+    return Refusal(400, "before is a board's uuid or a time (2026-12-09T19:00:27.496Z)");
+  }
+  // Newest first by their start (each station's own index). After a board:
+  // the boards listed after it, none lost or repeated however close their starts.
   static const std::string sql =
       "SELECT json_build_object('api', 1, 'boards', COALESCE(json_agg(" + BoardObject("b") +
-      " ORDER BY b.id DESC), '[]'::json)) FROM (SELECT * FROM boards"
-      " WHERE ($1 = '' OR station = $1) AND ($2 = '' OR slot = $2) ORDER BY id DESC LIMIT $3::integer) b";
-  return Ask(db, sql, {PgValue::Text(station), PgValue::Text(slot), PgValue::Text(std::to_string(limit))});
+      " ORDER BY b.started_utc DESC, b.id DESC), '[]'::json)), (SELECT count(*) FROM boards WHERE uuid = "
+      "NULLIF($5, '')::uuid) FROM (SELECT * FROM boards"
+      " WHERE ($1 = '' OR station = $1) AND ($2 = '' OR slot = $2)"
+      " AND ($4 = '' OR started_utc < NULLIF($4, '')::timestamptz)"
+      " AND ($5 = '' OR (started_utc, id) < (SELECT started_utc, id FROM boards WHERE uuid = NULLIF($5, '')::uuid))"
+      " ORDER BY started_utc DESC, id DESC LIMIT $3::integer) b";
+  PgResult result =
+      db.Exec(sql.c_str(), {PgValue::Text(station), PgValue::Text(slot), PgValue::Text(std::to_string(limit)),
+                            PgValue::Text(afterBoard ? "" : before), PgValue::Text(afterBoard ? before : "")});
+  if (!result) {
+    // A time of the right form that is none (the 31st of February).
+    if (db.Ok() && !before.empty()) return Refusal(400, "before: " + db.Error());
+    return Refusal(503, "the line database does not answer: " + db.Error());
+  }
+  if (afterBoard && std::string(PQgetvalue(result.get(), 0, 1)) == "0") {
+    return Refusal(404, "the line database has no board " + before);
+  }
+  return {200, PQgetvalue(result.get(), 0, 0)};
 }
 
 LineAnswer BoardAnswer(PgConnection& db, const std::string& uuid) {

@@ -26,8 +26,11 @@ LineAnswer StationsAnswer(PgConnection& db);
 // `from` to `to` (YYYY-MM-DD, both included), failures by reason, boards per hour.
 LineAnswer YieldAnswer(PgConnection& db, const std::string& from, const std::string& to);
 
-// The newest boards (at most limit, 1 to 500), of a station and slot when given.
-LineAnswer BoardsAnswer(PgConnection& db, const std::string& station, const std::string& slot, int limit);
+// The newest boards by their start (at most limit, 1 to 500), of a station
+// and slot when given; before (when given): a board's uuid (the boards
+// listed after it: the next page) or a time (ISO 8601: started before it).
+LineAnswer BoardsAnswer(PgConnection& db, const std::string& station, const std::string& slot, int limit,
+                        const std::string& before = {});
 
 // One board's record with its images; 404 when the line database has none by that uuid.
 LineAnswer BoardAnswer(PgConnection& db, const std::string& uuid);

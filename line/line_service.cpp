@@ -141,7 +141,7 @@ QHttpServerResponse LineService::Answer(const QHttpServerRequest& request, const
     } catch (const std::exception&) {
       count = 0;
     }
-    return Json(BoardsAnswer(db, Value(query, "station"), Value(query, "slot"), count));
+    return Json(BoardsAnswer(db, Value(query, "station"), Value(query, "slot"), count, Value(query, "before")));
   }
   const std::string board = "/api/v1/boards/";
   if (path.rfind(board, 0) == 0) return Json(BoardAnswer(db, path.substr(board.size())));

@@ -13,7 +13,8 @@ const WORDS = {
     notTaken: "⏏ 请取下", check: "⚠ 检查此槽位", noBoard: "产线数据库中没有此板", language: "English",
     kind: "项", file: "文件", bytes: "字节", result: "结果", outcome: "结果", operator: "操作员", seconds: "秒",
     station: "工位", slot: "槽位", started: "开始", yield: "良率", from: "从", to: "到",
-    alerts: "槽位警报", noAlerts: "没有槽位要求检查",
+    alerts: "槽位警报", noAlerts: "没有槽位要求检查", boards: "板列表", older: "更早的板",
+    chooseSlot: "点击槽位（或工位名）列出其板", allSlots: "所有槽位", noMore: "没有更早的板",
   },
   en: {
     title: "The line", recipes: "Recipes", recipe: "Recipe", active: "Active version", activated: "Activated",
@@ -26,6 +27,8 @@ const WORDS = {
     language: "中文", kind: "Item", file: "File", bytes: "Bytes", result: "Result", outcome: "Outcome",
     operator: "Operator", seconds: "s", station: "Station", slot: "Slot", started: "Started",
     yield: "Yield", from: "from", to: "to", alerts: "Slot alerts", noAlerts: "no slot asks to be checked",
+    boards: "Boards", older: "Older boards", chooseSlot: "choose a slot (or a station's name) to list its boards",
+    allSlots: "every slot", noMore: "no older board",
   },
 };
 let language = localStorage.getItem("tamsolt-language") || (navigator.language.startsWith("zh") ? "zh" : "en");
@@ -166,6 +169,43 @@ async function showYield() {
   }
 }
 
+// A station's boards (of one slot when given), newest first, a page at a
+// time; after: the last board listed (the next page).
+async function showBoards(station, slot, after) {
+  const list = document.getElementById("boards");
+  try {
+    const query = new URLSearchParams({ station, slot, limit: "20" });
+    if (after) query.set("before", after);
+    const answer = await ask(`/api/v1/boards?${query}`);
+    const rows = answer.boards.map((b) => {
+      const open = el("button", "link mono", b.uuid);
+      open.type = "button";
+      open.addEventListener("click", () => {
+        document.getElementById("uuid").value = b.uuid;
+        showBoard(b.uuid);
+      });
+      return el("tr", b.outcome_code === 0 ? "" : "failed", undefined, el("td", "", localTime(b.started_utc)),
+        el("td", "", b.slot), el("td", "", `${b.outcome} (${b.outcome_code})`),
+        el("td", "", `${Number(b.seconds).toFixed(1)} ${w("seconds")}`), el("td", "", b.operator),
+        el("td", "", undefined, open));
+    });
+    const parts = [el("h3", "", `${station} · ${slot ? slot : w("allSlots")}`)];
+    if (rows.length) parts.push(el("table", "", undefined, ...rows));
+    const last = answer.boards[answer.boards.length - 1];
+    if (rows.length === 20) {
+      const older = el("button", "", w("older"));
+      older.type = "button";
+      older.addEventListener("click", () => showBoards(station, slot, last.uuid));
+      parts.push(older);
+    } else {
+      parts.push(el("p", "none", w("noMore")));
+    }
+    list.replaceChildren(...parts);
+  } catch (error) {
+    list.replaceChildren(el("p", "reason", error.message));
+  }
+}
+
 async function showBoard(uuid) {
   const record = document.getElementById("record");
   try {
@@ -258,6 +298,14 @@ document.getElementById("language").addEventListener("click", () => {
   localStorage.setItem("tamsolt-language", language);
   showAll();
 });
+// A tile lists its slot's boards, a station's name all of its own.
+function chosen(event) {
+  const station = event.target.closest(".station");
+  const tile = event.target.closest(".tile");
+  if (!station || (!tile && !event.target.closest("h2"))) return;
+  showBoards(station.dataset.station, tile ? tile.dataset.slot : "");
+}
+document.getElementById("stations").addEventListener("click", chosen);
 for (const id of ["from", "to"]) document.getElementById(id).addEventListener("change", showYield);
 document.getElementById("lookup").addEventListener("submit", (event) => {
   event.preventDefault();

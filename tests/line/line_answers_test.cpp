@@ -94,6 +94,13 @@ TEST(LineAnswers, EachQuestionGivesWhatTheLineDatabaseHolds) {
   const Json boards = Read(BoardsAnswer(db, "st-a", "1-1.2", 10));
   ASSERT_EQ(boards["boards"].size(), 1u);
   EXPECT_EQ(boards["boards"][0]["message"], "the device refused the begin");
+  // Newest first; the next page after a board holds the one that started at the same moment.
+  const Json both = Read(BoardsAnswer(db, "st-a", "", 10));
+  ASSERT_EQ(both["boards"].size(), 2u);
+  const Json next = Read(BoardsAnswer(db, "st-a", "", 1, both["boards"][0]["uuid"]));
+  ASSERT_EQ(next["boards"].size(), 1u);
+  EXPECT_EQ(next["boards"][0]["uuid"], both["boards"][1]["uuid"]);
+  EXPECT_EQ(Read(BoardsAnswer(db, "", "", 10, "2026-01-01T00:00:00Z"))["boards"].size(), 0u);
 
   const std::string today = Read(StationsAnswer(db))["now_utc"].get<std::string>().substr(0, 10);
   const Json yield = Read(YieldAnswer(db, today, today));
@@ -123,6 +130,9 @@ TEST(LineAnswers, AQuestionThatCannotBeAskedIsRefusedAndTheRoleChangesNothing) {
       {BoardsAnswer(db, "", "", 0), 400, "limit"},
       {BoardsAnswer(db, "", "", 501), 400, "limit"},
       {YieldAnswer(db, "2026-12-01", "yesterday"), 400, "YYYY-MM-DD"},
+      {BoardsAnswer(db, "", "", 10, "yesterday"), 400, "uuid or a time"},
+      {BoardsAnswer(db, "", "", 10, "2026-02-31"), 400, "before"},
+      {BoardsAnswer(db, "", "", 10, "00000000-0000-4000-8000-00000000000f"), 404, "no board"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.answer.status, c.status) << c.answer.json;

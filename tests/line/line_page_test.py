@@ -194,6 +194,20 @@ try:
     alerts = browser.find_element(By.ID, "alerts").text
     if "check" not in second.get_attribute("class").split() or "1-1.2" not in alerts or "1-1.1" in alerts:
         fail(f"the slot alert: {second.get_attribute('class')}; the alerts: {alerts!r}")
+    # A slot no longer asking (its next board written) leaves the list, failed or not.
+    psql("UPDATE line_slots SET check_slot = false")
+    wait("no alert", lambda: browser.find_element(By.ID, "alerts").text == "no slot asks to be checked", 3)
+
+    # However many changes are told while the stations are being asked, they are asked once more after it.
+    runs = browser.execute_async_script("""
+      const done = arguments[arguments.length - 1];
+      let runs = 0, release = null;
+      const show = oneAtATime(() => { runs++; return new Promise((r) => { release = r; }); });
+      show(); show(); show();
+      release();
+      setTimeout(() => { release(); setTimeout(() => done(runs), 0); }, 0);""")
+    if runs != 2:
+        fail(f"three changes told while asking: asked {runs} times, not 2")
 
     # Today's yield: each slot's boards, and the failure by its reason.
     wait("today's yield", lambda: len(browser.find_elements(By.CSS_SELECTOR, "#yield tbody tr")) == 2)
@@ -238,10 +252,14 @@ try:
     wait("from the cache", lambda: "line3 version 1 (from the cache)" in
          browser.find_element(By.CSS_SELECTOR, ".station .recipe").text, 3)
 
-    # A board's record by its uuid: its images with their digests and its reason.
-    uuid = psql("SELECT uuid FROM boards WHERE outcome_code <> 0 LIMIT 1")
-    browser.find_element(By.ID, "uuid").send_keys(uuid)
-    browser.find_element(By.CSS_SELECTOR, "#lookup button").click()
+    # A slot's boards, newest first, and one's record by its uuid: its images with their digests.
+    tile("1-1.2").click()
+    wait("the slot's boards", lambda: len(browser.find_elements(By.CSS_SELECTOR, "#boards tr.failed")) == 3)
+    newest = psql("SELECT uuid FROM boards WHERE slot = '1-1.2' ORDER BY started_utc DESC LIMIT 1")
+    listed = browser.find_element(By.CSS_SELECTOR, "#boards button.link")
+    if listed.text != newest:
+        fail(f"the newest board listed is {listed.text}, not {newest}")
+    listed.click()
     wait("the board's record", lambda: browser.find_elements(By.CSS_SELECTOR, "#record td.mono"))
     digest = browser.find_element(By.CSS_SELECTOR, "#record td.mono").text
     if not re.fullmatch(r"[0-9a-f]{64}", digest):
@@ -252,6 +270,19 @@ try:
     errors = [entry for entry in browser.get_log("browser") if entry["level"] == "SEVERE"]
     if errors:
         fail(f"the browser's console: {errors}")
+
+    # A service whose line database does not answer says so, and shows no station it cannot know.
+    with open(f"{work}/away.ini", "w") as ini:
+        ini.write(f"[line]\r\nurl=host={server} user=tamsolt_line_reader dbname=no_such_line\r\nport=0\r\n")
+    away = subprocess.Popen([line, "--settings", f"{work}/away.ini"], stdout=subprocess.PIPE, text=True)
+    try:
+        away_page = re.search(r"http://127\.0\.0\.1:\d+/", away.stdout.readline())
+        browser.get(away_page.group(0) if away_page else page)
+        wait("the database away", lambda: "the line database does not answer" in
+             browser.find_element(By.ID, "database").text and not browser.find_elements(By.CSS_SELECTOR, ".station"))
+    finally:
+        away.terminate()
+        away.wait()
     print("the line page showed the station, its slots, their ends, its silence and a board's record")
 finally:
     browser.quit()
