@@ -22,7 +22,7 @@ screenshot = sys.argv[8] if len(sys.argv) > 8 else ""
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import WebDriverException
+    from selenium.common.exceptions import StaleElementReferenceException, WebDriverException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
@@ -88,6 +88,15 @@ def wait(what, condition, seconds=10):
         return WebDriverWait(browser, seconds, poll_frequency=0.05).until(lambda _: condition())
     except Exception:
         fail(f"{what} not shown within {seconds} s; the page: {browser.find_element(By.TAG_NAME, 'main').text}")
+
+
+def clicked(element):
+    """Clicks what element() finds, false when the page redrew it meanwhile (ask again)."""
+    try:
+        element().click()
+        return True
+    except StaleElementReferenceException:
+        return False
 
 
 def tile(slot):
@@ -212,7 +221,7 @@ try:
     # Today's yield: each slot's boards, and the failure by its reason.
     wait("today's yield", lambda: len(browser.find_elements(By.CSS_SELECTOR, "#yield tbody tr")) == 2)
     reasons = browser.find_element(By.ID, "reasons").text
-    if not reasons.startswith("3 × ") or second.find_element(By.CLASS_NAME, "reason").text not in reasons:
+    if not reasons.startswith("3 × ") or tile("1-1.2").find_element(By.CLASS_NAME, "reason").text not in reasons:
         fail(f"the failures by reason: {reasons!r}")
 
     # Days chosen: from yesterday the same boards, each hour's bar under its day
@@ -253,7 +262,7 @@ try:
          browser.find_element(By.CSS_SELECTOR, ".station .recipe").text, 3)
 
     # A slot's boards, newest first, and one's record by its uuid: its images with their digests.
-    tile("1-1.2").click()
+    wait("the tile chosen", lambda: clicked(lambda: tile("1-1.2")))
     wait("the slot's boards", lambda: len(browser.find_elements(By.CSS_SELECTOR, "#boards tr.failed")) == 3)
     newest = psql("SELECT uuid FROM boards WHERE slot = '1-1.2' ORDER BY started_utc DESC LIMIT 1")
     listed = browser.find_element(By.CSS_SELECTOR, "#boards button.link")
