@@ -8,12 +8,12 @@ const WORDS = {
     title: "产线总览", recipes: "配方", recipe: "配方", active: "当前版本", activated: "激活", writing: "工位写入",
     board: "板记录", show: "查看", running: "运行中", silent: "无响应", stopped: "已停止",
     away: "产线数据库无响应", unknown: "未知", today: "今日", written: "完成", failed: "失败", perHour: "每小时",
-    version: "版本", fromCache: "（来自缓存）", older: "旧版本", noRecipe: "无配方", lastBeat: "上次心跳",
+    version: "版本", fromCache: "（来自缓存）", older: "旧版本", activeNow: "当前版本", noRecipe: "无配方", lastBeat: "上次心跳",
     empty: "○ 空闲", writingState: "▶ 写入中", done: "✔ 完成", failedState: "✖ 失败", interrupted: "■ 已中断",
     notTaken: "⏏ 请取下", check: "⚠ 检查此槽位", noBoard: "产线数据库中没有此板", language: "English",
     kind: "项", file: "文件", bytes: "字节", result: "结果", outcome: "结果", operator: "操作员", seconds: "秒",
     station: "工位", slot: "槽位", started: "开始", yield: "良率", from: "从", to: "到",
-    alerts: "槽位警报", noAlerts: "没有槽位要求检查", boards: "板列表", older: "更早的板",
+    alerts: "槽位警报", noAlerts: "没有槽位要求检查", boards: "板列表", olderBoards: "更早的板",
     chooseSlot: "点击槽位（或工位名）列出其板", allSlots: "所有槽位", noMore: "没有更早的板",
   },
   en: {
@@ -21,13 +21,13 @@ const WORDS = {
     writing: "Stations writing", board: "A board's record", show: "Show", running: "running", silent: "silent",
     stopped: "stopped", away: "the line database does not answer", unknown: "unknown", today: "today",
     written: "written", failed: "failed", perHour: "per hour", version: "version", fromCache: " (from the cache)",
-    older: "older version", noRecipe: "no recipe", lastBeat: "last heartbeat", empty: "○ Empty",
+    older: "older version", activeNow: "active version", noRecipe: "no recipe", lastBeat: "last heartbeat", empty: "○ Empty",
     writingState: "▶ Writing", done: "✔ Done", failedState: "✖ Failed", interrupted: "■ Interrupted",
     notTaken: "⏏ Remove board", check: "⚠ Check this slot", noBoard: "the line database has no such board",
     language: "中文", kind: "Item", file: "File", bytes: "Bytes", result: "Result", outcome: "Outcome",
     operator: "Operator", seconds: "s", station: "Station", slot: "Slot", started: "Started",
     yield: "Yield", from: "from", to: "to", alerts: "Slot alerts", noAlerts: "no slot asks to be checked",
-    boards: "Boards", older: "Older boards", chooseSlot: "choose a slot (or a station's name) to list its boards",
+    boards: "Boards", olderBoards: "Older boards", chooseSlot: "choose a slot (or a station's name) to list its boards",
     allSlots: "every slot", noMore: "no older board",
   },
 };
@@ -83,7 +83,7 @@ function station(s) {
   if (s.recipe) recipe = `${s.recipe} ${w("version")} ${s.recipe_version ?? "?"}${s.recipe_away ? w("fromCache") : ""}`;
   const recipeNode = el("span", "recipe", recipe);
   if (s.recipe && s.active_version !== null && s.recipe_version !== s.active_version) {
-    recipeNode.append(" ", el("span", "older", `${w("older")} (${w("active")} ${s.active_version})`));
+    recipeNode.append(" ", el("span", "older", `${w("older")} (${w("activeNow")} ${s.active_version})`));
   }
   node.append(
     el("h2", "", s.station),
@@ -193,7 +193,7 @@ async function showBoards(station, slot, after) {
     if (rows.length) parts.push(el("table", "", undefined, ...rows));
     const last = answer.boards[answer.boards.length - 1];
     if (rows.length === 20) {
-      const older = el("button", "", w("older"));
+      const older = el("button", "", w("olderBoards"));
       older.type = "button";
       older.addEventListener("click", () => showBoards(station, slot, last.uuid));
       parts.push(older);

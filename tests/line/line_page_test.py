@@ -203,9 +203,6 @@ try:
     alerts = browser.find_element(By.ID, "alerts").text
     if "check" not in second.get_attribute("class").split() or "1-1.2" not in alerts or "1-1.1" in alerts:
         fail(f"the slot alert: {second.get_attribute('class')}; the alerts: {alerts!r}")
-    # A slot no longer asking (its next board written) leaves the list, failed or not.
-    psql("UPDATE line_slots SET check_slot = false")
-    wait("no alert", lambda: browser.find_element(By.ID, "alerts").text == "no slot asks to be checked", 3)
 
     # However many changes are told while the stations are being asked, they are asked once more after it.
     runs = browser.execute_async_script("""
@@ -253,7 +250,8 @@ try:
          "INSERT INTO recipe_active (name, version, activated_by) VALUES ('line3', 2, 'qe');"
          "ALTER TABLE recipe_active ENABLE TRIGGER USER;"
          "UPDATE line_stations SET recipe = 'line3', recipe_version = 1")
-    wait("the older version", lambda: browser.find_elements(By.CSS_SELECTOR, ".station .recipe .older"), 3)
+    wait("the older version", lambda: browser.find_element(By.CSS_SELECTOR, ".station .recipe").text.endswith(
+        "older version (active version 2)"), 3)
     wait("who writes which version",
          lambda: re.search(r"line3\s+2\s.*: 1\b", browser.find_element(By.ID, "recipes").text))
     # Written from its image cache (the recipes could not be asked): said beside the version.
@@ -276,6 +274,14 @@ try:
 
     if screenshot:
         browser.save_screenshot(screenshot)
+    # A slot no longer asking (its next board written) leaves the list, failed or not.
+    psql("UPDATE line_slots SET check_slot = false; UPDATE line_stations SET heartbeat_utc = heartbeat_utc")
+    wait("no alert", lambda: browser.find_element(By.ID, "alerts").text == "no slot asks to be checked", 3)
+    # In Chinese, as the station window: every word its own.
+    browser.find_element(By.ID, "language").click()
+    wait("the page in Chinese", lambda: browser.find_element(By.ID, "title").text == "产线总览" and
+         "旧版本" in browser.find_element(By.CSS_SELECTOR, ".station .recipe").text and
+         browser.find_element(By.ID, "alerts").text == "没有槽位要求检查", 3)
     errors = [entry for entry in browser.get_log("browser") if entry["level"] == "SEVERE"]
     if errors:
         fail(f"the browser's console: {errors}")
