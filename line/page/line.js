@@ -169,12 +169,12 @@ async function showYield() {
   }
 }
 
-// A station's boards (of one slot when given), newest first, a page at a
-// time; after: the last board listed (the next page).
-async function showBoards(station, slot, after) {
+// A station's boards (of one slot when given), newest first, a page of size
+// boards at a time; after: the last board listed (the next page).
+async function showBoards(station, slot, after, size = 20) {
   const list = document.getElementById("boards");
   try {
-    const query = new URLSearchParams({ station, slot, limit: "20" });
+    const query = new URLSearchParams({ station, slot, limit: String(size) });
     if (after) query.set("before", after);
     const answer = await ask(`/api/v1/boards?${query}`);
     const rows = answer.boards.map((b) => {
@@ -192,10 +192,10 @@ async function showBoards(station, slot, after) {
     const parts = [el("h3", "", `${station} · ${slot ? slot : w("allSlots")}`)];
     if (rows.length) parts.push(el("table", "", undefined, ...rows));
     const last = answer.boards[answer.boards.length - 1];
-    if (rows.length === 20) {
+    if (rows.length === size) {
       const older = el("button", "", w("olderBoards"));
       older.type = "button";
-      older.addEventListener("click", () => showBoards(station, slot, last.uuid));
+      older.addEventListener("click", () => showBoards(station, slot, last.uuid, size));
       parts.push(older);
     } else {
       parts.push(el("p", "none", w("noMore")));

@@ -261,12 +261,18 @@ try:
 
     # A slot's boards, newest first, and one's record by its uuid: its images with their digests.
     wait("the tile chosen", lambda: clicked(lambda: tile("1-1.2")))
-    wait("the slot's boards", lambda: len(browser.find_elements(By.CSS_SELECTOR, "#boards tr.failed")) == 3)
-    newest = psql("SELECT uuid FROM boards WHERE slot = '1-1.2' ORDER BY started_utc DESC LIMIT 1")
-    listed = browser.find_element(By.CSS_SELECTOR, "#boards button.link")
-    if listed.text != newest:
-        fail(f"the newest board listed is {listed.text}, not {newest}")
-    listed.click()
+    def listed():
+        return [b.text for b in browser.find_elements(By.CSS_SELECTOR, "#boards tr.failed button.link")]
+    wait("the slot's boards", lambda: len(listed()) == 3 and len(browser.find_elements(By.CSS_SELECTOR, "#boards tr")) == 3)
+    newest = psql("SELECT uuid FROM boards WHERE slot = '1-1.2' ORDER BY started_utc DESC, id DESC").split()
+    if listed() != newest:
+        fail(f"the slot's boards listed {listed()}, not {newest}")
+    # Two at a time: the older ones follow the last listed.
+    browser.execute_script(f"showBoards({name!r}, '1-1.2', undefined, 2)")
+    wait("the first two", lambda: listed() == newest[:2])
+    browser.find_element(By.CSS_SELECTOR, "#boards > button").click()
+    wait("the older one", lambda: listed() == newest[2:])
+    browser.find_element(By.CSS_SELECTOR, "#boards button.link").click()
     wait("the board's record", lambda: browser.find_elements(By.CSS_SELECTOR, "#record td.mono"))
     digest = browser.find_element(By.CSS_SELECTOR, "#record td.mono").text
     if not re.fullmatch(r"[0-9a-f]{64}", digest):
