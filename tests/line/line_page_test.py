@@ -301,6 +301,10 @@ try:
         browser.get(away_page.group(0) if away_page else page)
         wait("the database away", lambda: "the line database does not answer" in
              browser.find_element(By.ID, "database").text and not browser.find_elements(By.CSS_SELECTOR, ".station"))
+        # Asked again, the stations themselves say so (not only the yield and the recipes).
+        browser.execute_async_script("showStations().then(arguments[0])")
+        if "the line database does not answer" not in browser.find_element(By.ID, "database").text:
+            fail("the stations asked again while the database is away: nothing said")
     finally:
         away.terminate()
         away.wait()
