@@ -85,18 +85,11 @@ except (WebDriverException, OSError) as error:
 
 def wait(what, condition, seconds=10):
     try:
-        return WebDriverWait(browser, seconds, poll_frequency=0.05).until(lambda _: condition())
+        # A redraw between finding an element and reading it: asked again at the next poll.
+        return WebDriverWait(browser, seconds, poll_frequency=0.05,
+                             ignored_exceptions=[StaleElementReferenceException]).until(lambda _: condition())
     except Exception:
         fail(f"{what} not shown within {seconds} s; the page: {browser.find_element(By.TAG_NAME, 'main').text}")
-
-
-def clicked(element):
-    """Clicks what element() finds, false when the page redrew it meanwhile (ask again)."""
-    try:
-        element().click()
-        return True
-    except StaleElementReferenceException:
-        return False
 
 
 def tile(slot):
@@ -190,19 +183,24 @@ try:
     if not any(t.get("changed") == [name] for t in told):
         fail(f"the live socket told {told[:5]}, never {{'changed': [{name!r}]}}")
 
-    first, second = tile("1-1.1"), tile("1-1.2")
-    if first.find_element(By.CLASS_NAME, "name").text != "<b>A1</b>" or first.find_elements(By.TAG_NAME, "b"):
+    # One look at the page, whole: it redraws the stations as they change.
+    look = browser.execute_script("""
+      const tile = (slot) => document.querySelector(`.tile[data-slot="${slot}"]`);
+      return {name: tile('1-1.1').querySelector('.name').textContent, markup: tile('1-1.1').querySelectorAll('b').length,
+              first: tile('1-1.1').className.split(' '), second: tile('1-1.2').className.split(' '),
+              reason: tile('1-1.2').querySelector('.reason').textContent,
+              today: document.querySelector('.station .today').textContent,
+              alerts: document.getElementById('alerts').textContent};""")
+    if look["name"] != "<b>A1</b>" or look["markup"]:
         fail("a slot's name was not shown as text")
-    if "done" not in first.get_attribute("class") or "failed" not in second.get_attribute("class"):
-        fail(f"tiles: {first.get_attribute('class')}, {second.get_attribute('class')}")
-    facts = browser.find_element(By.CSS_SELECTOR, ".station .today").text
-    if "written 1, failed 3" not in facts:
-        fail(f"today: {facts}")
+    if "done" not in look["first"] or "failed" not in look["second"]:
+        fail(f"tiles: {look['first']}, {look['second']}")
+    if "written 1, failed 3" not in look["today"]:
+        fail(f"today: {look['today']}")
 
     # The slot that failed three times asks to be checked, on its tile and in the line's alerts.
-    alerts = browser.find_element(By.ID, "alerts").text
-    if "check" not in second.get_attribute("class").split() or "1-1.2" not in alerts or "1-1.1" in alerts:
-        fail(f"the slot alert: {second.get_attribute('class')}; the alerts: {alerts!r}")
+    if "check" not in look["second"] or "1-1.2" not in look["alerts"] or "1-1.1" in look["alerts"]:
+        fail(f"the slot alert: {look['second']}; the alerts: {look['alerts']!r}")
 
     # However many changes are told while the stations are being asked, they are asked once more after it.
     runs = browser.execute_async_script("""
@@ -218,7 +216,7 @@ try:
     # Today's yield: each slot's boards, and the failure by its reason.
     wait("today's yield", lambda: len(browser.find_elements(By.CSS_SELECTOR, "#yield tbody tr")) == 2)
     reasons = browser.find_element(By.ID, "reasons").text
-    if not reasons.startswith("3 × ") or tile("1-1.2").find_element(By.CLASS_NAME, "reason").text not in reasons:
+    if not reasons.startswith("3 × ") or look["reason"] not in reasons:
         fail(f"the failures by reason: {reasons!r}")
 
     # Days chosen: from yesterday the same boards, each hour's bar under its day
@@ -260,7 +258,7 @@ try:
          browser.find_element(By.CSS_SELECTOR, ".station .recipe").text, 3)
 
     # A slot's boards, newest first, and one's record by its uuid: its images with their digests.
-    wait("the tile chosen", lambda: clicked(lambda: tile("1-1.2")))
+    wait("the tile chosen", lambda: tile("1-1.2").click() or True)
     def listed():
         return [b.text for b in browser.find_elements(By.CSS_SELECTOR, "#boards tr.failed button.link")]
     wait("the slot's boards", lambda: len(listed()) == 3 and len(browser.find_elements(By.CSS_SELECTOR, "#boards tr")) == 3)
