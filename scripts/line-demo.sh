@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The line page in one command: a throw-away PostgreSQL, three emulated
-# stations writing boards into it (the second one's third slot refuses every
-# board), and tamsolt-line serving the page. Prints the page's address and
+# stations into which boards are put and taken out every few seconds (the
+# second one's third slot refuses every board), and tamsolt-line serving the page. Prints the page's address and
 # runs until Ctrl-C. Usage: scripts/line-demo.sh [PORT, default 8742]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,15 +46,23 @@ for n in 1 2 3; do
   cp res/setting.ini "$ini"
   printf '[station]\r\nname=demo-station-%s\r\n[slots]\r\n1-1.1=S%s-1\r\n1-1.2=S%s-2\r\n1-1.3=S%s-3\r\n1-1.4=S%s-4\r\n' \
     "$n" "$n" "$n" "$n" "$n" >>"$ini"
-  faults=()
-  [ "$n" != 2 ] || faults=(--fault-on=3:--begin-status=5)
-  # A lot of four boards, again and again: each lot is one --watch session.
+  # Boards put in and taken out as an operator would: one in each slot every
+  # 6 s, out again 4.5 s later, eight a slot (the emulator's 32 devices) in
+  # one --watch session; then the next session. The second station's third
+  # slot refuses every board, so it soon asks to be checked.
+  plugs=() faults=()
+  for k in 0 1 2 3 4 5 6 7; do
+    for p in 1 2 3 4; do
+      at=$((k * 6000 + p * 400 + n * 150))
+      plugs+=("--plug=1-1.$p:$at:$((at + 4500))")
+      [ "$n" != 2 ] || [ "$p" != 3 ] || faults+=("--fault-on=$((k * 4 + p)):--begin-status=5")
+    done
+  done
   (
     while :; do
-      "$bin/tamsolt-sim-run" --quiet --devices=4 "${faults[@]}" -- "$bin/tamsolt-cli" --settings "$ini" \
-        --ledger "$work/ledger-$n.sqlite" --ledger-url "$url" --watch --max-boards 4 --rcdb "$work/rcdb" \
+      "$bin/tamsolt-sim-run" --quiet "${plugs[@]}" "${faults[@]}" -- "$bin/tamsolt-cli" --settings "$ini" \
+        --ledger "$work/ledger-$n.sqlite" --ledger-url "$url" --watch --max-boards 32 --rcdb "$work/rcdb" \
         >/dev/null 2>>"$work/station-$n.log" || true
-      sleep 2
     done
   ) &
 done
