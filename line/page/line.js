@@ -75,9 +75,8 @@ function tile(slot) {
   return node;
 }
 
-function station(s) {
-  const node = el("article", `station ${s.state}`);
-  node.dataset.station = s.station;
+// A station's name and facts: its state, recipe version, boards and heartbeat.
+function stationHead(s) {
   const state = el("span", `state-${s.state}`, w(s.state));
   let recipe = w("noRecipe");
   if (s.recipe) recipe = `${s.recipe} ${w("version")} ${s.recipe_version ?? "?"}${s.recipe_away ? w("fromCache") : ""}`;
@@ -85,14 +84,54 @@ function station(s) {
   if (s.recipe && s.active_version !== null && s.recipe_version !== s.active_version) {
     recipeNode.append(" ", el("span", "older", `${w("older")} (${w("activeNow")} ${s.active_version})`));
   }
-  node.append(
+  return [
     el("h2", "", s.station),
     el("div", "facts", undefined, state, recipeNode,
        el("span", "today", `${w("today")}: ${w("written")} ${s.written_today}, ${w("failed")} ${s.failed_today}`),
        el("span", "hour", `${w("perHour")}: ${s.boards_last_hour}`),
        el("span", "beat", `${w("lastBeat")}: ${localTime(s.heartbeat_utc)} (${s.program_version})`)),
-    el("div", "tiles", undefined, ...s.slots.map(tile)));
-  return node;
+  ];
+}
+
+// parent's children are these nodes, in this order.
+function holds(parent, nodes) {
+  return parent.children.length === nodes.length && nodes.every((node, i) => parent.children[i] === node);
+}
+
+// Each station as drawn, by its name: its article, its head and each tile with
+// what it was drawn from. Only what changed is drawn again: a busy line
+// changes a few tiles at a time, and the rest stay as they are.
+let drawn = new Map();
+
+function drawStations(stations) {
+  const kept = new Map();
+  const articles = stations.map((s) => {
+    const { slots, ...facts } = s;
+    const d = drawn.get(s.station) || { node: el("article"), grid: el("div", "tiles"), tiles: new Map() };
+    const className = `station ${s.state}`;
+    if (d.node.className !== className) d.node.className = className;
+    d.node.dataset.station = s.station;
+    const headFrom = language + JSON.stringify(facts);
+    if (d.headFrom !== headFrom) {
+      d.head = stationHead(s);
+      d.headFrom = headFrom;
+    }
+    const tiles = new Map();
+    for (const slot of slots) {
+      const from = language + JSON.stringify(slot);
+      const had = d.tiles.get(slot.slot);
+      tiles.set(slot.slot, had && had.from === from ? had : { from, node: tile(slot) });
+    }
+    d.tiles = tiles;
+    const tileNodes = [...tiles.values()].map((t) => t.node);
+    if (!holds(d.grid, tileNodes)) d.grid.replaceChildren(...tileNodes);
+    if (!holds(d.node, [...d.head, d.grid])) d.node.replaceChildren(...d.head, d.grid);
+    kept.set(s.station, d);
+    return d.node;
+  });
+  drawn = kept;
+  const container = document.getElementById("stations");
+  if (!holds(container, articles)) container.replaceChildren(...articles);
 }
 
 async function ask(path) {
@@ -111,7 +150,7 @@ function databaseSays(error) {
 async function showStations() {
   try {
     const answer = await ask("/api/v1/stations");
-    document.getElementById("stations").replaceChildren(...answer.stations.map(station));
+    drawStations(answer.stations);
     showAlerts(answer.stations);
     databaseSays(null);
   } catch (error) {

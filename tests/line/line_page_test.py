@@ -286,6 +286,13 @@ try:
     wait("the page in Chinese", lambda: browser.find_element(By.ID, "title").text == "产线总览" and
          "旧版本" in browser.find_element(By.CSS_SELECTOR, ".station .recipe").text and
          browser.find_element(By.ID, "alerts").text == "没有槽位要求检查", 3)
+    # A tile that did not change stays the element it was (what the operator selected stays
+    # selected); a slot gone from the station's rows leaves the page.
+    browser.execute_script("document.querySelector('.tile[data-slot=\"1-1.1\"]').kept = true")
+    psql("DELETE FROM line_slots WHERE slot = '1-1.2'; UPDATE line_stations SET heartbeat_utc = heartbeat_utc")
+    wait("the slot gone", lambda: tile("1-1.2") is None, 3)
+    if not browser.execute_script("return document.querySelector('.tile[data-slot=\"1-1.1\"]').kept === true"):
+        fail("a tile that did not change was drawn again")
     errors = [entry for entry in browser.get_log("browser") if entry["level"] == "SEVERE"]
     if errors:
         fail(f"the browser's console: {errors}")
