@@ -373,17 +373,20 @@ echo "The line page's first load ($boards boards, 20 stations of 16 slots): medi
 # --- The line page live -----------------------------------------------------
 # The twenty stations publish as a busy line does (tamsolt-bench-line-publishers:
 # a publisher each, with its own connection and thread, each slot changing
-# once a second: 320 changes a second), while the page is open in 10 windows
-# of chromium (bench/line_pages.py): each change's time from its station to
-# every page, and the CPU the service and the server use.
+# once a second: 320 changes a second), while the page is open in one window
+# of chromium, then in 10 (bench/line_pages.py): each change's time from its
+# station to every page, and the CPU the service, the server and the browser use.
 publishers=${TAMSOLT_LINE_PUBLISHERS:-$here/build/bin/tamsolt-bench-line-publishers}
 if [ ! -x "$publishers" ] || ! /usr/bin/python3 -c "import selenium" 2>/dev/null || [ ! -x /usr/bin/chromium ]; then
   echo "no $publishers, python3-selenium or chromium (scripts/setup.sh): the live page is not measured"
   exit 0
 fi
-"$publishers" "host=$dir port=$port user=postgres dbname=line" --seconds 60 >"$dir/publishers.out" &
+"$publishers" "host=$dir port=$port user=postgres dbname=line" --seconds 100 >"$dir/publishers.out" &
 publishers_pid=$!
 trap 'kill $line_pid $publishers_pid 2>/dev/null || true; cleanup' EXIT
+# One page (a line leader's browser on its own machine), then ten pages in
+# one browser on this machine, beside the service and the server.
+/usr/bin/python3 "$here/bench/line_pages.py" "$page" 1 30 "$line_pid"
 /usr/bin/python3 "$here/bench/line_pages.py" "$page" 10 30 "$line_pid"
 wait "$publishers_pid"
 cat "$dir/publishers.out"
