@@ -39,7 +39,10 @@ int main(int argc, char** argv) {
   int stations = 20, slots = 16, seconds = 30;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
-    int* into = option == "--stations" ? &stations : option == "--slots" ? &slots : option == "--seconds" ? &seconds : nullptr;
+    int* into = option == "--stations" ? &stations
+                : option == "--slots"  ? &slots
+                : option == "--seconds" ? &seconds
+                                        : nullptr;
     if (into == nullptr || (*into = Number(argv[i + 1])) == 0) {
       std::fprintf(stderr, "%s: %s wants a number above 0\n", argv[0], argv[i]);
       return 2;

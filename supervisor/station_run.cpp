@@ -151,11 +151,8 @@ void AllRun::Tell(const Child& child, const std::optional<StationResult>& ended,
   // The box's words when the child said them, else what ended it.
   const bool interrupted = ended->exitCode == AsInt(ExitCode::kInterrupted);
   const bool box = !child.failureBox.empty() && !interrupted;
-  listeners_.slotChanged(slot, EndedSlotLine(child.device, ended->exitCode, box ? child.failureBox : message,
-                                             box                                    ? "box"
-                                             : message == kKilledAfterStopText ? "killed"
-                                             : interrupted                     ? "interrupted"
-                                                                               : "exit"));
+  const char* kind = box ? "box" : message == kKilledAfterStopText ? "killed" : interrupted ? "interrupted" : "exit";
+  listeners_.slotChanged(slot, EndedSlotLine(child.device, ended->exitCode, box ? child.failureBox : message, kind));
 }
 
 void AllRun::Stop(int signal) {
