@@ -59,6 +59,11 @@ std::string BoardObject(const std::string& b) {
          ".recipe_version)";
 }
 
+bool IsUuid(const std::string& text) {
+  static const std::regex uuid("[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}");
+  return std::regex_match(text, uuid);
+}
+
 bool IsDay(const std::string& text) {
   static const std::regex day("[0-9]{4}-[0-9]{2}-[0-9]{2}");
   return std::regex_match(text, day);
@@ -97,11 +102,10 @@ LineAnswer YieldAnswer(PgConnection& db, const std::string& from, const std::str
 LineAnswer BoardsAnswer(PgConnection& db, const std::string& station, const std::string& slot, int limit,
                         const std::string& before) {
   if (limit < 1 || limit > 500) return Refusal(400, "limit is 1 to 500");
-  static const std::regex uuid("[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}");
   // A time as the answers give them, or with its own offset; a date alone is its midnight UTC.
   static const std::regex time(
       R"(\d{4}-\d{2}-\d{2}([T ]\d{2}:\d{2}(:\d{2}(\.\d{1,6})?)?(Z|[+-]\d{2}(:?\d{2})?)?)?)");
-  const bool afterBoard = std::regex_match(before, uuid);
+  const bool afterBoard = IsUuid(before);
   if (!before.empty() && !afterBoard && !std::regex_match(before, time)) {
     return Refusal(400, "before is a board's uuid or a time (2026-12-09T19:00:27.496Z)");
   }
@@ -130,8 +134,7 @@ LineAnswer BoardsAnswer(PgConnection& db, const std::string& station, const std:
 }
 
 LineAnswer BoardAnswer(PgConnection& db, const std::string& uuid) {
-  static const std::regex form("[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{4}-[0-9a-fA-F]{12}");
-  if (!std::regex_match(uuid, form)) return Refusal(400, "a board is named by its uuid");
+  if (!IsUuid(uuid)) return Refusal(400, "a board is named by its uuid");
   // The file names are the bytes the station had: shown as text, bytes that are not UTF-8 escaped.
   static const std::string sql =
       "SELECT json_build_object('api', 1, 'board', " + BoardObject("b") +
